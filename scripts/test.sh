@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: the debug build with all
+# labels (unit, integration, lab, gui), then the unit and integration tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+jobs="$(nproc)"
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  echo "=== $preset: tests"
+  ctest --preset "$preset" -j"$jobs" --timeout 600
+}
+
+run_preset debug
+run_preset asan
+run_preset tsan
+echo "=== all test runs passed"

@@ -1,0 +1,71 @@
+// One ICMP echo exchange over a raw socket: build the request, send it, wait for
+// the message that answers it (echo reply, time exceeded, unreachable) and keep
+// the outcome in LastReply.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "net/IdRawClient.h"
+
+namespace quillon {
+
+enum class TReplyStatusKind : std::uint8_t {
+  rskEchoReply = 0,
+  rskError = 1,
+  rskTimedOut = 2,
+  rskUnreachable = 3,
+  rskTtlExpired = 4,
+};
+
+struct TReplyStatus {
+  std::int32_t ReceivedBytes = 0;
+  std::string ReplyFrom;
+  std::uint8_t IcmpType = 0;
+  std::uint16_t SequenceNumber = 0;
+  std::uint32_t RoundTripMicros = 0;
+  std::uint8_t ReplyTtl = 0;
+  TReplyStatusKind StatusKind = TReplyStatusKind::rskEchoReply;
+};
+
+class TIdIcmpClient;
+using TOnReplyEvent = std::function<void(TIdIcmpClient& sender, const TReplyStatus& reply)>;
+
+constexpr int Id_ICMP_AREA_SIZE = 10240;
+
+class TIdIcmpClient : public TIdRawClient {
+ public:
+  TIdIcmpClient();  // Protocol 1, NextSequence 3489, ReceiveTimeout 5000, PacketSize 32
+
+  std::uint16_t PacketSize() const { return packetSize_; }
+  void SetPacketSize(std::uint32_t size);  // clamped to 20..10240
+
+  // One exchange; sequence 0 sends NextSequence without replacing it.
+  void Echo(const std::string& payload, std::uint16_t sequence);
+  const TReplyStatus& LastReply() const { return lastReply_; }
+
+  TOnReplyEvent OnReply;
+
+  // The steps of an exchange, open for tests.
+  void BuildRequest(const std::string& payload);
+  void SendRequest();
+  void AwaitReply(std::int32_t budgetMs, TReplyStatus& record);
+  bool ClassifyPacket(int byteCount, TReplyStatus& record);
+
+  std::uint16_t NextSequence = 3489;
+  std::int32_t MessageLength = 0;
+  std::array<std::uint8_t, Id_ICMP_AREA_SIZE> ReplyArea{};
+  std::array<std::uint8_t, Id_ICMP_AREA_SIZE> RequestArea{};
+
+ private:
+  std::uint16_t packetSize_ = 32;
+  TReplyStatus lastReply_;
+};
+
+// The RFC 1071 Internet checksum of the bytes, as stored at bytes 2..3 (least
+// significant byte first puts it on the wire in network order).
+std::uint16_t IcmpChecksum(const std::uint8_t* data, int length);
+
+}  // namespace quillon

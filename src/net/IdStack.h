@@ -1,0 +1,102 @@
+// The process-wide socket stack: every socket call and name lookup of the
+// program goes through the one TIdStack in GSocketStack. The concrete class is
+// chosen through GSocketStackClass (the POSIX stack in the program, a simulated
+// network in tests) before any socket-layer component exists.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/IdStackConsts.h"
+
+namespace quillon {
+
+enum class TAddressTextKind : std::uint8_t { atInvalid = 0, atDotted = 1, atNumeric = 2 };
+enum class TAddressClass : std::uint8_t { acNone = 0, acA, acB, acC, acD, acE };
+
+using TIdIPv4Bytes = std::array<std::uint8_t, 4>;  // network order: first byte of the text first
+using TIdSocketList = std::vector<TIdStackSocketHandle>;
+
+class TIdStack {
+ public:
+  TIdStack() = default;
+  TIdStack(const TIdStack&) = delete;
+  TIdStack& operator=(const TIdStack&) = delete;
+  virtual ~TIdStack() = default;
+
+  // --- operations of the concrete stack (plain pass-through to the system) ---
+  virtual int SockClose(TIdStackSocketHandle socket) = 0;
+  virtual int SockShutdown(TIdStackSocketHandle socket, int how) = 0;
+  // The family, type and protocol; returns the socket or Id_INVALID_SOCKET.
+  virtual TIdStackSocketHandle SockOpen(int family, int type, int protocol) = 0;
+  virtual int SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
+                            const void* value, int valueLength) = 0;
+  // Byte count of one datagram, or -1.
+  virtual int SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) = 0;
+  // Builds the IPv4 address from TextToAddr(address) and the port; byte count or -1.
+  virtual int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
+                         const std::string& address, int port) = 0;
+  // Lists of at most 64 handles (nullptr: no list); each list passed is refilled
+  // with its ready handles. Time-out in ms, -2 without limit. Count ready, 0 on
+  // time-out, -1 on failure.
+  virtual int SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
+                         TIdSocketList* errorList, int timeoutMs) = 0;
+  // The calling thread's last socket error, as a Winsock-numbered code.
+  virtual std::int32_t GetSocketError() = 0;
+  // First IPv4 address of a host name (or dotted text) as address text; raises
+  // EIdSocketError on failure (11001 for an unknown host).
+  virtual std::string HostNameToAddr(const std::string& hostName) = 0;
+  // The official host name of an address text; raises EIdSocketError on failure.
+  virtual std::string AddrToHostName(const std::string& address) = 0;
+
+  // "Socket Error # %d\r\n%s" with the table text for the code.
+  virtual std::string SocketErrorText(std::int32_t errorCode);
+  // Each byte in decimal, joined by ".".
+  virtual std::string AddrToText(const TIdIPv4Bytes& bytes);
+  // Parses into target (byte1 first) or raises EIdInvalidIPAddress.
+  virtual void TextToAddrInto(const std::string& text, TIdIPv4Bytes& target);
+
+  // --- non-virtual helpers ---
+  // Returns for results other than -1; for -1 raises EIdSocketError for GetSocketError().
+  void CheckSocketCall(int result);
+  [[noreturn]] void RaiseSocketFailure(std::int32_t errorCode);
+  // An IPv4 socket of the type and protocol, or EIdInvalidSocket.
+  TIdStackSocketHandle OpenSocket(int socketType, int protocol);
+  // "LOCALHOST" in any case gives "127.0.0.1"; address text passes unchanged;
+  // anything else goes through HostNameToAddr.
+  std::string HostToAddressText(const std::string& host);
+  bool IsAddressText(const std::string& text);
+  bool AddressTextIsKind(const std::string& text, TAddressTextKind kind);
+  TAddressTextKind AddressTextKind(const std::string& text);
+  bool ParseAddressText(const std::string& text, std::uint8_t* byte1 = nullptr,
+                        std::uint8_t* byte2 = nullptr, std::uint8_t* byte3 = nullptr,
+                        std::uint8_t* byte4 = nullptr, TAddressTextKind* kind = nullptr,
+                        TAddressClass* addressClass = nullptr);
+  // The 32-bit address whose bytes in memory are byte1..byte4 (network order).
+  std::uint32_t TextToAddr(const std::string& text);
+
+  // Last code CheckSocketCall fetched (written by whichever thread failed last).
+  std::atomic<std::int32_t> LastErrorCode{0};
+};
+
+using TIdStackClass = std::unique_ptr<TIdStack> (*)();
+
+// The stack itself while any socket-layer component lives; read without a lock.
+extern std::atomic<TIdStack*> GSocketStack;
+// How the stack is made; set before any component exists.
+extern TIdStackClass GSocketStackClass;
+// Guards GSocketUserCount and the creation and release of GSocketStack.
+extern std::mutex GSocketStackLock;
+extern std::int32_t GSocketUserCount;
+// Set once the socket library has started; never cleared.
+extern std::atomic<bool> GSocketStarted;
+
+// The stack in force (never null while a component lives).
+inline TIdStack& Stack() { return *GSocketStack.load(std::memory_order_acquire); }
+
+}  // namespace quillon

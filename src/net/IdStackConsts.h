@@ -1,0 +1,44 @@
+// Socket constants of the platform, and the Winsock error numbers that the
+// error texts are keyed by on every platform.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+
+namespace quillon {
+
+using TIdStackSocketHandle = int;
+constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+constexpr int Id_SOCKET_ERROR = -1;
+
+constexpr int Id_PF_INET4 = AF_INET;
+constexpr int Id_SOCK_RAW = SOCK_RAW;
+constexpr int Id_SOCK_DGRAM = SOCK_DGRAM;
+constexpr int Id_IPPROTO_IP = IPPROTO_IP;
+constexpr int Id_IPPROTO_ICMP = IPPROTO_ICMP;
+constexpr int Id_IP_TTL = IP_TTL;
+constexpr int Id_SD_Send = SHUT_WR;
+
+// Error codes as the error-text table numbers them.
+constexpr std::int32_t Id_WSAEINTR = 10004;
+constexpr std::int32_t Id_WSAEBADF = 10009;
+constexpr std::int32_t Id_WSAEACCES = 10013;
+constexpr std::int32_t Id_WSAEFAULT = 10014;
+constexpr std::int32_t Id_WSAEINVAL = 10022;
+constexpr std::int32_t Id_WSAEMFILE = 10024;
+constexpr std::int32_t Id_WSAEWOULDBLOCK = 10035;
+constexpr std::int32_t Id_WSAEMSGSIZE = 10040;
+constexpr std::int32_t Id_WSAETIMEDOUT = 10060;
+constexpr std::int32_t Id_WSAECONNREFUSED = 10061;
+constexpr std::int32_t Id_WSANOTINITIALISED = 10093;
+constexpr std::int32_t Id_WSAHOST_NOT_FOUND = 11001;
+constexpr std::int32_t Id_WSATRY_AGAIN = 11002;
+constexpr std::int32_t Id_WSANO_RECOVERY = 11003;
+constexpr std::int32_t Id_WSANO_DATA = 11004;
+
+constexpr int Id_SELECT_LIST_MAX = 64;  // handles per wait list
+constexpr int Id_WAIT_NO_LIMIT = -2;    // a wait in milliseconds without limit
+
+}  // namespace quillon

@@ -1,0 +1,28 @@
+// Time sources of the platform: a 32-bit millisecond tick count that wraps like
+// the classic GetTickCount, and a high-resolution counter with its frequency.
+// Tests can put a clock of their own in place of the system's.
+#pragma once
+
+#include <cstdint>
+
+namespace quillon {
+
+class TClock {
+ public:
+  virtual ~TClock() = default;
+  virtual std::uint32_t TickCount() = 0;
+  virtual std::int64_t PerformanceCounter() = 0;
+  virtual std::int64_t PerformanceFrequency() = 0;
+};
+
+// Milliseconds since an arbitrary start, modulo 2^32.
+std::uint32_t GetTickCount();
+// Counts of the high-resolution counter and how many of them make a second.
+std::int64_t QueryPerformanceCounter();
+std::int64_t QueryPerformanceFrequency();
+
+// Replaces the clock for the whole process (nullptr: the system's clock again).
+// Set it before any worker thread runs.
+void SetClockForTesting(TClock* clock);
+
+}  // namespace quillon

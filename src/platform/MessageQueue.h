@@ -1,0 +1,72 @@
+// The window-message queue: any thread posts, the window thread dispatches.
+// It stands in for the desktop's message queue so that the trace engine runs
+// the same way under the Qt window, in the terminal and in tests.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace quillon {
+
+using HWND = std::uint32_t;  // 0 is no window
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+constexpr std::uint32_t WM_USER = 1024;  // first application-defined message number
+
+struct TMessage {
+  HWND Window = 0;
+  std::uint32_t Msg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+  // Who posted it, beyond slot and run id (for example a worker's serial number).
+  std::uint64_t Tag = 0;
+};
+
+class TMessageQueue {
+ public:
+  using THandler = std::function<void(const TMessage&)>;
+
+  // The queue of the program's window thread.
+  static TMessageQueue& Main();
+
+  TMessageQueue() = default;
+  TMessageQueue(const TMessageQueue&) = delete;
+  TMessageQueue& operator=(const TMessageQueue&) = delete;
+
+  // Window thread: gives a window its handle; messages posted to it reach the handler.
+  HWND RegisterWindow(THandler handler);
+  // Window thread: forgets the window; its waiting and later messages are dropped.
+  void UnregisterWindow(HWND window);
+
+  // Any thread. False when no such window exists (the poster ignores it).
+  bool PostMessage(HWND window, std::uint32_t msg, WPARAM wParam, LPARAM lParam,
+                   std::uint64_t tag = 0);
+
+  // Window thread: dispatches the oldest waiting message if there is one; never blocks.
+  bool ProcessOneMessage();
+  // Window thread: dispatches every message that is waiting, and those posted meanwhile.
+  void ProcessMessages();
+  // Blocks until a message is waiting or the time has passed (-1: no limit).
+  // Leaves the message in the queue. True when one is waiting.
+  bool WaitMessage(int timeoutMs);
+  std::size_t PendingCount() const;
+
+  // Called on the posting thread after every post, so that an event loop (Qt's)
+  // can wake up and dispatch. Set it on the window thread before workers run.
+  void SetWakeHandler(std::function<void()> wake);
+
+ private:
+  mutable std::mutex lock_;
+  std::condition_variable posted_;
+  std::deque<TMessage> queue_;
+  std::map<HWND, THandler> windows_;
+  HWND nextWindow_ = 1;
+  std::function<void()> wake_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,151 @@
+// The main window's state and operations, without any toolkit: the hop table,
+// the run state, the worker slots, the controls as plain state, and every event
+// handler of a trace run. A view (Qt window, terminal, test) shows this state and
+// forwards the user's actions; workers report through the platform's message queue.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/IdAntiFreeze.h"
+#include "net/IdIcmpClient.h"
+#include "platform/MessageQueue.h"
+#include "trace/Canvas.h"
+#include "trace/HopGrid.h"
+#include "trace/TraceView.h"
+
+namespace quillon {
+
+class TPingThread;
+class TDNSThread;
+class TDnsBuffer;
+
+constexpr std::uint32_t WM_PROBE_DONE = WM_USER + 18;     // 1042
+constexpr std::uint32_t WM_NAME_RESOLVED = WM_USER + 27;  // 1051
+
+constexpr int MaxHopEntries = 500;
+constexpr int ProbeSlotCount = 5;
+constexpr int ResolverSlotCount = 50;
+
+struct THopEntry {
+  std::string Address;
+  std::string HostName;
+  std::int32_t HopNo = 0;
+  std::uint32_t Time = 0;
+  bool Filled = false;
+};
+
+// Plain state of the window's controls.
+struct TComboBoxState {
+  std::string Text;
+  std::vector<std::string> Items;
+};
+struct TEditState {
+  std::string Text;
+};
+struct TButtonState {
+  std::string Caption;
+  bool Visible = true;
+  bool Enabled = true;
+};
+
+// Where the two state files live.
+struct TFormFiles {
+  std::string HistoryPath;  // host history (".hst")
+  std::string CachePath;    // name cache (".dnb")
+};
+
+class TTraceRouteForm {
+ public:
+  // Creates the components (IdIcmpClient1 first, which brings up the socket stack)
+  // and registers the window with TMessageQueue::Main(). The view may be null.
+  TTraceRouteForm(TTraceView* view, TFormFiles files);
+  // Releases every worker still held (in a slot or dropped by a later Start),
+  // waiting for its thread.
+  ~TTraceRouteForm();
+  TTraceRouteForm(const TTraceRouteForm&) = delete;
+  TTraceRouteForm& operator=(const TTraceRouteForm&) = delete;
+
+  // --- event handlers ---
+  // Seeds the generator, empties the resolver slots, loads the name cache, resets
+  // the grid, loads the host history, then reads the command line (the program's
+  // parameters without its own path) and may start a trace.
+  void FormCreate(const std::vector<std::string>& parameters);
+  void FormClose();  // saves the name cache
+  void Button1Click();
+  void Button2Click();
+  void HostKeyPress(char& key);
+
+  // --- trace run ---
+  void StartTrace();
+  void UpdateHostHistory();
+  void CheckRunFinished();
+  void LaunchProbe(const std::string& address, std::int32_t n);
+  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
+  void StartNameResolution(const std::string& address, std::int32_t hop);
+  void WMProbeDone(const TMessage& message);
+  void WMNameResolved(const TMessage& message);
+
+  // --- grid ---
+  void ResetGrid();
+  void RefreshGrid();
+  void ComputeTimeStats();
+  void OutGridDrawCell(TCanvas& canvas, int col, int row, const TRect& rect) const;
+
+  HWND Handle() const { return handle_; }
+  const TFormFiles& Files() const { return files_; }
+  TDnsBuffer& NameCache() { return *nameCache_; }
+  bool ProbeSlotBusy() const;
+  bool ResolverSlotBusy() const;
+
+  // --- controls ---
+  TComboBoxState Host;
+  TEditState Hoops{"30"};
+  TEditState TimeOut{"5000"};
+  TButtonState Button1{"Start", true, true};
+  TButtonState Button2{"Stop", false, false};
+  THopGrid OutGrid;
+  std::unique_ptr<TIdIcmpClient> IdIcmpClient1;
+  std::unique_ptr<TIdAntiFreeze> IdAntiFreeze1;
+
+  // --- run state ---
+  std::int32_t SilentCount = 0;
+  bool Running = false;
+  std::uint16_t RunId = 0;
+  std::int32_t TimeCount = 0;
+  std::int32_t TimeMax = 0;
+  std::int32_t RouteLength = 0;
+  std::int32_t HighestAnsweringHop = 0;
+  bool RouteEndFound = false;
+  bool StopRequested = false;
+  std::int32_t TimeOutMs = 0;
+  std::string TargetHost;
+  std::string TargetAddress;
+  std::int32_t MaxHops = 0;
+  std::int32_t LastRequestedTtl = 0;
+  std::string CmdHost;
+  std::int32_t CmdHops = 0;
+  std::int32_t CmdTimeOut = 0;
+  std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
+  std::array<std::unique_ptr<TPingThread>, ProbeSlotCount + 1> ProbeSlots{};       // 1..5
+  std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots{};  // 1..50
+
+ private:
+  void Notify();  // tells the view the controls changed
+  void ShowIdle();
+  void ShowTracing();
+
+  TTraceView* view_;
+  TFormFiles files_;
+  HWND handle_ = 0;
+  std::unique_ptr<TDnsBuffer> nameCache_;
+  // Workers that a later Start dropped from their slots; released when their
+  // message arrives or when the window goes.
+  std::vector<std::unique_ptr<TPingThread>> droppedProbes_;
+  std::vector<std::unique_ptr<TDNSThread>> droppedResolvers_;
+};
+
+}  // namespace quillon
