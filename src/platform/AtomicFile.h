@@ -1,0 +1,17 @@
+// Replacing a user's file without ever leaving it half written: the new content
+// goes to a temporary file beside it, is flushed to disk, and is renamed over
+// the old one. A failure leaves the old file whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// True when the file now holds exactly the data. Creates it when missing.
+bool ReplaceFileContents(const std::string& path, std::string_view data);
+
+// The whole file, or false when it cannot be opened or read (read-only access).
+bool ReadFileContents(const std::string& path, std::string& data);
+
+}  // namespace quillon
