@@ -26,6 +26,11 @@ class TDnsBuffer;
 constexpr std::uint32_t WM_PROBE_DONE = WM_USER + 18;     // 1042
 constexpr std::uint32_t WM_NAME_RESOLVED = WM_USER + 27;  // 1051
 
+// A process-wide serial number for every worker (probe and name): its message
+// repeats it in TMessage::Tag, so a handler can tell the worker that posted from a
+// later one in the same slot with the same run id. Never 0; thread safe.
+std::uint64_t NextWorkerSerial();
+
 constexpr int MaxHopEntries = 500;
 constexpr int ProbeSlotCount = 5;
 constexpr int ResolverSlotCount = 50;
