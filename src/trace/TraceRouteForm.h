@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -102,7 +103,11 @@ class TTraceRouteForm {
 
   HWND Handle() const { return handle_; }
   const TFormFiles& Files() const { return files_; }
-  TDnsBuffer& NameCache() { return *nameCache_; }
+  // The name cache exists from FormCreate on; asking for it earlier is a fault.
+  TDnsBuffer& NameCache() {
+    assert(nameCache_);
+    return *nameCache_;
+  }
   bool ProbeSlotBusy() const;
   bool ResolverSlotBusy() const;
 
@@ -142,6 +147,7 @@ class TTraceRouteForm {
   void Notify();  // tells the view the controls changed
   void ShowIdle();
   void ShowTracing();
+  void GridChanged();  // tells the view to repaint the grid at once
 
   TTraceView* view_;
   TFormFiles files_;
