@@ -1,0 +1,104 @@
+#include "trace/CommandLine.h"
+
+#include <array>
+
+#include "platform/Text.h"
+
+namespace quillon {
+namespace {
+
+// Words 0..100 plus the always-empty word after the last, which an option at the
+// end of the list takes as its (missing) value.
+using TWordList = std::array<std::string, MaxCommandWords + 1>;
+
+// Splits at every space; consecutive spaces give empty words. Returns the number
+// of the last word in use.
+int SplitWords(const std::string& text, TWordList& words) {
+  int last = 0;
+  for (const char c : text) {
+    if (c == ' ') {
+      if (last == MaxCommandWords - 1) break;  // the rest of the text is not held
+      ++last;
+    } else {
+      words[static_cast<std::size_t>(last)] += c;
+    }
+  }
+  return last;
+}
+
+// One pass: every empty word is closed by moving the words after it one place down;
+// the word that moves into its place is not looked at again in this pass.
+void CloseGaps(TWordList& words, int last) {
+  for (int i = 0; i <= last; ++i) {
+    if (!words[static_cast<std::size_t>(i)].empty()) continue;
+    for (int j = i; j <= last; ++j) {
+      words[static_cast<std::size_t>(j)] = words[static_cast<std::size_t>(j) + 1];
+    }
+  }
+}
+
+// `-h` or `-w` at word i: the option and a usable value are consumed; a value that
+// is no integer gives the default and stays a host candidate.
+void TakeOption(TWordList& words, int i, std::int32_t& target, std::int32_t fallback) {
+  auto& option = words[static_cast<std::size_t>(i)];
+  auto& value = words[static_cast<std::size_t>(i) + 1];
+  const auto number = TryStrToInt(value);
+  option.clear();
+  if (number) {
+    target = *number;
+    value.clear();
+  } else {
+    target = fallback;
+  }
+}
+
+}  // namespace
+
+std::string BuildCommandText(const std::vector<std::string>& parameters) {
+  std::string text;
+  for (const auto& parameter : parameters) {
+    text += ' ';
+    text += parameter;
+  }
+  return text;
+}
+
+bool ParseCommandLine(const std::string& text, std::string& host, std::int32_t& hops,
+                      std::int32_t& timeOut) {
+  try {
+    const std::string command = Trim(LowerCase(text));
+    hops = DefaultCommandHops;
+    timeOut = DefaultCommandTimeOut;
+    if (command.empty()) return false;
+
+    TWordList words;
+    const int last = SplitWords(command, words);
+    for (int i = 0; i <= last; ++i) {
+      words[static_cast<std::size_t>(i)] = Trim(words[static_cast<std::size_t>(i)]);
+    }
+    // Three passes close runs of up to seven empty words (from empty parameters).
+    for (int pass = 0; pass < 3; ++pass) CloseGaps(words, last);
+
+    for (int i = 0; i <= last; ++i) {
+      const auto& word = words[static_cast<std::size_t>(i)];
+      if (word.empty()) continue;
+      if (word == "-h") TakeOption(words, i, hops, DefaultCommandHops);
+      if (word == "-w") TakeOption(words, i, timeOut, DefaultCommandTimeOut);
+    }
+
+    host.clear();
+    for (int i = 0; i <= last; ++i) {
+      const auto& word = words[static_cast<std::size_t>(i)];
+      if (word.empty() || word == host) continue;
+      const bool longer = word.size() > host.size();
+      const bool gainsDot =
+          word.find('.') != std::string::npos && host.find('.') == std::string::npos;
+      if (longer || gainsDot) host = word;
+    }
+    return !host.empty();
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace quillon

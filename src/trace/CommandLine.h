@@ -1,0 +1,24 @@
+// The command line: `-h` hops, `-w` time-out in milliseconds, and a host word.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+constexpr std::int32_t DefaultCommandHops = 30;
+constexpr std::int32_t DefaultCommandTimeOut = 5000;
+// The parser holds words 0..100; words after the 101st are ignored.
+constexpr int MaxCommandWords = 101;
+
+// One space before each parameter, so a parameter with blanks yields several words.
+std::string BuildCommandText(const std::vector<std::string>& parameters);
+
+// Reads the command text. The hop count and time-out are always set (30 and 5000
+// unless an option gives another value, unchecked here); the host is set whenever
+// the text is not blank. True when a host word was found.
+bool ParseCommandLine(const std::string& text, std::string& host, std::int32_t& hops,
+                      std::int32_t& timeOut);
+
+}  // namespace quillon

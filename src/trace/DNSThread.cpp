@@ -1,0 +1,102 @@
+#include "trace/DNSThread.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "net/IdStack.h"
+#include "trace/DnsBuffer.h"
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+
+TDNSThread::TDNSThread() : Serial(NextWorkerSerial()) {}
+
+// Execute reads and writes the fields above; they must outlive the thread.
+TDNSThread::~TDNSThread() {
+  WaitFor();
+}
+
+void TDNSThread::Execute() {
+  try {
+    TIdStack* stack = GSocketStack.load(std::memory_order_acquire);
+    if (stack == nullptr) throw std::runtime_error("no socket stack");
+    HostName = stack->AddrToHostName(Address);
+  } catch (...) {
+    // Any failure is shown (and cached) as the address marked unresolved.
+    HostName = Address + NoDnsSuffix;
+  }
+  TMessageQueue::Main().PostMessage(Window, WM_NAME_RESOLVED, static_cast<WPARAM>(SlotIndex),
+                                    static_cast<LPARAM>(RunId), Serial);
+}
+
+void TTraceRouteForm::StartNameResolution(const std::string& address, std::int32_t hop) {
+  if (StopRequested) return;
+  if (hop < 1 || hop > MaxHopEntries) return;
+  THopEntry& entry = Hops[static_cast<std::size_t>(hop)];
+
+  if (address.empty() || address == "0.0.0.0") {
+    entry.HostName = "Unknown Host";
+    entry.Address = "Unknown Ip";
+    entry.Filled = true;
+    RefreshGrid();
+    CheckRunFinished();
+    return;
+  }
+
+  // Before FormCreate there is no cache: every address is a miss.
+  const std::string name = nameCache_ ? nameCache_->FindName(address) : address;
+  if (name != address) {
+    entry.Address = address;
+    entry.HostName = name;
+    entry.Filled = true;
+    RefreshGrid();
+    CheckRunFinished();
+    return;
+  }
+
+  const auto free = std::find(ResolverSlots.begin() + 1, ResolverSlots.end(), nullptr);
+  if (free == ResolverSlots.end()) return;  // all busy: the address stays as the name
+
+  auto worker = std::make_unique<TDNSThread>();
+  worker->Address = address;
+  worker->SlotIndex = static_cast<std::int32_t>(free - ResolverSlots.begin());
+  worker->Window = handle_;
+  worker->HopNo = hop;
+  worker->RunId = RunId;
+  worker->SetPriority(TThreadPriority::tpNormal);
+  TDNSThread& started = *worker;
+  *free = std::move(worker);
+  started.Start();
+}
+
+void TTraceRouteForm::WMNameResolved(const TMessage& message) {
+  // A worker that a later Start dropped from its slot: its result belongs to an
+  // earlier run, but the object is ours to release now that it has reported.
+  const auto dropped =
+      std::find_if(droppedResolvers_.begin(), droppedResolvers_.end(),
+                   [&](const auto& worker) { return worker && worker->Serial == message.Tag; });
+  if (dropped != droppedResolvers_.end()) {
+    droppedResolvers_.erase(dropped);
+  } else if (message.WParam >= 1 && message.WParam <= ResolverSlotCount) {
+    auto& slot = ResolverSlots[message.WParam];
+    // Only the worker that posted may be read: a later worker in the same slot
+    // (possibly with the same run id) has not produced its result yet.
+    if (slot && slot->Serial == message.Tag) {
+      if (message.LParam == static_cast<LPARAM>(RunId)) {
+        const TDNSThread& worker = *slot;
+        if (worker.HopNo >= 1 && worker.HopNo < LastRequestedTtl && worker.HopNo <= MaxHopEntries) {
+          THopEntry& entry = Hops[static_cast<std::size_t>(worker.HopNo)];
+          entry.Address = worker.Address;
+          entry.HostName = worker.HostName;
+          entry.Filled = true;
+          if (nameCache_) nameCache_->AddName(worker.Address, worker.HostName);
+          RefreshGrid();
+        }
+      }
+      slot.reset();  // waits for the thread, which ends right after its post
+    }
+  }
+  CheckRunFinished();
+}
+
+}  // namespace quillon
