@@ -1,0 +1,51 @@
+// The probe worker: one ICMP echo probe with a given TTL, up to three attempts,
+// on a thread of its own with an ICMP client of its own. It reports with one
+// WM_PROBE_DONE to its window as its last act and is released by the window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/IdIcmpClient.h"
+#include "platform/MessageQueue.h"
+#include "platform/Thread.h"
+
+namespace quillon {
+
+constexpr int ProbeAttempts = 3;
+// The payload every probe carries.
+inline constexpr const char* ProbePayload = "asdas";
+
+// A reply address that says nobody answered: empty (nothing matched) or
+// "0.0.0.0" (time-out).
+bool IsSilentAddress(const std::string& replyFrom);
+
+class TPingThread : public TThread {
+ public:
+  TPingThread();
+  // Execute reads the fields below, so the thread must end before they go.
+  ~TPingThread() override;
+
+  // Inputs, set by the window before the thread starts.
+  std::string TargetAddress;
+  std::uint32_t RunId = 0;
+  std::int32_t SlotIndex = 0;
+  std::int32_t Ttl = 0;
+  std::int32_t TimeOutMs = 0;
+  HWND Window = 0;
+  // Results, written by the thread and read by the window only once the
+  // worker's message has arrived.
+  TReplyStatus Reply;
+  std::uint32_t ElapsedMs = 0;
+  bool Succeeded = false;
+  // Repeated in the message's Tag; tells this worker from any other.
+  const std::uint64_t Serial;
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Probe();
+};
+
+}  // namespace quillon

@@ -1,0 +1,331 @@
+// The main window's trace run: its creation and release, Start and Stop, the
+// probe workers' launching and reports, the end-of-route rules and the
+// completion check. Everything here runs on the window's thread.
+#include "trace/TraceRouteForm.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+
+#include "net/IdStack.h"
+#include "platform/Random.h"
+#include "platform/Text.h"
+#include "trace/DNSThread.h"
+#include "trace/DnsBuffer.h"
+#include "trace/HostHistory.h"
+#include "trace/PingThread.h"
+
+namespace quillon {
+namespace {
+
+constexpr int RunIdRange = 30000;
+constexpr int ParallelProbes = 5;
+constexpr std::int32_t MaxTimeOutMs = 9000;
+constexpr std::int32_t FallbackTimeOutMs = 5000;  // a number out of range
+constexpr std::int32_t MaxHopLimit = 100;
+constexpr std::int32_t DefaultHopLimit = 30;
+constexpr char EnterKey = 13;
+
+// The box's integer: the text that is no integer and the value out of range
+// each put their default back into the box.
+std::int32_t ValidatedBox(TEditState& box, std::int32_t notNumber, std::int32_t max,
+                          std::int32_t outOfRange) {
+  std::int32_t value = notNumber;
+  if (const auto parsed = TryStrToInt(box.Text)) {
+    value = *parsed;
+  } else {
+    box.Text = std::to_string(notNumber);
+  }
+  if (value < 1 || value > max) {
+    value = outOfRange;
+    box.Text = std::to_string(outOfRange);
+  }
+  return value;
+}
+
+template <typename Slots>
+bool AnyBusy(const Slots& slots) {
+  return std::any_of(slots.begin() + 1, slots.end(),
+                     [](const auto& slot) { return slot != nullptr; });
+}
+
+}  // namespace
+
+std::uint64_t NextWorkerSerial() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
+    : view_(view), files_(std::move(files)) {
+  // The first socket-layer component brings up the process-wide socket stack.
+  IdIcmpClient1 = std::make_unique<TIdIcmpClient>();
+  IdAntiFreeze1 = std::make_unique<TIdAntiFreeze>();
+  IdAntiFreeze1->SetIdleTimeOut(50);
+  IdAntiFreeze1->OnlyWhenIdle = false;
+  handle_ = TMessageQueue::Main().RegisterWindow([this](const TMessage& message) {
+    switch (message.Msg) {
+      case WM_PROBE_DONE:
+        WMProbeDone(message);
+        break;
+      case WM_NAME_RESOLVED:
+        WMNameResolved(message);
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+TTraceRouteForm::~TTraceRouteForm() {
+  // No message reaches this window any more; workers that still post find no
+  // window and simply end.
+  TMessageQueue::Main().UnregisterWindow(handle_);
+  // Each release waits for the worker's thread. Name workers use the socket
+  // stack without a component of their own, so they go before IdIcmpClient1.
+  for (auto& slot : ProbeSlots) slot.reset();
+  for (auto& slot : ResolverSlots) slot.reset();
+  droppedProbes_.clear();
+  droppedResolvers_.clear();
+  IdAntiFreeze1.reset();
+  IdIcmpClient1.reset();
+}
+
+bool TTraceRouteForm::ProbeSlotBusy() const {
+  return AnyBusy(ProbeSlots);
+}
+
+bool TTraceRouteForm::ResolverSlotBusy() const {
+  return AnyBusy(ResolverSlots);
+}
+
+void TTraceRouteForm::Notify() {
+  if (view_ != nullptr) view_->ControlsChanged();
+}
+
+void TTraceRouteForm::ShowIdle() {
+  Button1.Enabled = true;
+  Button1.Visible = true;
+  Button2.Enabled = false;
+  Button2.Visible = false;
+  Notify();
+}
+
+void TTraceRouteForm::ShowTracing() {
+  Button1.Enabled = false;
+  Button1.Visible = false;
+  Button2.Enabled = true;
+  Button2.Visible = true;
+  Notify();
+}
+
+void TTraceRouteForm::Button1Click() {
+  if (!Running) StartTrace();
+}
+
+void TTraceRouteForm::HostKeyPress(char& key) {
+  if (key == EnterKey && !Running) StartTrace();
+}
+
+void TTraceRouteForm::Button2Click() {
+  StopRequested = true;
+  Button2.Enabled = false;
+  Notify();
+  // With no worker left, no message would ever run the completion check.
+  if (!ProbeSlotBusy() && !ResolverSlotBusy()) CheckRunFinished();
+}
+
+void TTraceRouteForm::StartTrace() {
+  if (Trim(Host.Text).empty()) return;
+  UpdateHostHistory();
+  SilentCount = 0;
+  ShowTracing();
+  Running = true;
+  RunId = static_cast<std::uint16_t>(Random(RunIdRange));
+  ResetGrid();
+
+  TargetHost = Trim(Host.Text);
+  if (TargetHost.empty()) {
+    // Nothing to trace after all: do not stay in a run that cannot end.
+    Running = false;
+    ShowIdle();
+    return;
+  }
+
+  TimeOutMs = ValidatedBox(TimeOut, MaxTimeOutMs, MaxTimeOutMs, FallbackTimeOutMs);
+  MaxHops = ValidatedBox(Hoops, DefaultHopLimit, MaxHopLimit, DefaultHopLimit);
+  Notify();
+
+  try {
+    TargetAddress = Stack().HostNameToAddr(TargetHost);
+  } catch (...) {
+    TargetAddress.clear();
+    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
+    Running = false;
+    ShowIdle();
+    return;
+  }
+
+  try {
+    // Opens the window's raw socket now, so that a missing right to raw
+    // sockets shows as an error at Start.
+    IdIcmpClient1->ReceiveTimeout = TimeOutMs;
+    IdIcmpClient1->SetOutgoingTtl(1);
+
+    RouteEndFound = false;
+    LastRequestedTtl = 0;
+    HighestAnsweringHop = 0;
+    RouteLength = MaxHopEntries;
+    StopRequested = false;
+
+    // Workers of an earlier run are not waited for; they stay reachable until
+    // their message arrives, which then only releases them.
+    for (auto& slot : ResolverSlots) {
+      if (slot) droppedResolvers_.push_back(std::move(slot));
+    }
+    for (auto& slot : ProbeSlots) {
+      if (slot) droppedProbes_.push_back(std::move(slot));
+    }
+
+    for (int i = 0; i < ParallelProbes; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+  } catch (...) {
+    // The error is the caller's to show; the window must not be left in a run
+    // that no message will ever end.
+    if (!ProbeSlotBusy() && !ResolverSlotBusy()) {
+      Running = false;
+      ShowIdle();
+    }
+    throw;
+  }
+}
+
+void TTraceRouteForm::UpdateHostHistory() {
+  const std::string typed = Host.Text;
+  try {
+    std::vector<std::string> stored;
+    if (ReadHostHistory(files_.HistoryPath, stored)) Host.Items = std::move(stored);
+    auto& items = Host.Items;
+    const auto same = std::find_if(items.begin(), items.end(),
+                                   [&](const std::string& item) { return SameText(item, typed); });
+    if (same != items.end()) items.erase(same);
+    items.insert(items.begin(), typed);
+    Host.Text = typed;
+    std::erase_if(items, [](const std::string& item) { return item.empty(); });
+    WriteHostHistory(files_.HistoryPath, items);
+  } catch (...) {
+    // The history is a convenience: the trace goes on with the list as it got.
+  }
+  Notify();
+}
+
+void TTraceRouteForm::CheckRunFinished() {
+  bool done = RouteEndFound;
+  for (std::int32_t hop = 1; done && hop <= std::min(RouteLength, MaxHopEntries); ++hop) {
+    done = Hops[static_cast<std::size_t>(hop)].Filled;
+  }
+  if (done) {
+    if (!ResolverSlotBusy()) Running = false;
+  } else if (Running && !ProbeSlotBusy() && !ResolverSlotBusy()) {
+    // No worker is left to report: the run can no longer meet its end
+    // condition (Stop before the route end was known, or nothing launched).
+    Running = false;
+  } else {
+    return;
+  }
+  if (!Running) {
+    ShowIdle();
+    RefreshGrid();
+  }
+}
+
+void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
+  if (StopRequested) return;
+  LastRequestedTtl = n;
+  const auto free = std::find(ProbeSlots.begin() + 1, ProbeSlots.end(), nullptr);
+  if (free == ProbeSlots.end() || n > MaxHops) return;
+
+  auto worker = std::make_unique<TPingThread>();
+  worker->TargetAddress = address;
+  worker->SlotIndex = static_cast<std::int32_t>(free - ProbeSlots.begin());
+  worker->Ttl = n;
+  worker->TimeOutMs = TimeOutMs;
+  worker->Window = handle_;
+  worker->RunId = RunId;
+  worker->SetPriority(TThreadPriority::tpNormal);
+  TPingThread& started = *worker;
+  *free = std::move(worker);
+  try {
+    started.Start();
+  } catch (...) {
+    free->reset();  // never started: it would hold the slot for ever
+    throw;
+  }
+}
+
+void TTraceRouteForm::WMProbeDone(const TMessage& message) {
+  try {
+    const auto dropped =
+        std::find_if(droppedProbes_.begin(), droppedProbes_.end(),
+                     [&](const auto& worker) { return worker && worker->Serial == message.Tag; });
+    if (dropped != droppedProbes_.end()) {
+      droppedProbes_.erase(dropped);  // a worker of an earlier run has ended
+    } else if (message.WParam >= 1 && message.WParam <= ProbeSlotCount) {
+      auto& slot = ProbeSlots[message.WParam];
+      // Only the worker that posted may be read: a later worker in the same
+      // slot, even with the same run id, has not written its result yet.
+      if (slot && slot->Serial == message.Tag) {
+        if (message.LParam == static_cast<LPARAM>(RunId)) {
+          const TPingThread* worker = slot.get();
+          try {
+            RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          } catch (...) {
+            if (slot.get() == worker) slot.reset();
+            throw;
+          }
+          if (slot.get() == worker) slot.reset();  // waits for its thread
+          if (!RouteEndFound) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+        } else {
+          // Launched before a Start that failed after drawing a new run id.
+          slot.reset();
+        }
+      }
+    }
+    CheckRunFinished();
+  } catch (...) {
+    // A report must never take the window down; the run goes on as it can.
+  }
+  // Let one further message through (without waiting for one), as the
+  // desktop's message loop would between two reports.
+  try {
+    TMessageQueue::Main().ProcessOneMessage();
+  } catch (...) {
+  }
+}
+
+void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {
+  if (n < 1 || n > MaxHopEntries) return;  // no such hop entry
+  const bool silent = IsSilentAddress(reply.ReplyFrom);
+  const bool finishing =
+      (reply.StatusKind == TReplyStatusKind::rskEchoReply && reply.ReplyFrom == TargetAddress) ||
+      n >= MaxHops;
+  if (!RouteEndFound) RouteEndFound = finishing;
+  if (finishing && n < RouteLength) RouteLength = n;
+  if (!silent && n > HighestAnsweringHop) HighestAnsweringHop = n;
+  if (silent) ++SilentCount;
+  if (SilentCount > 3) {
+    RouteEndFound = true;
+    RouteLength = HighestAnsweringHop;
+  }
+
+  THopEntry& entry = Hops[static_cast<std::size_t>(n)];
+  entry.HostName = reply.ReplyFrom;
+  entry.Address = reply.ReplyFrom;
+  entry.HopNo = n;
+  entry.Time = time;
+  entry.Filled = true;
+
+  StartNameResolution(reply.ReplyFrom, n);
+  RefreshGrid();
+}
+
+}  // namespace quillon
