@@ -10,8 +10,8 @@ namespace quillon {
 
 class TIdSocketHandle {
  public:
-  TIdSocketHandle();   // Clear(true); no socket open
-  ~TIdSocketHandle();  // Close()
+  TIdSocketHandle();           // Clear(true); no socket open
+  virtual ~TIdSocketHandle();  // Close()
   TIdSocketHandle(const TIdSocketHandle&) = delete;
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 

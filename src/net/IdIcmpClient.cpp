@@ -1,0 +1,201 @@
+#include "net/IdIcmpClient.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "platform/Clock.h"
+#include "platform/Process.h"
+
+namespace quillon {
+namespace {
+
+constexpr std::uint8_t kIcmpEchoReply = 0;
+constexpr std::uint8_t kIcmpUnreachable = 3;
+constexpr std::uint8_t kIcmpEchoRequest = 8;
+constexpr std::uint8_t kIcmpTimeExceeded = 11;
+
+constexpr int kIpHeaderSize = 20;  // the IP layer adds it; PacketSize counts it
+constexpr int kIcmpHeaderSize = 8;
+constexpr int kPayloadOffset = 20;  // the payload text starts after 8 zero bytes
+constexpr std::uint16_t kMinPacketSize = 20;
+constexpr std::uint16_t kMaxPacketSize = Id_ICMP_AREA_SIZE;
+
+// The wire keeps the host order of the machine this protocol grew up on: least
+// significant byte first, whatever the CPU.
+void PutLe16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value & 0xFF);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutLe32(std::uint8_t* at, std::uint32_t value) {
+  PutLe16(at, static_cast<std::uint16_t>(value & 0xFFFF));
+  PutLe16(at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+std::uint16_t GetLe16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+
+}  // namespace
+
+std::uint16_t IcmpChecksum(const std::uint8_t* data, int length) {
+  std::uint32_t sum = 0;
+  int i = 0;
+  for (; i + 1 < length; i += 2) sum += GetLe16(data + i);
+  if (i < length) sum += data[i];  // an odd last byte, padded with a zero byte
+  sum = (sum >> 16) + (sum & 0xFFFF);
+  sum += sum >> 16;
+  return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+TIdIcmpClient::TIdIcmpClient() {
+  Protocol = Id_IPPROTO_ICMP;
+  NextSequence = 3489;
+  ReceiveTimeout = 5000;
+  packetSize_ = 32;
+}
+
+void TIdIcmpClient::SetPacketSize(std::uint32_t size) {
+  packetSize_ =
+      static_cast<std::uint16_t>(std::clamp<std::uint32_t>(size, kMinPacketSize, kMaxPacketSize));
+}
+
+void TIdIcmpClient::Echo(const std::string& payload, std::uint16_t sequence) {
+  if (sequence != 0) NextSequence = sequence;
+  BuildRequest(payload);
+  const std::int64_t t0 = QueryPerformanceCounter();
+  SendRequest();
+  TReplyStatus record;
+  AwaitReply(ReceiveTimeout, record);
+  lastReply_ = record;
+  const std::int64_t t1 = QueryPerformanceCounter();
+  const std::int64_t frequency = QueryPerformanceFrequency();
+
+  // Converted before multiplying, so that a very long unlimited wait cannot
+  // overflow; below 2^53 the result is the same as an exact 64-bit product.
+  std::int64_t micros = 1;
+  if (frequency > 0) {
+    const double exact =
+        std::nearbyint(static_cast<double>(t1 - t0) * 1'000'000.0 / static_cast<double>(frequency));
+    if (exact > 1.0)
+      micros = exact < 9.0e18 ? static_cast<std::int64_t>(exact)
+                              : std::numeric_limits<std::int64_t>::max();
+  }
+  EnsureSocket().Close();
+  lastReply_.RoundTripMicros = static_cast<std::uint32_t>(static_cast<std::uint64_t>(micros));
+
+  if (OnReply) OnReply(*this, lastReply_);
+  ++NextSequence;  // wraps from 65535 to 0
+}
+
+void TIdIcmpClient::BuildRequest(const std::string& payload) {
+  MessageLength = packetSize_ - kIpHeaderSize;
+  const auto length = static_cast<std::size_t>(MessageLength);
+  std::uint8_t* message = RequestArea.data();
+  std::memset(message, 0, length);
+
+  // The header is written whole even when the message is shorter: only the first
+  // MessageLength bytes are summed and sent, the rest of the area is scratch.
+  message[0] = kIcmpEchoRequest;
+  message[1] = 0;
+  PutLe16(message + 4, static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
+  PutLe16(message + 6, NextSequence);
+  PutLe32(message + 8, GetTickCount());
+
+  auto next = payload.begin();
+  for (std::size_t p = kPayloadOffset; p < length; ++p) {
+    message[p] = next != payload.end() ? static_cast<std::uint8_t>(*next++) : std::uint8_t{'E'};
+  }
+
+  message[2] = 0;
+  message[3] = 0;
+  PutLe16(message + 2, IcmpChecksum(message, MessageLength));
+}
+
+void TIdIcmpClient::SendRequest() {
+  SendRaw(Host, Port, RequestArea.data(), MessageLength);
+}
+
+void TIdIcmpClient::AwaitReply(std::int32_t budgetMs, TReplyStatus& record) {
+  ReplyArea.fill(0);
+  const std::uint32_t start = GetTickCount();
+  std::int32_t remaining = budgetMs;
+  for (;;) {
+    const int count = ReceiveRaw(ReplyArea.data(), Id_ICMP_AREA_SIZE, remaining);
+    Stack().CheckSocketCall(count);
+    if (ClassifyPacket(count, record)) return;
+    // Unsigned subtraction keeps the elapsed time right across the wrap of the
+    // 32-bit tick count.
+    const std::uint32_t elapsed = GetTickCount() - start;
+    const std::int64_t left = std::int64_t{budgetMs} - std::int64_t{elapsed};
+    if (left <= 0) return;
+    remaining = static_cast<std::int32_t>(left);
+  }
+}
+
+bool TIdIcmpClient::ClassifyPacket(int byteCount, TReplyStatus& record) {
+  if (byteCount == 0) {
+    record.ReceivedBytes = 0;
+    record.ReplyFrom = "0.0.0.0";
+    record.IcmpType = 0;
+    record.SequenceNumber = NextSequence;
+    record.ReplyTtl = 0;
+    record.StatusKind = TReplyStatusKind::rskTimedOut;
+    return true;
+  }
+
+  record.StatusKind = TReplyStatusKind::rskError;
+  // Only the bytes that arrived, and never more than the area holds, may be read.
+  const int available = std::min(byteCount, Id_ICMP_AREA_SIZE);
+  const std::uint8_t* datagram = ReplyArea.data();
+  const int headerLength = (datagram[0] & 0x0F) * 4;
+  // The fixed IP header must be there too: the TTL and the source come from it.
+  if (headerLength + kIcmpHeaderSize > available || available < kIpHeaderSize) {
+    throw EIdIcmpException("Not enough bytes received");
+  }
+
+  const auto header = static_cast<std::size_t>(headerLength);
+  const std::uint8_t type = datagram[header];
+  switch (type) {
+    case kIcmpEchoReply:
+    case kIcmpEchoRequest:
+      record.StatusKind = TReplyStatusKind::rskEchoReply;
+      break;
+    case kIcmpUnreachable:
+      record.StatusKind = TReplyStatusKind::rskUnreachable;
+      break;
+    case kIcmpTimeExceeded:
+      record.StatusKind = TReplyStatusKind::rskTtlExpired;
+      break;
+    default:
+      throw EIdIcmpException("Non-echo type response received");
+  }
+
+  std::uint16_t candidate = 0;
+  if (record.StatusKind == TReplyStatusKind::rskEchoReply) {
+    candidate = GetLe16(datagram + header + 6);
+  } else {
+    // The copy of the request follows the 8-byte ICMP header; its IP header is
+    // taken to be as long as the outer one. A message too short to carry the
+    // copy's sequence number answers nothing: what the area holds there is left
+    // over from an earlier datagram or zero.
+    const std::size_t embedded = header + kIcmpHeaderSize + header + 6;
+    if (embedded + 2 > static_cast<std::size_t>(available)) return false;
+    candidate = GetLe16(datagram + embedded);
+  }
+  if (candidate != NextSequence) return false;
+
+  record.ReceivedBytes = byteCount;
+  record.ReplyFrom =
+      Stack().AddrToText(TIdIPv4Bytes{datagram[12], datagram[13], datagram[14], datagram[15]});
+  record.IcmpType = type;
+  record.SequenceNumber = candidate;
+  record.ReplyTtl = datagram[8];
+  return true;
+}
+
+}  // namespace quillon

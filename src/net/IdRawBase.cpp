@@ -1,0 +1,50 @@
+#include "net/IdRawBase.h"
+
+#include <stdexcept>
+
+#include "net/IdStack.h"
+
+namespace quillon {
+
+TIdRawBase::TIdRawBase() {
+  SetBufferSize(8192);
+}
+
+// The handle member closes its socket before the component lets the stack go.
+TIdRawBase::~TIdRawBase() = default;
+
+TIdSocketHandle& TIdRawBase::EnsureSocket() {
+  if (!Socket.IsOpen) Socket.Open(Id_SOCK_RAW, Protocol);
+  // Applied on every access, so a changed TTL holds from the next access on.
+  Socket.SetOption(Id_IPPROTO_IP, Id_IP_TTL, &OutgoingTtl, sizeof(OutgoingTtl));
+  return Socket;
+}
+
+void TIdRawBase::SetOutgoingTtl(std::int32_t ttl) {
+  OutgoingTtl = ttl;
+  EnsureSocket().SetOption(Id_IPPROTO_IP, Id_IP_TTL, &OutgoingTtl, sizeof(OutgoingTtl));
+}
+
+void TIdRawBase::SendRaw(const std::string& host, int port, const void* buffer, int length) {
+  const std::string address = Stack().HostToAddressText(host);
+  EnsureSocket().SendDatagram(address, port, buffer, length);
+}
+
+int TIdRawBase::ReceiveRaw(void* buffer, int length, int waitMs) {
+  if (length <= 0 || buffer == nullptr) return 0;
+  if (waitMs < 0) waitMs = ReceiveTimeout;
+  if (!EnsureSocket().WaitReadable(waitMs)) return 0;
+  return EnsureSocket().Receive(buffer, length, 0);
+}
+
+std::int32_t TIdRawBase::BufferSize() const {
+  return buffer_ ? static_cast<std::int32_t>(buffer_->size()) : 0;
+}
+
+void TIdRawBase::SetBufferSize(std::int32_t size) {
+  if (size < 0) throw std::invalid_argument("BufferSize cannot be negative");
+  if (!buffer_) buffer_ = std::make_unique<std::vector<std::uint8_t>>();
+  buffer_->resize(static_cast<std::size_t>(size));
+}
+
+}  // namespace quillon

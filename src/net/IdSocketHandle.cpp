@@ -1,0 +1,97 @@
+#include "net/IdSocketHandle.h"
+
+#include "net/IdAntiFreezeBase.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+
+namespace quillon {
+
+TIdSocketHandle::TIdSocketHandle() {
+  Clear(true);
+  ClientPortMin = 0;
+  ClientPortMax = 0;
+}
+
+TIdSocketHandle::~TIdSocketHandle() {
+  TIdSocketHandle::Close();
+}
+
+void TIdSocketHandle::Open(int socketType, int protocol) {
+  Close();
+  OsSocket = Stack().OpenSocket(socketType, protocol);
+  IsOpen = true;
+}
+
+void TIdSocketHandle::Close() {
+  if (!IsOpen) return;
+  IsOpen = false;
+  // Closing never fails as far as the caller is concerned.
+  Stack().SockShutdown(OsSocket, Id_SD_Send);
+  Stack().SockClose(OsSocket);
+  // Forget the number: the system hands it out again to the next socket opened.
+  OsSocket = Id_INVALID_SOCKET;
+}
+
+void TIdSocketHandle::Clear(bool resetLocal) {
+  IsOpen = false;
+  OsSocket = Id_INVALID_SOCKET;
+  if (resetLocal) {
+    IP.clear();
+    Port = 0;
+  }
+  RemoteIP.clear();
+  RemotePort = 0;
+}
+
+void TIdSocketHandle::SetOption(int level, int optionName, const void* value, int valueLength) {
+  TIdStack& stack = Stack();
+  stack.CheckSocketCall(stack.SockSetOption(OsSocket, level, optionName, value, valueLength));
+}
+
+void TIdSocketHandle::SendDatagram(const std::string& address, int port, const void* buffer,
+                                   int length) {
+  TIdStack& stack = Stack();
+  const int sent = stack.SockSendTo(OsSocket, buffer, length, 0, address, port);
+  if (sent == Id_SOCKET_ERROR) {
+    const std::int32_t error = stack.GetSocketError();
+    if (error == Id_WSAEMSGSIZE) throw EIdPackageSizeTooBig();
+    stack.RaiseSocketFailure(error);
+  }
+  if (sent != length) throw EIdNotAllBytesSent();
+}
+
+int TIdSocketHandle::Receive(void* buffer, int length, int flags) {
+  return Stack().SockRecv(OsSocket, buffer, length, flags);
+}
+
+bool TIdSocketHandle::WaitReadable(int timeoutMs) {
+  if (!IsOpen) throw EIdConnClosedGracefully();
+  if (!AntiFreezeApplies()) return WaitSlice(timeoutMs);
+
+  // On the main thread the wait is cut into slices so that the window's messages
+  // are handled in between; the short remainder goes first.
+  const int slice = GCurrentAntiFreeze.load()->IdleTimeOut();
+  if (timeoutMs == Id_WAIT_NO_LIMIT) {
+    while (!WaitSlice(slice)) {
+    }
+    return true;
+  }
+  if (timeoutMs <= slice) return WaitSlice(timeoutMs);
+  int first = timeoutMs % slice;
+  if (first == 0) first = slice;
+  if (WaitSlice(first)) return true;
+  for (int left = timeoutMs - first; left > 0; left -= slice) {
+    if (WaitSlice(slice)) return true;
+  }
+  return false;
+}
+
+bool TIdSocketHandle::WaitSlice(int timeoutMs) {
+  TIdSocketList readList{OsSocket};
+  // A failed select counts as a slice in which nothing arrived.
+  const bool readable = Stack().SockSelect(&readList, nullptr, nullptr, timeoutMs) == 1;
+  AntiFreezeStep(!readable, false);
+  return readable;
+}
+
+}  // namespace quillon
