@@ -1,0 +1,427 @@
+#!/usr/bin/env bash
+# The network lab: a chain of network namespaces for tests and benchmarks that
+# need real routers, real ICMP and real name lookups without touching any other
+# network.
+#
+#   src --link 0-- r1 --link 1-- r2 ... rN --link N-- dst
+#
+# Link i joins its left node (src, or router i) to its right node (router i+1, or
+# the target) on 198.18.i.0/24 (the benchmarking range): the left end is
+# 198.18.i.1, the right end 198.18.i.2. Each node names its link towards the
+# target "east" and the one towards the source "west". So hop k (TTL k) answers
+# from 198.18.(k-1).2, and the target, hop N+1, is 198.18.N.2. Routers send their
+# ICMP errors from the address of the interface they leave by (the one facing the
+# source), every rate limit on ICMP is off, and the source can reach nothing but
+# the lab (it has no default route).
+#
+# Links are veth pairs. With --delay MS every link is instead a pair of TUN
+# devices, one in each namespace, joined by quillon_delaylink (tests/lab/tools),
+# which holds every packet MS milliseconds in each direction; a probe to hop k
+# thus takes at least 2*k*MS. The kernel's delay queue is not available on our
+# machines, hence the forwarder. It owns its devices: stopping it removes them.
+#
+# Options of the routers and target (nft rules in their namespaces):
+#   --silent i,j   routers that drop their outgoing ICMP time-exceeded
+#   --drop-echo    the target drops echo requests
+#   --prohibit k   router k rejects forwarded echo requests with admin-prohibited
+# Names: --names "1=one,3=three,target=end" writes the source namespace's hosts
+# file (/etc/netns/<src>/hosts); its resolv.conf points at 127.0.0.1, where
+# nothing listens, so a name not in the hosts file fails at once and no lookup
+# leaves the machine.
+#
+# Commands:
+#   lab.sh up [options]            build a lab, print its facts (VAR=value lines)
+#   lab.sh down PREFIX | --all     tear a lab down (idempotent)
+#   lab.sh run [options] -- CMD..  build, run CMD in the source namespace with the
+#                                  facts in its environment, tear down, exit as CMD
+# More options: --routers N (default 3), --prefix P (default: random id + pid),
+# --owner PID (forwarders stop when PID is gone), --delaylink PATH.
+#
+# Exit codes: 0 done, 1 failure, 2 bad usage, 77 not root or no namespaces here
+# (tests turn it into a skip).
+set -euo pipefail
+
+readonly LAB_STATE_ROOT=/run/quillon-lab
+readonly EXIT_SKIP=77
+readonly MAX_ROUTERS=250
+
+log() { printf 'lab.sh: %s\n' "$*" >&2; }
+die() {
+  log "$*"
+  exit 1
+}
+usage() {
+  log "$*"
+  log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
+    "[--names \"1=a,target=b\"] [--delay MS] [--prefix P] [--owner PID] [--delaylink PATH]"
+  log "       lab.sh down PREFIX|--all"
+  log "       lab.sh run [up options] -- command..."
+  exit 2
+}
+
+is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
+# Whether $1 is a whole number from $2 to $3.
+in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
+
+# --- options -----------------------------------------------------------------
+routers=3 delay=0 prohibit=0 drop_echo=0 prefix="" owner="" delaylink=""
+silent_list="" names_spec=""
+declare -A silent=() names=()
+
+parse_options() {
+  while (($# > 0)); do
+    case $1 in
+      --routers | --silent | --prohibit | --names | --delay | --prefix | --owner | --delaylink)
+        (($# >= 2)) || usage "missing value after $1" ;;&
+      --routers) routers=$2 ;;
+      --silent) silent_list=$2 ;;
+      --prohibit) prohibit=$2 ;;
+      --names) names_spec=$2 ;;
+      --delay) delay=$2 ;;
+      --prefix) prefix=$2 ;;
+      --owner) owner=$2 ;;
+      --delaylink) delaylink=$2 ;;
+      --drop-echo) drop_echo=1 ;;
+      *) usage "unknown option '$1'" ;;
+    esac
+    if [[ $1 == --drop-echo ]]; then shift; else shift 2; fi
+  done
+
+  in_range "$routers" 0 "$MAX_ROUTERS" ||
+    usage "--routers must be 0..$MAX_ROUTERS, not '$routers'"
+  routers=$((10#$routers))
+  in_range "$delay" 0 10000 || usage "--delay must be 0..10000 ms, not '$delay'"
+  delay=$((10#$delay))
+  in_range "$prohibit" 0 "$routers" ||
+    usage "--prohibit must name a router 1..$routers, not '$prohibit'"
+  prohibit=$((10#$prohibit))
+  [[ -z $owner ]] || is_number "$owner" || usage "--owner must be a process id, not '$owner'"
+  if [[ -z $prefix ]]; then
+    prefix="ql$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')$$"
+  fi
+  [[ $prefix =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "--prefix must be 1..32 letters, digits or _"
+
+  local item key name items
+  if [[ -n $silent_list ]]; then
+    IFS=, read -ra items <<<"$silent_list"
+    for item in "${items[@]}"; do
+      in_range "$item" 1 "$routers" ||
+        usage "--silent must list routers 1..$routers, not '$item'"
+      silent[$((10#$item))]=1
+    done
+  fi
+  if [[ -n $names_spec ]]; then
+    IFS=, read -ra items <<<"$names_spec"
+    for item in "${items[@]}"; do
+      [[ $item =~ ^([a-z0-9]+)=([A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?)$ ]] ||
+        usage "--names entries are HOP=name, not '$item'"
+      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]}
+      [[ $key == target ]] && key=$((routers + 1))
+      in_range "$key" 1 $((routers + 1)) ||
+        usage "--names: no hop '$key' (hops are 1..$((routers + 1)) or target)"
+      names[$((10#$key))]=$name
+    done
+  fi
+}
+
+# --- the chain ---------------------------------------------------------------
+# Node 0 is the source, 1..N the routers, N+1 the target.
+node_ns() {
+  local node=$1
+  if ((node == 0)); then
+    echo "$prefix-src"
+  elif ((node == routers + 1)); then
+    echo "$prefix-dst"
+  else
+    echo "$prefix-r$node"
+  fi
+}
+left_addr() { echo "198.18.$1.1"; }  # link i, left end
+right_addr() { echo "198.18.$1.2"; } # link i, right end
+hop_addr() { right_addr $(($1 - 1)); }
+
+state_dir() { echo "$LAB_STATE_ROOT/$1"; }
+
+require_root() {
+  if (($(id -u) != 0)); then
+    log "skipped: the lab needs root (network namespaces, raw sockets, nft)"
+    exit $EXIT_SKIP
+  fi
+  local tool
+  for tool in ip nft ping; do
+    command -v "$tool" >/dev/null || die "'$tool' is missing; scripts/setup.sh installs it"
+  done
+}
+
+find_delaylink() {
+  local candidate root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  for candidate in "$delaylink" "${QUILLON_DELAYLINK:-}" \
+    "${QUILLON_BINARY_DIR:+$QUILLON_BINARY_DIR/tests/lab/quillon_delaylink}" \
+    "$root"/build/*/tests/lab/quillon_delaylink "$(command -v quillon_delaylink || true)"; do
+    if [[ -n $candidate && -x $candidate ]]; then
+      echo "$candidate"
+      return
+    fi
+  done
+  die "--delay needs quillon_delaylink: build it (cmake --build BUILD --target quillon_delaylink)" \
+    "or name it with --delaylink PATH"
+}
+
+# Per-namespace settings, before any link exists so that new interfaces inherit
+# them: no IPv6 (no DAD or router solicitations on the links), no reverse-path
+# filter, and no limit on ICMP errors or echo replies.
+configure_namespace() {
+  local ns=$1 forwarding=$2
+  ip netns exec "$ns" sysctl -q -e -w \
+    net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 \
+    net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 \
+    net.ipv4.ip_forward="$forwarding" \
+    net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_ratemask=0 \
+    net.ipv4.icmp_msgs_per_sec=1000000 net.ipv4.icmp_msgs_burst=1000000 \
+    net.ipv4.icmp_echo_ignore_all=0 net.ipv4.icmp_echo_ignore_broadcasts=1 \
+    net.ipv4.icmp_errors_use_inbound_ifaddr=1 >/dev/null 2>&1 || true
+  [[ $(ip netns exec "$ns" sysctl -n net.ipv4.icmp_ratelimit) == 0 ]] ||
+    die "cannot switch off the ICMP rate limit in $ns"
+  ip -n "$ns" link set lo up
+}
+
+start_delaylink() {
+  local link=$1 left=$2 right=$3 dir ready pid tries
+  dir=$(state_dir "$prefix")
+  ready="$dir/link$link.ready"
+  setsid "$delaylink" --ns-a "$left" --dev-a east --ns-b "$right" --dev-b west \
+    --delay "$delay" --ready "$ready" ${owner:+--watch-pid "$owner"} \
+    </dev/null >>"$dir/link$link.log" 2>&1 &
+  pid=$!
+  echo "$pid" >>"$dir/pids"
+  for ((tries = 0; tries < 200; tries++)); do
+    [[ -s $ready ]] && return
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
+}
+
+# Routes: the source and the target send everything of the lab to their one
+# neighbour; router i sends the whole range east and each network west of its
+# own west link back west (connected /24s win over both).
+routes_of() {
+  local node=$1 j
+  if ((node == 0)); then
+    echo "route add 198.18.0.0/15 via $(right_addr 0)"
+  elif ((node == routers + 1)); then
+    echo "route add 198.18.0.0/15 via $(left_addr "$routers")"
+  else
+    echo "route add 198.18.0.0/15 via $(right_addr "$node")"
+    for ((j = 0; j < node - 1; j++)); do
+      echo "route add 198.18.$j.0/24 via $(left_addr $((node - 1)))"
+    done
+  fi
+}
+
+nft_rules_of() {
+  local node=$1
+  if ((node >= 1 && node <= routers)) && [[ -n ${silent[$node]:-} ]]; then
+    echo "add chain ip quillon_lab output { type filter hook output priority 0; policy accept; }"
+    echo "add rule ip quillon_lab output icmp type time-exceeded drop"
+  fi
+  if ((node == prohibit && node != 0)); then
+    echo "add chain ip quillon_lab forward { type filter hook forward priority 0; policy accept; }"
+    echo "add rule ip quillon_lab forward icmp type echo-request" \
+      "reject with icmp type admin-prohibited"
+  fi
+  if ((node == routers + 1 && drop_echo)); then
+    echo "add chain ip quillon_lab input { type filter hook input priority 0; policy accept; }"
+    echo "add rule ip quillon_lab input icmp type echo-request drop"
+  fi
+}
+
+# The source namespace's view of names: our hosts file, a resolver that answers
+# nothing, and a switch that asks only those two.
+write_name_files() {
+  local dir="/etc/netns/$1" hop
+  mkdir -p "$dir"
+  {
+    echo "127.0.0.1 localhost"
+    for hop in $(printf '%s\n' "${!names[@]}" | sort -n); do
+      echo "$(hop_addr "$hop") ${names[$hop]}"
+    done
+  } >"$dir/hosts"
+  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
+  if [[ -f /etc/nsswitch.conf ]]; then
+    sed -E 's/^hosts:.*/hosts: files dns/' /etc/nsswitch.conf >"$dir/nsswitch.conf"
+  fi
+}
+
+link_is_up() { ip -n "$1" -o link show dev "$2" 2>/dev/null | grep -q 'LOWER_UP'; }
+
+# The farthest address that must answer an echo request: the readiness probe.
+probe_addr() {
+  if ((prohibit > 0)); then
+    hop_addr "$prohibit"
+  elif ((drop_echo)); then
+    if ((routers > 0)); then hop_addr "$routers"; fi
+  else
+    hop_addr $((routers + 1))
+  fi
+}
+
+facts() {
+  local hop
+  echo "LAB_PREFIX=$prefix"
+  echo "LAB_SRC=$(node_ns 0)"
+  echo "LAB_SRC_ADDR=$(left_addr 0)"
+  echo "LAB_TARGET_NS=$(node_ns $((routers + 1)))"
+  echo "LAB_TARGET=$(hop_addr $((routers + 1)))"
+  echo "LAB_ROUTERS=$routers"
+  echo "LAB_HOPS=$((routers + 1))"
+  echo "LAB_DELAY_MS=$delay"
+  for ((hop = 1; hop <= routers + 1; hop++)); do
+    echo "LAB_HOP_$hop=$(hop_addr "$hop")"
+    [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
+  done
+}
+
+lab_up() {
+  local dir node ns link left right probe tries
+  dir=$(state_dir "$prefix")
+  [[ ! -e $dir ]] || die "a lab named $prefix exists already (lab.sh down $prefix)"
+  ((delay == 0)) || delaylink=$(find_delaylink)
+  mkdir -p "$dir"
+  : >"$dir/pids"
+
+  if ! ip netns add "$(node_ns 0)" 2>"$dir/netns.err"; then
+    log "skipped: cannot create network namespaces here: $(cat "$dir/netns.err")"
+    rm -rf "$dir"
+    exit $EXIT_SKIP
+  fi
+  node_ns 0 >>"$dir/namespaces"
+  for ((node = 1; node <= routers + 1; node++)); do
+    ns=$(node_ns "$node")
+    ip netns add "$ns"
+    echo "$ns" >>"$dir/namespaces"
+  done
+  for ((node = 0; node <= routers + 1; node++)); do
+    configure_namespace "$(node_ns "$node")" $((node >= 1 && node <= routers))
+  done
+
+  for ((link = 0; link <= routers; link++)); do
+    left=$(node_ns "$link") right=$(node_ns $((link + 1)))
+    if ((delay > 0)); then
+      start_delaylink "$link" "$left" "$right"
+    else
+      ip -n "$left" link add east type veth peer name west netns "$right"
+    fi
+    ip -n "$left" addr add "$(left_addr "$link")/24" dev east
+    ip -n "$right" addr add "$(right_addr "$link")/24" dev west
+    ip -n "$left" link set east up
+    ip -n "$right" link set west up
+  done
+
+  for ((node = 0; node <= routers + 1; node++)); do
+    ns=$(node_ns "$node")
+    for ((tries = 0; tries < 250; tries++)); do
+      { ((node == 0)) || link_is_up "$ns" west; } &&
+        { ((node == routers + 1)) || link_is_up "$ns" east; } && break
+      sleep 0.02
+    done
+    ((tries < 250)) || die "the links of $ns did not come up"
+    routes_of "$node" | ip -n "$ns" -batch -
+    if [[ -n $(nft_rules_of "$node") ]]; then
+      { echo "add table ip quillon_lab" && nft_rules_of "$node"; } | ip netns exec "$ns" nft -f -
+    fi
+  done
+  write_name_files "$(node_ns 0)"
+
+  # One answered echo proves the chain forwards both ways and fills every
+  # neighbour table on the way, so the first probe of a test meets no delay of ours.
+  probe=$(probe_addr)
+  if [[ -n $probe ]]; then
+    for ((tries = 0; tries < 5; tries++)); do
+      ip netns exec "$(node_ns 0)" ping -n -q -c1 -W2 "$probe" >/dev/null 2>&1 && break
+    done
+    ((tries < 5)) || die "$probe does not answer from $(node_ns 0): the lab is broken"
+  fi
+  facts >"$dir/facts"
+}
+
+# Stops the forwarders we started (checked by name: a recycled id is left alone),
+# then removes the namespaces and the name files. Safe to repeat, also on a
+# half-built lab or one whose state was lost.
+lab_down() {
+  local name=$1 dir pid ns
+  [[ $name =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "bad lab prefix '$name'"
+  dir=$(state_dir "$name")
+  if [[ -f $dir/pids ]]; then
+    while read -r pid; do
+      [[ -n $pid ]] || continue
+      if [[ $(cat "/proc/$pid/comm" 2>/dev/null) == quillon_delayli* ]]; then
+        kill "$pid" 2>/dev/null || true
+      fi
+    done <"$dir/pids"
+  fi
+  {
+    [[ ! -f $dir/namespaces ]] || cat "$dir/namespaces"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$name-(src|dst|r[0-9]+)$" || true
+  } | sort -u | while read -r ns; do
+    [[ -n $ns ]] || continue
+    ip netns delete "$ns" 2>/dev/null || true
+    rm -rf "/etc/netns/$ns"
+  done
+  rm -rf "$dir"
+}
+
+lab_down_all() {
+  local dir
+  [[ -d $LAB_STATE_ROOT ]] || return 0
+  for dir in "$LAB_STATE_ROOT"/*/; do
+    [[ -d $dir ]] && lab_down "$(basename "$dir")"
+  done
+  return 0
+}
+
+main() {
+  (($# > 0)) || usage "no command"
+  local command=$1 status
+  shift
+  case $command in
+    up)
+      parse_options "$@"
+      require_root
+      trap 'status=$?; ((status == 0 || status == EXIT_SKIP)) || lab_down "$prefix"; exit $status' EXIT
+      trap 'exit 130' INT TERM
+      lab_up
+      trap - EXIT INT TERM
+      facts
+      ;;
+    down)
+      (($# == 1)) || usage "down takes one lab prefix, or --all"
+      require_root
+      if [[ $1 == --all ]]; then lab_down_all; else lab_down "$1"; fi
+      ;;
+    run)
+      local options=()
+      while (($# > 0)) && [[ $1 != -- ]]; do
+        options+=("$1")
+        shift
+      done
+      (($# >= 2)) || usage "run needs -- and a command"
+      shift
+      parse_options "${options[@]}"
+      require_root
+      [[ -n $owner ]] || owner=$$
+      trap 'status=$?; lab_down "$prefix"; exit $status' EXIT
+      trap 'exit 130' INT TERM
+      lab_up
+      status=0
+      # shellcheck disable=SC2046 # the facts are VAR=value words without blanks
+      ip netns exec "$(node_ns 0)" env $(facts) "$@" || status=$?
+      exit $status
+      ;;
+    -h | --help | help) usage "the namespace lab" ;;
+    *) usage "unknown command '$command'" ;;
+  esac
+}
+
+main "$@"
