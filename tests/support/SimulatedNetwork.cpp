@@ -1,0 +1,924 @@
+#include "support/SimulatedNetwork.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+#include "net/IdException.h"
+
+namespace quillon {
+
+namespace {
+
+thread_local std::int32_t tLastError = 0;
+
+constexpr std::uint8_t kIcmpEchoReply = 0;
+constexpr std::uint8_t kIcmpUnreachable = 3;
+constexpr std::uint8_t kIcmpRedirect = 5;
+constexpr std::uint8_t kIcmpEchoRequest = 8;
+constexpr std::uint8_t kIcmpTimeExceeded = 11;
+constexpr int kMaxIcmpMessage = 65535 - 20;
+constexpr std::uint8_t kStrayTtl = 60;
+constexpr std::int32_t kNotSocket = 10038;
+constexpr std::int32_t kProtocolNotSupported = 10043;
+constexpr std::int32_t kSocketTypeNotSupported = 10044;
+constexpr std::int32_t kProtocolOptionBad = 10042;
+constexpr std::int32_t kFamilyNotSupported = 10047;
+constexpr std::int32_t kNotConnected = 10057;
+constexpr std::int32_t kShutDown = 10058;
+
+// Addresses the test configured; a typo there is a fault of the test itself.
+TIdIPv4Bytes ConfiguredAddress(const std::string& text) {
+  in_addr address{};
+  if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+    throw std::invalid_argument("simulated network: not an IPv4 address: \"" + text + "\"");
+  }
+  TIdIPv4Bytes bytes{};
+  std::memcpy(bytes.data(), &address, 4);
+  return bytes;
+}
+
+std::string Dotted(const TIdIPv4Bytes& bytes) {
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+void Put16BigEndian(simpacket::Bytes& bytes, std::size_t at, std::uint16_t value) {
+  bytes[at] = static_cast<std::uint8_t>(value >> 8);
+  bytes[at + 1] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::uint16_t Get16LittleEndian(const simpacket::Bytes& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+void Put16LittleEndian(simpacket::Bytes& bytes, std::size_t at, std::uint16_t value) {
+  bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
+  bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void StoreChecksum(simpacket::Bytes& message, std::size_t at) {
+  message[at] = 0;
+  message[at + 1] = 0;
+  Put16BigEndian(message, at,
+                 simpacket::Checksum(message.data() + (at - 2), message.size() - (at - 2)));
+}
+
+// An echo request a host would answer: whole header, type 8, checksum correct.
+bool IsValidEchoRequest(const simpacket::Bytes& message) {
+  return message.size() >= 8 && message[0] == kIcmpEchoRequest &&
+         simpacket::Checksum(message.data(), message.size()) == 0;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) {
+             return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+           };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Datagram builders
+
+namespace simpacket {
+
+std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  std::size_t i = 0;
+  for (; i + 1 < length; i += 2) {
+    sum += static_cast<std::uint32_t>((data[i] << 8) | data[i + 1]);
+  }
+  if (i < length) {
+    sum += static_cast<std::uint32_t>(data[i] << 8);
+  }
+  while ((sum >> 16) != 0) {
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+Bytes Ipv4(const std::string& source, const std::string& destination, std::uint8_t ttl,
+           const Bytes& payload, std::uint16_t id) {
+  Bytes datagram(20 + payload.size(), 0);
+  datagram[0] = 0x45;  // version 4, five 32-bit words of header
+  Put16BigEndian(datagram, 2, static_cast<std::uint16_t>(datagram.size()));
+  Put16BigEndian(datagram, 4, id);
+  datagram[8] = ttl;
+  datagram[9] = 1;  // ICMP
+  const TIdIPv4Bytes from = ConfiguredAddress(source);
+  const TIdIPv4Bytes to = ConfiguredAddress(destination);
+  std::copy(from.begin(), from.end(), datagram.begin() + 12);
+  std::copy(to.begin(), to.end(), datagram.begin() + 16);
+  Put16BigEndian(datagram, 10, Checksum(datagram.data(), 20));
+  std::copy(payload.begin(), payload.end(), datagram.begin() + 20);
+  return datagram;
+}
+
+Bytes IcmpError(std::uint8_t type, std::uint8_t code, const Bytes& original, std::uint32_t rest) {
+  const std::size_t headerLength =
+      original.empty() ? 0 : static_cast<std::size_t>(original[0] & 0x0F) * 4;
+  const std::size_t quoted = std::min(original.size(), headerLength + 8);
+  Bytes message(8 + quoted, 0);
+  message[0] = type;
+  message[1] = code;
+  for (std::size_t i = 0; i < 4; ++i) {
+    message[4 + i] = static_cast<std::uint8_t>(rest >> (24 - 8 * i));
+  }
+  std::copy(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(quoted),
+            message.begin() + 8);
+  StoreChecksum(message, 2);
+  return message;
+}
+
+Bytes Echo(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence, const Bytes& data) {
+  Bytes message(8 + data.size(), 0);
+  message[0] = type;
+  Put16LittleEndian(message, 4, identifier);
+  Put16LittleEndian(message, 6, sequence);
+  std::copy(data.begin(), data.end(), message.begin() + 8);
+  StoreChecksum(message, 2);
+  return message;
+}
+
+}  // namespace simpacket
+
+// ---------------------------------------------------------------------------
+// Configuration helpers
+
+TSimHop TSimHop::Router(std::string address, int delayMs) {
+  TSimHop hop;
+  hop.Address = std::move(address);
+  hop.Kind = TSimHopKind::Router;
+  hop.DelayMs = delayMs;
+  return hop;
+}
+
+TSimHop TSimHop::Silent(std::string address) {
+  TSimHop hop;
+  hop.Address = std::move(address);
+  hop.Kind = TSimHopKind::Silent;
+  return hop;
+}
+
+TSimHop TSimHop::Unreachable(std::string address, int delayMs) {
+  TSimHop hop = Router(std::move(address), delayMs);
+  hop.Kind = TSimHopKind::Unreachable;
+  return hop;
+}
+
+TSimHop TSimHop::Destination(std::string address, int delayMs) {
+  TSimHop hop = Router(std::move(address), delayMs);
+  hop.Kind = TSimHopKind::Destination;
+  return hop;
+}
+
+TSimForward TSimForward::To(std::string address, int delayMs) {
+  TSimForward forward;
+  forward.Address = std::move(address);
+  forward.DelayMs = delayMs;
+  return forward;
+}
+
+TSimForward TSimForward::Failure(std::int32_t code) {
+  TSimForward forward;
+  forward.FailCode = code;
+  return forward;
+}
+
+TSimReverse TSimReverse::Name(std::string name, int delayMs) {
+  TSimReverse reverse;
+  reverse.HostName = std::move(name);
+  reverse.DelayMs = delayMs;
+  return reverse;
+}
+
+TSimReverse TSimReverse::Failure(std::int32_t code, int delayMs) {
+  TSimReverse reverse;
+  reverse.FailCode = code;
+  reverse.DelayMs = delayMs;
+  return reverse;
+}
+
+TSimReverse TSimReverse::HeldName(std::string name) {
+  TSimReverse reverse = Name(std::move(name));
+  reverse.Held = true;
+  return reverse;
+}
+
+// ---------------------------------------------------------------------------
+// The network
+
+TSimNetwork::TSimNetwork() = default;
+
+TSimNetwork& TSimNetwork::Instance() {
+  // Never destroyed: workers a test left running may still call in at exit.
+  static TSimNetwork* const network = new TSimNetwork();
+  return *network;
+}
+
+std::int32_t TSimNetwork::ThreadError() {
+  return tLastError;
+}
+void TSimNetwork::SetThreadError(std::int32_t code) {
+  tLastError = code;
+}
+
+void TSimNetwork::Reset(const TSimConfig& config) {
+  std::lock_guard lock(mutex_);
+  config_ = config;
+  pending_.clear();
+  for (auto& [handle, socket] : sockets_) {
+    socket.Queue.clear();
+  }
+  attempts_.clear();
+  sent_.clear();
+  lookups_.clear();
+  selects_.clear();
+  const int active = counters_.ActiveLookups;
+  counters_ = TSimCounters{};
+  counters_.OpenSockets = static_cast<int>(sockets_.size());
+  counters_.PeakOpenSockets = counters_.OpenSockets;
+  counters_.ActiveLookups = active;
+  counters_.PeakConcurrentLookups = active;
+  ++releaseGeneration_;  // lookups held for an earlier test go on
+  released_ = false;
+  changed_.notify_all();
+}
+
+void TSimNetwork::Update(const std::function<void(TSimConfig&)>& change) {
+  std::lock_guard lock(mutex_);
+  change(config_);
+  changed_.notify_all();
+}
+
+TSimConfig TSimNetwork::Config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+void TSimNetwork::Inject(const simpacket::Bytes& datagram, int delayMs) {
+  std::lock_guard lock(mutex_);
+  Schedule(datagram, Clock::now() + std::chrono::milliseconds(std::max(delayMs, 0)));
+}
+
+void TSimNetwork::ReleaseHeldLookups() {
+  std::lock_guard lock(mutex_);
+  released_ = true;
+  ++releaseGeneration_;
+  changed_.notify_all();
+}
+
+bool TSimNetwork::WaitForSent(int n, int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return static_cast<int>(sent_.size()) >= n; });
+}
+
+int TSimNetwork::QueuedOn(TIdStackSocketHandle socket) {
+  std::lock_guard lock(mutex_);
+  Deliver(Clock::now());
+  const auto found = sockets_.find(socket);
+  return found == sockets_.end() ? -1 : static_cast<int>(found->second.Queue.size());
+}
+
+std::vector<TSimSentDatagram> TSimNetwork::Sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
+std::vector<TSimLookup> TSimNetwork::Lookups() const {
+  std::lock_guard lock(mutex_);
+  return lookups_;
+}
+
+std::vector<TSimSelectCall> TSimNetwork::Selects() const {
+  std::lock_guard lock(mutex_);
+  return selects_;
+}
+
+TSimCounters TSimNetwork::Counters() const {
+  std::lock_guard lock(mutex_);
+  return counters_;
+}
+
+int TSimNetwork::SocketTtl(TIdStackSocketHandle socket) const {
+  std::lock_guard lock(mutex_);
+  const auto found = sockets_.find(socket);
+  return found == sockets_.end() ? -1 : found->second.Ttl;
+}
+
+bool TSimNetwork::Fails(TSimFailure& failure) {
+  if (failure.Code == 0 || failure.Count == 0) {
+    return false;
+  }
+  if (failure.Count > 0) {
+    --failure.Count;
+  }
+  SetThreadError(failure.Code);
+  return true;
+}
+
+// Moves every datagram whose time has come to the raw ICMP sockets that were
+// open at that time; sockets opened later never see it.
+void TSimNetwork::Deliver(Clock::time_point now) {
+  std::size_t done = 0;
+  for (; done < pending_.size() && pending_[done].Due <= now; ++done) {
+    const Pending& item = pending_[done];
+    for (auto& [handle, socket] : sockets_) {
+      if (socket.Protocol == Id_IPPROTO_ICMP && socket.OpenedAt <= item.Due) {
+        socket.Queue.push_back(item.Datagram);
+        ++counters_.DatagramsDelivered;
+      }
+    }
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+void TSimNetwork::Schedule(simpacket::Bytes datagram, Clock::time_point due) {
+  const auto at = std::upper_bound(pending_.begin(), pending_.end(), due,
+                                   [](Clock::time_point t, const Pending& p) { return t < p.Due; });
+  pending_.insert(at, Pending{due, nextOrder_++, std::move(datagram)});
+  changed_.notify_all();
+}
+
+simpacket::Bytes TSimNetwork::Outgoing(const Request& request, const simpacket::Bytes& message,
+                                       int ttlThere) const {
+  return simpacket::Ipv4(config_.LocalAddress, Dotted(request.Destination),
+                         static_cast<std::uint8_t>(ttlThere), message, request.Id);
+}
+
+void TSimNetwork::Answer(const TSimHop& hop, int position, const simpacket::Bytes& message,
+                         Clock::time_point sent) {
+  const std::uint8_t replyTtl =
+      hop.ReplyTtl != 0 ? hop.ReplyTtl : static_cast<std::uint8_t>(std::max(1, 65 - position));
+  simpacket::Bytes datagram =
+      simpacket::Ipv4(hop.Address, config_.LocalAddress, replyTtl, message, nextIpId_++);
+  if (hop.TruncateTo > 0 && static_cast<std::size_t>(hop.TruncateTo) < datagram.size()) {
+    datagram.resize(static_cast<std::size_t>(hop.TruncateTo));
+  }
+  const Clock::time_point due = sent + std::chrono::milliseconds(std::max(hop.DelayMs, 0));
+  for (int copy = 0; copy < hop.Duplicates; ++copy) {
+    Schedule(datagram, due);
+  }
+  Schedule(std::move(datagram), due);
+}
+
+void TSimNetwork::Route(const Request& request) {
+  const simpacket::Bytes& message = request.Message;
+  if (request.Destination[0] == 127) {
+    if (!config_.LoopbackAnswers) {
+      return;
+    }
+    // Over the loopback device the request itself arrives as an incoming datagram.
+    const std::string to = Dotted(request.Destination);
+    if (config_.LoopbackSeesRequest) {
+      Schedule(simpacket::Ipv4("127.0.0.1", to, static_cast<std::uint8_t>(request.Ttl), message,
+                               request.Id),
+               request.Sent);
+    }
+    if (IsValidEchoRequest(message)) {
+      simpacket::Bytes reply = message;
+      reply[0] = kIcmpEchoReply;
+      StoreChecksum(reply, 2);
+      Schedule(simpacket::Ipv4(to, "127.0.0.1", 64, reply, nextIpId_++), request.Sent);
+    }
+    return;
+  }
+  if (config_.Target.empty() || ConfiguredAddress(config_.Target) != request.Destination) {
+    return;  // no route: lost
+  }
+  for (std::size_t index = 0; index < config_.Route.size(); ++index) {
+    const TSimHop& hop = config_.Route[index];
+    const int position = static_cast<int>(index) + 1;
+    const int ttlThere = request.Ttl - static_cast<int>(index);
+    simpacket::Bytes answer;
+    switch (hop.Kind) {
+      case TSimHopKind::Destination:
+        if (!IsValidEchoRequest(message)) {
+          if (message.size() >= 8 && message[0] == kIcmpEchoRequest) {
+            ++counters_.BadChecksumRequests;
+          }
+          return;
+        }
+        answer = message;
+        answer[0] = kIcmpEchoReply;
+        StoreChecksum(answer, 2);
+        break;
+      case TSimHopKind::Unreachable:
+        answer = simpacket::IcmpError(kIcmpUnreachable, hop.UnreachableCode,
+                                      Outgoing(request, message, ttlThere));
+        break;
+      case TSimHopKind::Router:
+      case TSimHopKind::Silent:
+        if (ttlThere > 1) {
+          continue;  // forwarded
+        }
+        if (hop.Kind == TSimHopKind::Silent) {
+          return;
+        }
+        answer = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, message, ttlThere));
+        break;
+    }
+    const int attempt = ++attempts_[{index, request.Ttl}];
+    if (attempt < hop.FirstAnsweredAttempt) {
+      ++counters_.AnswersDropped;
+      return;
+    }
+    Answer(hop, position, answer, request.Sent);
+    return;
+  }
+  // Ran past the end of the route: lost.
+}
+
+void TSimNetwork::Strays(const Request& request) {
+  const simpacket::Bytes& message = request.Message;
+  const std::uint16_t identifier = message.size() >= 8 ? Get16LittleEndian(message, 4) : 0;
+  const std::uint16_t sequence = message.size() >= 8 ? Get16LittleEndian(message, 6) : 0;
+  const std::uint16_t otherSequence = static_cast<std::uint16_t>(sequence + 1);
+  for (TSimStray& stray : config_.Strays) {
+    if (stray.Count == 0 || (stray.Ttl != 0 && stray.Ttl != request.Ttl)) {
+      continue;
+    }
+    if (stray.Count > 0) {
+      --stray.Count;
+    }
+    simpacket::Bytes icmp;
+    switch (stray.Kind) {
+      case TSimStrayKind::Redirect: {
+        const TIdIPv4Bytes gateway = ConfiguredAddress(stray.From);
+        const std::uint32_t rest = (std::uint32_t{gateway[0]} << 24) |
+                                   (std::uint32_t{gateway[1]} << 16) |
+                                   (std::uint32_t{gateway[2]} << 8) | gateway[3];
+        icmp =
+            simpacket::IcmpError(kIcmpRedirect, 1, Outgoing(request, message, request.Ttl), rest);
+        break;
+      }
+      case TSimStrayKind::EchoReplyOtherSequence: {
+        const simpacket::Bytes data(message.size() > 8 ? message.begin() + 8 : message.end(),
+                                    message.end());
+        icmp = simpacket::Echo(kIcmpEchoReply, identifier, otherSequence, data);
+        break;
+      }
+      case TSimStrayKind::TimeExceededOtherSequence: {
+        simpacket::Bytes other = message;
+        if (other.size() >= 8) {
+          Put16LittleEndian(other, 6, otherSequence);
+          StoreChecksum(other, 2);
+        }
+        icmp = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, other, 1));
+        break;
+      }
+      case TSimStrayKind::Truncated:
+        icmp = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, message, 1));
+        break;
+      case TSimStrayKind::Raw:
+        break;
+    }
+    simpacket::Bytes datagram =
+        stray.Kind == TSimStrayKind::Raw
+            ? stray.Bytes
+            : simpacket::Ipv4(stray.From, config_.LocalAddress, kStrayTtl, icmp, nextIpId_++);
+    if (stray.Kind == TSimStrayKind::Truncated) {
+      datagram.resize(
+          std::min(datagram.size(), static_cast<std::size_t>(std::max(stray.Length, 0))));
+    }
+    Schedule(std::move(datagram),
+             request.Sent + std::chrono::milliseconds(std::max(stray.DelayMs, 0)));
+  }
+}
+
+void TSimNetwork::StackCreated() {
+  std::lock_guard lock(mutex_);
+  if (config_.StackCreationFails) {
+    throw EIdStackInitializationFailed();
+  }
+  ++counters_.StacksCreated;
+}
+
+TIdStackSocketHandle TSimNetwork::Open(int family, int type, int protocol) {
+  std::lock_guard lock(mutex_);
+  if (Fails(config_.OpenFailure)) {
+    return Id_INVALID_SOCKET;
+  }
+  if (family != Id_PF_INET4) {
+    SetThreadError(kFamilyNotSupported);
+    return Id_INVALID_SOCKET;
+  }
+  if (type != Id_SOCK_RAW) {
+    SetThreadError(kSocketTypeNotSupported);
+    return Id_INVALID_SOCKET;
+  }
+  if (protocol <= 0 || protocol > 255) {
+    SetThreadError(kProtocolNotSupported);
+    return Id_INVALID_SOCKET;
+  }
+  const TIdStackSocketHandle handle = nextSocket_++;  // never reused: a stale handle stays invalid
+  Socket& socket = sockets_[handle];
+  socket.Protocol = protocol;
+  socket.Ttl = config_.DefaultSocketTtl;
+  socket.OpenedAt = Clock::now();
+  ++counters_.SocketsOpened;
+  counters_.OpenSockets = static_cast<int>(sockets_.size());
+  counters_.PeakOpenSockets = std::max(counters_.PeakOpenSockets, counters_.OpenSockets);
+  return handle;
+}
+
+int TSimNetwork::Close(TIdStackSocketHandle socket) {
+  std::lock_guard lock(mutex_);
+  if (sockets_.erase(socket) == 0) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  ++counters_.SocketsClosed;
+  counters_.OpenSockets = static_cast<int>(sockets_.size());
+  changed_.notify_all();
+  return 0;
+}
+
+int TSimNetwork::Shutdown(TIdStackSocketHandle socket, int how) {
+  std::lock_guard lock(mutex_);
+  const auto found = sockets_.find(socket);
+  if (found == sockets_.end()) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  if (how != SHUT_RD && how != SHUT_WR && how != SHUT_RDWR) {
+    SetThreadError(Id_WSAEINVAL);
+    return Id_SOCKET_ERROR;
+  }
+  // As on an unconnected datagram socket: the direction is shut all the same,
+  // but the call reports that the socket is not connected.
+  if (how != SHUT_RD) {
+    found->second.SendShut = true;
+  }
+  SetThreadError(kNotConnected);
+  return Id_SOCKET_ERROR;
+}
+
+int TSimNetwork::SetOption(TIdStackSocketHandle socket, int level, int optionName,
+                           const void* value, int valueLength) {
+  std::lock_guard lock(mutex_);
+  if (Fails(config_.SetOptionFailure)) {
+    return Id_SOCKET_ERROR;
+  }
+  const auto found = sockets_.find(socket);
+  if (found == sockets_.end()) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  if (level != Id_IPPROTO_IP || optionName != Id_IP_TTL) {
+    SetThreadError(kProtocolOptionBad);
+    return Id_SOCKET_ERROR;
+  }
+  if (value == nullptr) {
+    SetThreadError(Id_WSAEFAULT);
+    return Id_SOCKET_ERROR;
+  }
+  int ttl = 0;
+  if (valueLength >= 4) {
+    std::memcpy(&ttl, value, sizeof ttl);
+  } else if (valueLength == 1) {
+    ttl = *static_cast<const std::uint8_t*>(value);
+  } else {
+    SetThreadError(Id_WSAEINVAL);
+    return Id_SOCKET_ERROR;
+  }
+  if (ttl == -1) {
+    ttl = config_.DefaultSocketTtl;  // -1 restores the system default
+  }
+  if (ttl < 1 || ttl > 255) {
+    SetThreadError(Id_WSAEINVAL);
+    return Id_SOCKET_ERROR;
+  }
+  found->second.Ttl = ttl;
+  return 0;
+}
+
+int TSimNetwork::SendTo(TIdStackSocketHandle socket, const void* buffer, int length,
+                        const TIdIPv4Bytes& destination, const std::string& address, int port) {
+  std::lock_guard lock(mutex_);
+  const auto found = sockets_.find(socket);
+  if (found == sockets_.end()) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  if (Fails(config_.SendFailure)) {
+    return Id_SOCKET_ERROR;
+  }
+  if (found->second.SendShut) {
+    SetThreadError(kShutDown);
+    return Id_SOCKET_ERROR;
+  }
+  if (length < 0 || (buffer == nullptr && length > 0)) {
+    SetThreadError(Id_WSAEFAULT);
+    return Id_SOCKET_ERROR;
+  }
+  if (length > kMaxIcmpMessage) {
+    SetThreadError(Id_WSAEMSGSIZE);
+    return Id_SOCKET_ERROR;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  simpacket::Bytes request(bytes, bytes + length);
+  TSimSentDatagram record;
+  record.Socket = socket;
+  record.Ttl = found->second.Ttl;
+  record.Address = address;
+  record.Port = port;
+  record.Sequence = request.size() >= 8 ? Get16LittleEndian(request, 6) : 0;
+  record.Bytes = request;
+  sent_.push_back(std::move(record));
+  ++counters_.DatagramsSent;
+
+  // Strays due with an answer reach the sockets before it.
+  const Request sending{request, destination, found->second.Ttl, nextIpId_++, Clock::now()};
+  Strays(sending);
+  Route(sending);
+  changed_.notify_all();
+  return std::max(0, length - config_.SendShortBy);
+}
+
+int TSimNetwork::Recv(TIdStackSocketHandle socket, void* buffer, int length) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    Deliver(Clock::now());
+    const auto found = sockets_.find(socket);
+    if (found == sockets_.end()) {
+      SetThreadError(kNotSocket);
+      return Id_SOCKET_ERROR;
+    }
+    if (Fails(config_.ReceiveFailure)) {
+      return Id_SOCKET_ERROR;
+    }
+    std::deque<simpacket::Bytes>& queue = found->second.Queue;
+    if (!queue.empty()) {
+      if (length < 0 || (buffer == nullptr && length > 0)) {
+        SetThreadError(Id_WSAEFAULT);
+        return Id_SOCKET_ERROR;
+      }
+      const simpacket::Bytes datagram = std::move(queue.front());
+      queue.pop_front();
+      ++counters_.DatagramsReceived;
+      const std::size_t room = static_cast<std::size_t>(length);
+      std::memcpy(buffer, datagram.data(), std::min(room, datagram.size()));
+      if (datagram.size() > room) {
+        // A datagram larger than the buffer fails the receive and is gone.
+        SetThreadError(Id_WSAEMSGSIZE);
+        return Id_SOCKET_ERROR;
+      }
+      return static_cast<int>(datagram.size());
+    }
+    // A blocking socket waits for the next datagram.
+    if (pending_.empty()) {
+      changed_.wait(lock);
+    } else {
+      changed_.wait_until(lock, pending_.front().Due);
+    }
+  }
+}
+
+int TSimNetwork::Select(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
+                        int timeoutMs) {
+  for (const TIdSocketList* list : {readList, writeList, errorList}) {
+    if (list != nullptr && list->size() > static_cast<std::size_t>(Id_SELECT_LIST_MAX)) {
+      throw EIdStackSetSizeExceeded();
+    }
+  }
+  std::unique_lock lock(mutex_);
+  TSimSelectCall call;
+  call.TimeoutMs = timeoutMs;
+  if (readList != nullptr) {
+    call.ReadList = *readList;
+  }
+  auto finish = [&](int result) {
+    call.Result = result;
+    selects_.push_back(std::move(call));
+    return result;
+  };
+  if (Fails(config_.SelectFailure)) {
+    return finish(Id_SOCKET_ERROR);
+  }
+  if (timeoutMs < 0 && timeoutMs != Id_WAIT_NO_LIMIT) {
+    SetThreadError(Id_WSAEINVAL);
+    return finish(Id_SOCKET_ERROR);
+  }
+  const bool limited = timeoutMs != Id_WAIT_NO_LIMIT;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    Deliver(now);
+    TIdSocketList readyRead;
+    TIdSocketList readyWrite;
+    for (const TIdSocketList* list : {readList, writeList, errorList}) {
+      if (list == nullptr) {
+        continue;
+      }
+      for (TIdStackSocketHandle handle : *list) {
+        const auto found = sockets_.find(handle);
+        if (found == sockets_.end()) {
+          SetThreadError(kNotSocket);
+          return finish(Id_SOCKET_ERROR);
+        }
+        // A set holds each socket once, however often the list names it.
+        TIdSocketList& ready = list == readList ? readyRead : readyWrite;
+        const bool isReady =
+            list == writeList || (list == readList && !found->second.Queue.empty());
+        if (list != errorList && isReady &&
+            std::find(ready.begin(), ready.end(), handle) == ready.end()) {
+          ready.push_back(handle);
+        }
+      }
+    }
+    const int count = static_cast<int>(readyRead.size() + readyWrite.size());
+    if (count > 0 || (limited && now >= deadline)) {
+      if (readList != nullptr) {
+        *readList = std::move(readyRead);
+      }
+      if (writeList != nullptr) {
+        *writeList = std::move(readyWrite);
+      }
+      if (errorList != nullptr) {
+        errorList->clear();
+      }
+      return finish(count);
+    }
+    std::optional<Clock::time_point> wake;
+    if (limited) {
+      wake = deadline;
+    }
+    if (!pending_.empty() && (!wake || pending_.front().Due < *wake)) {
+      wake = pending_.front().Due;
+    }
+    if (wake) {
+      changed_.wait_until(lock, *wake);
+    } else {
+      changed_.wait(lock);
+    }
+  }
+}
+
+void TSimNetwork::LookupDelay(std::unique_lock<std::mutex>& lock, int delayMs, bool held) {
+  if (delayMs > 0) {
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    lock.lock();
+  }
+  if (held && !released_) {
+    const std::uint64_t generation = releaseGeneration_;
+    changed_.wait(lock, [&] { return released_ || releaseGeneration_ != generation; });
+  }
+}
+
+std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& errorCode) {
+  std::unique_lock lock(mutex_);
+  ++counters_.ActiveLookups;
+  counters_.PeakConcurrentLookups =
+      std::max(counters_.PeakConcurrentLookups, counters_.ActiveLookups);
+  std::string result;
+  errorCode = 0;
+  if (Fails(config_.LookupFailure)) {
+    errorCode = config_.LookupFailure.Code;
+  } else {
+    const auto entry =
+        std::find_if(config_.ForwardNames.begin(), config_.ForwardNames.end(),
+                     [&](const auto& item) { return EqualsIgnoringCase(item.first, name); });
+    in_addr numeric{};
+    if (entry != config_.ForwardNames.end()) {
+      const TSimForward forward = entry->second;  // the configuration may change while we wait
+      LookupDelay(lock, forward.DelayMs, false);
+      errorCode = forward.FailCode;
+      if (errorCode == 0) {
+        result = forward.Address;
+      }
+    } else if (inet_aton(name.c_str(), &numeric) != 0) {
+      TIdIPv4Bytes bytes{};
+      std::memcpy(bytes.data(), &numeric, 4);
+      result = Dotted(bytes);
+    } else {
+      errorCode = config_.UnknownNameCode;
+    }
+  }
+  lookups_.push_back(TSimLookup{TSimLookupKind::Forward, name, result, errorCode});
+  --counters_.ActiveLookups;
+  return result;
+}
+
+std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t& errorCode) {
+  // The address goes through inet_addr unchecked, as the stack does: text that
+  // is no address looks up 255.255.255.255.
+  const in_addr_t raw = inet_addr(address.c_str());
+  TIdIPv4Bytes bytes{};
+  std::memcpy(bytes.data(), &raw, 4);
+  const std::string key = Dotted(bytes);
+
+  std::unique_lock lock(mutex_);
+  ++counters_.ActiveLookups;
+  counters_.PeakConcurrentLookups =
+      std::max(counters_.PeakConcurrentLookups, counters_.ActiveLookups);
+  std::string result;
+  errorCode = 0;
+  if (Fails(config_.LookupFailure)) {
+    errorCode = config_.LookupFailure.Code;
+  } else {
+    const auto entry = config_.ReverseNames.find(key);
+    if (entry != config_.ReverseNames.end()) {
+      const TSimReverse reverse = entry->second;
+      LookupDelay(lock, reverse.DelayMs, reverse.Held);
+      errorCode = reverse.FailCode;
+      if (errorCode == 0) {
+        result = reverse.HostName;
+      }
+    } else {
+      errorCode = config_.UnknownAddressCode;
+    }
+  }
+  lookups_.push_back(TSimLookup{TSimLookupKind::Reverse, address, result, errorCode});
+  --counters_.ActiveLookups;
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// The stack
+
+TSimulatedStack::TSimulatedStack() : net_(TSimNetwork::Instance()) {
+  net_.StackCreated();
+}
+
+int TSimulatedStack::SockClose(TIdStackSocketHandle socket) {
+  return net_.Close(socket);
+}
+
+int TSimulatedStack::SockShutdown(TIdStackSocketHandle socket, int how) {
+  return net_.Shutdown(socket, how);
+}
+
+TIdStackSocketHandle TSimulatedStack::SockOpen(int family, int type, int protocol) {
+  return net_.Open(family, type, protocol);
+}
+
+int TSimulatedStack::SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
+                                   const void* value, int valueLength) {
+  return net_.SetOption(socket, level, optionName, value, valueLength);
+}
+
+int TSimulatedStack::SockRecv(TIdStackSocketHandle socket, void* buffer, int length,
+                              int /*flags*/) {
+  return net_.Recv(socket, buffer, length);
+}
+
+int TSimulatedStack::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
+                                int /*flags*/, const std::string& address, int port) {
+  TIdIPv4Bytes destination{};
+  TextToAddrInto(address, destination);  // raises for text that is no address, as a real stack does
+  return net_.SendTo(socket, buffer, length, destination, address, port);
+}
+
+int TSimulatedStack::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
+                                TIdSocketList* errorList, int timeoutMs) {
+  return net_.Select(readList, writeList, errorList, timeoutMs);
+}
+
+std::int32_t TSimulatedStack::GetSocketError() {
+  return TSimNetwork::ThreadError();
+}
+
+std::string TSimulatedStack::HostNameToAddr(const std::string& hostName) {
+  std::int32_t code = 0;
+  std::string address = net_.ResolveName(hostName, code);
+  if (code != 0) {
+    TSimNetwork::SetThreadError(code);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return address;
+}
+
+std::string TSimulatedStack::AddrToHostName(const std::string& address) {
+  std::int32_t code = 0;
+  std::string name = net_.ResolveAddress(address, code);
+  if (code != 0) {
+    TSimNetwork::SetThreadError(code);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return name;
+}
+
+std::unique_ptr<TIdStack> MakeSimulatedStack() {
+  return std::make_unique<TSimulatedStack>();
+}
+
+TSimNetwork& InstallSimulatedNetwork(const TSimConfig& config) {
+  TSimNetwork& network = TSimNetwork::Instance();
+  network.Reset(config);
+  GSocketStackClass = &MakeSimulatedStack;
+  return network;
+}
+
+}  // namespace quillon
