@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "trace/CommandLine.h"
+
+namespace quillon {
+namespace {
+
+struct Parsed {
+  bool found = false;
+  std::string host = "<unset>";
+  std::int32_t hops = -1;
+  std::int32_t timeOut = -1;
+};
+
+Parsed Parse(const std::vector<std::string>& parameters) {
+  Parsed p;
+  p.found = ParseCommandLine(BuildCommandText(parameters), p.host, p.hops, p.timeOut);
+  return p;
+}
+
+std::vector<std::string> WithEmptyBetween(int empties) {
+  std::vector<std::string> parameters{"-h"};
+  parameters.insert(parameters.end(), static_cast<std::size_t>(empties), "");
+  parameters.push_back("15");
+  parameters.push_back("z");
+  return parameters;
+}
+
+TEST(CommandText, OneSpaceBeforeEveryParameter) {
+  EXPECT_EQ(BuildCommandText({}), "");
+  EXPECT_EQ(BuildCommandText({"a"}), " a");
+  EXPECT_EQ(BuildCommandText({"a", "b c", ""}), " a b c ");
+}
+
+TEST(CommandLine, OptionsAndHost) {
+  Parsed p = Parse({"-h", "15", "-w", "2000", "192.0.2.1"});
+  EXPECT_TRUE(p.found);
+  EXPECT_EQ(p.host, "192.0.2.1");
+  EXPECT_EQ(p.hops, 15);
+  EXPECT_EQ(p.timeOut, 2000);
+
+  p = Parse({"ABC.DEF", "-H", "7"});  // lower-cased, options too
+  EXPECT_TRUE(p.found);
+  EXPECT_EQ(p.host, "abc.def");
+  EXPECT_EQ(p.hops, 7);
+  EXPECT_EQ(p.timeOut, 5000);
+
+  p = Parse({"-W", "$10", "-h", "0x1F", "h"});  // hexadecimal values
+  EXPECT_EQ(p.timeOut, 16);
+  EXPECT_EQ(p.hops, 31);
+
+  p = Parse({"-h", "500", "-w", "0", "h"});  // no range test here
+  EXPECT_EQ(p.hops, 500);
+  EXPECT_EQ(p.timeOut, 0);
+}
+
+TEST(CommandLine, UnusableValueGivesTheDefaultAndStaysACandidate) {
+  Parsed p = Parse({"-h", "x", "target"});
+  EXPECT_EQ(p.hops, 30);
+  EXPECT_EQ(p.host, "target");
+
+  p = Parse({"-h", "99999999999", "t"});  // does not fit 32 bits
+  EXPECT_EQ(p.hops, 30);
+  EXPECT_EQ(p.host, "99999999999");
+
+  p = Parse({"-h", "5", "-h", "x", "a.b"});  // a later option's default overrides
+  EXPECT_EQ(p.hops, 30);
+  EXPECT_EQ(p.host, "a.b");
+
+  p = Parse({"-w", "-h", "3", "a.b"});  // -h is no value; it is still read as an option
+  EXPECT_EQ(p.timeOut, 5000);
+  EXPECT_EQ(p.hops, 3);
+  EXPECT_EQ(p.host, "a.b");
+
+  p = Parse({"a.b", "-w"});  // option at the end takes the empty word after the last
+  EXPECT_TRUE(p.found);
+  EXPECT_EQ(p.timeOut, 5000);
+  EXPECT_EQ(p.host, "a.b");
+}
+
+TEST(CommandLine, HostChoiceByLengthAndDot) {
+  EXPECT_EQ(Parse({"abcdefgh", "a.b"}).host, "a.b");
+  EXPECT_EQ(Parse({"a.b", "abcdefgh"}).host, "abcdefgh");
+  EXPECT_EQ(Parse({"a", "b"}).host, "a");
+  EXPECT_EQ(Parse({"a.b", "c.d"}).host, "a.b");
+  EXPECT_EQ(Parse({"x.y", "x.y", "ab"}).host, "x.y");
+}
+
+TEST(CommandLine, NoHostMeansNoRun) {
+  Parsed p = Parse({"-h", "15"});
+  EXPECT_FALSE(p.found);
+  EXPECT_EQ(p.host, "");
+  EXPECT_EQ(p.hops, 15);
+
+  for (const std::string blank : {"", "   ", " \t\r\n "}) {
+    std::string host = "kept";
+    std::int32_t hops = -1;
+    std::int32_t timeOut = -1;
+    EXPECT_FALSE(ParseCommandLine(blank, host, hops, timeOut));
+    EXPECT_EQ(host, "kept");  // a blank text does not touch the host
+    EXPECT_EQ(hops, 30);
+    EXPECT_EQ(timeOut, 5000);
+  }
+}
+
+TEST(CommandLine, EmptyParametersAreClosedUpToSevenInARow) {
+  for (int empties = 0; empties <= 7; ++empties) {
+    const Parsed p = Parse(WithEmptyBetween(empties));
+    EXPECT_EQ(p.hops, 15) << empties;
+    EXPECT_EQ(p.host, "z") << empties;
+  }
+  for (int empties = 8; empties <= 9; ++empties) {
+    const Parsed p = Parse(WithEmptyBetween(empties));
+    EXPECT_EQ(p.hops, 30) << empties;
+    EXPECT_EQ(p.host, "15") << empties;  // the value became a candidate and is longer
+  }
+}
+
+TEST(CommandLine, BlanksInsideAParameterSplitIt) {
+  const Parsed p = Parse({"-h 9", "\tfar.example\t"});
+  EXPECT_TRUE(p.found);
+  EXPECT_EQ(p.hops, 9);
+  EXPECT_EQ(p.host, "far.example");  // tabs at a word's ends are trimmed
+}
+
+TEST(CommandLine, OnlyLettersAToZAreLowerCased) {
+  EXPECT_EQ(Parse({"HoSt\xC4.Z"}).host, "host\xC4.z");
+}
+
+TEST(CommandLine, WordsBeyondTheHundredAndFirstAreIgnored) {
+  std::vector<std::string> parameters(101, "w");
+  parameters.push_back("much.longer.example");
+  parameters.push_back("-h");
+  parameters.push_back("9");
+  Parsed p = Parse(parameters);
+  EXPECT_TRUE(p.found);
+  EXPECT_EQ(p.host, "w");
+  EXPECT_EQ(p.hops, 30);
+
+  // An option in the last held word takes the empty word after it, not the
+  // ignored one that follows on the command line.
+  parameters.assign(100, "w");
+  parameters.push_back("-h");
+  parameters.push_back("12");
+  p = Parse(parameters);
+  EXPECT_EQ(p.hops, 30);
+  EXPECT_EQ(p.host, "w");
+
+  parameters.assign(99, "w");
+  parameters.push_back("-h");
+  parameters.push_back("12");
+  p = Parse(parameters);
+  EXPECT_EQ(p.hops, 12);
+}
+
+}  // namespace
+}  // namespace quillon
