@@ -1,0 +1,410 @@
+#include "net/IdStackPosix.h"
+
+#include <netinet/in.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "net/IcmpDatagramPosix.h"
+#include "net/IdException.h"
+#include "net/IdWinSock2.h"
+
+namespace quillon {
+
+using enum TWS2Function;
+
+namespace {
+
+constexpr std::uint16_t kSocketLibraryVersion = 0x0202;
+constexpr std::size_t kLargestDatagram = 65535;
+
+// The socket error of the calling thread's last failed call, as a Winsock
+// number. A lookup failure sets no errno, so the stack keeps its own.
+thread_local std::int32_t tLastSocketError = 0;
+
+int FailWith(std::int32_t code) {
+  tLastSocketError = code;
+  return Id_SOCKET_ERROR;
+}
+int FailWithErrno() {
+  return FailWith(SocketErrorFromErrno(errno));
+}
+
+// A byte count or -1 as the stack's 32-bit result.
+int CountResult(ssize_t result) {
+  if (result < 0) return FailWithErrno();
+  return static_cast<int>(std::min<ssize_t>(result, std::numeric_limits<int>::max()));
+}
+
+TIdIPv4Bytes BytesOf(const in_addr& address) {
+  TIdIPv4Bytes bytes{};
+  std::memcpy(bytes.data(), &address.s_addr, bytes.size());
+  return bytes;
+}
+
+std::size_t ListSize(const TIdSocketList* list) {
+  return list != nullptr ? list->size() : 0;
+}
+
+}  // namespace
+
+std::int32_t SocketErrorFromErrno(int error) {
+  switch (error) {
+    case EINTR:
+      return Id_WSAEINTR;
+    case EBADF:
+      return Id_WSAEBADF;
+    case EACCES:
+    case EPERM:
+      return Id_WSAEACCES;
+    case EFAULT:
+      return Id_WSAEFAULT;
+    case EINVAL:
+      return Id_WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+      return Id_WSAEMFILE;
+    case EAGAIN:
+      return Id_WSAEWOULDBLOCK;  // EWOULDBLOCK is the same number
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return Id_WSAEMSGSIZE;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;  // ENOTSUP is the same number
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+    case EPIPE:
+      return 10058;
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return Id_WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return Id_WSAECONNREFUSED;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    default:
+      return error;
+  }
+}
+
+std::int32_t SocketErrorFromResolver(int result, int error) {
+  switch (result) {
+    case EAI_NONAME:
+      return Id_WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+      return Id_WSATRY_AGAIN;
+    case EAI_FAIL:
+      return Id_WSANO_RECOVERY;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      return Id_WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+      return Id_WSANO_DATA;
+#endif
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_OVERFLOW:
+      return Id_WSAEFAULT;
+    case EAI_FAMILY:
+      return 10047;
+    case EAI_SOCKTYPE:
+      return 10044;
+    case EAI_SYSTEM:
+      return SocketErrorFromErrno(error);
+    default:
+      return Id_WSAEINVAL;  // EAI_BADFLAGS, EAI_SERVICE: arguments of ours
+  }
+}
+
+TSelectWait SelectWaitFromMs(int timeoutMs) {
+  if (timeoutMs == Id_WAIT_NO_LIMIT) return {true, 0, 0};
+  return {false, timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+}
+
+TIdStackPosix::TIdStackPosix() {
+  if (GSocketStarted.load(std::memory_order_acquire)) return;
+  TWSAData data;
+  if (StartSocketLibrary(kSocketLibraryVersion, &data) != 0) throw EIdStackInitializationFailed();
+  GSocketStarted.store(true, std::memory_order_release);
+}
+
+int TIdStackPosix::SockClose(TIdStackSocketHandle socket) {
+  return WS2<wsClose>()(socket) == 0 ? 0 : FailWithErrno();
+}
+
+int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how) {
+  return WS2<wsShutdown>()(socket, how) == 0 ? 0 : FailWithErrno();
+}
+
+TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol) {
+  const TIdStackSocketHandle socket = WS2<wsSocket>()(family, type, protocol);
+  if (socket >= 0) return socket;
+  const int refusal = errno;
+  const bool rawIcmpRefused = family == AF_INET && type == SOCK_RAW && protocol == IPPROTO_ICMP &&
+                              (refusal == EPERM || refusal == EACCES);
+  if (!rawIcmpRefused) return FailWith(SocketErrorFromErrno(refusal));
+
+  const TIdStackSocketHandle datagram = WS2<wsSocket>()(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+  if (datagram < 0) return FailWith(SocketErrorFromErrno(refusal));
+  // ICMP errors about our requests reach this socket only through its error
+  // queue, and the TTL of arriving datagrams only as control data.
+  const int on = 1;
+  if (WS2<wsSetSockOpt>()(datagram, SOL_IP, IP_RECVERR, &on, sizeof on) != 0 ||
+      WS2<wsSetSockOpt>()(datagram, SOL_IP, IP_RECVTTL, &on, sizeof on) != 0) {
+    WS2<wsClose>()(datagram);
+    return FailWith(SocketErrorFromErrno(refusal));
+  }
+  return datagram;
+}
+
+int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
+                                 const void* value, int valueLength) {
+  if (valueLength < 0) return FailWith(Id_WSAEFAULT);
+  const int result =
+      WS2<wsSetSockOpt>()(socket, level, optionName, value, static_cast<socklen_t>(valueLength));
+  return result == 0 ? 0 : FailWithErrno();
+}
+
+bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
+  int type = 0;
+  int protocol = 0;
+  socklen_t length = sizeof type;
+  if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
+  length = sizeof protocol;
+  if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_PROTOCOL, &protocol, &length) != 0) return false;
+  return type == SOCK_DGRAM && protocol == IPPROTO_ICMP;
+}
+
+int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
+  if (length < 0) return FailWith(Id_WSAEINVAL);
+  if (IsIcmpDatagramSocket(socket)) return ReceiveIcmpDatagram(socket, buffer, length, flags);
+  return CountResult(WS2<wsRecv>()(socket, buffer, static_cast<std::size_t>(length), flags));
+}
+
+int TIdStackPosix::ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer, int length,
+                                       int flags) {
+  std::array<std::uint8_t, kLargestDatagram> message;
+  alignas(cmsghdr) std::array<std::uint8_t, 512> control;
+  sockaddr_in peer{};
+  iovec part{message.data(), message.size()};
+  msghdr header{};
+  const auto reset = [&] {
+    header = msghdr{};
+    header.msg_name = &peer;
+    header.msg_namelen = sizeof peer;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control.data();
+    header.msg_controllen = control.size();
+  };
+  const std::span<std::uint8_t> out(static_cast<std::uint8_t*>(buffer),
+                                    static_cast<std::size_t>(length));
+
+  // Errors about our requests first: they are what made the socket readable
+  // when no reply is waiting.
+  reset();
+  ssize_t count = WS2<wsRecvMsg>()(socket, &header, flags | MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (count >= 0) {
+    TIcmpErrorReport report;
+    if (!ReadErrorQueueMessage(header, report)) return FailWith(Id_WSAEINVAL);
+    if (!report.FromIcmp) return FailWith(SocketErrorFromErrno(report.Errno));
+    return BuildErrorDatagram(report, {message.data(), static_cast<std::size_t>(count)}, out);
+  }
+  if (errno != EAGAIN) return FailWithErrno();  // EWOULDBLOCK is the same number
+
+  reset();
+  count = WS2<wsRecvMsg>()(socket, &header, flags);
+  if (count < 0) return FailWithErrno();
+  return BuildReplyDatagram({message.data(), static_cast<std::size_t>(count)},
+                            BytesOf(peer.sin_addr), TtlFromControl(header, Id_DEFAULT_REPLY_TTL),
+                            out);
+}
+
+int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
+                              int flags, const std::string& address, int port) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
+  target.sin_addr.s_addr = TextToAddr(address);
+  if (length < 0) return FailWith(Id_WSAEINVAL);
+  return CountResult(WS2<wsSendTo>()(socket, buffer, static_cast<std::size_t>(length), flags,
+                                     reinterpret_cast<const sockaddr*>(&target), sizeof target));
+}
+
+int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
+                              TIdSocketList* errorList, int timeoutMs) {
+  if (ListSize(readList) > Id_SELECT_LIST_MAX || ListSize(writeList) > Id_SELECT_LIST_MAX ||
+      ListSize(errorList) > Id_SELECT_LIST_MAX) {
+    throw EIdStackSetSizeExceeded();
+  }
+  const TSelectWait wait = SelectWaitFromMs(timeoutMs);
+  if (!wait.Unlimited && (wait.Seconds < 0 || wait.Microseconds < 0)) return FailWith(Id_WSAEINVAL);
+
+  // poll() rather than select(): a descriptor number at or above FD_SETSIZE
+  // would write past select()'s fixed sets.
+  struct TWaitList {
+    TIdSocketList* List;
+    short Asked;
+    short Ready;  // what counts as ready, as select() counts it
+  };
+  // An error on an ICMP datagram socket is a queued ICMP error: readable.
+  const TWaitList lists[3] = {{readList, POLLIN, POLLIN | POLLHUP | POLLERR},
+                              {writeList, POLLOUT, POLLOUT | POLLERR},
+                              {errorList, POLLPRI, POLLPRI}};
+  std::array<pollfd, 3 * Id_SELECT_LIST_MAX> fds{};
+  nfds_t used = 0;
+  for (const TWaitList& wl : lists) {
+    if (wl.List == nullptr) continue;
+    for (TIdStackSocketHandle handle : *wl.List) fds[used++] = pollfd{handle, wl.Asked, 0};
+  }
+  const timespec limit{static_cast<time_t>(wait.Seconds),
+                       static_cast<long>(wait.Microseconds * 1000)};
+  const int result = WS2<wsPPoll>()(fds.data(), used, wait.Unlimited ? nullptr : &limit, nullptr);
+  if (result < 0) return FailWithErrno();
+  for (nfds_t i = 0; i < used; ++i) {
+    if ((fds[i].revents & POLLNVAL) != 0) return FailWith(Id_WSAEBADF);
+  }
+
+  int ready = 0;
+  nfds_t next = 0;
+  for (const TWaitList& wl : lists) {
+    if (wl.List == nullptr) continue;
+    TIdSocketList readyHandles;
+    for (std::size_t i = 0; i < wl.List->size(); ++i, ++next) {
+      if ((fds[next].revents & wl.Ready) != 0) readyHandles.push_back(fds[next].fd);
+    }
+    ready += static_cast<int>(readyHandles.size());
+    *wl.List = std::move(readyHandles);
+  }
+  return ready;
+}
+
+std::int32_t TIdStackPosix::GetSocketError() {
+  return tLastSocketError;
+}
+
+std::string TIdStackPosix::HostNameToAddr(const std::string& hostName) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;  // one entry per address
+  addrinfo* found = nullptr;
+  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    FailWith(SocketErrorFromResolver(result, errno));
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  TIdIPv4Bytes bytes{};
+  bool any = false;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr &&
+        entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      sockaddr_in address{};
+      std::memcpy(&address, entry->ai_addr, sizeof address);
+      bytes = BytesOf(address.sin_addr);
+      any = true;
+      break;
+    }
+  }
+  WS2<wsFreeAddrInfo>()(found);
+  if (!any) {
+    // A result without an address is as good as none.
+    FailWith(Id_WSAHOST_NOT_FOUND);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return AddrToText(bytes);
+}
+
+std::string TIdStackPosix::AddrToHostName(const std::string& address) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  // Text that is no address is not looked up at all.
+  if (WS2<wsInetAton>()(address.c_str(), &target.sin_addr) == 0) {
+    FailWith(Id_WSAEINVAL);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  char name[NI_MAXHOST] = {};
+  const int result = WS2<wsGetNameInfo>()(reinterpret_cast<const sockaddr*>(&target), sizeof target,
+                                          name, sizeof name, nullptr, 0, NI_NAMEREQD);
+  if (result != 0) {
+    FailWith(SocketErrorFromResolver(result, errno));
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return name;
+}
+
+std::string TIdStackPosix::SocketErrorText(std::int32_t errorCode) {
+  std::string text = TIdStack::SocketErrorText(errorCode);
+  // An errno value without a Winsock number still deserves its own text.
+  if (errorCode > 0 && errorCode < 10000) text += SystemErrorMessage(errorCode);
+  return text;
+}
+
+std::unique_ptr<TIdStack> CreatePosixStack() {
+  return std::make_unique<TIdStackPosix>();
+}
+
+void ShutdownSocketLayer() {
+  static std::atomic<bool> cleanedUp{false};
+  if (GSocketStarted.load(std::memory_order_acquire) && !cleanedUp.exchange(true)) {
+    try {
+      WS2CleanupSlot.load(std::memory_order_acquire)();  // its result changes nothing now
+    } catch (const EIdWS2StubError&) {
+      // Released already; nothing is left to clean up.
+    }
+  }
+  UnloadSocketLibrary();
+}
+
+}  // namespace quillon

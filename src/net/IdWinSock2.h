@@ -1,0 +1,155 @@
+// The socket library binding. The program has no load-time tie to the socket
+// library as far as its own code is concerned: the library is opened by file
+// name when the first socket stack starts it, and each function is looked up
+// by its exported name on its first call. On Linux the socket library is the C
+// library.
+//
+// Every bound function has an entry in the binding table: its stub, its
+// function slot and its exported name. A slot starts out pointing at the stub;
+// the stub binds the slot on the first call (or raises EIdWS2StubError while
+// the library is not loaded) and continues into the real function. Callers
+// always call through the slot: WS2<wsSocket>()(AF_INET, SOCK_RAW, 1).
+#pragma once
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "net/IdException.h"
+
+namespace quillon {
+
+// File name of the platform's socket library.
+extern const char* const Id_SOCKET_LIBRARY_NAME;
+
+// A library that cannot be loaded, or a bound function called while it is not.
+class EIdWS2StubError : public EIdException {
+ public:
+  // SystemMessage is the system's text for the code (empty for code 0).
+  EIdWS2StubError(std::int32_t systemCode, const std::string& callTitle);
+  // With a message of the system's own where it says more than the code's text
+  // (a failed load names the missing file and the reason).
+  EIdWS2StubError(std::int32_t systemCode, const std::string& systemMessage,
+                  const std::string& callTitle);
+
+  std::int32_t SystemCode;
+  std::string SystemMessage;
+  std::string CallTitle;
+};
+
+// The system's message text for an error code: an errno value, or one of the
+// socket library's own codes (10093 for a library that has not been started).
+std::string SystemErrorMessage(std::int32_t code);
+
+// Filled by the library's start-up.
+struct TWSAData {
+  std::uint16_t Version = 0;
+  std::uint16_t HighVersion = 0;
+  std::string Description;
+  std::string SystemStatus;
+};
+
+// The entries of the binding table, in table order.
+enum class TWS2Function : std::size_t {
+  wsSocket,
+  wsSetSockOpt,
+  wsGetSockOpt,
+  wsSendTo,
+  wsPPoll,
+  wsRecv,
+  wsRecvMsg,
+  wsShutdown,
+  wsClose,
+  wsGetAddrInfo,
+  wsFreeAddrInfo,
+  wsGetNameInfo,
+  wsInetAton,
+  wsHtons,
+  wsCount
+};
+constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
+
+// The library function's own type for each entry.
+template <TWS2Function F>
+struct TWS2Signature;
+// clang-format off
+template <> struct TWS2Signature<TWS2Function::wsSocket> { using Type = int(int, int, int); };
+template <> struct TWS2Signature<TWS2Function::wsSetSockOpt> { using Type = int(int, int, int, const void*, socklen_t); };
+template <> struct TWS2Signature<TWS2Function::wsGetSockOpt> { using Type = int(int, int, int, void*, socklen_t*); };
+template <> struct TWS2Signature<TWS2Function::wsSendTo> { using Type = ssize_t(int, const void*, std::size_t, int, const sockaddr*, socklen_t); };
+template <> struct TWS2Signature<TWS2Function::wsPPoll> { using Type = int(pollfd*, nfds_t, const timespec*, const sigset_t*); };
+template <> struct TWS2Signature<TWS2Function::wsRecv> { using Type = ssize_t(int, void*, std::size_t, int); };
+template <> struct TWS2Signature<TWS2Function::wsRecvMsg> { using Type = ssize_t(int, msghdr*, int); };
+template <> struct TWS2Signature<TWS2Function::wsShutdown> { using Type = int(int, int); };
+template <> struct TWS2Signature<TWS2Function::wsClose> { using Type = int(int); };
+template <> struct TWS2Signature<TWS2Function::wsGetAddrInfo> { using Type = int(const char*, const char*, const addrinfo*, addrinfo**); };
+template <> struct TWS2Signature<TWS2Function::wsFreeAddrInfo> { using Type = void(addrinfo*); };
+template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = int(const sockaddr*, socklen_t, char*, socklen_t, char*, socklen_t, int); };
+template <> struct TWS2Signature<TWS2Function::wsInetAton> { using Type = int(const char*, in_addr*); };
+template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = std::uint16_t(std::uint16_t); };
+// clang-format on
+
+// Run by an entry's stub: raises EIdWS2StubError (code 10093) while the library
+// is not loaded; otherwise looks the exported name up, stores it in the slot
+// and returns it.
+void* BindOnFirstCall(std::size_t index);
+
+template <TWS2Function F, typename Sig = typename TWS2Signature<F>::Type>
+struct TWS2Stub;
+template <TWS2Function F, typename R, typename... A>
+struct TWS2Stub<F, R(A...)> {
+  static R Call(A... args) {
+    auto* function = reinterpret_cast<R (*)(A...)>(BindOnFirstCall(static_cast<std::size_t>(F)));
+    return function(args...);
+  }
+};
+
+// The function slots: one atomic pointer each, so that binding from several
+// threads at once needs no lock (each stores the same address).
+template <TWS2Function F>
+inline std::atomic<typename TWS2Signature<F>::Type*> WS2Slot{&TWS2Stub<F>::Call};
+
+// The function to call for an entry.
+template <TWS2Function F>
+inline typename TWS2Signature<F>::Type* WS2() {
+  return WS2Slot<F>.load(std::memory_order_acquire);
+}
+
+// One row of the binding table, with its slot reached through the row's own
+// small functions (the slots differ in type).
+struct TWS2Entry {
+  const char* ExportedName;
+  void (*PointAtStub)();
+  bool (*SlotAtStub)();
+  void (*StoreAddress)(void* address);
+};
+extern const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT];
+
+// The start-up and clean-up of the library, outside the table.
+using TWS2StartupProc = std::int32_t (*)(std::uint16_t version, TWSAData* data);
+using TWS2CleanupProc = std::int32_t (*)();
+extern std::atomic<TWS2StartupProc> WS2StartupSlot;
+extern std::atomic<TWS2CleanupProc> WS2CleanupSlot;
+
+// Loads the library (once) and runs its start-up with the version; 0 without
+// any call when it is loaded already. EIdWS2StubError when it cannot be loaded.
+std::int32_t StartSocketLibrary(std::uint16_t version, TWSAData* data);
+// The same with another library file (a library that cannot be loaded, in tests).
+std::int32_t StartSocketLibraryFrom(const char* fileName, std::uint16_t version, TWSAData* data);
+// Forgets the handle and points every slot at its stub again.
+void ResetBindings();
+// Releases the library at program end; a second call does nothing.
+void UnloadSocketLibrary();
+// The loaded library's handle, or nullptr.
+void* SocketLibHandle();
+
+}  // namespace quillon
