@@ -110,6 +110,8 @@ class TTraceRouteForm {
   }
   bool ProbeSlotBusy() const;
   bool ResolverSlotBusy() const;
+  // Name workers dropped from their slots by a later Start, not yet reported.
+  std::size_t DroppedResolverCount() const { return droppedResolvers_.size(); }
 
   // --- controls ---
   TComboBoxState Host;
