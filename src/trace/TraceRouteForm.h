@@ -112,6 +112,8 @@ class TTraceRouteForm {
   bool ResolverSlotBusy() const;
   // Name workers dropped from their slots by a later Start, not yet reported.
   std::size_t DroppedResolverCount() const { return droppedResolvers_.size(); }
+  // Probe workers dropped from their slots by a later Start, not yet reported.
+  std::size_t DroppedProbeCount() const { return droppedProbes_.size(); }
 
   // --- controls ---
   TComboBoxState Host;
