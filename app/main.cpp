@@ -1,7 +1,47 @@
-// Placeholder entry until the front ends land: resolves its host argument.
+// Program entry: the window when a display is there (and the window is built in),
+// the terminal otherwise or when asked for. Both run the same engine on this,
+// the main thread.
+#include <cstdlib>
 #include <iostream>
+#include <string>
 
-int main() {
-  std::cout << "quillon\n";
-  return 0;
+#include "cli/CliOptions.h"
+#include "cli/TerminalSession.h"
+#include "net/IdStackPosix.h"
+#include "platform/FileVersion.h"
+#include "platform/Process.h"
+
+#if QUILLON_WITH_GUI
+#include "gui/DesktopApp.h"
+constexpr bool GuiBuilt = true;
+#else
+constexpr bool GuiBuilt = false;
+#endif
+
+int main(int argc, char** argv) {
+  using namespace quillon;
+  MarkMainThread();
+
+  const TCliOptions options = SplitCliOptions(argc, argv);
+  if (options.Help) {
+    std::cout << HelpText(argc > 0 && argv[0] != nullptr ? argv[0] : "quillon");
+    return 0;
+  }
+  if (options.Version) {
+    std::cout << VersionText(ReadFileVersion());
+    return 0;
+  }
+
+  // The socket layer comes up with the first socket-layer component (the
+  // window's ICMP client) through the default stack class, and goes at the end.
+  int status = 0;
+  if (ShouldOpenWindow(options, GuiBuilt, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+#if QUILLON_WITH_GUI
+    status = RunDesktop(argc, argv);
+#endif
+  } else {
+    status = RunTerminal(options.Parameters, options.Json);
+  }
+  ShutdownSocketLayer();
+  return status;
 }

@@ -1,0 +1,64 @@
+#include "cli/CliOptions.h"
+
+namespace quillon {
+
+TCliOptions SplitCliOptions(const std::vector<std::string>& parameters) {
+  TCliOptions options;
+  for (const std::string& parameter : parameters) {
+    if (parameter == "--terminal") {
+      options.Terminal = true;
+    } else if (parameter == "--json") {
+      options.Json = true;
+    } else if (parameter == "--help") {
+      options.Help = true;
+    } else if (parameter == "--version") {
+      options.Version = true;
+    } else {
+      options.Parameters.push_back(parameter);
+    }
+  }
+  return options;
+}
+
+TCliOptions SplitCliOptions(int argc, const char* const* argv) {
+  std::vector<std::string> parameters;
+  for (int i = 1; i < argc; ++i) parameters.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  return SplitCliOptions(parameters);
+}
+
+bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* display,
+                      const char* waylandDisplay) {
+  if (!guiBuilt || options.Terminal || options.Json) return false;
+  const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+  return set(display) || set(waylandDisplay);
+}
+
+std::string HelpText(const std::string& program) {
+  return "Usage: " + program +
+         " [options] [-h HOPS] [-w TIMEOUT] [HOST]\n"
+         "Traces the route to HOST (a name or dotted IPv4 address) hop by hop with ICMP\n"
+         "echo requests and shows every hop's address, host name and time.\n"
+         "Without HOST the first host of the history is traced (localhost at first).\n"
+         "\n"
+         "  -h HOPS       the most hops to probe, 1 to 100 (default 30)\n"
+         "  -w TIMEOUT    time to wait for each reply, in milliseconds, 1 to 9000\n"
+         "                (default 5000)\n"
+         "  --terminal    run in the terminal even when a display is available\n"
+         "  --json        print the result as one JSON document (implies --terminal)\n"
+         "  --help        show this help and exit\n"
+         "  --version     show the version and exit\n"
+         "\n"
+         "On a terminal the hop table is redrawn as the trace goes on; Ctrl-C stops the\n"
+         "trace, a second Ctrl-C quits. When the output is not a terminal the final\n"
+         "table is printed once.\n"
+         "\n"
+         "Exit status: 0 when the trace ended, 2 when the host is not found, 3 when the\n"
+         "ICMP socket cannot be opened (tracing needs root, CAP_NET_RAW or ICMP datagram\n"
+         "sockets allowed by net.ipv4.ping_group_range), 1 on any other failure.\n";
+}
+
+std::string VersionText(const std::string& fileVersion) {
+  return "Quillon " + (fileVersion.empty() ? std::string("(version unknown)") : fileVersion) + "\n";
+}
+
+}  // namespace quillon

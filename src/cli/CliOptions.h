@@ -1,0 +1,32 @@
+// The options only the program entry understands. They are taken out before the
+// command text is built; every other parameter reaches the engine's command-line
+// parser unchanged, so "-h", "-w" and the host word mean what they mean in the window.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+struct TCliOptions {
+  bool Terminal = false;                // --terminal: never open the window
+  bool Json = false;                    // --json: the final result as one JSON document
+  bool Help = false;                    // --help
+  bool Version = false;                 // --version
+  std::vector<std::string> Parameters;  // everything else, in order
+};
+
+// The program's parameters without its own path.
+TCliOptions SplitCliOptions(const std::vector<std::string>& parameters);
+TCliOptions SplitCliOptions(int argc, const char* const* argv);
+
+// The window opens when it is built in, a display is there (DISPLAY or
+// WAYLAND_DISPLAY not empty) and no terminal-only option asks otherwise.
+bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* display,
+                      const char* waylandDisplay);
+
+// The texts of --help and --version; program is the name to show in the usage.
+std::string HelpText(const std::string& program);
+std::string VersionText(const std::string& fileVersion);
+
+}  // namespace quillon

@@ -1,0 +1,166 @@
+#include "cli/HopTable.h"
+
+#include <algorithm>
+#include <array>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "cli/TerminalText.h"
+#include "platform/Text.h"
+#include "trace/TimeBar.h"
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+namespace {
+
+constexpr int ColumnCount = 6;
+constexpr int TimeColumn = 3;
+constexpr int BarColumn = 5;
+constexpr std::array<bool, ColumnCount> RightAligned = {true, false, false, true, true, false};
+constexpr int PlainBarWidth = 20;
+constexpr const char* Separator = "  ";
+
+// Eighths of a block, from one eighth (U+258F) to seven (U+2589).
+constexpr std::array<const char*, 8> PartialBlocks = {"",       "\u258F", "\u258E", "\u258D",
+                                                      "\u258C", "\u258B", "\u258A", "\u2589"};
+constexpr const char* FullBlock = "\u2588";
+
+int DataRows(const TTraceSnapshot& s) {
+  return s.Grid ? std::max(0, s.Grid->RowCount() - 1) : 0;
+}
+
+const std::string& CellOf(const TTraceSnapshot& s, int col, int row) {
+  return s.Grid->Cell(col, row);
+}
+
+bool HasTime(const TTraceSnapshot& s, int row) {
+  return !Trim(CellOf(s, TimeColumn, row)).empty();
+}
+
+// A number cell: null when empty, its integer value otherwise (0 when it is no number).
+std::optional<std::int32_t> NumberCell(const TTraceSnapshot& s, int col, int row) {
+  if (Trim(CellOf(s, col, row)).empty()) return std::nullopt;
+  return TimeCellValue(CellOf(s, col, row));
+}
+
+std::string JoinLine(const std::vector<std::string>& cells) {
+  std::string line;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i > 0) line += Separator;
+    line += cells[i];
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+TTraceSnapshot SnapshotOf(const TTraceRouteForm& form) {
+  TTraceSnapshot s;
+  s.Grid = &form.OutGrid;
+  s.TimeCount = form.TimeCount;
+  s.TimeMax = form.TimeMax;
+  s.Target = form.TargetHost;
+  s.Address = form.TargetAddress;
+  s.RouteEndFound = form.RouteEndFound;
+  s.RouteLength = form.RouteLength;
+  return s;
+}
+
+std::string TimeBarText(const TTraceSnapshot& s, int row, int width, bool eighths) {
+  if (s.Grid == nullptr || row < 1 || row >= s.Grid->RowCount() || !HasTime(s, row)) return {};
+  const int units = eighths ? width * 8 : width;
+  const int length = std::min(units, TimeBarLength(TimeCellValue(CellOf(s, TimeColumn, row)), units,
+                                                   s.TimeCount, s.TimeMax));
+  if (length <= 0) return {};
+  if (!eighths) return std::string(static_cast<std::size_t>(length), '#');
+  std::string bar;
+  for (int i = 0; i < length / 8; ++i) bar += FullBlock;
+  bar += PartialBlocks[static_cast<std::size_t>(length % 8)];
+  return bar;
+}
+
+std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableStyle& style) {
+  std::vector<std::string> lines;
+  if (s.Grid == nullptr) return lines;
+  // Fixed columns first; the host name takes what is left, the bar a share of it.
+  const int usable = std::max(40, style.Columns - 1);
+  const int separators = 2 * (ColumnCount - 1);
+  std::array<int, ColumnCount> widths = {3, 15, 0, 6, 3, 0};
+  const int fixed = widths[0] + widths[1] + widths[3] + widths[4] + separators;
+  widths[BarColumn] = std::clamp((usable - fixed) / 3, 10, 40);
+  widths[2] = std::max(8, usable - fixed - widths[BarColumn]);
+
+  const auto line = [&](int row, bool header) {
+    std::vector<std::string> cells;
+    for (int col = 0; col < ColumnCount; ++col) {
+      const auto width = widths[static_cast<std::size_t>(col)];
+      if (col == BarColumn && !header) {
+        std::string bar = TimeBarText(s, row, width, style.Unicode);
+        if (style.Color && !bar.empty()) bar = "\x1b[31m" + bar + "\x1b[0m";
+        cells.push_back(bar);
+      } else {
+        cells.push_back(
+            FitToWidth(CellOf(s, col, row), width, RightAligned[static_cast<std::size_t>(col)]));
+      }
+    }
+    std::string text = JoinLine(cells);
+    if (header && style.Color) text = "\x1b[1m" + text + "\x1b[0m";
+    return text;
+  };
+  lines.push_back(line(0, true));
+  for (int row = 1; row <= DataRows(s); ++row) lines.push_back(line(row, false));
+  return lines;
+}
+
+std::string RenderPlainTable(const TTraceSnapshot& s) {
+  if (s.Grid == nullptr) return {};
+  std::array<int, ColumnCount> widths{};
+  for (int row = 0; row <= DataRows(s); ++row) {
+    for (int col = 0; col < BarColumn; ++col) {
+      auto& width = widths[static_cast<std::size_t>(col)];
+      width = std::max(width, DisplayWidth(SanitizeForTerminal(CellOf(s, col, row))));
+    }
+  }
+  widths[BarColumn] = std::max(PlainBarWidth, DisplayWidth(CellOf(s, BarColumn, 0)));
+  std::string out;
+  for (int row = 0; row <= DataRows(s); ++row) {
+    std::vector<std::string> cells;
+    for (int col = 0; col < ColumnCount; ++col) {
+      const auto width = widths[static_cast<std::size_t>(col)];
+      if (col == BarColumn && row > 0) {
+        cells.push_back(TimeBarText(s, row, width, false));
+      } else {
+        cells.push_back(
+            FitToWidth(CellOf(s, col, row), width, RightAligned[static_cast<std::size_t>(col)]));
+      }
+    }
+    out += JoinLine(cells) + "\n";
+  }
+  return out;
+}
+
+std::string RenderJson(const TTraceSnapshot& s) {
+  using json = nlohmann::ordered_json;
+  const auto number = [](std::optional<std::int32_t> value) {
+    return value ? json(*value) : json(nullptr);
+  };
+  json hops = json::array();
+  for (int row = 1; row <= DataRows(s); ++row) {
+    hops.push_back({{"no", NumberCell(s, 0, row).value_or(row)},
+                    {"address", CellOf(s, 1, row)},
+                    {"host", CellOf(s, 2, row)},
+                    {"time_ms", number(NumberCell(s, TimeColumn, row))},
+                    {"ttl", number(NumberCell(s, 4, row))}});
+  }
+  const json document = {{"target", s.Target},
+                         {"address", s.Address},
+                         {"route_end_found", s.RouteEndFound},
+                         {"route_length", s.RouteLength},
+                         {"hops", hops}};
+  // Names are bytes from the network: invalid UTF-8 becomes U+FFFD instead of
+  // failing the whole document; control characters are escaped by the writer.
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace quillon

@@ -1,0 +1,78 @@
+// A trace in the terminal: the same engine as the window, its window thread
+// being the calling thread. The session creates the main window's state with a
+// terminal view, lets FormCreate read the command line, traces the Host box's
+// text when the command line named no host, runs the message loop until the form
+// is idle, prints the result and saves the name cache.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/TerminalView.h"
+#include "platform/MessageQueue.h"
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+
+// Exit statuses of the terminal front end.
+constexpr int ExitTraceEnded = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitHostNotFound = 2;
+constexpr int ExitNoSocket = 3;
+constexpr int ExitSignalBase = 128;  // plus the signal that made the program quit
+
+// The message a signal becomes on the window thread (wParam: the signal number).
+constexpr std::uint32_t WM_TERMINAL_SIGNAL = WM_USER + 300;
+
+class TTerminalSession {
+ public:
+  // Runs on the window thread. json: print the result as JSON instead of a table.
+  TTerminalSession(TTerminalIo io, TFormFiles files, bool json);
+  ~TTerminalSession();
+  TTerminalSession(const TTerminalSession&) = delete;
+  TTerminalSession& operator=(const TTerminalSession&) = delete;
+
+  // The whole run; returns the exit status. Call once.
+  int Run(const std::vector<std::string>& parameters);
+
+  // Any thread, also while Run waits: the first SIGINT stops the trace (as the
+  // Stop button does), a second one or any other signal quits at once.
+  void Signal(int signo);
+
+  // The engine's window (after Run has created it), for tests.
+  TTraceRouteForm* Form() { return form_.get(); }
+  // True when workers are still under way (the form's release would wait for them).
+  bool WorkersBusy() const;
+  // Executable path for the privilege hint ("quillon" when unknown).
+  void SetProgramPath(std::string path) { programPath_ = std::move(path); }
+
+ private:
+  void OnSignal(int signo);
+  int Failure(const std::exception& error);
+  int ReportMessages();
+  void PrintResult();
+
+  TTerminalIo io_;
+  TFormFiles files_;
+  bool json_;
+  TTerminalView view_;
+  std::unique_ptr<TTraceRouteForm> form_;
+  HWND window_ = 0;
+  int interrupts_ = 0;
+  int quitSignal_ = 0;
+  std::string programPath_ = "quillon";
+};
+
+// The one line that tells how to get the right to open ICMP sockets.
+std::string PrivilegeHint(const std::string& programPath);
+
+// The program's terminal front end on the real standard output and error, with
+// Ctrl-C handling and the state files in their default places. Blocks the
+// signals it handles in the calling thread first: call it on the main thread
+// before any other thread exists. Returns the exit status; when workers are still
+// under way at the end it flushes and ends the process itself rather than wait.
+int RunTerminal(const std::vector<std::string>& parameters, bool json);
+
+}  // namespace quillon

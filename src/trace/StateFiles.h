@@ -1,0 +1,37 @@
+// Where the host history (".hst") and the name cache (".dnb") are kept: beside
+// the executable, named after it, as long as that folder takes files; an
+// installed copy keeps them in the user's XDG state and cache folders instead.
+#pragma once
+
+#include <string>
+
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+
+struct TStateEnvironment {
+  std::string XdgStateHome;  // $XDG_STATE_HOME (used only when absolute)
+  std::string XdgCacheHome;  // $XDG_CACHE_HOME (used only when absolute)
+  std::string Home;          // $HOME, or the home folder of the user
+};
+
+// The environment of this process.
+TStateEnvironment CurrentStateEnvironment();
+
+// The path with the extension of its last component replaced by the given one
+// (which includes the dot), or appended where it has none.
+std::string ChangeFileExt(const std::string& path, const std::string& extension);
+
+// The two files for the executable at that path. Beside it when its folder is
+// writable and not a system folder (/usr, /bin, /sbin: owned by the package
+// manager, even for root); otherwise <state>/quillon/<name>.hst and
+// <cache>/quillon/<name>.dnb, with <state> = $XDG_STATE_HOME or ~/.local/state and
+// <cache> = $XDG_CACHE_HOME or ~/.cache. Those two folders are created here
+// (mode 0700), so the files can be written later. With no home folder known at
+// all, the files stay beside the executable.
+TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironment& env);
+
+// FormFilesFor the running executable and this process's environment.
+TFormFiles DefaultFormFiles();
+
+}  // namespace quillon
