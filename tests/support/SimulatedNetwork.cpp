@@ -289,6 +289,11 @@ int TSimNetwork::QueuedOn(TIdStackSocketHandle socket) {
   return found == sockets_.end() ? -1 : static_cast<int>(found->second.Queue.size());
 }
 
+int TSimNetwork::InFlight() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(pending_.size());
+}
+
 std::vector<TSimSentDatagram> TSimNetwork::Sent() const {
   std::lock_guard lock(mutex_);
   return sent_;

@@ -232,6 +232,9 @@ class TSimNetwork {
   void ReleaseHeldLookups();
   // Waits until at least n datagrams have been sent, or the time has passed.
   bool WaitForSent(int n, int timeoutMs);
+  // Datagrams on their way that no socket has been handed yet (answers still
+  // delayed): 0 after a request that nothing will ever answer.
+  int InFlight() const;
   // Datagrams waiting on a socket right now (-1: no such socket).
   int QueuedOn(TIdStackSocketHandle socket);
 
