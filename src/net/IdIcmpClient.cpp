@@ -20,7 +20,8 @@ constexpr std::uint8_t kIcmpTimeExceeded = 11;
 
 constexpr int kIpHeaderSize = 20;  // the IP layer adds it; PacketSize counts it
 constexpr int kIcmpHeaderSize = 8;
-constexpr int kPayloadOffset = 20;  // the payload text starts after 8 zero bytes
+constexpr std::size_t kEchoFieldsSize = 12;  // type, code, checksum, identifier, sequence, tick
+constexpr int kPayloadOffset = 20;           // the payload text starts after 8 zero bytes
 constexpr std::uint16_t kMinPacketSize = 20;
 constexpr std::uint16_t kMaxPacketSize = Id_ICMP_AREA_SIZE;
 
@@ -98,22 +99,23 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
   std::uint8_t* message = RequestArea.data();
   std::memset(message, 0, length);
 
-  // The header is written whole even when the message is shorter: only the first
-  // MessageLength bytes are summed and sent, the rest of the area is scratch.
-  message[0] = kIcmpEchoRequest;
-  message[1] = 0;
-  PutLe16(message + 4, static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
-  PutLe16(message + 6, NextSequence);
-  PutLe32(message + 8, GetTickCount());
+  // A message shorter than the header gets only as much of it as fits.
+  std::array<std::uint8_t, kEchoFieldsSize> header{};
+  header[0] = kIcmpEchoRequest;
+  header[1] = 0;
+  PutLe16(&header[4], static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
+  PutLe16(&header[6], NextSequence);
+  PutLe32(&header[8], GetTickCount());
+  std::memcpy(message, header.data(), std::min(length, header.size()));
 
   auto next = payload.begin();
   for (std::size_t p = kPayloadOffset; p < length; ++p) {
     message[p] = next != payload.end() ? static_cast<std::uint8_t>(*next++) : std::uint8_t{'E'};
   }
 
-  message[2] = 0;
-  message[3] = 0;
-  PutLe16(message + 2, IcmpChecksum(message, MessageLength));
+  const std::uint16_t checksum = IcmpChecksum(message, MessageLength);
+  if (length > 2) message[2] = static_cast<std::uint8_t>(checksum & 0xFF);
+  if (length > 3) message[3] = static_cast<std::uint8_t>(checksum >> 8);
 }
 
 void TIdIcmpClient::SendRequest() {

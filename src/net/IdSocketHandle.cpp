@@ -55,7 +55,7 @@ void TIdSocketHandle::SendDatagram(const std::string& address, int port, const v
   if (sent == Id_SOCKET_ERROR) {
     const std::int32_t error = stack.GetSocketError();
     if (error == Id_WSAEMSGSIZE) throw EIdPackageSizeTooBig();
-    stack.RaiseSocketFailure(error);
+    stack.CheckSocketCall(sent);  // raises for the failure and keeps it as the last one
   }
   if (sent != length) throw EIdNotAllBytesSent();
 }

@@ -1,0 +1,452 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/IdException.h"
+#include "net/IdIcmpClient.h"
+#include "platform/Process.h"
+#include "unit/net/SocketHandleRecordingStack.h"
+
+namespace quillon {
+namespace {
+
+using rawtest::TRecordingStackTest;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+using TBytes = std::vector<std::uint8_t>;
+
+// The RFC 1071 check as a receiver does it: 16-bit words in network order, an odd
+// last byte padded with zero, carries folded back in. A correct message sums to 0xFFFF.
+std::uint16_t OnesComplementSum(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < length; i += 2) {
+    const std::uint32_t high = data[i];
+    const std::uint32_t low = i + 1 < length ? data[i + 1] : 0;
+    sum += (high << 8) | low;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return static_cast<std::uint16_t>(sum);
+}
+
+std::uint16_t Le16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+TBytes EchoMessage(std::uint8_t type, std::uint16_t sequence, std::uint16_t identifier = 0x4242) {
+  return {type,
+          0,
+          0,
+          0,
+          static_cast<std::uint8_t>(identifier & 0xFF),
+          static_cast<std::uint8_t>(identifier >> 8),
+          static_cast<std::uint8_t>(sequence & 0xFF),
+          static_cast<std::uint8_t>(sequence >> 8)};
+}
+
+// An IPv4 datagram as the raw socket hands it over: a header of ihl 32-bit words
+// (TTL and source filled in), then the ICMP bytes.
+TBytes Datagram(int ihl, std::uint8_t ttl, TIdIPv4Bytes source, const TBytes& icmp) {
+  TBytes datagram(static_cast<std::size_t>(ihl) * 4, 0);
+  datagram[0] = static_cast<std::uint8_t>(0x40 | ihl);
+  datagram[8] = ttl;
+  datagram[9] = 1;
+  std::copy(source.begin(), source.end(), datagram.begin() + 12);
+  datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+  return datagram;
+}
+
+// A time-exceeded or unreachable message carrying the copy of our request.
+TBytes ErrorMessage(std::uint8_t type, std::uint16_t sequence, int ihl = 5) {
+  TBytes icmp{type, 0, 0, 0, 0, 0, 0, 0};
+  const TBytes inner = Datagram(ihl, 1, {10, 0, 0, 99}, EchoMessage(8, sequence));
+  icmp.insert(icmp.end(), inner.begin(), inner.end());
+  return icmp;
+}
+
+class IcmpClientTest : public TRecordingStackTest {
+ protected:
+  void SetUp() override {
+    TRecordingStackTest::SetUp();
+    client_ = std::make_unique<TIdIcmpClient>();
+    client_->Host = "10.0.0.1";
+    client_->ReceiveTimeout = 1000;
+  }
+  void TearDown() override {
+    client_.reset();
+    TRecordingStackTest::TearDown();
+  }
+
+  TIdIcmpClient& Client() { return *client_; }
+  TBytes Request() const {
+    return TBytes(client_->RequestArea.begin(),
+                  client_->RequestArea.begin() + client_->MessageLength);
+  }
+  std::uint16_t SentSequence(std::size_t index) {
+    return Le16(Recording().Sent.at(index).Bytes.data() + 6);
+  }
+  // Puts a datagram into the reply area as a receive would and classifies it.
+  bool Classify(const TBytes& datagram, int count, TReplyStatus& record) {
+    std::copy(datagram.begin(), datagram.end(), client_->ReplyArea.begin());
+    return client_->ClassifyPacket(count, record);
+  }
+
+  std::unique_ptr<TIdIcmpClient> client_;
+};
+
+TEST_F(IcmpClientTest, TheDefaultRequestIsTwelveBytesWhateverThePayload) {
+  EXPECT_EQ(Client().PacketSize(), 32);
+  EXPECT_EQ(Client().Protocol, 1);
+  clock_.Tick = 0x12345678;
+  Client().ReceiveTimeout = 0;
+  Client().Echo("a payload that does not fit", 0);
+
+  ASSERT_EQ(Recording().Sent.size(), 1U);
+  const TBytes& sent = Recording().Sent[0].Bytes;
+  ASSERT_EQ(sent.size(), 12U);
+  const std::uint32_t pid = GetCurrentProcessId();
+  EXPECT_EQ(sent[0], 8);
+  EXPECT_EQ(sent[1], 0);
+  EXPECT_EQ(sent[4], pid & 0xFF);
+  EXPECT_EQ(sent[5], (pid >> 8) & 0xFF);
+  EXPECT_EQ(sent[6], 0xA1) << "3489 = 0x0DA1, least significant byte first";
+  EXPECT_EQ(sent[7], 0x0D);
+  EXPECT_EQ(TBytes(sent.begin() + 8, sent.end()), (TBytes{0x78, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(OnesComplementSum(sent.data(), sent.size()), 0xFFFF);
+  EXPECT_EQ(Recording().Sent[0].Address, "10.0.0.1");
+  EXPECT_EQ(Recording().Sent[0].Port, 0);
+}
+
+TEST_F(IcmpClientTest, ThePayloadStartsAtByteTwentyAndIsFilledWithE) {
+  Client().RequestArea.fill(0xCC);
+  Client().SetPacketSize(64);
+  Client().BuildRequest("asdas");
+  ASSERT_EQ(Client().MessageLength, 44);
+  const TBytes request = Request();
+  EXPECT_EQ(TBytes(request.begin() + 12, request.begin() + 20), TBytes(8, 0));
+  EXPECT_EQ(std::string(request.begin() + 20, request.begin() + 25), "asdas");
+  EXPECT_EQ(std::string(request.begin() + 25, request.end()), std::string(19, 'E'));
+  EXPECT_EQ(OnesComplementSum(request.data(), request.size()), 0xFFFF);
+
+  // Characters beyond the message's end are dropped.
+  Client().SetPacketSize(43);
+  Client().BuildRequest("asdasXYZ");
+  EXPECT_EQ(std::string(Client().RequestArea.begin() + 20, Client().RequestArea.begin() + 23),
+            "asd");
+  EXPECT_EQ(OnesComplementSum(Client().RequestArea.data(), 23), 0xFFFF);
+}
+
+TEST_F(IcmpClientTest, AnOddLengthPadsOnlyTheChecksum) {
+  // Bytes after the message are garbage; neither the sum nor the build may touch them.
+  Client().ReceiveTimeout = 0;
+  for (const std::uint32_t size : {33U, 41U, 25U, 24U, 23U, 21U, 20U}) {
+    SCOPED_TRACE("PacketSize " + std::to_string(size));
+    Client().RequestArea.fill(0xFF);
+    Client().SetPacketSize(size);
+    Client().Echo("asdas", 0);
+    const TBytes& sent = Recording().Sent.back().Bytes;
+    ASSERT_EQ(sent.size(), std::size_t{size} - 20U);
+    EXPECT_EQ(Client().RequestArea[sent.size()], 0xFF) << "nothing after the message is written";
+    if (sent.size() >= 4) {
+      EXPECT_EQ(OnesComplementSum(sent.data(), sent.size()), 0xFFFF);
+    }
+    if (!sent.empty()) {
+      EXPECT_EQ(sent[0], 8);
+    }
+  }
+  EXPECT_EQ(Recording().Sent[1].Bytes.back(), 'a') << "an odd last byte that carries payload";
+}
+
+TEST_F(IcmpClientTest, PacketSizeIsClampedToTwentyThroughTenThousandTwoHundredForty) {
+  const std::vector<std::pair<std::uint32_t, std::uint16_t>> cases = {
+      {0, 20},        {5, 20},        {19, 20},       {20, 20},       {32, 32},
+      {10240, 10240}, {10241, 10240}, {65535, 10240}, {65556, 10240}, {0xFFFFFFFF, 10240}};
+  for (const auto& [given, stored] : cases) {
+    Client().SetPacketSize(given);
+    EXPECT_EQ(Client().PacketSize(), stored) << given;
+  }
+  Client().BuildRequest("");
+  EXPECT_EQ(Client().MessageLength, 10220);
+  EXPECT_EQ(OnesComplementSum(Client().RequestArea.data(), 10220), 0xFFFF);
+}
+
+TEST_F(IcmpClientTest, SequenceNumbersFollowTheRequestedOrTheNextOne) {
+  Client().ReceiveTimeout = 0;
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Client().LastReply().SequenceNumber, 3489);
+  Client().Echo("asdas", 0);
+  Client().Echo("asdas", 65535);
+  EXPECT_EQ(Client().NextSequence, 0) << "wraps from 65535 to 0";
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Client().LastReply().SequenceNumber, 0);
+  Client().Echo("asdas", 17);
+  EXPECT_EQ(SentSequence(0), 3489);
+  EXPECT_EQ(SentSequence(1), 3490);
+  EXPECT_EQ(SentSequence(2), 65535);
+  EXPECT_EQ(SentSequence(3), 0);
+  EXPECT_EQ(SentSequence(4), 17);
+  EXPECT_EQ(Client().NextSequence, 18);
+}
+
+TEST_F(IcmpClientTest, NothingArrivingGivesTheTimeOutRecordAndClosesTheSocket) {
+  clock_.Counters = {1'000'000, 2'000'250};
+  clock_.Frequency = 1'000'000;
+  int replies = 0;
+  Client().OnReply = [&replies, this](TIdIcmpClient& sender, const TReplyStatus& reply) {
+    ++replies;
+    EXPECT_EQ(&sender, client_.get());
+    EXPECT_EQ(&reply, &client_->LastReply());
+    EXPECT_EQ(reply.RoundTripMicros, 1'000'250U);
+  };
+  Client().SetOutgoingTtl(4);
+  Client().Echo("asdas", 0);
+
+  const TReplyStatus& reply = Client().LastReply();
+  EXPECT_EQ(reply.ReceivedBytes, 0);
+  EXPECT_EQ(reply.ReplyFrom, "0.0.0.0");
+  EXPECT_EQ(reply.IcmpType, 0);
+  EXPECT_EQ(reply.SequenceNumber, 3489);
+  EXPECT_EQ(reply.ReplyTtl, 0);
+  EXPECT_EQ(reply.StatusKind, TReplyStatusKind::rskTimedOut);
+  EXPECT_EQ(replies, 1);
+  EXPECT_EQ(Client().NextSequence, 3490);
+  EXPECT_THAT(
+      Recording().Calls,
+      ElementsAre("open 3 1", "ttl 100 4", "ttl 100 4", "ttl 100 4", "sendto 100 10.0.0.1:0 12",
+                  "ttl 100 4", "select 100 1000", "ttl 100 4", "shutdown 100 1", "close 100"));
+
+  Client().OnReply = nullptr;
+  Client().Echo("asdas", 0);  // the next exchange opens a new socket, TTL applied
+  EXPECT_THAT(Recording().Calls, Contains("open 3 1").Times(2));
+  EXPECT_THAT(Recording().Calls, Contains("ttl 101 4"));
+}
+
+TEST_F(IcmpClientTest, RoundTripIsRoundedHalfToEvenAndAtLeastOne) {
+  clock_.Frequency = 2'000'000;
+  Client().ReceiveTimeout = 0;
+  const std::vector<std::pair<std::int64_t, std::uint32_t>> cases = {
+      {5, 2},  // 2.5 µs
+      {7, 4},  // 3.5 µs
+      {3, 2},  // 1.5 µs
+      {0, 1},  // nothing measured still counts as 1
+      {-9, 1},
+      {5'000'000'001, 2'500'000'000U},  // 2,500,000,000.5 µs
+      {10'000'000'000, 705'032'704U},   // 5e9 µs keeps its low 32 bits
+  };
+  for (const auto& [elapsed, micros] : cases) {
+    clock_.Counters = {1'000, 1'000 + elapsed};
+    Client().Echo("asdas", 0);
+    EXPECT_EQ(Client().LastReply().RoundTripMicros, micros) << elapsed;
+  }
+}
+
+struct TAnswerCase {
+  const char* name;
+  TBytes icmp;
+  std::uint8_t type;
+  TReplyStatusKind kind;
+};
+
+class IcmpAnswerTest : public IcmpClientTest, public ::testing::WithParamInterface<TAnswerCase> {};
+
+TEST_P(IcmpAnswerTest, TheMatchingDatagramFillsTheRecord) {
+  const TBytes datagram = Datagram(5, 57, {10, 20, 30, 40}, GetParam().icmp);
+  Recording().Incoming.push_back(datagram);
+  Client().Echo("asdas", 3489);
+  const TReplyStatus& reply = Client().LastReply();
+  EXPECT_EQ(reply.ReceivedBytes, static_cast<int>(datagram.size()));
+  EXPECT_EQ(reply.ReplyFrom, "10.20.30.40");
+  EXPECT_EQ(reply.IcmpType, GetParam().type);
+  EXPECT_EQ(reply.SequenceNumber, 3489);
+  EXPECT_EQ(reply.ReplyTtl, 57);
+  EXPECT_EQ(reply.StatusKind, GetParam().kind);
+  EXPECT_THAT(Recording().Calls, Contains("recv 100 10240 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, IcmpAnswerTest,
+    ::testing::Values(
+        TAnswerCase{"EchoReply", EchoMessage(0, 3489), 0, TReplyStatusKind::rskEchoReply},
+        TAnswerCase{"OwnRequest", EchoMessage(8, 3489), 8, TReplyStatusKind::rskEchoReply},
+        TAnswerCase{"OtherIdentifier", EchoMessage(0, 3489, 1), 0, TReplyStatusKind::rskEchoReply},
+        TAnswerCase{"TimeExceeded", ErrorMessage(11, 3489), 11, TReplyStatusKind::rskTtlExpired},
+        TAnswerCase{"Unreachable", ErrorMessage(3, 3489), 3, TReplyStatusKind::rskUnreachable}),
+    [](const ::testing::TestParamInfo<TAnswerCase>& param) { return param.param.name; });
+
+TEST_F(IcmpClientTest, AStrayThenNothingWaitsOutTheBudgetAndTimesOut) {
+  Recording().ArrivalDelayMs = 300;
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, ErrorMessage(11, 3488)));
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Recording().SelectTimeouts, (std::vector<int>{1000, 700}));
+  EXPECT_EQ(Client().LastReply().StatusKind, TReplyStatusKind::rskTimedOut);
+  EXPECT_EQ(Client().LastReply().ReplyFrom, "0.0.0.0");
+}
+
+TEST_F(IcmpClientTest, StraysUntilTheBudgetIsSpentLeaveTheLastClassification) {
+  clock_.Tick = 0xFFFFFF00;  // the tick count wraps during the wait
+  Recording().ArrivalDelayMs = 400;
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 1)));
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 3}, ErrorMessage(3, 2)));
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 4}, ErrorMessage(11, 3)));
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 5}, EchoMessage(0, 3489)));
+  int replies = 0;
+  Client().OnReply = [&replies](TIdIcmpClient&, const TReplyStatus&) { ++replies; };
+  Client().Echo("asdas", 0);
+
+  EXPECT_EQ(Recording().SelectTimeouts, (std::vector<int>{1000, 600, 200}));
+  const TReplyStatus& reply = Client().LastReply();
+  EXPECT_EQ(reply.ReplyFrom, "");
+  EXPECT_EQ(reply.ReceivedBytes, 0);
+  EXPECT_EQ(reply.IcmpType, 0);
+  EXPECT_EQ(reply.SequenceNumber, 0);
+  EXPECT_EQ(reply.ReplyTtl, 0);
+  EXPECT_EQ(reply.StatusKind, TReplyStatusKind::rskTtlExpired);
+  EXPECT_GE(reply.RoundTripMicros, 1U);
+  EXPECT_EQ(replies, 1);
+  EXPECT_EQ(Client().NextSequence, 3490);
+  EXPECT_EQ(Recording().Incoming.size(), 1U) << "the late answer is not read";
+}
+
+TEST_F(IcmpClientTest, UnlimitedAndZeroBudgets) {
+  Client().ReceiveTimeout = Id_WAIT_NO_LIMIT;
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 1)));
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Recording().SelectTimeouts, (std::vector<int>{-2})) << "no second wait after a stray";
+  EXPECT_EQ(Client().LastReply().StatusKind, TReplyStatusKind::rskEchoReply);
+  EXPECT_EQ(Client().LastReply().ReplyFrom, "");
+
+  Client().ReceiveTimeout = 0;
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Recording().SelectTimeouts, (std::vector<int>{-2, 0}));
+  EXPECT_EQ(Client().LastReply().StatusKind, TReplyStatusKind::rskTimedOut);
+  EXPECT_EQ(Client().LastReply().SequenceNumber, 3490);
+}
+
+TEST_F(IcmpClientTest, AnotherIcmpTypeAbortsTheExchangeAndChangesNothing) {
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 3489)));
+  Client().Echo("asdas", 0);
+  const TReplyStatus previous = Client().LastReply();
+  ASSERT_EQ(previous.ReplyFrom, "10.0.0.2");
+
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 9}, EchoMessage(5, 3490)));
+  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 3490)));
+  bool called = false;
+  Client().OnReply = [&called](TIdIcmpClient&, const TReplyStatus&) { called = true; };
+  try {
+    Client().Echo("asdas", 0);
+    FAIL() << "no exception";
+  } catch (const EIdIcmpException& e) {
+    EXPECT_STREQ(e.what(), "Non-echo type response received");
+  }
+  ASSERT_EQ(Recording().Calls.back(), "recv 101 10240 0");
+  Recording().Calls.clear();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(Client().NextSequence, 3490);
+  EXPECT_EQ(Client().LastReply().ReplyFrom, previous.ReplyFrom);
+  EXPECT_EQ(Client().LastReply().RoundTripMicros, previous.RoundTripMicros);
+
+  Client().Echo("asdas", 0);  // goes on with the same socket and finds the answer
+  EXPECT_THAT(Recording().Calls, Not(Contains("open 3 1"))) << "the socket stayed open";
+  EXPECT_THAT(Recording().Calls, Contains("sendto 101 10.0.0.1:0 12"));
+  EXPECT_EQ(Client().LastReply().SequenceNumber, 3490);
+  EXPECT_EQ(Client().LastReply().StatusKind, TReplyStatusKind::rskEchoReply);
+}
+
+TEST_F(IcmpClientTest, AShortDatagramOrAFailedReceiveRaises) {
+  TBytes datagram = Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 3489));
+  datagram.pop_back();
+  Recording().Incoming.push_back(datagram);
+  try {
+    Client().Echo("asdas", 0);
+    FAIL() << "no exception";
+  } catch (const EIdIcmpException& e) {
+    EXPECT_STREQ(e.what(), "Not enough bytes received");
+  }
+
+  Recording().ReceiveResult = -1;
+  Recording().ReceiveError = Id_WSAEMSGSIZE;
+  Recording().Incoming.push_back(datagram);
+  try {
+    Client().Echo("asdas", 0);
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.ErrorCode, Id_WSAEMSGSIZE);
+  }
+  EXPECT_EQ(Client().LastReply().ReplyFrom, "") << "a fresh client's record stays as it was";
+  EXPECT_EQ(Client().NextSequence, 3489);
+}
+
+TEST_F(IcmpClientTest, EveryHeaderLengthIsReadWithinTheDatagram) {
+  for (int ihl = 0; ihl <= 15; ++ihl) {
+    SCOPED_TRACE("IHL " + std::to_string(ihl));
+    const int h = ihl * 4;
+    TReplyStatus record;
+    Client().ReplyArea.fill(0);
+    // An echo reply that ends right after its header.
+    TBytes echo(static_cast<std::size_t>(std::max(h + 8, 20)), 0);
+    echo[0] = static_cast<std::uint8_t>(0x40 | ihl);
+    if (ihl == 0) {
+      // The type byte is the version byte itself.
+      EXPECT_THROW(Classify(echo, static_cast<int>(echo.size()), record), EIdIcmpException);
+      continue;
+    }
+    echo[8] = 33;
+    echo[12] = 10;
+    echo[15] = 7;
+    // The ICMP header comes last and wins where a short IP header overlaps it.
+    echo[static_cast<std::size_t>(h)] = 0;
+    echo[static_cast<std::size_t>(h + 6)] = 0xA1;
+    echo[static_cast<std::size_t>(h + 7)] = 0x0D;
+    const int count = static_cast<int>(echo.size());
+
+    EXPECT_THROW(Classify(echo, h + 7, record), EIdIcmpException);
+    EXPECT_THROW(Classify(echo, 19, record), EIdIcmpException) << "no room for the IP header";
+    ASSERT_TRUE(Classify(echo, count, record));
+    EXPECT_EQ(record.StatusKind, TReplyStatusKind::rskEchoReply);
+    EXPECT_EQ(record.SequenceNumber, 3489);
+    EXPECT_EQ(record.ReplyTtl, echo[8]);
+    EXPECT_EQ(record.ReceivedBytes, count);
+    EXPECT_EQ(record.ReplyFrom, std::to_string(echo[12]) + "." + std::to_string(echo[13]) + "." +
+                                    std::to_string(echo[14]) + "." + std::to_string(echo[15]));
+    if (ihl < 5) continue;
+
+    // A time exceeded whose embedded request has the same header length.
+    const TBytes exceeded = Datagram(ihl, 12, {172, 16, 0, 1}, ErrorMessage(11, 3489, ihl));
+    ASSERT_EQ(exceeded.size(), static_cast<std::size_t>(h + 8 + h + 8));
+    record = TReplyStatus{};
+    ASSERT_TRUE(Classify(exceeded, static_cast<int>(exceeded.size()), record));
+    EXPECT_EQ(record.StatusKind, TReplyStatusKind::rskTtlExpired);
+    EXPECT_EQ(record.ReplyFrom, "172.16.0.1");
+    EXPECT_EQ(record.ReplyTtl, 12);
+  }
+}
+
+TEST_F(IcmpClientTest, ATruncatedErrorMessageNeverMatchesOnLeftoverBytes) {
+  // The area still holds our sequence number where the copy's would be, from an
+  // earlier datagram; the message itself ends before it.
+  const TBytes full = Datagram(5, 12, {172, 16, 0, 1}, ErrorMessage(11, 3489));
+  TReplyStatus record;
+  for (int count = 28; count < static_cast<int>(full.size()); ++count) {
+    Client().ReplyArea.fill(0);
+    EXPECT_FALSE(Classify(full, count, record)) << count;
+    EXPECT_EQ(record.StatusKind, TReplyStatusKind::rskTtlExpired);
+    EXPECT_EQ(record.ReplyFrom, "");
+  }
+  // Sequence 0 would otherwise match the zeros of a freshly cleared area.
+  Client().NextSequence = 0;
+  const TBytes shortOne = Datagram(5, 12, {172, 16, 0, 1}, TBytes{11, 0, 0, 0, 0, 0, 0, 0});
+  Client().ReplyArea.fill(0);
+  EXPECT_FALSE(Classify(shortOne, static_cast<int>(shortOne.size()), record));
+  // A count beyond the area reads no further than the area.
+  EXPECT_TRUE(Classify(Datagram(5, 12, {172, 16, 0, 1}, ErrorMessage(11, 0)),
+                       Id_ICMP_AREA_SIZE + 100, record));
+  EXPECT_EQ(record.ReceivedBytes, Id_ICMP_AREA_SIZE + 100);
+}
+
+}  // namespace
+}  // namespace quillon
