@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Random.h"
 #include "support/SimulatedNetwork.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
@@ -310,6 +311,33 @@ TEST_F(Names, WorkerOfAnEarlierRunNeitherWritesNorCaches) {
   ASSERT_TRUE(PumpUntil([&] { return form_->DroppedResolverCount() == 0; }));
   EXPECT_EQ(Hop(1).Address, "10.0.0.1");
   EXPECT_NE(Hop(1).HostName, "late.test");
+  EXPECT_EQ(form_->NameCache().FindName("10.0.0.7"), "10.0.0.7");
+}
+
+TEST_F(Names, LateReportOfAnEarlierRunWithTheSameRunIdLeavesTheNewWorkerAlone) {
+  config_.ReverseNames["10.0.0.7"] = TSimReverse::HeldName("late.test");
+  config_.ReverseNames["10.0.0.1"] = TSimReverse::Name("gw.test", 300);
+  Open();
+  // The next Start draws the same run id as the earlier worker carries.
+  RandSeed(42);
+  const auto sameId = static_cast<std::uint16_t>(Random(30000));
+  RandSeed(42);
+  PretendRun(sameId, 5);
+  form_->StartNameResolution("10.0.0.7", 1);
+  const std::uint64_t earlier = form_->ResolverSlots[1]->Serial;
+  form_->Host.Text = config_.Target;
+  form_->Hoops.Text = "3";
+  form_->StartTrace();
+  ASSERT_EQ(form_->RunId, sameId);
+  // Hop 1's own worker takes slot 1, where the earlier one was.
+  ASSERT_TRUE(PumpUntil([&] {
+    return form_->ResolverSlots[1] != nullptr && form_->ResolverSlots[1]->Serial != earlier;
+  }));
+  net_->ReleaseHeldLookups();  // the earlier worker reports: slot 1, same run id
+  ASSERT_TRUE(PumpUntil([&] { return !form_->Running; }));
+  EXPECT_EQ(form_->DroppedResolverCount(), 0u);
+  EXPECT_EQ(Hop(1).HostName, "gw.test");
+  EXPECT_EQ(form_->NameCache().FindName("10.0.0.1"), "gw.test");
   EXPECT_EQ(form_->NameCache().FindName("10.0.0.7"), "10.0.0.7");
 }
 
