@@ -338,10 +338,15 @@ void TSimNetwork::Deliver(Clock::time_point now) {
   for (; done < pending_.size() && pending_[done].Due <= now; ++done) {
     const Pending& item = pending_[done];
     for (auto& [handle, socket] : sockets_) {
-      if (socket.Protocol == Id_IPPROTO_ICMP && socket.OpenedAt <= item.Due) {
-        socket.Queue.push_back(item.Datagram);
-        ++counters_.DatagramsDelivered;
+      if (socket.Protocol != Id_IPPROTO_ICMP || socket.OpenedAt > item.Due) {
+        continue;
       }
+      if (static_cast<int>(socket.Queue.size()) >= config_.SocketQueueLimit) {
+        ++counters_.DatagramsOverflowed;
+        continue;
+      }
+      socket.Queue.push_back(item.Datagram);
+      ++counters_.DatagramsDelivered;
     }
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
@@ -356,7 +361,7 @@ void TSimNetwork::Schedule(simpacket::Bytes datagram, Clock::time_point due) {
 
 simpacket::Bytes TSimNetwork::Outgoing(const Request& request, const simpacket::Bytes& message,
                                        int ttlThere) const {
-  return simpacket::Ipv4(config_.LocalAddress, Dotted(request.Destination),
+  return simpacket::Ipv4(config_.LocalAddress, request.DestinationText,
                          static_cast<std::uint8_t>(ttlThere), message, request.Id);
 }
 
@@ -378,30 +383,39 @@ void TSimNetwork::Answer(const TSimHop& hop, int position, const simpacket::Byte
 
 void TSimNetwork::Route(const Request& request) {
   const simpacket::Bytes& message = request.Message;
-  if (request.Destination[0] == 127) {
+  const std::vector<TSimHop>* route = nullptr;
+  if (!config_.Target.empty() && ConfiguredAddress(config_.Target) == request.Destination) {
+    route = &config_.Route;
+  }
+  for (const auto& [address, hops] : config_.OtherRoutes) {
+    if (route == nullptr && ConfiguredAddress(address) == request.Destination) {
+      route = &hops;
+    }
+  }
+  if (route == nullptr && request.Destination[0] == 127) {
     if (!config_.LoopbackAnswers) {
       return;
     }
     // Over the loopback device the request itself arrives as an incoming datagram.
-    const std::string to = Dotted(request.Destination);
     if (config_.LoopbackSeesRequest) {
-      Schedule(simpacket::Ipv4("127.0.0.1", to, static_cast<std::uint8_t>(request.Ttl), message,
-                               request.Id),
+      Schedule(simpacket::Ipv4("127.0.0.1", request.DestinationText,
+                               static_cast<std::uint8_t>(request.Ttl), message, request.Id),
                request.Sent);
     }
     if (IsValidEchoRequest(message)) {
       simpacket::Bytes reply = message;
       reply[0] = kIcmpEchoReply;
       StoreChecksum(reply, 2);
-      Schedule(simpacket::Ipv4(to, "127.0.0.1", 64, reply, nextIpId_++), request.Sent);
+      Schedule(simpacket::Ipv4(request.DestinationText, "127.0.0.1", 64, reply, nextIpId_++),
+               request.Sent);
     }
     return;
   }
-  if (config_.Target.empty() || ConfiguredAddress(config_.Target) != request.Destination) {
+  if (route == nullptr) {
     return;  // no route: lost
   }
-  for (std::size_t index = 0; index < config_.Route.size(); ++index) {
-    const TSimHop& hop = config_.Route[index];
+  for (std::size_t index = 0; index < route->size(); ++index) {
+    const TSimHop& hop = (*route)[index];
     const int position = static_cast<int>(index) + 1;
     const int ttlThere = request.Ttl - static_cast<int>(index);
     simpacket::Bytes answer;
@@ -432,7 +446,7 @@ void TSimNetwork::Route(const Request& request) {
         answer = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, message, ttlThere));
         break;
     }
-    const int attempt = ++attempts_[{index, request.Ttl}];
+    const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];
     if (attempt < hop.FirstAnsweredAttempt) {
       ++counters_.AnswersDropped;
       return;
@@ -642,10 +656,14 @@ int TSimNetwork::SendTo(TIdStackSocketHandle socket, const void* buffer, int len
   sent_.push_back(std::move(record));
   ++counters_.DatagramsSent;
 
-  // Strays due with an answer reach the sockets before it.
-  const Request sending{request, destination, found->second.Ttl, nextIpId_++, Clock::now()};
-  Strays(sending);
-  Route(sending);
+  // Only ICMP travels this network; strays due with an answer reach the
+  // sockets before it.
+  if (found->second.Protocol == Id_IPPROTO_ICMP) {
+    const Request sending{request,           destination, Dotted(destination),
+                          found->second.Ttl, nextIpId_++, Clock::now()};
+    Strays(sending);
+    Route(sending);
+  }
   changed_.notify_all();
   return std::max(0, length - config_.SendShortBy);
 }
@@ -782,16 +800,30 @@ void TSimNetwork::LookupDelay(std::unique_lock<std::mutex>& lock, int delayMs, b
   }
 }
 
-std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& errorCode) {
-  std::unique_lock lock(mutex_);
+// Counts the lookup as running; false when every lookup is made to fail.
+bool TSimNetwork::BeginLookup(std::int32_t& errorCode) {
   ++counters_.ActiveLookups;
   counters_.PeakConcurrentLookups =
       std::max(counters_.PeakConcurrentLookups, counters_.ActiveLookups);
-  std::string result;
   errorCode = 0;
   if (Fails(config_.LookupFailure)) {
     errorCode = config_.LookupFailure.Code;
-  } else {
+    return false;
+  }
+  return true;
+}
+
+void TSimNetwork::EndLookup(TSimLookupKind kind, const std::string& query,
+                            const std::string& result, std::int32_t errorCode) {
+  lookups_.push_back(TSimLookup{kind, query, result, errorCode});
+  --counters_.ActiveLookups;
+}
+
+std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& errorCode) {
+  std::unique_lock lock(mutex_);
+  ++counters_.ForwardLookups;
+  std::string result;
+  if (BeginLookup(errorCode)) {
     const auto entry =
         std::find_if(config_.ForwardNames.begin(), config_.ForwardNames.end(),
                      [&](const auto& item) { return EqualsIgnoringCase(item.first, name); });
@@ -811,8 +843,7 @@ std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& erro
       errorCode = config_.UnknownNameCode;
     }
   }
-  lookups_.push_back(TSimLookup{TSimLookupKind::Forward, name, result, errorCode});
-  --counters_.ActiveLookups;
+  EndLookup(TSimLookupKind::Forward, name, result, errorCode);
   return result;
 }
 
@@ -825,14 +856,9 @@ std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t
   const std::string key = Dotted(bytes);
 
   std::unique_lock lock(mutex_);
-  ++counters_.ActiveLookups;
-  counters_.PeakConcurrentLookups =
-      std::max(counters_.PeakConcurrentLookups, counters_.ActiveLookups);
+  ++counters_.ReverseLookups;
   std::string result;
-  errorCode = 0;
-  if (Fails(config_.LookupFailure)) {
-    errorCode = config_.LookupFailure.Code;
-  } else {
+  if (BeginLookup(errorCode)) {
     const auto entry = config_.ReverseNames.find(key);
     if (entry != config_.ReverseNames.end()) {
       const TSimReverse reverse = entry->second;
@@ -845,8 +871,7 @@ std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t
       errorCode = config_.UnknownAddressCode;
     }
   }
-  lookups_.push_back(TSimLookup{TSimLookupKind::Reverse, address, result, errorCode});
-  --counters_.ActiveLookups;
+  EndLookup(TSimLookupKind::Reverse, address, result, errorCode);
   return result;
 }
 

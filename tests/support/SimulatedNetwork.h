@@ -1,36 +1,52 @@
 // A simulated network behind the socket stack, for tests: no privileges, no real
 // traffic, no randomness of its own.
 //
-// Quick use:
+// Quick use (link quillon_testsupport, include "support/SimulatedNetwork.h"):
 //
 //   TSimConfig config;
 //   config.Target = "10.9.9.9";
-//   config.Route = {TSimHop::Router("10.0.0.1", 5),       // hop 1: time exceeded after 5 ms
-//                   TSimHop::Silent("10.0.0.2"),          // hop 2: forwards, never answers
+//   config.Route = {TSimHop::Router("10.0.0.1", 5),         // hop 1: time exceeded after 5 ms
+//                   TSimHop::Silent("10.0.0.2"),            // hop 2: forwards, never answers
 //                   TSimHop::Destination("10.9.9.9", 20)};  // hop 3: echo reply after 20 ms
 //   config.ForwardNames["target.test"] = TSimForward::To("10.9.9.9");
 //   config.ReverseNames["10.0.0.1"] = TSimReverse::Name("gw.test");
+//   config.ReverseNames["10.9.9.9"] = TSimReverse::Name("target.test", 30);  // answers late
 //   TSimNetwork& net = InstallSimulatedNetwork(config);  // also sets GSocketStackClass
 //   ... create components and run the trace ...
 //   net.Sent();      // every datagram sent, with its socket's TTL and bytes
-//   net.Counters();  // sockets opened/open, lookups, answers dropped...
+//   net.Lookups();   // every forward and reverse lookup, with its result
+//   net.Counters();  // sockets opened/open, answers dropped, peak concurrent lookups...
+//
+// Other knobs: TSimHop::Unreachable (type 3 code 13), FirstAnsweredAttempt (a
+// retry gets the answer), Duplicates, TruncateTo; TSimConfig::Strays (redirects,
+// echo replies and time-exceeded messages for other sequences, truncated
+// datagrams, raw bytes) and net.Inject(bytes); the *Failure fields (open, TTL,
+// send, select, receive, every lookup; Count -1 for every call, n for the next
+// n); TSimReverse::HeldName plus net.ReleaseHeldLookups() to keep name workers
+// busy until the test lets them go; net.Update(...) to change the network while
+// a run goes on; net.WaitForSent(n, ms) to wait for workers without sleeping.
 //
 // Behaviour, as a host with raw ICMP sockets would see it:
 // - A request sent with TTL t travels the route: the hop at position p receives it
 //   with TTL t-(p-1). A router answers time exceeded (type 11) when that is 1, a
-//   silent hop drops it there, an unreachable hop answers type 3 (code 13) to
-//   every request that reaches it, the destination hop answers a valid echo
-//   request (type 8, correct checksum) with an echo reply; a request that runs
-//   past the end of the route is lost. Requests to other addresses are lost,
-//   except loopback (127/8): there every raw socket sees the request itself,
-//   then the reply, as a kernel delivers them over the loopback device.
+//   silent hop drops it there, an unreachable hop answers type 3 to every request
+//   that reaches it, the destination hop answers a valid echo request (type 8,
+//   correct checksum) with an echo reply, whatever TTL is left; a request that
+//   runs past the end of the route is lost. Requests to addresses without a route
+//   are lost, except loopback (127/8): there every raw socket sees the request
+//   itself, then the reply, as a kernel delivers them over the loopback device.
 // - An answer is a whole IPv4 datagram (20-byte header, TTL byte, source address)
 //   delivered after the hop's delay to every raw ICMP socket open at that moment,
 //   the sender's included. Errors quote the request's IP header and its first 8
-//   bytes. Datagrams reach a socket in the order of their delivery time.
+//   bytes. Datagrams reach a socket in the order of their delivery time; strays
+//   due at the same moment as an answer come before it.
 // - Time is real (std::chrono::steady_clock): keep delays short and well apart
-//   from the time-outs a test uses, so that ordering never depends on chance.
+//   from each other and from the time-outs a test uses, so that ordering never
+//   depends on chance.
 // - Error codes are the Winsock numbers the stack's error texts use.
+// - The network lives for the whole process; InstallSimulatedNetwork resets it
+//   (configuration, queues, records, counters, attempt counts). Sockets still
+//   open stay open, so free every component a test creates.
 //
 // Everything is guarded by one mutex; the network can be read and changed from
 // any thread while workers run.
@@ -46,6 +62,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/IdStack.h"
@@ -130,9 +147,14 @@ struct TSimConfig {
   std::string LocalAddress = "10.0.0.100";  // source of requests, destination of answers
   std::string Target;                       // destination that follows Route
   std::vector<TSimHop> Route;
+  // Further destinations with routes of their own (address text -> hops).
+  std::map<std::string, std::vector<TSimHop>> OtherRoutes;
   bool LoopbackAnswers = true;      // 127/8: the request itself, then the echo reply
   bool LoopbackSeesRequest = true;  // the request too, not only the reply
   int DefaultSocketTtl = 64;
+  // Datagrams a socket holds before it drops new ones, as a full receive
+  // buffer does (a socket nobody reads, like the window's own, stays bounded).
+  int SocketQueueLimit = 256;
 
   // Keys compare ignoring letter case; names not listed resolve when they are
   // numeric address text (as the system resolver does), else fail with
@@ -188,8 +210,11 @@ struct TSimCounters {
   int DatagramsSent = 0;
   int DatagramsDelivered = 0;  // per socket: one answer seen by three sockets counts 3
   int DatagramsReceived = 0;
+  int DatagramsOverflowed = 0;  // dropped at a full socket queue
   int AnswersDropped = 0;       // held back by FirstAnsweredAttempt
   int BadChecksumRequests = 0;  // echo requests the destination ignored
+  int ForwardLookups = 0;
+  int ReverseLookups = 0;
   int ActiveLookups = 0;
   int PeakConcurrentLookups = 0;
 };
@@ -286,6 +311,7 @@ class TSimNetwork {
   struct Request {
     const simpacket::Bytes& Message;
     TIdIPv4Bytes Destination;
+    std::string DestinationText;  // dotted
     int Ttl;
     std::uint16_t Id;
     Clock::time_point Sent;
@@ -302,13 +328,17 @@ class TSimNetwork {
   simpacket::Bytes Outgoing(const Request& request, const simpacket::Bytes& message,
                             int ttlThere) const;
   void LookupDelay(std::unique_lock<std::mutex>& lock, int delayMs, bool held);
+  bool BeginLookup(std::int32_t& errorCode);
+  void EndLookup(TSimLookupKind kind, const std::string& query, const std::string& result,
+                 std::int32_t errorCode);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   TSimConfig config_;
   std::map<TIdStackSocketHandle, Socket> sockets_;
-  std::vector<Pending> pending_;                         // kept sorted by (Due, Order)
-  std::map<std::pair<std::size_t, int>, int> attempts_;  // (hop index, TTL) -> requests seen
+  std::vector<Pending> pending_;  // kept sorted by (Due, Order)
+  // (destination, hop index, TTL) -> requests that hop would have answered
+  std::map<std::tuple<std::string, std::size_t, int>, int> attempts_;
   std::vector<TSimSentDatagram> sent_;
   std::vector<TSimLookup> lookups_;
   std::vector<TSimSelectCall> selects_;

@@ -261,7 +261,9 @@ TEST_F(SimNetworkTest, DelayedAnswerReachesTheSocketOpenWhenItArrivesNotWhenItWa
   EXPECT_EQ((*late)[15], 1);
 }
 
-TEST_F(SimNetworkTest, LoopbackShowsTheRequestItselfBeforeTheReply) {
+TEST_F(SimNetworkTest, LoopbackShowsTheRequestItselfBeforeTheReplyUnlessRouted) {
+  config.OtherRoutes["127.0.0.5"] = {TSimHop::Router("10.0.0.1"),
+                                     TSimHop::Destination("127.0.0.5")};
   const TIdStackSocketHandle socket = OpenWithTtl(128);
   const Bytes request = EchoRequest(9, 900);
   Send(socket, request, "127.0.0.1");
@@ -272,6 +274,13 @@ TEST_F(SimNetworkTest, LoopbackShowsTheRequestItselfBeforeTheReply) {
   EXPECT_EQ((*own)[8], 128);
   EXPECT_EQ((*reply)[20], 0);
   EXPECT_EQ(Bytes(reply->begin() + 12, reply->begin() + 16), (Bytes{127, 0, 0, 1}));
+
+  const TIdStackSocketHandle routed = OpenWithTtl(1);
+  Send(routed, request, "127.0.0.5");
+  const std::optional<Bytes> expired = Receive(routed);
+  ASSERT_TRUE(expired.has_value());
+  EXPECT_EQ((*expired)[20], 11);
+  EXPECT_EQ(Net().QueuedOn(routed), 0);
 }
 
 TEST_F(SimNetworkTest, InjectedAndTruncatedStraysArriveAsGiven) {
@@ -300,6 +309,12 @@ TEST_F(SimNetworkTest, InjectedAndTruncatedStraysArriveAsGiven) {
   const Bytes raw = {0x45, 1, 2, 3};
   Net().Inject(raw);
   EXPECT_EQ(Receive(socket), raw);
+
+  // A socket nobody reads holds only so much, like a full receive buffer.
+  Net().Update([](TSimConfig& c) { c.SocketQueueLimit = 2; });
+  for (int i = 0; i < 3; ++i) Net().Inject(raw);
+  EXPECT_EQ(Net().QueuedOn(socket), 2);
+  EXPECT_EQ(Net().Counters().DatagramsOverflowed, 1);
 }
 
 }  // namespace
