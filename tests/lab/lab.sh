@@ -65,7 +65,7 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 prefix="" owner="" delaylink=""
-silent_list="" names_spec=""
+silent_list="" names_spec="" building=0
 declare -A silent=() names=()
 
 parse_options() {
@@ -289,6 +289,8 @@ lab_up() {
   [[ ! -e $dir ]] || die "a lab named $prefix exists already (lab.sh down $prefix)"
   ((delay == 0)) || delaylink=$(find_delaylink)
   mkdir -p "$dir"
+  # shellcheck disable=SC2034 # read by the teardown trap
+  building=1
   : >"$dir/pids"
 
   if ! ip netns add "$(node_ns 0)" 2>"$dir/netns.err"; then
@@ -346,6 +348,13 @@ lab_up() {
   facts >"$dir/facts"
 }
 
+# Whether pid is a live (not zombie) forwarder; a recycled id is someone else's.
+forwarder_running() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  [[ $stat == *"(quillon_delayli"*")"* && ${stat##*) } != Z* ]]
+}
+
 # Stops the forwarders we started (checked by name: a recycled id is left alone),
 # then removes the namespaces and the name files. Safe to repeat, also on a
 # half-built lab or one whose state was lost.
@@ -354,12 +363,21 @@ lab_down() {
   [[ $name =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "bad lab prefix '$name'"
   dir=$(state_dir "$name")
   if [[ -f $dir/pids ]]; then
+    local pids=() tries
     while read -r pid; do
-      [[ -n $pid ]] || continue
-      if [[ $(cat "/proc/$pid/comm" 2>/dev/null) == quillon_delayli* ]]; then
+      if [[ -n $pid ]] && forwarder_running "$pid"; then
         kill "$pid" 2>/dev/null || true
+        pids+=("$pid")
       fi
     done <"$dir/pids"
+    # Their links vanish as they end; wait for that, and force the slow ones.
+    for pid in "${pids[@]}"; do
+      for ((tries = 0; tries < 100; tries++)); do
+        forwarder_running "$pid" || continue 2
+        sleep 0.02
+      done
+      kill -KILL "$pid" 2>/dev/null || true
+    done
   fi
   {
     [[ ! -f $dir/namespaces ]] || cat "$dir/namespaces"
@@ -389,7 +407,7 @@ main() {
     up)
       parse_options "$@"
       require_root
-      trap 'status=$?; ((status == 0 || status == EXIT_SKIP)) || lab_down "$prefix"; exit $status' EXIT
+      trap 'status=$?; ((status == 0 || status == EXIT_SKIP || !building)) || lab_down "$prefix"; exit $status' EXIT
       trap 'exit 130' INT TERM
       lab_up
       trap - EXIT INT TERM
@@ -397,6 +415,7 @@ main() {
       ;;
     down)
       (($# == 1)) || usage "down takes one lab prefix, or --all"
+      [[ $1 == --all || $1 =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "bad lab prefix '$1'"
       require_root
       if [[ $1 == --all ]]; then lab_down_all; else lab_down "$1"; fi
       ;;
@@ -411,7 +430,7 @@ main() {
       parse_options "${options[@]}"
       require_root
       [[ -n $owner ]] || owner=$$
-      trap 'status=$?; lab_down "$prefix"; exit $status' EXIT
+      trap 'status=$?; ((!building)) || lab_down "$prefix"; exit $status' EXIT
       trap 'exit 130' INT TERM
       lab_up
       status=0

@@ -1,0 +1,141 @@
+// The chain as the system's tools see it from the source namespace: addresses,
+// forwarding, the ICMP errors of each option, and a source that reaches nothing
+// outside the lab.
+#include <regex>
+
+#include "lab/LabNetwork.h"
+
+namespace quillon {
+namespace {
+
+// One ping with a TTL from the source; the text ping printed.
+CommandResult Ping(const LabNetwork& lab, const std::string& address, int ttl = 64) {
+  return lab.RunInSource({"ping", "-n", "-c1", "-W1", "-t", std::to_string(ttl), address});
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(LabChain, HopsFollowTheAddressPlanAndEveryOneAnswers) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3));
+  const LabFacts& facts = lab.Facts();
+  EXPECT_EQ(facts.Routers, 3);
+  EXPECT_EQ(facts.Hops, 4);
+  EXPECT_EQ(facts.SourceAddress, "198.18.0.1");
+  ASSERT_EQ(facts.HopAddresses.size(), 4u);
+  for (int hop = 1; hop <= facts.Hops; ++hop) {
+    EXPECT_EQ(facts.Hop(hop), "198.18." + std::to_string(hop - 1) + ".2");
+    const CommandResult ping = Ping(lab, facts.Hop(hop));
+    EXPECT_EQ(ping.ExitCode, 0) << ping.Output;
+    EXPECT_TRUE(Contains(ping.Output, "bytes from " + facts.Hop(hop) + ":")) << ping.Output;
+  }
+  EXPECT_EQ(facts.Target, facts.Hop(4));
+  EXPECT_THROW(facts.Hop(0), std::out_of_range);
+  EXPECT_THROW(facts.Hop(5), std::out_of_range);
+}
+
+TEST(LabChain, EachTtlExpiresAtItsRouterAndTheLastReachesTheTarget) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3));
+  const LabFacts& facts = lab.Facts();
+  for (int ttl = 1; ttl < facts.Hops; ++ttl) {
+    const CommandResult ping = Ping(lab, facts.Target, ttl);
+    EXPECT_NE(ping.ExitCode, 0);
+    EXPECT_TRUE(
+        Contains(ping.Output, "From " + facts.Hop(ttl) + " icmp_seq=1 Time to live exceeded"))
+        << "TTL " << ttl << ":\n"
+        << ping.Output;
+  }
+  const CommandResult ping = Ping(lab, facts.Target, facts.Hops);
+  EXPECT_EQ(ping.ExitCode, 0) << ping.Output;
+  // The target answers with TTL 64, less one for each router on the way back.
+  EXPECT_TRUE(Contains(ping.Output, "bytes from " + facts.Target + ": icmp_seq=1 ttl=61"))
+      << ping.Output;
+}
+
+TEST(LabChain, OptionsSilenceRejectAndDropWhereAsked) {
+  QUILLON_START_LAB(silentLab, LabOptions().WithRouters(3).WithSilent({2}));
+  EXPECT_TRUE(
+      Contains(Ping(silentLab, silentLab.Facts().Target, 1).Output, "Time to live exceeded"));
+  const CommandResult silent = Ping(silentLab, silentLab.Facts().Target, 2);
+  EXPECT_NE(silent.ExitCode, 0);
+  EXPECT_TRUE(Contains(silent.Output, "0 received")) << silent.Output;
+  EXPECT_FALSE(Contains(silent.Output, "From ")) << silent.Output;
+  // A silent router still forwards and still answers echoes of its own.
+  EXPECT_EQ(Ping(silentLab, silentLab.Facts().Target).ExitCode, 0);
+  EXPECT_EQ(Ping(silentLab, silentLab.Facts().Hop(2)).ExitCode, 0);
+
+  QUILLON_START_LAB(prohibitLab, LabOptions().WithRouters(2).WithProhibit(1));
+  const CommandResult filtered = Ping(prohibitLab, prohibitLab.Facts().Target);
+  EXPECT_TRUE(Contains(filtered.Output,
+                       "From " + prohibitLab.Facts().Hop(1) + " icmp_seq=1 Packet filtered"))
+      << filtered.Output;
+  // The TTL is checked before the filter: TTL 1 still expires there.
+  EXPECT_TRUE(
+      Contains(Ping(prohibitLab, prohibitLab.Facts().Target, 1).Output, "Time to live exceeded"));
+
+  QUILLON_START_LAB(dropLab, LabOptions().WithRouters(1).WithDropEcho());
+  const CommandResult dropped = Ping(dropLab, dropLab.Facts().Target);
+  EXPECT_NE(dropped.ExitCode, 0);
+  EXPECT_TRUE(Contains(dropped.Output, "0 received")) << dropped.Output;
+  EXPECT_EQ(Ping(dropLab, dropLab.Facts().Hop(1)).ExitCode, 0);
+}
+
+TEST(LabChain, TheSourceReachesNothingButTheLabAndItsLoopback) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  EXPECT_EQ(Ping(lab, "127.0.0.1").ExitCode, 0);
+  // Only a route look-up: nothing is sent.
+  const CommandResult route = lab.RunInSource({"ip", "route", "get", "192.0.2.1"});
+  EXPECT_NE(route.ExitCode, 0);
+  EXPECT_TRUE(Contains(route.Output, "Network is unreachable")) << route.Output;
+  const CommandResult routes = lab.RunInSource({"ip", "-4", "route", "show"});
+  EXPECT_FALSE(Contains(routes.Output, "default")) << routes.Output;
+  EXPECT_TRUE(Contains(routes.Output, "198.18.0.0/15 via 198.18.0.2 dev east")) << routes.Output;
+}
+
+TEST(LabChain, IcmpLimitsAreOffInEveryNamespace) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2));
+  const std::string prefix = lab.Facts().Prefix;
+  for (const std::string node : {"src", "r1", "r2", "dst"}) {
+    const CommandResult values =
+        RunProgram({"ip", "netns", "exec", prefix + "-" + node, "sysctl", "-n",
+                    "net.ipv4.icmp_ratelimit", "net.ipv4.conf.all.rp_filter"});
+    EXPECT_EQ(values.Output, "0\n0\n") << node;
+  }
+  // A burst of errors from one router all come back: no limit thins them out.
+  const CommandResult burst = lab.RunInSource(
+      {"ping", "-n", "-q", "-c", "50", "-i", "0.002", "-W1", "-t", "1", lab.Facts().Target});
+  EXPECT_TRUE(Contains(burst.Output, "50 packets transmitted, 0 received, +50 errors"))
+      << burst.Output;
+}
+
+TEST(LabFacts, ParseReadsTheScriptReportAndRefusesAnIncompleteOne) {
+  const std::string report =
+      "noise before\nLAB_PREFIX=p\nLAB_SRC=p-src\nLAB_SRC_ADDR=198.18.0.1\nLAB_TARGET_NS=p-dst\n"
+      "LAB_TARGET=198.18.1.2\nLAB_ROUTERS=1\nLAB_HOPS=2\nLAB_DELAY_MS=5\n"
+      "LAB_HOP_1=198.18.0.2\nLAB_NAME_1=gw\nLAB_HOP_2=198.18.1.2\n";
+  const std::optional<LabFacts> facts = LabFacts::Parse(report);
+  ASSERT_TRUE(facts.has_value());
+  EXPECT_EQ(facts->SourceNamespace, "p-src");
+  EXPECT_EQ(facts->DelayMs, 5);
+  EXPECT_EQ(facts->HopAddresses, (std::vector<std::string>{"198.18.0.2", "198.18.1.2"}));
+  EXPECT_EQ(facts->Names, (std::map<int, std::string>{{1, "gw"}}));
+
+  // The words handed to a child read back to the same facts.
+  std::string words;
+  for (const auto& word : facts->EnvironmentWords()) words += word + "\n";
+  const std::optional<LabFacts> again = LabFacts::Parse(words);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->HopAddresses, facts->HopAddresses);
+  EXPECT_EQ(again->Names, facts->Names);
+  EXPECT_EQ(again->Target, facts->Target);
+
+  EXPECT_FALSE(LabFacts::Parse(std::regex_replace(report, std::regex("LAB_HOP_2=.*\n"), "")));
+  EXPECT_FALSE(LabFacts::Parse(std::regex_replace(report, std::regex("LAB_HOPS=2"), "LAB_HOPS=3")));
+  EXPECT_FALSE(
+      LabFacts::Parse(std::regex_replace(report, std::regex("LAB_ROUTERS=1"), "LAB_ROUTERS=x")));
+  EXPECT_FALSE(LabFacts::Parse(""));
+}
+
+}  // namespace
+}  // namespace quillon
