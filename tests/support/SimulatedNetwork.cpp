@@ -83,6 +83,30 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
+// Every address of the configuration must parse, so that a typo fails the
+// test's set-up instead of a worker's send somewhere later.
+void Validate(const TSimConfig& config) {
+  ConfiguredAddress(config.LocalAddress);
+  if (!config.Target.empty()) {
+    ConfiguredAddress(config.Target);
+  }
+  auto hops = [](const std::vector<TSimHop>& route) {
+    for (const TSimHop& hop : route) {
+      ConfiguredAddress(hop.Address);
+    }
+  };
+  hops(config.Route);
+  for (const auto& [address, route] : config.OtherRoutes) {
+    ConfiguredAddress(address);
+    hops(route);
+  }
+  for (const TSimStray& stray : config.Strays) {
+    if (stray.Kind != TSimStrayKind::Raw) {
+      ConfiguredAddress(stray.From);
+    }
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -232,6 +256,7 @@ void TSimNetwork::SetThreadError(std::int32_t code) {
 }
 
 void TSimNetwork::Reset(const TSimConfig& config) {
+  Validate(config);
   std::lock_guard lock(mutex_);
   config_ = config;
   pending_.clear();
@@ -255,7 +280,10 @@ void TSimNetwork::Reset(const TSimConfig& config) {
 
 void TSimNetwork::Update(const std::function<void(TSimConfig&)>& change) {
   std::lock_guard lock(mutex_);
-  change(config_);
+  TSimConfig changed = config_;
+  change(changed);
+  Validate(changed);
+  config_ = std::move(changed);
   changed_.notify_all();
 }
 

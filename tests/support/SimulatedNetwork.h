@@ -245,7 +245,8 @@ class TSimNetwork {
   static TSimNetwork& Instance();
 
   // Replaces the configuration and forgets queued datagrams, records and
-  // counters (open sockets stay open, with empty queues).
+  // counters (open sockets stay open, with empty queues). Both raise
+  // std::invalid_argument, changing nothing, for an address that does not parse.
   void Reset(const TSimConfig& config);
   // Changes the configuration in place, under the lock.
   void Update(const std::function<void(TSimConfig&)>& change);

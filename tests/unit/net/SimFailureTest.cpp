@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,6 +139,14 @@ TEST_F(SimFailureTest, StackCreationCanFailLikeAMissingSocketLibrary) {
   } catch (const EIdStackInitializationFailed& e) {
     EXPECT_STREQ(e.what(), "Winsock Initialization Error.");
   }
+}
+
+TEST_F(SimFailureTest, AddressTyposAreRefusedAtSetUpNotInAWorker) {
+  config.Route.push_back(TSimHop::Router("10.0.0.300"));
+  EXPECT_THROW(InstallSimulatedNetwork(config), std::invalid_argument);
+  TSimNetwork& net = InstallSimulatedNetwork();
+  EXPECT_THROW(net.Update([](TSimConfig& c) { c.Target = "target.test"; }), std::invalid_argument);
+  EXPECT_TRUE(net.Config().Target.empty()) << "a refused change leaves the network as it was";
 }
 
 TEST_F(SimFailureTest, NamesResolveAsConfiguredAndFailWithTheResolverCodes) {
