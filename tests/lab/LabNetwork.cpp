@@ -208,22 +208,12 @@ CommandResult RunProgram(const std::vector<std::string>& argv,
   return CollectChild(pid, output.Read, timeoutMs);
 }
 
+// Both paths come from the build (tests/lab/CMakeLists.txt).
 std::string LabScriptPath() {
-#ifdef QUILLON_LAB_SCRIPT
   return QUILLON_LAB_SCRIPT;
-#else
-  const char* source = std::getenv("QUILLON_SOURCE_DIR");
-  return std::string(source != nullptr ? source : ".") + "/tests/lab/lab.sh";
-#endif
 }
-
 std::string DelayLinkPath() {
-#ifdef QUILLON_DELAYLINK_PATH
   return QUILLON_DELAYLINK_PATH;
-#else
-  const char* binary = std::getenv("QUILLON_BINARY_DIR");
-  return std::string(binary != nullptr ? binary : ".") + "/tests/lab/quillon_delaylink";
-#endif
 }
 
 LabNetwork::LabNetwork(const LabOptions& options) {

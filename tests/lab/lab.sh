@@ -187,7 +187,7 @@ configure_namespace() {
 }
 
 start_delaylink() {
-  local link=$1 left=$2 right=$3 dir ready pid tries
+  local link=$1 left=$2 right=$3 dir ready pid named tries
   dir=$(state_dir "$prefix")
   ready="$dir/link$link.ready"
   setsid "$delaylink" --ns-a "$left" --dev-a east --ns-b "$right" --dev-b west \
@@ -195,8 +195,13 @@ start_delaylink() {
     </dev/null >>"$dir/link$link.log" 2>&1 &
   pid=$!
   echo "$pid" >>"$dir/pids"
-  for ((tries = 0; tries < 200; tries++)); do
-    [[ -s $ready ]] && return
+  for ((tries = 0; tries < 250; tries++)); do
+    if [[ -s $ready ]]; then
+      # The forwarder names itself: setsid may have run it as a child of its own.
+      read -r _ named <"$ready"
+      [[ $named == "$pid" ]] || echo "$named" >>"$dir/pids"
+      return
+    fi
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.02
   done
