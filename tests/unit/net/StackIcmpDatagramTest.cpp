@@ -1,0 +1,252 @@
+// What the stack makes of an ICMP datagram socket's replies and error reports:
+// the IPv4 datagrams a raw socket would have delivered, byte for byte.
+#include <gtest/gtest.h>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "net/IcmpDatagramPosix.h"
+
+namespace quillon {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// An echo request with sequence number 3489 (least significant byte first).
+const TBytes kRequest = {0x08, 0x00, 0xAB, 0xCD, 0x39, 0x30, 0xA1, 0x0D, 0x78, 0x56, 0x34, 0x12};
+
+// Where the ICMP client reads type and sequence number in a received datagram.
+int HeaderLength(const TBytes& datagram) {
+  return (datagram[0] & 15) * 4;
+}
+std::uint16_t EchoSequence(const TBytes& datagram) {
+  const auto h = static_cast<std::size_t>(HeaderLength(datagram));
+  return static_cast<std::uint16_t>(datagram[h + 6] | datagram[h + 7] << 8);
+}
+std::uint16_t QuotedSequence(const TBytes& datagram) {
+  const auto h = static_cast<std::size_t>(HeaderLength(datagram));
+  return static_cast<std::uint16_t>(datagram[h + 8 + h + 6] | datagram[h + 8 + h + 7] << 8);
+}
+
+std::span<const std::uint8_t> From(const TBytes& bytes, std::size_t offset) {
+  return std::span<const std::uint8_t>(bytes).subspan(offset);
+}
+
+TEST(StackIcmpDatagramTest, ChecksumFollowsRfc1071) {
+  const TBytes example = {0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7};
+  EXPECT_EQ(InternetChecksum(example), 0x220D);
+  const TBytes odd = {0x01, 0x02, 0x03};  // padded: 0102 + 0300
+  EXPECT_EQ(InternetChecksum(odd), static_cast<std::uint16_t>(~0x0402));
+  EXPECT_EQ(InternetChecksum({}), 0xFFFF);
+}
+
+TEST(StackIcmpDatagramTest, HeaderCarriesLengthTtlProtocolAddressesAndChecksum) {
+  std::uint8_t header[Id_IP_HEADER_SIZE];
+  WriteIcmpIpHeader(header, 32, 57, {10, 1, 2, 3}, {0, 0, 0, 0});
+  const TBytes expected = {0x45, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x39, 0x01,
+                           0x75, 0xDA, 0x0A, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(TBytes(header, header + Id_IP_HEADER_SIZE), expected);
+}
+
+TEST(StackIcmpDatagramTest, ReplyGetsTheHeaderARawSocketWouldDeliver) {
+  const TBytes reply = {0x00, 0x00, 0x12, 0x34, 0x39, 0x30, 0xA1, 0x0D, 0x78, 0x56, 0x34, 0x12};
+  TBytes out(100, 0xEE);
+  const int written = BuildReplyDatagram(reply, {127, 0, 0, 1}, 64, out);
+  ASSERT_EQ(written, 32);
+  const TBytes expected = {0x45, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x40, 0x01, 0xFB,
+                           0xDC, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                           0x12, 0x34, 0x39, 0x30, 0xA1, 0x0D, 0x78, 0x56, 0x34, 0x12};
+  EXPECT_EQ(TBytes(out.begin(), out.begin() + written), expected);
+  EXPECT_EQ(out[32], 0xEE) << "wrote past the datagram";
+
+  const TBytes datagram(out.begin(), out.begin() + written);
+  EXPECT_EQ(datagram[static_cast<std::size_t>(HeaderLength(datagram))], 0);  // echo reply
+  EXPECT_EQ(EchoSequence(datagram), 3489);
+}
+
+TEST(StackIcmpDatagramTest, ReplyLongerThanTheBufferIsCutLikeAShortReceive) {
+  const TBytes reply(100, 0x5A);
+  TBytes out(40, 0);
+  EXPECT_EQ(BuildReplyDatagram(reply, {1, 2, 3, 4}, 1, out), 40);
+  EXPECT_EQ(out[2], 0x00);
+  EXPECT_EQ(out[3], 120);  // the length the datagram had
+  EXPECT_EQ(out[20], 0x5A);
+  EXPECT_EQ(out[39], 0x5A);
+
+  TBytes tiny(8, 0);
+  EXPECT_EQ(BuildReplyDatagram(reply, {1, 2, 3, 4}, 1, tiny), 8);
+  EXPECT_EQ(tiny[0], 0x45);
+  EXPECT_EQ(BuildReplyDatagram(reply, {1, 2, 3, 4}, 1, {}), 0);
+}
+
+TEST(StackIcmpDatagramTest, TimeExceededReportBecomesTheWholeErrorDatagram) {
+  TIcmpErrorReport report;
+  report.FromIcmp = true;
+  report.Type = 11;
+  report.Code = 0;
+  report.Offender = {198, 18, 0, 2};
+  report.OriginalDestination = {198, 18, 3, 2};
+  report.Ttl = 63;
+  TBytes out(200, 0xEE);
+  const int written = BuildErrorDatagram(report, kRequest, out);
+  ASSERT_EQ(written, 60);
+  // clang-format off
+  TBytes expected = {
+      // the offender's datagram
+      0x45, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x3F, 0x01, 0xB5, 0xAD,
+      0xC6, 0x12, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
+      // time exceeded, in transit
+      0x0B, 0x00, 0xBA, 0x8B, 0x00, 0x00, 0x00, 0x00,
+      // the request's header as quoted
+      0x45, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF1, 0xC9,
+      0x00, 0x00, 0x00, 0x00, 0xC6, 0x12, 0x03, 0x02};
+  // clang-format on
+  expected.insert(expected.end(), kRequest.begin(), kRequest.end());
+  const TBytes datagram(out.begin(), out.begin() + written);
+  EXPECT_EQ(datagram, expected);
+  EXPECT_EQ(out[60], 0xEE);
+
+  EXPECT_EQ(InternetChecksum(From(datagram, 0).first(20)), 0);
+  EXPECT_EQ(InternetChecksum(From(datagram, 20)), 0);
+  EXPECT_EQ(InternetChecksum(From(datagram, 28).first(20)), 0);
+  EXPECT_EQ(datagram[static_cast<std::size_t>(HeaderLength(datagram))], 11);
+  EXPECT_EQ(QuotedSequence(datagram), 3489);
+}
+
+TEST(StackIcmpDatagramTest, UnreachableReportsKeepCodeAndNextHopMtu) {
+  TIcmpErrorReport report;
+  report.FromIcmp = true;
+  report.Type = 3;
+  report.Code = 4;  // fragmentation needed
+  report.Info = 1400;
+  TBytes out(200, 0);
+  const TBytes oddRequest = {0x08, 0x00, 0x00, 0x00, 0x01, 0x02, 0xFF, 0xFE, 0x07};
+  const int written = BuildErrorDatagram(report, oddRequest, out);
+  ASSERT_EQ(written, 48 + 9);
+  EXPECT_EQ(out[20], 3);
+  EXPECT_EQ(out[21], 4);
+  EXPECT_EQ(out[26], 0x05);
+  EXPECT_EQ(out[27], 0x78);
+  EXPECT_EQ(out[8], Id_DEFAULT_REPLY_TTL);
+  // An odd quoted length is summed with a zero pad byte, not with what follows.
+  out[57] = 0xAA;
+  EXPECT_EQ(InternetChecksum(std::span<const std::uint8_t>(out).subspan(20, 37)), 0);
+  const TBytes datagram(out.begin(), out.begin() + written);
+  EXPECT_EQ(QuotedSequence(datagram), 0xFEFF);
+
+  report.Code = 1;  // host unreachable: the unused field stays zero
+  BuildErrorDatagram(report, oddRequest, out);
+  EXPECT_EQ(out[26], 0);
+  EXPECT_EQ(out[27], 0);
+}
+
+TEST(StackIcmpDatagramTest, ErrorDatagramIsCutToTheBuffer) {
+  TIcmpErrorReport report;
+  report.Type = 11;
+  TBytes out(30, 0xEE);
+  EXPECT_EQ(BuildErrorDatagram(report, kRequest, out), 30);
+  EXPECT_EQ(out[3], 60);
+  EXPECT_EQ(out[20], 11);
+  EXPECT_EQ(out[28], 0x45);
+}
+
+// An error-queue message as the kernel hands it over.
+class TErrorQueueMessage {
+ public:
+  TErrorQueueMessage(std::uint8_t origin, std::uint8_t type, std::uint8_t code, int error,
+                     bool withOffender, int ttl) {
+    header_.msg_name = &destination_;
+    header_.msg_namelen = sizeof destination_;
+    header_.msg_control = control_;
+    header_.msg_controllen = sizeof control_;
+    destination_.sin_family = AF_INET;
+    const std::uint8_t to[4] = {198, 18, 3, 2};
+    std::memcpy(&destination_.sin_addr, to, 4);
+
+    sock_extended_err extended{};
+    extended.ee_errno = static_cast<std::uint32_t>(error);
+    extended.ee_origin = origin;
+    extended.ee_type = type;
+    extended.ee_code = code;
+    sockaddr_in offender{};
+    offender.sin_family = AF_INET;
+    const std::uint8_t from[4] = {198, 18, 0, 2};
+    std::memcpy(&offender.sin_addr, from, 4);
+
+    cmsghdr* c = CMSG_FIRSTHDR(&header_);
+    c->cmsg_level = SOL_IP;
+    c->cmsg_type = IP_RECVERR;
+    c->cmsg_len = CMSG_LEN(sizeof extended + (withOffender ? sizeof offender : 0));
+    std::memcpy(CMSG_DATA(c), &extended, sizeof extended);
+    if (withOffender) std::memcpy(CMSG_DATA(c) + sizeof extended, &offender, sizeof offender);
+    std::size_t used = CMSG_SPACE(sizeof extended + (withOffender ? sizeof offender : 0));
+    if (ttl >= 0) {
+      cmsghdr* t = reinterpret_cast<cmsghdr*>(control_ + used);
+      t->cmsg_level = SOL_IP;
+      t->cmsg_type = IP_TTL;
+      t->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(t), &ttl, sizeof ttl);
+      used += CMSG_SPACE(sizeof(int));
+    }
+    header_.msg_controllen = used;
+  }
+  const msghdr& Header() const { return header_; }
+  msghdr& Header() { return header_; }
+
+ private:
+  alignas(cmsghdr) std::uint8_t control_[256] = {};
+  sockaddr_in destination_{};
+  msghdr header_{};
+};
+
+TEST(StackIcmpDatagramTest, ErrorQueueMessageGivesTypeCodeOffenderTtlAndDestination) {
+  const TErrorQueueMessage message(SO_EE_ORIGIN_ICMP, 11, 0, EHOSTUNREACH, true, 61);
+  TIcmpErrorReport report;
+  ASSERT_TRUE(ReadErrorQueueMessage(message.Header(), report));
+  EXPECT_TRUE(report.FromIcmp);
+  EXPECT_EQ(report.Errno, EHOSTUNREACH);
+  EXPECT_EQ(report.Type, 11);
+  EXPECT_EQ(report.Code, 0);
+  EXPECT_EQ(report.Offender, (TIdIPv4Bytes{198, 18, 0, 2}));
+  EXPECT_EQ(report.OriginalDestination, (TIdIPv4Bytes{198, 18, 3, 2}));
+  EXPECT_EQ(report.Ttl, 61);
+}
+
+TEST(StackIcmpDatagramTest, ErrorQueueMessageWithoutTtlOrOffenderKeepsTheDefaults) {
+  const TErrorQueueMessage message(SO_EE_ORIGIN_ICMP, 3, 3, ECONNREFUSED, false, -1);
+  TIcmpErrorReport report;
+  ASSERT_TRUE(ReadErrorQueueMessage(message.Header(), report));
+  EXPECT_EQ(report.Type, 3);
+  EXPECT_EQ(report.Code, 3);
+  EXPECT_EQ(report.Offender, (TIdIPv4Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(report.Ttl, Id_DEFAULT_REPLY_TTL);
+  EXPECT_EQ(TtlFromControl(message.Header(), 7), 7);
+}
+
+TEST(StackIcmpDatagramTest, LocalErrorsAndMessagesWithoutAReportAreTold) {
+  const TErrorQueueMessage local(SO_EE_ORIGIN_LOCAL, 0, 0, EMSGSIZE, false, -1);
+  TIcmpErrorReport report;
+  ASSERT_TRUE(ReadErrorQueueMessage(local.Header(), report));
+  EXPECT_FALSE(report.FromIcmp);
+  EXPECT_EQ(report.Errno, EMSGSIZE);
+
+  TErrorQueueMessage bare(SO_EE_ORIGIN_ICMP, 11, 0, 0, true, 5);
+  bare.Header().msg_controllen = 0;
+  TIcmpErrorReport none;
+  EXPECT_FALSE(ReadErrorQueueMessage(bare.Header(), none));
+  EXPECT_EQ(TtlFromControl(bare.Header(), 9), 9);
+}
+
+TEST(StackIcmpDatagramTest, TtlComesFromTheControlData) {
+  const TErrorQueueMessage message(SO_EE_ORIGIN_ICMP, 0, 0, 0, false, 1);
+  EXPECT_EQ(TtlFromControl(message.Header(), 64), 1);
+  const TErrorQueueMessage high(SO_EE_ORIGIN_ICMP, 0, 0, 0, true, 255);
+  EXPECT_EQ(TtlFromControl(high.Header(), 64), 255);
+}
+
+}  // namespace
+}  // namespace quillon
