@@ -66,7 +66,12 @@ void TTraceRouteForm::StartNameResolution(const std::string& address, std::int32
   worker->SetPriority(TThreadPriority::tpNormal);
   TDNSThread& started = *worker;
   *free = std::move(worker);
-  started.Start();
+  try {
+    started.Start();
+  } catch (...) {
+    free->reset();  // a worker that never ran would keep its slot, and the run, busy
+    throw;
+  }
 }
 
 void TTraceRouteForm::WMNameResolved(const TMessage& message) {
