@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "net/IdStack.h"
+#include "platform/Process.h"
 #include "platform/Random.h"
 #include "platform/Text.h"
 #include "trace/DNSThread.h"
@@ -58,6 +59,10 @@ std::uint64_t NextWorkerSerial() {
 
 TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
     : view_(view), files_(std::move(files)) {
+  // The thread that creates the window dispatches its messages. Unless the
+  // program entry said so already, claim it as the main thread now, before a
+  // worker's socket wait could be taken for the main thread's and pump messages.
+  static_cast<void>(IsMainThread());
   // The first socket-layer component brings up the process-wide socket stack.
   IdIcmpClient1 = std::make_unique<TIdIcmpClient>();
   IdAntiFreeze1 = std::make_unique<TIdAntiFreeze>();

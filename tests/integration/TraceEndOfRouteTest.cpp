@@ -1,0 +1,400 @@
+// The end-of-route rules: which results finish the route, how the route length
+// follows them, and the silent-result rule — first applied to crafted results,
+// then over whole runs on the simulated network.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "TraceFixture.h"
+#include "platform/Clock.h"
+#include "trace/DNSThread.h"
+#include "trace/PingThread.h"
+
+namespace quillon::testing {
+namespace {
+
+TReplyStatus Reply(const std::string& from, TReplyStatusKind kind) {
+  TReplyStatus reply;
+  reply.ReplyFrom = from;
+  reply.StatusKind = kind;
+  return reply;
+}
+TReplyStatus Expired(const std::string& from) {
+  return Reply(from, TReplyStatusKind::rskTtlExpired);
+}
+TReplyStatus EchoFrom(const std::string& from) {
+  return Reply(from, TReplyStatusKind::rskEchoReply);
+}
+TReplyStatus TimedOut() {
+  return Reply("0.0.0.0", TReplyStatusKind::rskTimedOut);
+}
+
+int MaxSentTtl(const TSimNetwork& net) {
+  int highest = 0;
+  for (const auto& datagram : net.Sent()) highest = std::max(highest, datagram.Ttl);
+  return highest;
+}
+
+// RecordResult on a window whose run state is set by hand, as StartTrace
+// leaves it. Stop is set so that no name worker starts: the entries keep the
+// reply address in both columns.
+class RecordResultRules : public TraceTest {
+ protected:
+  void SetUp() override {
+    TraceTest::SetUp();
+    Install(RouteTo(1));
+    MakeForm();
+    form_->Running = true;
+    form_->TargetAddress = TargetAddressText;
+    form_->MaxHops = 30;
+    form_->RouteLength = MaxHopEntries;
+    form_->StopRequested = true;
+  }
+};
+
+TEST_F(RecordResultRules, ResultIsWrittenIntoItsEntry) {
+  form_->RecordResult(4, 17, Expired("10.0.0.4"));
+  EXPECT_TRUE(Hop(4).Filled);
+  EXPECT_EQ(Hop(4).Address, "10.0.0.4");
+  EXPECT_EQ(Hop(4).HostName, "10.0.0.4");
+  EXPECT_EQ(Hop(4).HopNo, 4);
+  EXPECT_EQ(Hop(4).Time, 17u);
+  EXPECT_FALSE(Hop(3).Filled);
+  EXPECT_FALSE(form_->RouteEndFound);
+  EXPECT_EQ(form_->HighestAnsweringHop, 4);
+  EXPECT_EQ(form_->SilentCount, 0);
+  // The grid shows rows up to the highest answering hop.
+  EXPECT_EQ(form_->OutGrid.RowCount(), 5);
+  EXPECT_EQ(form_->OutGrid.Cell(1, 4), "10.0.0.4");
+  EXPECT_EQ(form_->OutGrid.Cell(3, 4), "17");
+}
+
+TEST_F(RecordResultRules, SingleHopLimitFinishesWhateverAnswers) {
+  form_->MaxHops = 1;
+  form_->RecordResult(1, 3, Expired(HopAddress(1)));
+  EXPECT_TRUE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, 1);
+
+  // Even a silent result at the hop limit finishes.
+  form_->RouteEndFound = false;
+  form_->RouteLength = MaxHopEntries;
+  form_->RecordResult(1, 900, TimedOut());
+  EXPECT_TRUE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, 1);
+}
+
+TEST_F(RecordResultRules, LowestFinishingHopIsTheRouteLength) {
+  form_->RecordResult(8, 5, EchoFrom(TargetAddressText));
+  EXPECT_TRUE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, 8);
+  for (int n = 9; n <= 12; ++n) form_->RecordResult(n, 5, EchoFrom(TargetAddressText));
+  EXPECT_EQ(form_->RouteLength, 8);
+  for (int n = 9; n <= 12; ++n) EXPECT_TRUE(Hop(n).Filled) << n;
+  // An earlier hop that finishes later still shortens the route.
+  form_->RecordResult(7, 5, EchoFrom(TargetAddressText));
+  EXPECT_EQ(form_->RouteLength, 7);
+  EXPECT_EQ(form_->OutGrid.RowCount(), 8);
+}
+
+TEST_F(RecordResultRules, OnlyAnEchoReplyFromTheTargetFinishes) {
+  form_->RecordResult(3, 1, Expired(TargetAddressText));
+  EXPECT_FALSE(form_->RouteEndFound) << "time exceeded from the target itself";
+  form_->RecordResult(4, 1, EchoFrom("10.9.9.8"));
+  EXPECT_FALSE(form_->RouteEndFound) << "echo reply from another address";
+  form_->RecordResult(5, 1, Reply(TargetAddressText, TReplyStatusKind::rskUnreachable));
+  EXPECT_FALSE(form_->RouteEndFound) << "unreachable from the target";
+  form_->RecordResult(6, 1, Reply(TargetAddressText, TReplyStatusKind::rskError));
+  EXPECT_FALSE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, MaxHopEntries);
+  EXPECT_EQ(form_->HighestAnsweringHop, 6);
+
+  // At the hop limit, time exceeded from the target does finish.
+  form_->MaxHops = 7;
+  form_->RecordResult(7, 1, Expired(TargetAddressText));
+  EXPECT_TRUE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, 7);
+}
+
+TEST_F(RecordResultRules, FourthSilentResultAnywhereEndsTheRoute) {
+  form_->RecordResult(1, 1, Expired(HopAddress(1)));
+  form_->RecordResult(3, 900, TimedOut());
+  form_->RecordResult(2, 1, Expired(HopAddress(2)));
+  form_->RecordResult(4, 900, TimedOut());
+  form_->RecordResult(5, 900, Reply("", TReplyStatusKind::rskError));  // nothing matched
+  EXPECT_FALSE(form_->RouteEndFound);
+  EXPECT_EQ(form_->SilentCount, 3);
+
+  form_->RecordResult(6, 900, TimedOut());
+  EXPECT_EQ(form_->SilentCount, 4);
+  EXPECT_TRUE(form_->RouteEndFound);
+  EXPECT_EQ(form_->RouteLength, 2);
+
+  // From now on the route length follows the highest answering hop.
+  form_->RecordResult(7, 1, Expired(HopAddress(7)));
+  EXPECT_EQ(form_->RouteLength, 7);
+  form_->RecordResult(8, 900, TimedOut());
+  EXPECT_EQ(form_->RouteLength, 7);
+  EXPECT_EQ(Hop(8).Address, "0.0.0.0");
+  EXPECT_EQ(form_->OutGrid.RowCount(), 8);
+}
+
+TEST_F(RecordResultRules, SilenceOverridesAnEarlierFinishingHop) {
+  form_->RecordResult(5, 1, EchoFrom(TargetAddressText));
+  ASSERT_EQ(form_->RouteLength, 5);
+  form_->RecordResult(2, 1, Expired(HopAddress(2)));
+  for (int n = 6; n <= 9; ++n) form_->RecordResult(n, 900, TimedOut());
+  // The highest answering hop is 5; the silent rule sets it again.
+  EXPECT_EQ(form_->RouteLength, 5);
+  form_->RecordResult(10, 1, Expired(HopAddress(10)));
+  EXPECT_EQ(form_->RouteLength, 10);
+}
+
+TEST_F(RecordResultRules, NameResolutionFillsSilentHopsAsUnknown) {
+  form_->StopRequested = false;
+  form_->RecordResult(2, 900, TimedOut());
+  EXPECT_EQ(Hop(2).Address, "Unknown Ip");
+  EXPECT_EQ(Hop(2).HostName, "Unknown Host");
+  EXPECT_FALSE(form_->ResolverSlotBusy());
+}
+
+// The completion check on its own.
+using CompletionCheck = RecordResultRules;
+
+TEST_F(CompletionCheck, EndsOnlyWhenTheRouteIsFilledAndNoResolverIsBusy) {
+  form_->StopRequested = false;
+  // A probe still under way keeps an unfinished run alive.
+  form_->ProbeSlots[3] = std::make_unique<TPingThread>();
+  form_->CheckRunFinished();
+  EXPECT_TRUE(form_->Running);
+
+  form_->RouteEndFound = true;
+  form_->RouteLength = 2;
+  form_->Hops[1].Filled = true;
+  form_->CheckRunFinished();
+  EXPECT_TRUE(form_->Running) << "entry 2 is not filled";
+
+  form_->Hops[2].Filled = true;
+  form_->ResolverSlots[50] = std::make_unique<TDNSThread>();
+  form_->CheckRunFinished();
+  EXPECT_TRUE(form_->Running) << "a resolver is busy";
+
+  form_->ResolverSlots[50].reset();
+  form_->CheckRunFinished();
+  EXPECT_TRUE(ShowsIdle()) << "probes beyond the route end do not count";
+  form_->ProbeSlots[3].reset();
+
+  // Once idle, every later check repeats the finish actions.
+  form_->Button1.Visible = false;
+  form_->CheckRunFinished();
+  EXPECT_TRUE(ShowsIdle());
+}
+
+TEST_F(CompletionCheck, NoHopAnsweringEndsWithAnEmptyRoute) {
+  form_->RouteEndFound = true;
+  form_->RouteLength = 0;
+  form_->CheckRunFinished();
+  EXPECT_TRUE(ShowsIdle());
+  EXPECT_EQ(form_->OutGrid.Cell(0, 0), "*");
+}
+
+TEST_F(CompletionCheck, RunWithNoWorkerLeftCannotStayActive) {
+  // No route end, nothing under way: no message will ever end it.
+  form_->RouteEndFound = false;
+  form_->CheckRunFinished();
+  EXPECT_TRUE(ShowsIdle());
+}
+
+// ---- whole runs over the simulated network ----
+
+using TraceRoute = TraceTest;
+
+TEST_F(TraceRoute, SingleHopLimitProbesOnlyTtlOne) {
+  TSimNetwork& net = Install(RouteTo(3));
+  auto& form = MakeForm(TargetName, "1");
+  form.StartTrace();
+  EXPECT_EQ(form.LastRequestedTtl, 5);
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(SentTtls(net), std::vector<int>{1});
+  EXPECT_TRUE(form.RouteEndFound);
+  EXPECT_EQ(form.RouteLength, 1);
+  EXPECT_EQ(Hop(1).Address, HopAddress(1));
+  EXPECT_EQ(Hop(1).HostName, HopAddress(1) + "[no DNS]");
+  EXPECT_EQ(form.OutGrid.RowCount(), 2);
+}
+
+TEST_F(TraceRoute, TargetAtHopEightWhileLaterProbesAreUnderWay) {
+  // The routers answer at once, the target only later: all of TTLs 9 to 12 are
+  // launched before the first echo reply arrives.
+  TSimNetwork& net = Install(RouteTo(7, 150));
+  auto& form = MakeForm();
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(form.RouteLength, 8);
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(form.RouteLength, 8);
+  EXPECT_EQ(form.LastRequestedTtl, 12);
+  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Hop(n).Address, HopAddress(n)) << n;
+  for (int n = 8; n <= 12; ++n) {
+    EXPECT_TRUE(Hop(n).Filled) << n;
+    EXPECT_EQ(Hop(n).Address, TargetAddressText) << n;
+  }
+  EXPECT_FALSE(Hop(13).Filled);
+  EXPECT_EQ(MaxSentTtl(net), 12);
+  EXPECT_EQ(form.OutGrid.RowCount(), 9) << "entries beyond the route are not shown";
+  EXPECT_TRUE(ShowsIdle());
+}
+
+TEST_F(TraceRoute, TimeExceededFromTheTargetAddressDoesNotFinish) {
+  TSimConfig config = RouteTo(2);
+  // The target's own address appears as a router first.
+  config.Route.insert(config.Route.begin() + 2, TSimHop::Router(TargetAddressText));
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm();
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(form.RouteLength, 4);
+  EXPECT_EQ(Hop(3).Address, TargetAddressText);
+  EXPECT_EQ(Hop(4).Address, TargetAddressText);
+  EXPECT_GE(net.Counters().DatagramsSent, 4);
+}
+
+TEST_F(TraceRoute, EchoReplyFromAnotherAddressRunsToTheHopLimit) {
+  TSimConfig config = RouteTo(1);
+  config.Route.back().Address = "10.9.9.8";  // answers for the target
+  Install(config);
+  auto& form = MakeForm(TargetName, "6");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(form.RouteLength, 6);
+  for (int n = 2; n <= 6; ++n) EXPECT_EQ(Hop(n).Address, "10.9.9.8") << n;
+}
+
+TEST_F(TraceRoute, FourSilentHopsEndTheRouteAtTheHighestAnsweringOne) {
+  TSimConfig config;
+  config.Target = TargetAddressText;  // beyond the route: never reached
+  config.Route = {TSimHop::Router(HopAddress(1)), TSimHop::Router(HopAddress(2))};
+  for (int p = 3; p <= 6; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
+  config.Route.push_back(TSimHop::Router(HopAddress(7)));
+  for (int p = 8; p <= 20; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
+  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "150");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(form.RouteEndFound);
+  EXPECT_EQ(form.RouteLength, 7);
+  for (int n = 3; n <= 6; ++n) EXPECT_EQ(Hop(n).Address, "Unknown Ip") << n;
+  ASSERT_TRUE(DrainWorkers());
+  // Hops 1, 2 and 7 and the first three silent results each requested one
+  // more TTL; the fourth silent result requested none.
+  EXPECT_EQ(form.LastRequestedTtl, 11);
+  EXPECT_EQ(MaxSentTtl(net), 11);
+  EXPECT_EQ(form.RouteLength, 7);
+  // A silent probe tries three times.
+  EXPECT_EQ(SentWithTtl(net, 3), 3);
+  EXPECT_EQ(SentWithTtl(net, 7), 1);
+}
+
+TEST_F(TraceRoute, NoHopAnsweringEndsWithAnEmptyRoute) {
+  TSimConfig config;
+  config.Target = TargetAddressText;
+  for (int p = 1; p <= 20; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
+  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  Install(config);
+  auto& form = MakeForm(TargetName, "30", "100");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(form.RouteEndFound);
+  EXPECT_EQ(form.RouteLength, 0);
+  EXPECT_EQ(form.HighestAnsweringHop, 0);
+  EXPECT_EQ(form.OutGrid.Cell(0, 0), "*");
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(form.LastRequestedTtl, 8);
+  EXPECT_TRUE(ShowsIdle());
+}
+
+TEST_F(TraceRoute, UnreachableHopIsTriedThreeTimesAndKeepsItsAddress) {
+  TSimConfig config;
+  config.Target = TargetAddressText;
+  config.Route = {TSimHop::Router(HopAddress(1)), TSimHop::Unreachable(HopAddress(2), 40)};
+  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "3", "2000");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(SentWithTtl(net, 1), 1);
+  EXPECT_EQ(SentWithTtl(net, 2), 3);
+  EXPECT_EQ(SentWithTtl(net, 3), 3);
+  EXPECT_EQ(form.SilentCount, 0);
+  EXPECT_EQ(form.RouteLength, 3);
+  EXPECT_EQ(Hop(2).Address, HopAddress(2));
+  EXPECT_EQ(Hop(2).HostName, HopAddress(2) + "[no DNS]");
+  // The time is that of one attempt, which waited for the hop's delay.
+  EXPECT_GE(Hop(2).Time, 40u);
+}
+
+TEST_F(TraceRoute, RetriedHopShowsTheTimeOfTheAnsweredAttempt) {
+  TSimConfig config = RouteTo(2);
+  config.Route[1].FirstAnsweredAttempt = 3;  // hop 2 ignores the first two requests
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "400");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(SentWithTtl(net, 2), 3);
+  EXPECT_EQ(Hop(2).Address, HopAddress(2));
+  // Two time-outs of 400 ms came before the answered attempt; they are not in
+  // the hop's time.
+  EXPECT_LT(Hop(2).Time, 400u);
+  EXPECT_EQ(form.SilentCount, 0);
+}
+
+// A tick count that wraps round 2^32 shortly after the probes start.
+class WrappingClock : public TClock {
+ public:
+  std::uint32_t TickCount() override {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - base_)
+                        .count();
+    return static_cast<std::uint32_t>(0xFFFFFF00u + static_cast<std::uint64_t>(ms));
+  }
+  std::int64_t PerformanceCounter() override {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+  }
+  std::int64_t PerformanceFrequency() override {
+    return std::chrono::steady_clock::period::den / std::chrono::steady_clock::period::num;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point base_ = std::chrono::steady_clock::now();
+};
+
+TEST_F(TraceRoute, HopTimeIsRightAcrossTheTickCountWrap) {
+  TSimConfig config;
+  config.Target = TargetAddressText;
+  config.Route = {TSimHop::Router(HopAddress(1), 500)};  // answers after the wrap
+  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  Install(config);
+  WrappingClock clock;
+  SetClockForTesting(&clock);
+  MakeForm(TargetName, "1", "3000");
+  form_->StartTrace();
+  const bool idle = RunUntilIdle();
+  const THopEntry hop = Hop(1);
+  form_.reset();  // no worker may read the clock after this test
+  SetClockForTesting(nullptr);
+  ASSERT_TRUE(idle);
+  ASSERT_TRUE(hop.Filled);
+  EXPECT_EQ(hop.Address, HopAddress(1));
+  // Waited for the 500 ms answer; a time computed without the wrap would be
+  // near 2^32.
+  EXPECT_GE(hop.Time, 500u);
+  EXPECT_LT(hop.Time, 60000u);
+}
+
+}  // namespace
+}  // namespace quillon::testing
