@@ -7,16 +7,12 @@
 #include "net/IdAntiFreeze.h"
 #include "platform/MessageQueue.h"
 #include "platform/Process.h"
+#include "unit/net/SocketHandleRecordingStack.h"
 
 namespace quillon {
 namespace {
 
-// Counts how often the anti-freeze would have let the window's messages through.
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
- public:
-  void PumpMessages() override { ++Pumps; }
-  int Pumps = 0;
-};
+using rawtest::TCountingAntiFreeze;
 
 class AntiFreezeTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "net/IdAntiFreezeBase.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "platform/Clock.h"
@@ -171,6 +172,13 @@ class TRecordingStack : public TIdStack {
     Calls.push_back("reverse " + address);
     RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
   }
+};
+
+// Counts how often the anti-freeze would have let the window's messages through.
+class TCountingAntiFreeze : public TIdAntiFreezeBase {
+ public:
+  void PumpMessages() override { ++Pumps; }
+  int Pumps = 0;
 };
 
 inline std::unique_ptr<TIdStack> MakeRecordingStack() {

@@ -12,16 +12,11 @@
 namespace quillon {
 namespace {
 
+using rawtest::TCountingAntiFreeze;
 using rawtest::TRecordingStack;
 using rawtest::TRecordingStackTest;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
- public:
-  void PumpMessages() override { ++Pumps; }
-  int Pumps = 0;
-};
 
 // A component keeps the recording stack alive; the handle under test is a plain one.
 class SocketHandleTest : public TRecordingStackTest {
