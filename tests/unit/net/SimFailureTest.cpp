@@ -13,41 +13,21 @@
 
 #include "net/IdException.h"
 #include "net/IdStackConsts.h"
-#include "support/SimulatedNetwork.h"
+#include "support/SimStackFixture.h"
 
 namespace quillon {
 namespace {
 
-constexpr char kTarget[] = "10.9.9.9";
-
-class SimFailureTest : public ::testing::Test {
+class SimFailureTest : public SimStackFixture {
  protected:
   void SetUp() override {
-    config.Target = kTarget;
+    SimStackFixture::SetUp();
     config.Route = {TSimHop::Router("10.0.0.1"), TSimHop::Destination(kTarget)};
   }
-  TSimulatedStack& Stack() {
-    if (!stack_) {
-      net_ = &InstallSimulatedNetwork(config);
-      stack_.emplace();
-    }
-    return *stack_;
-  }
-  TSimNetwork& Net() {
-    Stack();
-    return *net_;
-  }
   int SendTwelveBytes(TIdStackSocketHandle socket) {
-    // type 8, identifier 0, sequence 1, checksum over the rest
-    const std::uint8_t request[12] = {8, 0, 0xF6, 0xFF, 0, 0, 1, 0, 0, 0, 0, 0};
-    return Stack().SockSendTo(socket, request, sizeof request, 0, kTarget, 0);
+    // type 8, identifier 0, sequence 1, and the checksum over them
+    return Send(socket, {8, 0, 0xF6, 0xFF, 0, 0, 1, 0, 0, 0, 0, 0});
   }
-
-  TSimConfig config;
-
- private:
-  TSimNetwork* net_ = nullptr;
-  std::optional<TSimulatedStack> stack_;
 };
 
 TEST_F(SimFailureTest, SocketCallFailuresComeOutWithTheirCodes) {
