@@ -83,13 +83,19 @@ std::string TimeBarText(const TTraceSnapshot& s, int row, int width, bool eighth
 std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableStyle& style) {
   std::vector<std::string> lines;
   if (s.Grid == nullptr) return lines;
-  // Fixed columns first; the host name takes what is left, the bar a share of it.
-  const int usable = std::max(40, style.Columns - 1);
-  const int separators = 2 * (ColumnCount - 1);
+  // Fixed columns first; the host name takes what is left, the bar a third of
+  // it. On a narrow terminal the bar goes first, then the host name shrinks.
+  const int usable = std::max(1, style.Columns - 1);
+  const int separators =
+      static_cast<int>(std::char_traits<char>::length(Separator)) * (ColumnCount - 1);
   std::array<int, ColumnCount> widths = {3, 15, 0, 6, 3, 0};
   const int fixed = widths[0] + widths[1] + widths[3] + widths[4] + separators;
-  widths[BarColumn] = std::clamp((usable - fixed) / 3, 10, 40);
-  widths[2] = std::max(8, usable - fixed - widths[BarColumn]);
+  const int rest = std::max(0, usable - fixed);
+  widths[BarColumn] = rest >= 30 ? std::min(40, rest / 3) : 0;
+  widths[2] = std::max(4, rest - widths[BarColumn]);
+  // Lines still too wide are cut as a whole, and then carry no colour.
+  const bool cut = fixed + widths[2] + widths[BarColumn] > usable;
+  const bool color = style.Color && !cut;
 
   const auto line = [&](int row, bool header) {
     std::vector<std::string> cells;
@@ -97,7 +103,7 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableSt
       const auto width = widths[static_cast<std::size_t>(col)];
       if (col == BarColumn && !header) {
         std::string bar = TimeBarText(s, row, width, style.Unicode);
-        if (style.Color && !bar.empty()) bar = "\x1b[31m" + bar + "\x1b[0m";
+        if (color && !bar.empty()) bar = "\x1b[31m" + bar + "\x1b[0m";
         cells.push_back(bar);
       } else {
         cells.push_back(
@@ -105,7 +111,11 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableSt
       }
     }
     std::string text = JoinLine(cells);
-    if (header && style.Color) text = "\x1b[1m" + text + "\x1b[0m";
+    if (cut && DisplayWidth(text) > usable) {
+      text = FitToWidth(text, usable);
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+    }
+    if (header && color) text = "\x1b[1m" + text + "\x1b[0m";
     return text;
   };
   lines.push_back(line(0, true));

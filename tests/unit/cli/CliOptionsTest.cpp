@@ -1,0 +1,81 @@
+// The program's own options are taken out; everything else reaches the engine's
+// command-line parser exactly as given.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "trace/CommandLine.h"
+
+namespace quillon {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(CliOptions, ExtensionOptionsAreTakenOutAnywhere) {
+  const TCliOptions o =
+      SplitCliOptions(Words{"--json", "-h", "15", "--terminal", "-w", "2000", "a.b", "--json"});
+  EXPECT_TRUE(o.Json);
+  EXPECT_TRUE(o.Terminal);
+  EXPECT_FALSE(o.Help);
+  EXPECT_FALSE(o.Version);
+  EXPECT_EQ(o.Parameters, (Words{"-h", "15", "-w", "2000", "a.b"}));
+}
+
+TEST(CliOptions, OtherParametersPassUnchanged) {
+  // Case, blanks inside a parameter, empty parameters and look-alikes all stay.
+  const Words given{"ABC.DEF", "-H", "7", "", "--Json", "--jsonx", "two words", "-"};
+  const TCliOptions o = SplitCliOptions(given);
+  EXPECT_EQ(o.Parameters, given);
+  EXPECT_FALSE(o.Json);
+  // ...and mean what they mean in the window.
+  std::string host;
+  std::int32_t hops = 0;
+  std::int32_t timeOut = 0;
+  EXPECT_TRUE(ParseCommandLine(
+      BuildCommandText(SplitCliOptions(Words{"--terminal", "ABC.DEF", "-H", "7"}).Parameters), host,
+      hops, timeOut));
+  EXPECT_EQ(host, "abc.def");
+  EXPECT_EQ(hops, 7);
+  EXPECT_EQ(timeOut, 5000);
+}
+
+TEST(CliOptions, ArgvSkipsTheProgramPath) {
+  const char* argv[] = {"/usr/bin/quillon", "--help", "target", "--version"};
+  const TCliOptions o = SplitCliOptions(4, argv);
+  EXPECT_TRUE(o.Help);
+  EXPECT_TRUE(o.Version);
+  EXPECT_EQ(o.Parameters, Words{"target"});
+  EXPECT_TRUE(SplitCliOptions(1, argv).Parameters.empty());
+}
+
+TEST(CliOptions, WindowOnlyWithADisplayAndWithoutTerminalOptions) {
+  const TCliOptions none;
+  TCliOptions terminal;
+  terminal.Terminal = true;
+  TCliOptions json;
+  json.Json = true;
+  EXPECT_TRUE(ShouldOpenWindow(none, true, ":0", nullptr));
+  EXPECT_TRUE(ShouldOpenWindow(none, true, nullptr, "wayland-0"));
+  EXPECT_TRUE(ShouldOpenWindow(none, true, "", "wayland-0"));
+  EXPECT_FALSE(ShouldOpenWindow(none, true, nullptr, nullptr));
+  EXPECT_FALSE(ShouldOpenWindow(none, true, "", "")) << "set but empty is no display";
+  EXPECT_FALSE(ShouldOpenWindow(none, false, ":0", nullptr)) << "window not built in";
+  EXPECT_FALSE(ShouldOpenWindow(terminal, true, ":0", nullptr));
+  EXPECT_FALSE(ShouldOpenWindow(json, true, ":0", nullptr));
+}
+
+TEST(CliOptions, VersionAndHelpTexts) {
+  EXPECT_EQ(VersionText("0.8.0.0"), "Quillon 0.8.0.0\n");
+  EXPECT_EQ(VersionText(""), "Quillon (version unknown)\n");
+  const std::string help = HelpText("quillon");
+  EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
+  for (const char* option : {"-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version",
+                             "ping_group_range"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,262 @@
+// The terminal's tables and JSON are made from the grid's cell texts: every row,
+// filled or not, the time bars scaled as the window scales them, and names from
+// the network never printed raw.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/HopTable.h"
+#include "cli/TerminalText.h"
+#include "support/SimulatedNetwork.h"
+#include "trace/TimeBar.h"
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+namespace {
+
+struct Row {
+  std::string Address, Host, Time, Ttl;
+};
+
+// A grid as the engine leaves it: header row, then rows numbered 1.. with the
+// given texts (an empty address means an unfilled row).
+THopGrid MakeGrid(const std::vector<Row>& rows) {
+  THopGrid grid;
+  grid.SetColCount(6);
+  grid.SetRowCount(static_cast<int>(rows.size()) + 1);
+  const char* headers[] = {"No", "Ip Address", "HostName", "Time", "TTL", "Time Chart"};
+  for (int col = 0; col < 6; ++col) grid.SetCell(col, 0, headers[col]);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const int r = static_cast<int>(i) + 1;
+    grid.SetCell(0, r, std::to_string(r));
+    grid.SetCell(1, r, rows[i].Address);
+    grid.SetCell(2, r, rows[i].Host);
+    grid.SetCell(3, r, rows[i].Time);
+    grid.SetCell(4, r, rows[i].Ttl);
+  }
+  return grid;
+}
+
+TTraceSnapshot Snap(const THopGrid& grid, int timeCount, int timeMax) {
+  TTraceSnapshot s;
+  s.Grid = &grid;
+  s.TimeCount = timeCount;
+  s.TimeMax = timeMax;
+  s.Target = "target.test";
+  s.Address = "10.9.9.9";
+  s.RouteEndFound = true;
+  s.RouteLength = 4;
+  return s;
+}
+
+const std::vector<Row> Route = {{"10.0.0.1", "gw.test", "3", "1"},
+                                {"Unknown Ip", "Unknown Host", "300", "2"},
+                                {"", "", "", ""},
+                                {"10.9.9.9", "10.9.9.9[no DNS]", "12", "4"}};
+
+// Cells of a plain table line, cut at the columns where the header's words start.
+std::vector<std::string> SplitByHeader(const std::string& header, const std::string& line) {
+  std::vector<std::size_t> starts;
+  for (const char* title : {"No", "Ip Address", "HostName", "Time ", "TTL", "Time Chart"}) {
+    starts.push_back(header.find(title));
+  }
+  // "No" and "Time"/"TTL" are right-aligned: their cells end where the title ends.
+  std::vector<std::string> cells;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : std::string::npos;
+    std::string cell =
+        from < line.size() ? line.substr(from, to == std::string::npos ? to : to - from) : "";
+    while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+    while (!cell.empty() && cell.front() == ' ') cell.erase(0, 1);
+    cells.push_back(cell);
+    from = to;
+  }
+  return cells;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+    lines.push_back(text.substr(from, nl - from));
+  }
+  EXPECT_EQ(from, text.size()) << "every line ends with a newline";
+  return lines;
+}
+
+TEST(PlainTable, OneLinePerRowWithEveryCell) {
+  const THopGrid grid = MakeGrid(Route);
+  const std::string text = RenderPlainTable(Snap(grid, 3, 300));
+  const auto lines = Lines(text);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  const std::string& header = lines[0];
+  EXPECT_EQ(SplitByHeader(header, header), (std::vector<std::string>{"No", "Ip Address", "HostName",
+                                                                     "Time", "TTL", "Time Chart"}));
+  EXPECT_EQ(SplitByHeader(header, lines[1]),
+            (std::vector<std::string>{"1", "10.0.0.1", "gw.test", "3", "1", ""}))
+      << "3 of 300 ms in 20 characters rounds to no bar";
+  EXPECT_EQ(SplitByHeader(header, lines[2]),
+            (std::vector<std::string>{"2", "Unknown Ip", "Unknown Host", "300", "2",
+                                      std::string(20, '#')}));
+  EXPECT_EQ(lines[3], " 3") << "an unfilled row shows only its number";
+  EXPECT_EQ(SplitByHeader(header, lines[4]),
+            (std::vector<std::string>{"4", "10.9.9.9", "10.9.9.9[no DNS]", "12", "4", "#"}));
+}
+
+TEST(PlainTable, NamesAreNeverPrintedRaw) {
+  const THopGrid grid = MakeGrid({{"10.0.0.1", "\x1b]0;owned\x07\x1b[2Jx\ny", "1", "1"}});
+  const std::string text = RenderPlainTable(Snap(grid, 1, 1));
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
+  EXPECT_EQ(Lines(text).size(), 2u) << "a newline in a name does not make a row";
+  EXPECT_NE(text.find("\u241b]0;owned\u2407\u241b[2Jx\u240ay"), std::string::npos);
+}
+
+TEST(JsonResult, EveryGridRowWithNullsForUnfilledOnes) {
+  const THopGrid grid = MakeGrid(Route);
+  const auto doc = nlohmann::json::parse(RenderJson(Snap(grid, 3, 300)));
+  EXPECT_EQ(doc["target"], "target.test");
+  EXPECT_EQ(doc["address"], "10.9.9.9");
+  EXPECT_EQ(doc["route_end_found"], true);
+  EXPECT_EQ(doc["route_length"], 4);
+  ASSERT_EQ(doc["hops"].size(), 4u);
+  EXPECT_EQ(doc["hops"][0], nlohmann::json::parse(R"({"no": 1, "address": "10.0.0.1",
+      "host": "gw.test", "time_ms": 3, "ttl": 1})"));
+  EXPECT_EQ(doc["hops"][1], nlohmann::json::parse(R"({"no": 2, "address": "Unknown Ip",
+      "host": "Unknown Host", "time_ms": 300, "ttl": 2})"));
+  EXPECT_EQ(doc["hops"][2], nlohmann::json::parse(R"({"no": 3, "address": "", "host": "",
+      "time_ms": null, "ttl": null})"));
+  EXPECT_EQ(doc["hops"][3]["host"], "10.9.9.9[no DNS]");
+  // Keys in the documented order, for people reading it.
+  const std::string text = RenderJson(Snap(grid, 3, 300));
+  EXPECT_LT(text.find("\"target\""), text.find("\"address\""));
+  EXPECT_LT(text.find("\"route_length\""), text.find("\"hops\""));
+}
+
+TEST(JsonResult, NamesKeepTheirBytesEscapedAndInvalidUtf8IsReplaced) {
+  const std::string evil = "\x1b]0;owned\x07\"quoted\"\\";
+  const THopGrid grid = MakeGrid({{"10.0.0.1", evil, "1", "1"}, {"10.0.0.2", "bad\xff", "2", "2"}});
+  const std::string text = RenderJson(Snap(grid, 2, 2));
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
+  const auto doc = nlohmann::json::parse(text);
+  EXPECT_EQ(doc["hops"][0]["host"], evil) << "the reader gets the name back exactly";
+  EXPECT_EQ(doc["hops"][1]["host"], "bad\uFFFD");
+}
+
+TEST(JsonResult, EmptyRunAndOddCells) {
+  const THopGrid grid = MakeGrid({{"10.0.0.1", "a", "12ms", " 7"}});
+  TTraceSnapshot s = Snap(grid, 1, 0);
+  s.RouteEndFound = false;
+  s.RouteLength = 0;
+  const auto doc = nlohmann::json::parse(RenderJson(s));
+  EXPECT_EQ(doc["hops"][0]["time_ms"], 0) << "a time that is no number counts as 0, as in the grid";
+  EXPECT_EQ(doc["hops"][0]["ttl"], 7);
+  EXPECT_EQ(doc["route_end_found"], false);
+}
+
+// Columns of the live table, without the escape sequences of colour.
+int VisibleWidth(const std::string& line) {
+  return DisplayWidth(std::regex_replace(line, std::regex("\x1b\\[[0-9;]*m"), ""));
+}
+
+TEST(LiveTable, LinesFitTheTerminalAndBarsUseEighths) {
+  const THopGrid grid = MakeGrid({{"10.0.0.1", std::string(200, 'n'), "100", "1"},
+                                  {"10.0.0.2", "b", "37", "2"},
+                                  {"10.0.0.3", "c", "0", "3"}});
+  const TTraceSnapshot s = Snap(grid, 3, 100);
+  for (int columns : {20, 40, 60, 80, 132, 250}) {
+    TTableStyle style;
+    style.Columns = columns;
+    style.Color = true;
+    const auto lines = RenderLiveTable(s, style);
+    ASSERT_EQ(lines.size(), 4u);
+    for (const auto& line : lines) {
+      EXPECT_LT(VisibleWidth(line), columns) << columns << ": " << line;
+    }
+  }
+  // The bar of the largest time fills its cell; 37 of 100 in a 20-character cell
+  // is 59.2 eighths, drawn as 7 full blocks and 3 eighths.
+  EXPECT_EQ(TimeBarText(s, 1, 20, true), [] {
+    std::string full;
+    for (int i = 0; i < 20; ++i) full += "\u2588";
+    return full;
+  }());
+  EXPECT_EQ(TimeBarText(s, 2, 20, true), "\u2588\u2588\u2588\u2588\u2588\u2588\u2588\u258d");
+  EXPECT_EQ(TimeBarText(s, 3, 20, true), "\u258e") << "0 ms is drawn as 1 ms: 1.6 eighths -> 2";
+}
+
+TEST(LiveTable, NoBarWithoutTimesAndNoEscapesWithoutColour) {
+  const THopGrid grid = MakeGrid({{"10.0.0.1", "\x1b[31mx", "0", "1"}, {"", "", "", ""}});
+  const TTraceSnapshot s = Snap(grid, 1, 0);
+  EXPECT_EQ(TimeBarText(s, 1, 20, true), "") << "largest time 0: background only";
+  EXPECT_EQ(TimeBarText(s, 2, 20, true), "") << "no time";
+  EXPECT_EQ(TimeBarText(s, 9, 20, true), "") << "no such row";
+  TTableStyle plain;
+  plain.Color = false;
+  for (const auto& line : RenderLiveTable(s, plain)) {
+    EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+  }
+}
+
+// The window's bar and the terminal's come from the same scaling: for the same
+// times and the same width (pixels there, characters or eighths here) they have
+// the same length.
+class RecordingCanvas : public TCanvas {
+ public:
+  void SetPenColor(TColor) override {}
+  void SetBrushColor(TColor color) override { brush_ = color; }
+  void Rectangle(const TRect& rect) override {
+    if (brush_ == clRed) Bar = rect;
+  }
+  void FillRect(const TRect&) override {}
+  void TextOut(int, int, const std::string&) override {}
+  TRect Bar{-1, -1, -1, -1};
+
+ private:
+  TColor brush_;
+};
+
+TEST(SharedBarScale, TerminalBarsMatchTheWindowsBars) {
+  InstallSimulatedNetwork({});
+  TTraceRouteForm form(nullptr, {"/nonexistent/q.hst", "/nonexistent/q.dnb"});
+  form.ResetGrid();
+  const std::vector<std::uint32_t> times = {0, 1, 5, 49, 50, 51, 99, 100, 333, 1000, 4999};
+  form.OutGrid.SetRowCount(static_cast<int>(times.size()) + 1);
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    const int row = static_cast<int>(i) + 1;
+    form.OutGrid.SetCell(0, row, std::to_string(row));
+    form.OutGrid.SetCell(1, row, "10.0.0.1");
+    form.OutGrid.SetCell(3, row, std::to_string(times[i]));
+  }
+  form.ComputeTimeStats();
+  const TTraceSnapshot s = SnapshotOf(form);
+  ASSERT_EQ(s.TimeMax, 4999);
+  for (int width : {7, 20, 96, 160, 333}) {
+    for (int row = 1; row <= static_cast<int>(times.size()); ++row) {
+      RecordingCanvas canvas;
+      form.OutGridDrawCell(canvas, 5, row, {10, 0, 10 + width, 15});
+      const int windowLength = canvas.Bar.Right - canvas.Bar.Left;
+      EXPECT_EQ(static_cast<int>(TimeBarText(s, row, width, false).size()), windowLength)
+          << "width " << width << " row " << row;
+      // In eighths, a cell of width/8 characters... is the window's bar at 8x the width.
+      RecordingCanvas wide;
+      form.OutGridDrawCell(wide, 5, row, {0, 0, width * 8, 15});
+      const std::string bar = TimeBarText(s, row, width, true);
+      int eighths = 0;
+      for (std::size_t pos = 0; pos < bar.size(); pos += 3) {
+        const auto last = static_cast<unsigned char>(bar[pos + 2]);
+        eighths += last == 0x88 ? 8 : 0x90 - last;  // U+2588 full, U+2589..U+258F 7..1
+      }
+      EXPECT_EQ(eighths, wide.Bar.Right - wide.Bar.Left) << "width " << width << " row " << row;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillon
