@@ -78,7 +78,7 @@ class TraceTest : public ::testing::Test {
 
   // Creates the window as the program does, then sets the boxes.
   TTraceRouteForm& MakeForm(const std::string& host = TargetName, const std::string& hops = "30",
-                            const std::string& timeOut = "300") {
+                            const std::string& timeOut = "2000") {
     form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
     form_->FormCreate({});
     form_->Host.Text = host;

@@ -35,7 +35,7 @@ void Deliver(const TTraceRouteForm& form, WPARAM slot, LPARAM runId, std::uint64
 
 TEST_F(ProbeMessages, MessagesThatAreNotTheSlotWorkersReportChangeNothing) {
   Install(SlowRoute());
-  auto& form = MakeForm(TargetName, "3");
+  auto& form = MakeForm(TargetName, "3", "3000");
   form.StartTrace();
   ASSERT_TRUE(form.ProbeSlots[1] && form.ProbeSlots[2] && form.ProbeSlots[3]);
   const LPARAM runId = form.RunId;
@@ -65,7 +65,7 @@ TEST_F(ProbeMessages, TheSlotWorkerWithAnOldRunIdIsReleasedUnrecorded) {
   for (auto& hop : config.Route) hop.DelayMs = 1500;
   config.Route[1].DelayMs = 50;
   Install(config);
-  auto& form = MakeForm(TargetName, "3");
+  auto& form = MakeForm(TargetName, "3", "3000");
   form.StartTrace();
   const std::uint64_t serial2 = form.ProbeSlots[2]->Serial;
   const LPARAM oldRun = (form.RunId + 1) % 30000;
@@ -87,7 +87,7 @@ TEST_F(ProbeMessages, TheSlotWorkerWithAnOldRunIdIsReleasedUnrecorded) {
 
 TEST_F(ProbeMessages, IgnoredMessagesStillRunTheCompletionCheck) {
   Install(SlowRoute());
-  auto& form = MakeForm(TargetName, "3");
+  auto& form = MakeForm(TargetName, "3", "3000");
   form.StartTrace();
   form.RouteEndFound = true;
   form.RouteLength = 0;

@@ -69,7 +69,7 @@ TEST_F(TraceStart, ThreeHopsLaunchThreeProbesButRequestFive) {
     EXPECT_EQ(form.ProbeSlots[static_cast<std::size_t>(slot)]->Ttl, slot);
     EXPECT_EQ(form.ProbeSlots[static_cast<std::size_t>(slot)]->SlotIndex, slot);
     EXPECT_EQ(form.ProbeSlots[static_cast<std::size_t>(slot)]->TargetAddress, TargetAddressText);
-    EXPECT_EQ(form.ProbeSlots[static_cast<std::size_t>(slot)]->TimeOutMs, 300);
+    EXPECT_EQ(form.ProbeSlots[static_cast<std::size_t>(slot)]->TimeOutMs, 2000);
   }
   EXPECT_EQ(form.ProbeSlots[4], nullptr);
   EXPECT_EQ(form.ProbeSlots[5], nullptr);
