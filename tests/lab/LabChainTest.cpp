@@ -1,7 +1,17 @@
 // The chain as the system's tools see it from the source namespace: addresses,
 // forwarding, the ICMP errors of each option, and a source that reaches nothing
 // outside the lab.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
 #include <regex>
+#include <stdexcept>
 
 #include "lab/LabNetwork.h"
 
@@ -81,6 +91,59 @@ TEST(LabChain, OptionsSilenceRejectAndDropWhereAsked) {
   EXPECT_EQ(Ping(dropLab, dropLab.Facts().Hop(1)).ExitCode, 0);
 }
 
+// Sends one echo request of our own making from a raw socket (with its
+// checksum spoilt when asked) and tells whether the address echoed it.
+bool RawEchoAnswered(const std::string& address, bool spoilChecksum, std::uint16_t sequence) {
+  std::array<std::uint8_t, 16> request = {8,   0,   0,   0,   0x51, 0x4c, 0,   0,
+                                          'q', 'u', 'i', 'l', 'l',  'o',  'n', 0};
+  request[6] = static_cast<std::uint8_t>(sequence >> 8);
+  request[7] = static_cast<std::uint8_t>(sequence & 0xFF);
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < request.size(); i += 2) {
+    sum += static_cast<std::uint32_t>(request[i] << 8 | request[i + 1]);
+  }
+  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+  const auto checksum = static_cast<std::uint16_t>(~sum ^ (spoilChecksum ? 0x0100u : 0u));
+  request[2] = static_cast<std::uint8_t>(checksum >> 8);
+  request[3] = static_cast<std::uint8_t>(checksum & 0xFF);
+
+  const int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (fd < 0) throw std::runtime_error("no raw socket");
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+  if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to) != static_cast<ssize_t>(request.size())) {
+    ::close(fd);
+    throw std::runtime_error("sendto failed");
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  bool answered = false;
+  while (!answered && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    std::array<std::uint8_t, 1500> reply{};
+    const ssize_t count = ::recv(fd, reply.data(), reply.size(), 0);
+    const std::size_t header = (reply[0] & 0x0Fu) * 4u;
+    answered = count >= static_cast<ssize_t>(header + 8) && reply[header] == 0 &&
+               reply[header + 6] == request[6] && reply[header + 7] == request[7];
+  }
+  ::close(fd);
+  return answered;
+}
+
+TEST(LabChain, AVerifyingTargetIgnoresARequestWithAWrongChecksum) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithVerifiedChecksums());
+  EXPECT_TRUE(lab.Facts().VerifyChecksums);
+  const std::string target = lab.Facts().Target;
+  const CommandResult result = lab.RunInSourceProcess([&] {
+    return std::string(RawEchoAnswered(target, false, 0x1234) ? "good:answered" : "good:silent") +
+           (RawEchoAnswered(target, true, 0x1235) ? " spoilt:answered" : " spoilt:silent");
+  });
+  EXPECT_EQ(result.ExitCode, 0) << result.Output;
+  EXPECT_EQ(result.Output, "good:answered spoilt:silent");
+}
+
 TEST(LabChain, TheSourceReachesNothingButTheLabAndItsLoopback) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
   EXPECT_EQ(Ping(lab, "127.0.0.1").ExitCode, 0);
@@ -112,12 +175,13 @@ TEST(LabChain, IcmpLimitsAreOffInEveryNamespace) {
 TEST(LabFacts, ParseReadsTheScriptReportAndRefusesAnIncompleteOne) {
   const std::string report =
       "noise before\nLAB_PREFIX=p\nLAB_SRC=p-src\nLAB_SRC_ADDR=198.18.0.1\nLAB_TARGET_NS=p-dst\n"
-      "LAB_TARGET=198.18.1.2\nLAB_ROUTERS=1\nLAB_HOPS=2\nLAB_DELAY_MS=5\n"
+      "LAB_TARGET=198.18.1.2\nLAB_ROUTERS=1\nLAB_HOPS=2\nLAB_DELAY_MS=5\nLAB_VERIFY_CHECKSUMS=1\n"
       "LAB_HOP_1=198.18.0.2\nLAB_NAME_1=gw\nLAB_HOP_2=198.18.1.2\n";
   const std::optional<LabFacts> facts = LabFacts::Parse(report);
   ASSERT_TRUE(facts.has_value());
   EXPECT_EQ(facts->SourceNamespace, "p-src");
   EXPECT_EQ(facts->DelayMs, 5);
+  EXPECT_TRUE(facts->VerifyChecksums);
   EXPECT_EQ(facts->HopAddresses, (std::vector<std::string>{"198.18.0.2", "198.18.1.2"}));
   EXPECT_EQ(facts->Names, (std::map<int, std::string>{{1, "gw"}}));
 
@@ -129,6 +193,7 @@ TEST(LabFacts, ParseReadsTheScriptReportAndRefusesAnIncompleteOne) {
   EXPECT_EQ(again->HopAddresses, facts->HopAddresses);
   EXPECT_EQ(again->Names, facts->Names);
   EXPECT_EQ(again->Target, facts->Target);
+  EXPECT_TRUE(again->VerifyChecksums);
 
   EXPECT_FALSE(LabFacts::Parse(std::regex_replace(report, std::regex("LAB_HOP_2=.*\n"), "")));
   EXPECT_FALSE(LabFacts::Parse(std::regex_replace(report, std::regex("LAB_HOPS=2"), "LAB_HOPS=3")));

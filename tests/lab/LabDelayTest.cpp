@@ -28,6 +28,11 @@ TEST(LabDelay, PingTimesGrowByTheDelayOfEveryLinkCrossed) {
                 times[1].str().c_str(), times[2].str().c_str(), times[3].str().c_str(), floor);
     EXPECT_GE(fastest, floor - 0.5) << ping.Output;
   }
+  // A datagram of the links' full size crosses the forwarders whole, unfragmented.
+  const CommandResult full = lab.RunInSource(
+      {"ping", "-n", "-q", "-c1", "-W2", "-M", "do", "-s", "1472", lab.Facts().Target});
+  EXPECT_EQ(full.ExitCode, 0) << full.Output;
+  EXPECT_NE(full.Output.find("1 received"), std::string::npos) << full.Output;
 }
 
 TEST(LabDelay, TheEchoClientMeasuresTheDelayedRoute) {
@@ -41,18 +46,24 @@ TEST(LabDelay, TheEchoClientMeasuresTheDelayedRoute) {
       client.ReceiveTimeout = 2000;
       client.Host = target;
       client.Echo("asdas", static_cast<std::uint16_t>(7000 + ttl));
-      lines += std::to_string(int{client.LastReply().IcmpType}) + " " +
-               std::to_string(client.LastReply().RoundTripMicros) + "\n";
+      const TReplyStatus& reply = client.LastReply();
+      lines += std::to_string(static_cast<int>(reply.StatusKind)) + " " +
+               std::to_string(int{reply.IcmpType}) + " " + std::to_string(reply.RoundTripMicros) +
+               "\n";
     }
     return lines;
   });
   ASSERT_EQ(result.ExitCode, 0) << result.Output;
   std::istringstream lines(result.Output);
   for (int ttl = 1; ttl <= 3; ++ttl) {
+    int kind = -1;
     int type = -1;
     long micros = -1;
-    ASSERT_TRUE(lines >> type >> micros) << result.Output;
+    ASSERT_TRUE(lines >> kind >> type >> micros) << result.Output;
     std::printf("TTL %d: ICMP type %d after %ld us\n", ttl, type, micros);
+    const TReplyStatusKind expected =
+        ttl < 3 ? TReplyStatusKind::rskTtlExpired : TReplyStatusKind::rskEchoReply;
+    EXPECT_EQ(kind, static_cast<int>(expected)) << "TTL " << ttl;
     EXPECT_EQ(type, ttl < 3 ? 11 : 0);
     EXPECT_GE(micros, 2L * ttl * kDelayMs * 1000);
   }

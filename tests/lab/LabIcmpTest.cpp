@@ -74,7 +74,8 @@ constexpr int kErrorBytes = 20 + 8 + 20 + 12;
 constexpr int kEchoReplyBytes = 20 + 12;
 
 TEST(LabIcmp, EveryTtlIsAnsweredByItsHopAndTheLastByTheTarget) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(3));
+  // The target checks the request's checksum, as a real host would.
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithVerifiedChecksums());
   const std::vector<Outcome> outcomes = EchoFromSource(lab, {1, 2, 3, 4});
   for (int ttl = 1; ttl <= 3; ++ttl) {
     const Outcome& outcome = outcomes[static_cast<std::size_t>(ttl - 1)];
@@ -96,7 +97,7 @@ TEST(LabIcmp, EveryTtlIsAnsweredByItsHopAndTheLastByTheTarget) {
 }
 
 TEST(LabIcmp, ASilentRouterGivesTheTimeOutRecordAndHidesNoOtherHop) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}).WithVerifiedChecksums());
   const std::vector<Outcome> outcomes = EchoFromSource(lab, {1, 2, 3, 4}, 300);
   EXPECT_EQ(outcomes[0].From, lab.Facts().Hop(1));
   const Outcome& silent = outcomes[1];

@@ -137,6 +137,7 @@ std::optional<LabFacts> LabFacts::Parse(const std::string& text) {
   facts.Routers = ToInt(values["LAB_ROUTERS"]);
   facts.Hops = ToInt(values["LAB_HOPS"]);
   facts.DelayMs = ToInt(values["LAB_DELAY_MS"]);
+  facts.VerifyChecksums = values["LAB_VERIFY_CHECKSUMS"] == "1";
   if (facts.Prefix.empty() || facts.SourceNamespace.empty() || facts.Target.empty() ||
       facts.Routers < 0 || facts.Hops != facts.Routers + 1 || facts.DelayMs < 0) {
     return std::nullopt;
@@ -172,6 +173,7 @@ std::vector<std::string> LabFacts::EnvironmentWords() const {
       "LAB_ROUTERS=" + std::to_string(Routers),
       "LAB_HOPS=" + std::to_string(Hops),
       "LAB_DELAY_MS=" + std::to_string(DelayMs),
+      std::string("LAB_VERIFY_CHECKSUMS=") + (VerifyChecksums ? "1" : "0"),
   };
   for (std::size_t i = 0; i < HopAddresses.size(); ++i) {
     words.push_back("LAB_HOP_" + std::to_string(i + 1) + "=" + HopAddresses[i]);
@@ -243,9 +245,10 @@ LabNetwork::LabNetwork(const LabOptions& options) {
                                return entry.first + "=" + entry.second;
                              })});
   }
-  if (options.DelayMs > 0) {
-    argv.insert(argv.end(),
-                {"--delay", std::to_string(options.DelayMs), "--delaylink", DelayLinkPath()});
+  if (options.DelayMs > 0) argv.insert(argv.end(), {"--delay", std::to_string(options.DelayMs)});
+  if (options.VerifyChecksums) argv.emplace_back("--verify-checksums");
+  if (options.DelayMs > 0 || options.VerifyChecksums) {
+    argv.insert(argv.end(), {"--delaylink", DelayLinkPath()});
   }
   const CommandResult result = RunProgram(argv);
   if (result.ExitCode == kSkipExitCode) {

@@ -30,6 +30,8 @@ struct LabOptions {
   int Prohibit = 0;         // router rejecting forwarded echoes as admin-prohibited; 0: none
   std::map<std::string, std::string> Names;  // hop number or "target" -> name in the hosts file
   int DelayMs = 0;                           // one-way delay of every link
+  // The target checks the ICMP checksum of what it receives (see lab.sh).
+  bool VerifyChecksums = false;
 
   LabOptions& WithRouters(int routers) { return Set(Routers, routers); }
   LabOptions& WithSilent(std::vector<int> routers) { return Set(Silent, std::move(routers)); }
@@ -40,6 +42,7 @@ struct LabOptions {
     return *this;
   }
   LabOptions& WithDelay(int delayMs) { return Set(DelayMs, delayMs); }
+  LabOptions& WithVerifiedChecksums() { return Set(VerifyChecksums, true); }
 
  private:
   template <typename T, typename V>
@@ -59,6 +62,7 @@ struct LabFacts {
   int Routers = 0;
   int Hops = 0;  // Routers + 1: the target's TTL
   int DelayMs = 0;
+  bool VerifyChecksums = false;
   std::vector<std::string> HopAddresses;  // hop 1 first
   std::map<int, std::string> Names;       // by hop
 

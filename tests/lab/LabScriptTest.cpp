@@ -141,6 +141,7 @@ TEST(LabScript, UpReportsTheChainAndDownRemovesEverythingAgainAndAgain) {
                                prefix +
                                "-dst\n"
                                "LAB_TARGET=198.18.2.2\nLAB_ROUTERS=2\nLAB_HOPS=3\nLAB_DELAY_MS=1\n"
+                               "LAB_VERIFY_CHECKSUMS=0\n"
                                "LAB_HOP_1=198.18.0.2\nLAB_HOP_2=198.18.1.2\nLAB_NAME_2=middle\n"
                                "LAB_HOP_3=198.18.2.2\nLAB_NAME_3=end\n";
   EXPECT_EQ(up.Output, expected);
@@ -221,6 +222,39 @@ TEST(LabScript, ForwardersStopWhenTheirOwnerIsGone) {
   EXPECT_TRUE(AllGone(pids));
   EXPECT_EQ(RunProgram({LabScriptPath(), "down", prefix}).ExitCode, 0);
   EXPECT_TRUE(Leftovers(prefix).empty());
+}
+
+TEST(LabScript, TheDelayLinkRefusesBadArgumentsAndMissingNamespaces) {
+  const std::string program = DelayLinkPath();
+  const struct {
+    std::vector<std::string> Arguments;
+    int ExitCode;
+    std::string Message;
+  } cases[] = {
+      {{}, 2, "both namespaces needed"},
+      {{"--ns-a", "a", "--dev-a", "east", "--ns-b", "b", "--dev-b", "west"}, 2, "--delay needed"},
+      {{"--delay", "x"}, 2, "bad delay: 'x'"},
+      {{"--delay", "-5"}, 2, "bad delay: '-5'"},
+      {{"--delay", "60001"}, 2, "bad delay: '60001'"},
+      {{"--delay"}, 2, "missing value after --delay"},
+      {{"--colour", "red"}, 2, "unknown option --colour"},
+      {{"--ns-a", "a", "--dev-a", "a-name-far-too-long", "--ns-b", "b", "--dev-b", "west",
+        "--delay", "1"},
+       2,
+       "bad device name 'a-name-far-too-long'"},
+      {{"--ns-a", "quillon-no-such-lab", "--dev-a", "east", "--ns-b", "quillon-no-such-lab",
+        "--dev-b", "west", "--delay", "1"},
+       1,
+       "open /run/netns/quillon-no-such-lab: No such file or directory"},
+  };
+  for (const auto& badCase : cases) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), badCase.Arguments.begin(), badCase.Arguments.end());
+    const CommandResult result = RunProgram(argv);
+    EXPECT_EQ(result.ExitCode, badCase.ExitCode) << result.Output;
+    EXPECT_NE(result.Output.find("quillon_delaylink: " + badCase.Message), std::string::npos)
+        << result.Output;
+  }
 }
 
 }  // namespace

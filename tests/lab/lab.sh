@@ -19,6 +19,10 @@
 # which holds every packet MS milliseconds in each direction; a probe to hop k
 # thus takes at least 2*k*MS. The kernel's delay queue is not available on our
 # machines, hence the forwarder. It owns its devices: stopping it removes them.
+# A veth pair hands a locally built packet over marked as checksum-verified, so
+# the target would answer a request with a wrong ICMP checksum; with
+# --verify-checksums the target's link is a forwarder link (also at delay 0),
+# whose packets the target checks like any from a real wire.
 #
 # Options of the routers and target (nft rules in their namespaces):
 #   --silent i,j   routers that drop their outgoing ICMP time-exceeded
@@ -35,7 +39,8 @@
 #   lab.sh run [options] -- CMD..  build, run CMD in the source namespace with the
 #                                  facts in its environment, tear down, exit as CMD
 # More options: --routers N (default 3), --prefix P (default: random id + pid),
-# --owner PID (forwarders stop when PID is gone), --delaylink PATH.
+# --owner PID (forwarders stop when PID is gone), --delaylink PATH,
+# --verify-checksums (see above).
 #
 # Exit codes: 0 done, 1 failure, 2 bad usage, 77 not root or no namespaces here
 # (tests turn it into a skip).
@@ -53,7 +58,8 @@ die() {
 usage() {
   log "$*"
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
-    "[--names \"1=a,target=b\"] [--delay MS] [--prefix P] [--owner PID] [--delaylink PATH]"
+    "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--prefix P]" \
+    "[--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
   log "       lab.sh run [up options] -- command..."
   exit 2
@@ -64,7 +70,7 @@ is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
 in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
-routers=3 delay=0 prohibit=0 drop_echo=0 prefix="" owner="" delaylink=""
+routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 prefix="" owner="" delaylink=""
 silent_list="" names_spec="" building=0
 declare -A silent=() names=()
 
@@ -82,9 +88,10 @@ parse_options() {
       --owner) owner=$2 ;;
       --delaylink) delaylink=$2 ;;
       --drop-echo) drop_echo=1 ;;
+      --verify-checksums) checksums=1 ;;
       *) usage "unknown option '$1'" ;;
     esac
-    if [[ $1 == --drop-echo ]]; then shift; else shift 2; fi
+    if [[ $1 == --drop-echo || $1 == --verify-checksums ]]; then shift; else shift 2; fi
   done
 
   in_range "$routers" 0 "$MAX_ROUTERS" ||
@@ -164,7 +171,7 @@ find_delaylink() {
       return
     fi
   done
-  die "--delay needs quillon_delaylink: build it (cmake --build BUILD --target quillon_delaylink)" \
+  die "--delay and --verify-checksums need quillon_delaylink: build it (cmake --build BUILD --target quillon_delaylink)" \
     "or name it with --delaylink PATH"
 }
 
@@ -282,6 +289,7 @@ facts() {
   echo "LAB_ROUTERS=$routers"
   echo "LAB_HOPS=$((routers + 1))"
   echo "LAB_DELAY_MS=$delay"
+  echo "LAB_VERIFY_CHECKSUMS=$checksums"
   for ((hop = 1; hop <= routers + 1; hop++)); do
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
@@ -292,7 +300,7 @@ lab_up() {
   local dir node ns link left right probe tries
   dir=$(state_dir "$prefix")
   [[ ! -e $dir ]] || die "a lab named $prefix exists already (lab.sh down $prefix)"
-  ((delay == 0)) || delaylink=$(find_delaylink)
+  ((delay == 0 && !checksums)) || delaylink=$(find_delaylink)
   mkdir -p "$dir"
   # shellcheck disable=SC2034 # read by the teardown trap
   building=1
@@ -315,7 +323,7 @@ lab_up() {
 
   for ((link = 0; link <= routers; link++)); do
     left=$(node_ns "$link") right=$(node_ns $((link + 1)))
-    if ((delay > 0)); then
+    if ((delay > 0 || (checksums && link == routers))); then
       start_delaylink "$link" "$left" "$right"
     else
       ip -n "$left" link add east type veth peer name west netns "$right"
