@@ -310,6 +310,21 @@ bool TSimNetwork::WaitForSent(int n, int timeoutMs) {
                            [&] { return static_cast<int>(sent_.size()) >= n; });
 }
 
+bool TSimNetwork::WaitUntil(const std::function<bool(const TSimCounters&)>& condition,
+                            int timeoutMs) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock lock(mutex_);
+  // Not every counter change notifies; a short step keeps the wait honest.
+  while (!condition(counters_)) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      return false;
+    }
+    changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(5)));
+  }
+  return true;
+}
+
 int TSimNetwork::QueuedOn(TIdStackSocketHandle socket) {
   std::lock_guard lock(mutex_);
   Deliver(Clock::now());

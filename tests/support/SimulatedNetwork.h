@@ -248,7 +248,8 @@ class TSimNetwork {
   // counters (open sockets stay open, with empty queues). Both raise
   // std::invalid_argument, changing nothing, for an address that does not parse.
   void Reset(const TSimConfig& config);
-  // Changes the configuration in place, under the lock.
+  // Changes the configuration in place, under the lock (so the change must not
+  // call back into the network).
   void Update(const std::function<void(TSimConfig&)>& change);
   TSimConfig Config() const;
 
@@ -256,8 +257,12 @@ class TSimNetwork {
   void Inject(const simpacket::Bytes& datagram, int delayMs = 0);
   // Lets every held reverse lookup finish (and later ones pass unheld).
   void ReleaseHeldLookups();
-  // Waits until at least n datagrams have been sent, or the time has passed.
+  // Waits until at least n datagrams have been sent, or the time has passed;
+  // false on time-out.
   bool WaitForSent(int n, int timeoutMs);
+  // Waits until the counters satisfy the condition (checked under the lock, so
+  // it must not call back into the network), or the time has passed.
+  bool WaitUntil(const std::function<bool(const TSimCounters&)>& condition, int timeoutMs);
   // Datagrams on their way that no socket has been handed yet (answers still
   // delayed): 0 after a request that nothing will ever answer.
   int InFlight() const;

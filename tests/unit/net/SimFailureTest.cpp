@@ -3,7 +3,6 @@
 // resolve as configured, from many threads at once.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -184,10 +183,8 @@ TEST_F(SimFailureTest, HeldLookupsRunConcurrentlyUntilReleased) {
     });
   }
   // All of them are inside the lookup at once before anything is released.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Net().Counters().ActiveLookups < kWorkers && std::chrono::steady_clock::now() < giveUp) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  EXPECT_TRUE(
+      Net().WaitUntil([](const TSimCounters& c) { return c.ActiveLookups == kWorkers; }, 20000));
   EXPECT_EQ(Net().Counters().ActiveLookups, kWorkers);
   EXPECT_TRUE(Net().Lookups().empty());
   Net().ReleaseHeldLookups();
