@@ -1,0 +1,169 @@
+// The main window's creation and closing over the simulated network: the host
+// history and name cache files as found beside the program, and a trace
+// started from the command line.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/SimulatedNetwork.h"
+#include "trace/DnsBuffer.h"
+#include "trace/TraceRouteForm.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+class MessageView : public TTraceView {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void GridChanged() override {}
+  void ControlsChanged() override {}
+  std::vector<std::string> messages;
+};
+
+class FormStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quillon-start-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    files_ = {dir_ + "/quillon.hst", dir_ + "/quillon.dnb"};
+    TSimConfig config;
+    config.Target = "10.9.9.9";
+    config.Route = {TSimHop::Router("10.0.0.1", 1), TSimHop::Destination("10.9.9.9", 1)};
+    InstallSimulatedNetwork(config);
+    form_ = std::make_unique<TTraceRouteForm>(&view_, files_);
+    designHost_ = form_->Host.Text;
+  }
+
+  void TearDown() override {
+    if (form_ && form_->Running) WaitForIdle();
+    form_.reset();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  void WriteHistory(const std::string& text) const {
+    std::ofstream(files_.HistoryPath, std::ios::binary) << text;
+  }
+
+  bool WaitForIdle() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (form_->Running) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      TMessageQueue::Main().WaitMessage(20);
+      TMessageQueue::Main().ProcessMessages();
+    }
+    return true;
+  }
+
+  std::string dir_;
+  TFormFiles files_;
+  MessageView view_;
+  std::unique_ptr<TTraceRouteForm> form_;
+  std::string designHost_;
+};
+
+TEST_F(FormStart, FirstStartOffersOnlyTheDefaultHost) {
+  form_->FormCreate({});
+  EXPECT_EQ(form_->Host.Items, Lines{"localhost"});
+  EXPECT_EQ(form_->Host.Text, "localhost");
+  EXPECT_FALSE(form_->Running);
+  EXPECT_FALSE(fs::exists(files_.HistoryPath));  // written only by the first Start
+  EXPECT_EQ(form_->NameCache().Count(), 0);
+  EXPECT_EQ(form_->OutGrid.RowCount(), 2);
+  EXPECT_EQ(form_->OutGrid.Cell(0, 0), "No");
+
+  form_->FormClose();  // even an empty, unchanged cache is written
+  ASSERT_TRUE(fs::exists(files_.CachePath));
+  EXPECT_EQ(fs::file_size(files_.CachePath), 0u);
+}
+
+TEST_F(FormStart, HistoryLinesAreLoadedAsStoredAndTheFirstIsSelected) {
+  WriteHistory("b.example\r\n\r\n  a \nlast");
+  form_->FormCreate({});
+  EXPECT_EQ(form_->Host.Items, (Lines{"b.example", "", "  a ", "last"}));
+  EXPECT_EQ(form_->Host.Text, "b.example");
+}
+
+TEST_F(FormStart, EmptyOrUnreadableHistoryKeepsTheDesignTimeText) {
+  WriteHistory("");
+  form_->FormCreate({});
+  EXPECT_TRUE(form_->Host.Items.empty());
+  EXPECT_EQ(form_->Host.Text, designHost_);
+
+  fs::remove(files_.HistoryPath);
+  fs::create_directory(files_.HistoryPath);  // present, but no file to read
+  form_->Host.Items = {"stale"};
+  form_->FormCreate({});
+  EXPECT_TRUE(form_->Host.Items.empty());
+  EXPECT_EQ(form_->Host.Text, designHost_);
+}
+
+TEST_F(FormStart, CacheFileIsLoadedAtCreationAndSavedAtClose) {
+  TDnsBuffer seed;
+  seed.AddName("10.0.0.1", "gw.test");
+  seed.AddName("10.0.0.2", "two.test");
+  ASSERT_TRUE(seed.SaveToFile(files_.CachePath));
+  form_->FormCreate({});
+  EXPECT_EQ(form_->NameCache().Count(), 2);
+  EXPECT_EQ(form_->NameCache().FindName("10.0.0.2"), "two.test");
+  form_->NameCache().AddName("10.0.0.3", "three.test");
+  form_->FormClose();
+  TDnsBuffer saved;
+  saved.LoadFromFile(files_.CachePath);
+  EXPECT_EQ(saved.Count(), 3);
+  EXPECT_EQ(saved.FindName("10.0.0.3"), "three.test");
+}
+
+TEST_F(FormStart, CommandLineFillsTheBoxesAndStartsATrace) {
+  form_->FormCreate({"-h", "15", "-w", "2000", "10.9.9.9"});
+  EXPECT_EQ(form_->Host.Text, "10.9.9.9");
+  EXPECT_EQ(form_->Hoops.Text, "15");
+  EXPECT_EQ(form_->TimeOut.Text, "2000");
+  EXPECT_EQ(form_->MaxHops, 15);
+  EXPECT_EQ(form_->TimeOutMs, 2000);
+  EXPECT_EQ(form_->CmdHost, "10.9.9.9");
+  EXPECT_TRUE(form_->Running);
+  ASSERT_TRUE(WaitForIdle());
+  EXPECT_EQ(form_->RouteLength, 2);
+  EXPECT_EQ(form_->Host.Items.front(), "10.9.9.9");  // recorded in the history
+  EXPECT_TRUE(fs::exists(files_.HistoryPath));
+}
+
+TEST_F(FormStart, CommandLineValuesAreCheckedByTheStart) {
+  form_->FormCreate({"-H", "500", "-W", "0", "10.9.9.9"});
+  EXPECT_EQ(form_->CmdHops, 500);
+  EXPECT_EQ(form_->CmdTimeOut, 0);
+  EXPECT_EQ(form_->Hoops.Text, "30");
+  EXPECT_EQ(form_->TimeOut.Text, "5000");
+  EXPECT_TRUE(form_->Running);
+}
+
+TEST_F(FormStart, OptionsWithoutAHostChangeNothing) {
+  form_->FormCreate({"-h", "15", "-w", "100"});
+  EXPECT_FALSE(form_->Running);
+  EXPECT_EQ(form_->Hoops.Text, "30");
+  EXPECT_EQ(form_->TimeOut.Text, "5000");
+  EXPECT_EQ(form_->Host.Text, "localhost");
+  EXPECT_FALSE(fs::exists(files_.HistoryPath));
+}
+
+TEST_F(FormStart, UnknownCommandLineHostIsReportedAndTheWindowStaysIdle) {
+  form_->FormCreate({"Nowhere.Test"});
+  ASSERT_EQ(view_.messages, Lines{"Host not found: nowhere.test"});
+  EXPECT_FALSE(form_->Running);
+  EXPECT_TRUE(form_->Button1.Visible);
+  EXPECT_FALSE(form_->Button2.Visible);
+}
+
+}  // namespace
+}  // namespace quillon
