@@ -1,0 +1,332 @@
+#include "gui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStringList>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <exception>
+#include <utility>
+
+#include "gui/AboutForm.h"
+#include "gui/Fonts.h"
+#include "gui/GridWidget.h"
+#include "gui/Shell.h"
+#include "platform/MessageQueue.h"
+
+namespace quillon {
+
+namespace {
+
+QString ToQString(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+void DefaultMessageBox(QWidget* owner, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+                  QMessageBox::Ok, owner);
+  box.exec();
+}
+
+void DefaultErrorBox(QWidget* owner, const QString& text) {
+  QMessageBox::critical(owner, QApplication::applicationDisplayName(), text);
+}
+
+QLabel* NewStaticText(const char* name, const char* caption, QWidget* parent, int left, int top,
+                      int width, int height) {
+  auto* label = new QLabel(QString::fromLatin1(caption), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(left, top, width, height);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->setFocusPolicy(Qt::NoFocus);
+  return label;
+}
+
+QToolButton* NewSpeedButton(const char* name, const char* caption, QWidget* parent, int left,
+                            int top, int width, int height) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setText(QString::fromLatin1(caption));
+  button->setGeometry(left, top, width, height);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setCursor(Qt::PointingHandCursor);
+  return button;
+}
+
+QPushButton* NewButton(const char* name, const char* caption, QWidget* parent, int left, int top,
+                       int width, int height) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, top, width, height);
+  button->setFocusPolicy(Qt::StrongFocus);
+  return button;
+}
+
+QLineEdit* NewEdit(const char* name, const char* text, QWidget* parent, int left, int top,
+                   int width, int height) {
+  auto* edit = new QLineEdit(QString::fromLatin1(text), parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setGeometry(left, top, width, height);
+  return edit;
+}
+
+QFrame* NewPanel(const char* name, QWidget* parent) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(QString::fromLatin1(name));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  return panel;
+}
+
+void SetButton(QPushButton* button, const TButtonState& state) {
+  button->setText(ToQString(state.Caption));
+  button->setEnabled(state.Enabled);
+  button->setVisible(state.Visible);
+}
+
+}  // namespace
+
+// --- message pump ---
+
+namespace {
+
+// Lives on the window thread for the whole process: a worker's wake call may
+// still run while the program ends, so the object it posts to is never freed.
+QObject* PumpTarget() {
+  static QObject* target = new QObject;
+  return target;
+}
+
+std::function<void(const std::string&)>& PumpErrorReporter() {
+  static std::function<void(const std::string&)> reporter;
+  return reporter;
+}
+
+void DispatchWindowMessages() {
+  // One message at a time, so that an exception leaving one handler does not
+  // hold back the messages behind it.
+  for (;;) {
+    try {
+      if (!TMessageQueue::Main().ProcessOneMessage()) return;
+    } catch (const std::exception& e) {
+      if (const auto& report = PumpErrorReporter()) report(e.what());
+    }
+  }
+}
+
+}  // namespace
+
+void InstallMessagePump(std::function<void(const std::string&)> reportError) {
+  QObject* target = PumpTarget();
+  PumpErrorReporter() = std::move(reportError);
+  TMessageQueue::Main().SetWakeHandler([target] {
+    QMetaObject::invokeMethod(target, &DispatchWindowMessages, Qt::QueuedConnection);
+  });
+}
+
+// --- window ---
+
+TMainWindow::TMainWindow(TFormFiles files, const std::vector<std::string>& parameters,
+                         TMessageBoxes boxes, QWidget* parent)
+    : QWidget(parent), boxes_(std::move(boxes)) {
+  if (!boxes_.Message) boxes_.Message = &DefaultMessageBox;
+  if (!boxes_.Error) boxes_.Error = &DefaultErrorBox;
+  CreateControls();
+  InstallMessagePump([this](const std::string& text) {
+    ShowError(text);
+    PullControls();
+  });
+  form_ = std::make_unique<TTraceRouteForm>(this, std::move(files));
+  OutGrid->SetForm(form_.get());
+  Guard([&] { form_->FormCreate(parameters); });
+}
+
+TMainWindow::~TMainWindow() {
+  InstallMessagePump(nullptr);
+  OutGrid->SetForm(nullptr);
+  form_.reset();
+}
+
+void TMainWindow::CreateControls() {
+  setObjectName(QStringLiteral("TraceRouteForm"));
+  setWindowTitle(QStringLiteral("Quillon"));
+  setFont(WindowFont());
+  // The frame is fitted to the outer size once the window manager has placed
+  // it (showEvent); until then the client area takes the whole size.
+  move(DesignLeft, DesignTop);
+  resize(DesignWidth, DesignHeight);
+  setMinimumSize(DesignWidth, MinHeight);
+  setMaximumWidth(DesignWidth);
+
+  Panel1 = NewPanel("Panel1", this);
+  Panel1->setFixedHeight(57);
+  Panel2 = NewPanel("Panel2", this);
+  Panel3 = NewPanel("Panel3", this);
+  Panel3->setFixedHeight(41);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(Panel1);
+  layout->addWidget(Panel2, 1);
+  layout->addWidget(Panel3);
+
+  StaticText5 = NewStaticText("StaticText5", "Host or IP", Panel1, 8, 6, 65, 21);
+  StaticText1 = NewStaticText("StaticText1", "Max Hoops", Panel1, 8, 30, 65, 21);
+  Host = new QComboBox(Panel1);
+  Host->setObjectName(QStringLiteral("Host"));
+  Host->setEditable(true);
+  Host->setInsertPolicy(QComboBox::NoInsert);
+  Host->setGeometry(70, 6, 415, 21);
+  Host->setEditText(QStringLiteral("localhost"));
+  Host->lineEdit()->installEventFilter(this);
+  Hoops = NewEdit("Hoops", "30", Panel1, 70, 30, 43, 21);
+  StaticText2 = NewStaticText("StaticText2", "Time Out", Panel1, 120, 31, 57, 20);
+  TimeOut = NewEdit("TimeOut", "5000", Panel1, 176, 30, 49, 21);
+
+  OutGrid = new TOutGridWidget(Panel2);
+  OutGrid->setObjectName(QStringLiteral("OutGrid"));
+  // Cell texts use the desktop's user-interface font, not the window's.
+  QFont cellFont = QApplication::font();
+  cellFont.setResolveMask(QFont::AllPropertiesResolved);
+  OutGrid->setFont(cellFont);
+  auto* gridLayout = new QVBoxLayout(Panel2);
+  gridLayout->setContentsMargins(0, 0, 0, 0);
+  gridLayout->addWidget(OutGrid);
+
+  SpeedButton1 = NewSpeedButton("SpeedButton1", "Help", Panel3, 8, 8, 75, 23);
+  Button1 = NewButton("Button1", "Start", Panel3, 216, 8, 75, 25);
+  Button2 = NewButton("Button2", "Stop", Panel3, 216, 8, 75, 25);
+  Button2->setEnabled(false);
+  Button2->hide();
+  SpeedButton2 = NewSpeedButton("SpeedButton2", "About", Panel3, 421, 8, 75, 24);
+
+  setTabOrder(Host, Hoops);
+  setTabOrder(Hoops, TimeOut);
+  setTabOrder(TimeOut, OutGrid);
+  setTabOrder(OutGrid, Button1);
+  setTabOrder(Button1, Button2);
+  Host->setFocus();
+
+  // Typed text goes into the engine's control state as it changes, so that
+  // the engine always acts on what the user sees.
+  connect(Host, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    if (!pulling_ && form_) form_->Host.Text = text.toStdString();
+  });
+  connect(Hoops, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (!pulling_ && form_) form_->Hoops.Text = text.toStdString();
+  });
+  connect(TimeOut, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (!pulling_ && form_) form_->TimeOut.Text = text.toStdString();
+  });
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { Guard([this] { form_->Button1Click(); }); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { Guard([this] { form_->Button2Click(); }); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+}
+
+void TMainWindow::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
+  PullControls();
+}
+
+void TMainWindow::ShowError(const std::string& text) {
+  boxes_.Error(this, ToQString(text));
+}
+
+void TMainWindow::ShowMessage(const std::string& text) {
+  boxes_.Message(this, ToQString(text));
+}
+
+void TMainWindow::GridChanged() {
+  OutGrid->Refresh();
+}
+
+void TMainWindow::ControlsChanged() {
+  PullControls();
+}
+
+void TMainWindow::PullControls() {
+  if (!form_) return;
+  pulling_ = true;
+  QStringList items;
+  for (const std::string& item : form_->Host.Items) items.append(ToQString(item));
+  QStringList shown;
+  for (int i = 0; i < Host->count(); ++i) shown.append(Host->itemText(i));
+  if (shown != items) {
+    Host->clear();
+    Host->addItems(items);
+  }
+  // Only a real change is written back: rewriting the same text would move
+  // the cursor under the user's hands.
+  const QString hostText = ToQString(form_->Host.Text);
+  if (Host->currentText() != hostText) Host->setEditText(hostText);
+  const QString hoopsText = ToQString(form_->Hoops.Text);
+  if (Hoops->text() != hoopsText) Hoops->setText(hoopsText);
+  const QString timeOutText = ToQString(form_->TimeOut.Text);
+  if (TimeOut->text() != timeOutText) TimeOut->setText(timeOutText);
+  SetButton(Button1, form_->Button1);
+  SetButton(Button2, form_->Button2);
+  pulling_ = false;
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Host->lineEdit() && event->type() == QEvent::KeyPress && form_) {
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    char key = 0;
+    if (keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter) {
+      key = '\r';
+    } else if (keyEvent->text().size() == 1 && keyEvent->text().at(0).unicode() < 128) {
+      key = keyEvent->text().at(0).toLatin1();
+    }
+    // The key goes on to the box unchanged whatever the engine does with it.
+    if (key != 0) Guard([this, &key] { form_->HostKeyPress(key); });
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TMainWindow::SpeedButton1Click() {
+  ShowHelp();
+}
+
+void TMainWindow::SpeedButton2Click() {
+  if (about_) about_->ShowModal(this);
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  Guard([this] { form_->FormClose(); });
+  event->accept();
+}
+
+void TMainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (frameFitted_) return;
+  frameFitted_ = true;
+  // The sizes are those of the outer frame: take the window manager's frame
+  // off the client area where it has one.
+  const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const int frameWidth = frame.left() + frame.right();
+  const int frameHeight = frame.top() + frame.bottom();
+  if (frameWidth == 0 && frameHeight == 0) return;
+  setMinimumSize(DesignWidth - frameWidth, MinHeight - frameHeight);
+  setMaximumWidth(DesignWidth - frameWidth);
+  resize(DesignWidth - frameWidth, DesignHeight - frameHeight);
+}
+
+}  // namespace quillon

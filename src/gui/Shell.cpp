@@ -1,0 +1,56 @@
+#include "gui/Shell.h"
+
+#include <QDesktopServices>
+#include <QString>
+#include <exception>
+
+namespace quillon {
+
+namespace {
+
+TUrlOpener& Opener() {
+  static TUrlOpener opener;
+  return opener;
+}
+
+std::string& HelpPath() {
+  static std::string path;
+  return path;
+}
+
+void Open(const QUrl& url) {
+  if (!url.isValid()) return;
+  try {
+    if (const TUrlOpener& opener = Opener())
+      opener(url);
+    else
+      QDesktopServices::openUrl(url);
+  } catch (const std::exception&) {
+    // Nothing is reported: see OpenWebAddress.
+  }
+}
+
+}  // namespace
+
+void SetUrlOpener(TUrlOpener opener) {
+  Opener() = std::move(opener);
+}
+
+void SetHelpFile(const std::string& path) {
+  HelpPath() = path;
+}
+
+const std::string& HelpFile() {
+  return HelpPath();
+}
+
+void OpenWebAddress(const std::string& address) {
+  Open(QUrl(QString::fromStdString(address), QUrl::StrictMode));
+}
+
+void ShowHelp() {
+  if (HelpPath().empty()) return;
+  Open(QUrl::fromLocalFile(QString::fromStdString(HelpPath())));
+}
+
+}  // namespace quillon

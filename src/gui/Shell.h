@@ -1,0 +1,32 @@
+// What the desktop offers the windows beyond themselves: the help pages and
+// web addresses, both opened in the user's browser.
+#pragma once
+
+#include <QUrl>
+#include <functional>
+#include <string>
+
+namespace quillon {
+
+// The project's home page: the About window's link.
+inline constexpr char MakerWebAddress[] = "https://quillon.example.org/";
+
+// Opens a URL outside the program; true when the desktop took it. The default
+// hands it to the desktop's browser; tests put a recorder in its place.
+using TUrlOpener = std::function<bool(const QUrl& url)>;
+// An empty opener restores the desktop's.
+void SetUrlOpener(TUrlOpener opener);
+
+// The help page's absolute path, fixed when the program is built and set at
+// start-up.
+void SetHelpFile(const std::string& path);
+const std::string& HelpFile();
+
+// Opens the address in the browser. A failure is not reported: the link is a
+// convenience and the desktop shows its own errors.
+void OpenWebAddress(const std::string& address);
+// Opens the help page's contents in the browser; a missing page is left to
+// the browser to report.
+void ShowHelp();
+
+}  // namespace quillon

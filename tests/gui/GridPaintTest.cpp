@@ -1,0 +1,119 @@
+// What the grid control paints: the time bars counted in pixels, and the fixed
+// header row staying in place while the rows scroll.
+#include <QImage>
+#include <QScrollBar>
+#include <algorithm>
+
+#include "GuiFixture.h"
+
+namespace quillon::guitest {
+namespace {
+
+constexpr QRgb Red = qRgb(255, 0, 0);
+constexpr QRgb LightRed = qRgb(255, 220, 220);
+
+// Fills the hop table directly and lets the engine refresh the grid.
+void ShowHops(TTraceRouteForm& form, const std::vector<std::uint32_t>& times) {
+  form.ResetGrid();
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    THopEntry& entry = form.Hops[i + 1];
+    entry.Address = "10.0.0." + std::to_string(i + 1);
+    entry.HostName = "hop" + std::to_string(i + 1) + ".test";
+    entry.HopNo = static_cast<std::int32_t>(i + 1);
+    entry.Time = times[i];
+    entry.Filled = true;
+  }
+  form.HighestAnsweringHop = static_cast<std::int32_t>(times.size());
+  form.RouteEndFound = true;
+  form.RouteLength = static_cast<std::int32_t>(times.size());
+  form.RefreshGrid();
+}
+
+int CountPixels(const QImage& image, const QRect& area, QRgb colour) {
+  int count = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (image.pixel(x, y) == colour) ++count;
+  return count;
+}
+
+// Length of the red run along the middle line of a bar cell, from its left edge.
+int BarLength(const QImage& image, const QRect& cell) {
+  const int y = cell.top() + cell.height() / 2;
+  int length = 0;
+  while (length < cell.width() && image.pixel(cell.left() + length, y) == Red) ++length;
+  return length;
+}
+
+TEST_F(MainWindowTest, TimeBarsScaleToTheSlowestHop) {
+  TMainWindow& window = Open(ThreeHops());
+  // The largest time is 64 ms and the cell 96 pixels wide: 1.5 pixels a
+  // millisecond, so odd times land on halves that round to the even length.
+  ShowHops(window.Form(), {64, 32, 3, 1, 0, 5});
+  TOutGridWidget& grid = window.Grid();
+  const QImage image = grid.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(image.devicePixelRatio(), 1.0);
+
+  const int expected[] = {96, 48, 4, 2, 2, 8};  // 3*1.5=4.5 -> 4, 5*1.5=7.5 -> 8, 0 drawn as 1
+  for (int row = 1; row <= 6; ++row) {
+    SCOPED_TRACE(row);
+    const QRect cell = grid.CellRect(5, row);
+    ASSERT_EQ(cell.width(), 96);
+    ASSERT_EQ(cell.height(), 15);
+    const int length = expected[row - 1];
+    EXPECT_EQ(BarLength(image, cell), length);
+    // The bar leaves two pixels above and below; the rest of the cell is the
+    // light red background inside a white outline.
+    EXPECT_EQ(CountPixels(image, cell, Red), length * (cell.height() - 4));
+    // Inside the white outline the background is light red, except where the
+    // bar covers it (its columns between the outline's two).
+    const int interiorBarColumns = std::max(0, std::min(length, cell.width() - 1) - 1);
+    EXPECT_EQ(CountPixels(image, cell, LightRed),
+              (cell.width() - 2) * (cell.height() - 2) - interiorBarColumns * (cell.height() - 4));
+    EXPECT_EQ(image.pixel(cell.left() + 1, cell.top() + 1), LightRed);
+    EXPECT_EQ(image.pixel(cell.right(), cell.top()), qRgb(255, 255, 255));
+  }
+  // A 0 ms hop shows the bar of a 1 ms hop.
+  EXPECT_EQ(BarLength(image, grid.CellRect(5, 5)), BarLength(image, grid.CellRect(5, 4)));
+  // The header's chart cell is a text cell: white, no bar.
+  EXPECT_EQ(CountPixels(image, grid.CellRect(5, 0), Red), 0);
+  EXPECT_EQ(CountPixels(image, grid.CellRect(5, 0), LightRed), 0);
+}
+
+TEST_F(MainWindowTest, BarCellsShowOnlyTheirBackgroundWhenNoTimeIsAboveZero) {
+  TMainWindow& window = Open(ThreeHops());
+  ShowHops(window.Form(), {0, 0});
+  const QImage image =
+      window.Grid().viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  for (int row = 1; row <= 2; ++row) {
+    const QRect cell = window.Grid().CellRect(5, row);
+    EXPECT_EQ(CountPixels(image, cell, Red), 0);
+    EXPECT_EQ(CountPixels(image, cell, LightRed), (cell.width() - 2) * (cell.height() - 2));
+  }
+}
+
+TEST_F(MainWindowTest, HeaderRowStaysWhileRowsScroll) {
+  TMainWindow& window = Open(ThreeHops());
+  std::vector<std::uint32_t> times(60);
+  for (std::size_t i = 0; i < times.size(); ++i) times[i] = static_cast<std::uint32_t>(i * 7 % 50);
+  ShowHops(window.Form(), times);
+  TOutGridWidget& grid = window.Grid();
+  QScrollBar* scroll = grid.verticalScrollBar();
+  ASSERT_GT(scroll->maximum(), 0);
+  const QRect header = grid.CellRect(0, 0).united(grid.CellRect(5, 0));
+  const QImage before = grid.viewport()->grab().toImage();
+  const QRect firstRows = grid.CellRect(0, 1).united(grid.CellRect(5, 3));
+
+  scroll->setValue(scroll->maximum());
+  ASSERT_EQ(grid.TopRow(), 1 + scroll->maximum());
+  EXPECT_TRUE(grid.CellRect(0, 1).isNull());
+  EXPECT_FALSE(grid.CellRect(5, 60).isNull());
+  const QImage after = grid.viewport()->grab().toImage();
+  EXPECT_EQ(before.copy(header), after.copy(header));
+  EXPECT_NE(before.copy(firstRows), after.copy(firstRows));
+  // The last row is shown whole.
+  EXPECT_LE(grid.CellRect(5, 60).bottom(), grid.viewport()->height() - 1);
+}
+
+}  // namespace
+}  // namespace quillon::guitest

@@ -1,0 +1,129 @@
+// The main window over the simulated network, with its two boxes recorded
+// instead of shown, and its state files in a folder of the test's own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/GridWidget.h"
+#include "gui/MainWindow.h"
+#include "support/SimulatedNetwork.h"
+
+namespace quillon::guitest {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("quillon-gui-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    files_.HistoryPath = (dir_ / "quillon.hst").string();
+    files_.CachePath = (dir_ / "quillon.dnb").string();
+  }
+
+  void TearDown() override {
+    window_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // A three-hop route to target.test (10.9.9.9); the first hop has a name.
+  static TSimConfig ThreeHops() {
+    TSimConfig config;
+    config.Target = "10.9.9.9";
+    config.Route = {TSimHop::Router("10.0.0.1", 5), TSimHop::Router("10.0.0.2", 10),
+                    TSimHop::Destination("10.9.9.9", 20)};
+    config.ForwardNames["target.test"] = TSimForward::To("10.9.9.9");
+    config.ReverseNames["10.0.0.1"] = TSimReverse::Name("gw1.test");
+    config.ReverseNames["10.9.9.9"] = TSimReverse::Name("target.test");
+    return config;
+  }
+
+  TMainWindow& Open(const TSimConfig& config, const std::vector<std::string>& parameters = {}) {
+    network_ = &InstallSimulatedNetwork(config);
+    TMessageBoxes boxes;
+    boxes.Message = [this](QWidget*, const QString& text) {
+      messages_.push_back(text.toStdString());
+    };
+    boxes.Error = [this](QWidget*, const QString& text) { errors_.push_back(text.toStdString()); };
+    window_ = std::make_unique<TMainWindow>(files_, parameters, boxes);
+    window_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    return *window_;
+  }
+
+  template <typename T = QWidget>
+  T* Child(const char* name) {
+    T* child = window_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  QComboBox* HostBox() { return Child<QComboBox>("Host"); }
+  QPushButton* StartButton() { return Child<QPushButton>("Button1"); }
+  QPushButton* StopButton() { return Child<QPushButton>("Button2"); }
+
+  // Runs the event loop (and with it the worker messages) until the condition
+  // holds; false if it does not within the limit.
+  static bool WaitUntil(const std::function<bool()>& condition, int limitMs = 15000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+      if (clock.elapsed() > limitMs) return false;
+      QTest::qWait(5);
+    }
+    return true;
+  }
+
+  bool WaitIdle() {
+    if (WaitUntil([this] { return !window_->Form().Running; })) return true;
+    ADD_FAILURE() << Describe();
+    return false;
+  }
+
+  // What the window and the network show, for a failure message.
+  std::string Describe() {
+    const TTraceRouteForm& form = window_->Form();
+    std::string text = "running=" + std::to_string(form.Running) +
+                       " routeEnd=" + std::to_string(form.RouteEndFound) +
+                       " length=" + std::to_string(form.RouteLength) +
+                       " lastTtl=" + std::to_string(form.LastRequestedTtl) +
+                       " probesBusy=" + std::to_string(form.ProbeSlotBusy()) +
+                       " resolversBusy=" + std::to_string(form.ResolverSlotBusy()) +
+                       " sent=" + std::to_string(network_->Counters().DatagramsSent) +
+                       " received=" + std::to_string(network_->Counters().DatagramsReceived) +
+                       " pending=" + std::to_string(TMessageQueue::Main().PendingCount()) + "\n";
+    for (int row = 0; row < form.OutGrid.RowCount(); ++row) {
+      for (int col = 0; col < form.OutGrid.ColCount(); ++col)
+        text += form.OutGrid.Cell(col, row) + "|";
+      text += "\n";
+    }
+    return text;
+  }
+
+  void SetHost(const std::string& text) { HostBox()->setEditText(QString::fromStdString(text)); }
+
+  std::string Cell(int col, int row) { return window_->Form().OutGrid.Cell(col, row); }
+
+  std::filesystem::path dir_;
+  TFormFiles files_;
+  TSimNetwork* network_ = nullptr;
+  std::unique_ptr<TMainWindow> window_;
+  std::vector<std::string> messages_;
+  std::vector<std::string> errors_;
+};
+
+}  // namespace quillon::guitest

@@ -1,0 +1,351 @@
+// The main window over the simulated network: layout, the ways to start and
+// stop a trace, what the boxes show, and the two state files.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QToolButton>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "GuiFixture.h"
+#include "gui/Shell.h"
+#include "platform/Text.h"
+
+namespace quillon::guitest {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct TControlSpec {
+  const char* Name;
+  const char* Parent;
+  QRect Geometry;
+  const char* Caption;  // label, button or box text; nullptr: none checked
+};
+
+QString CaptionOf(QWidget* widget) {
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
+  if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
+  return {};
+}
+
+TEST_F(MainWindowTest, ControlsSitWhereTheDesignPutsThem) {
+  TMainWindow& window = Open(ThreeHops());
+  EXPECT_EQ(window.windowTitle(), "Quillon");
+  EXPECT_EQ(QApplication::applicationDisplayName(), "Quillon");
+  // The sizes are the outer frame's (the offscreen platform draws a thin one).
+  EXPECT_EQ(window.frameGeometry(), QRect(216, 109, 511, 440));
+  const QSize frame = window.frameGeometry().size() - window.size();
+  EXPECT_EQ(window.minimumWidth() + frame.width(), 511);
+  EXPECT_EQ(window.maximumWidth() + frame.width(), 511);
+  EXPECT_EQ(window.minimumHeight() + frame.height(), 270);
+  const int width = window.width();
+  const int height = window.height();
+
+  const TControlSpec specs[] = {
+      {"Panel1", "TraceRouteForm", QRect(0, 0, width, 57), nullptr},
+      {"Panel2", "TraceRouteForm", QRect(0, 57, width, height - 57 - 41), nullptr},
+      {"Panel3", "TraceRouteForm", QRect(0, height - 41, width, 41), nullptr},
+      {"StaticText5", "Panel1", QRect(8, 6, 65, 21), "Host or IP"},
+      {"StaticText1", "Panel1", QRect(8, 30, 65, 21), "Max Hoops"},
+      {"Host", "Panel1", QRect(70, 6, 415, 21), "localhost"},
+      {"Hoops", "Panel1", QRect(70, 30, 43, 21), "30"},
+      {"StaticText2", "Panel1", QRect(120, 31, 57, 20), "Time Out"},
+      {"TimeOut", "Panel1", QRect(176, 30, 49, 21), "5000"},
+      {"SpeedButton1", "Panel3", QRect(8, 8, 75, 23), "Help"},
+      {"Button1", "Panel3", QRect(216, 8, 75, 25), "Start"},
+      {"Button2", "Panel3", QRect(216, 8, 75, 25), "Stop"},
+      {"SpeedButton2", "Panel3", QRect(421, 8, 75, 24), "About"},
+  };
+  for (const TControlSpec& spec : specs) {
+    SCOPED_TRACE(spec.Name);
+    QWidget* widget = Child(spec.Name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget()->objectName(), spec.Parent);
+    EXPECT_EQ(widget->geometry(), spec.Geometry);
+    if (spec.Caption) {
+      EXPECT_EQ(CaptionOf(widget), spec.Caption);
+    }
+  }
+  // The grid fills the middle panel inside its bevel.
+  QWidget* grid = Child("OutGrid");
+  EXPECT_EQ(grid->parentWidget()->objectName(), "Panel2");
+  EXPECT_EQ(grid->geometry(), Child("Panel2")->contentsRect());
+
+  EXPECT_TRUE(StartButton()->isVisible());
+  EXPECT_TRUE(StartButton()->isEnabled());
+  EXPECT_FALSE(StopButton()->isVisible());
+  EXPECT_FALSE(StopButton()->isEnabled());
+  // The first start without files: the list holds only the default host.
+  ASSERT_EQ(HostBox()->count(), 1);
+  EXPECT_EQ(HostBox()->itemText(0), "localhost");
+
+  // Verdana where installed, else the metric-alike; the grid keeps the
+  // desktop's own font.
+  EXPECT_EQ(window.font().pixelSize(), 11);
+  EXPECT_TRUE(window.font().family() == "Verdana" || window.font().family() == "DejaVu Sans")
+      << window.font().family().toStdString();
+  EXPECT_EQ(grid->font().family(), QApplication::font().family());
+  EXPECT_EQ(grid->font().pointSizeF(), QApplication::font().pointSizeF());
+  EXPECT_EQ(Child("Hoops")->font(), window.font());
+}
+
+TEST_F(MainWindowTest, HeightFollowsTheUserButNotBelowTheMinimum) {
+  TMainWindow& window = Open(ThreeHops());
+  const QSize frame = window.frameGeometry().size() - window.size();
+  const int width = window.width();
+  window.resize(width, 600);
+  EXPECT_EQ(Child("Panel3")->geometry(), QRect(0, 559, width, 41));
+  EXPECT_EQ(Child("Panel2")->geometry(), QRect(0, 57, width, 502));
+  window.resize(700, 100);
+  EXPECT_EQ(window.size() + frame, QSize(511, 270));
+  EXPECT_EQ(Child("Panel1")->geometry(), QRect(0, 0, width, 57));
+}
+
+TEST_F(MainWindowTest, KeyboardFocusRunsThroughBoxesGridAndVisibleButton) {
+  TMainWindow& window = Open(ThreeHops());
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  HostBox()->setFocus();
+  auto focused = [] {
+    QWidget* widget = QApplication::focusWidget();
+    // The editable box takes focus through its line editor.
+    if (widget && qobject_cast<QComboBox*>(widget->parentWidget())) return widget->parentWidget();
+    return widget;
+  };
+  ASSERT_EQ(focused(), HostBox());
+  const char* order[] = {"Hoops", "TimeOut", "OutGrid", "Button1", "Host"};
+  for (const char* name : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_NE(focused(), nullptr);
+    EXPECT_EQ(focused()->objectName().toStdString(), name);
+  }
+  for (const char* name :
+       {"StaticText5", "StaticText1", "StaticText2", "SpeedButton1", "SpeedButton2"}) {
+    EXPECT_EQ(Child(name)->focusPolicy(), Qt::NoFocus) << name;
+  }
+}
+
+TEST_F(MainWindowTest, StartClickTracesTheRouteIntoEveryCell) {
+  Open(ThreeHops());
+  SetHost("target.test");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+
+  const TTraceRouteForm& form = window_->Form();
+  ASSERT_EQ(form.OutGrid.RowCount(), 4);
+  const std::vector<std::string> headers = {"No",   "Ip Address", "HostName",
+                                            "Time", "TTL",        "Time Chart"};
+  for (int col = 0; col < 6; ++col) EXPECT_EQ(Cell(col, 0), headers[std::size_t(col)]);
+  const char* addresses[] = {"10.0.0.1", "10.0.0.2", "10.9.9.9"};
+  const char* names[] = {"gw1.test", "10.0.0.2[no DNS]", "target.test"};
+  for (int row = 1; row <= 3; ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(Cell(0, row), std::to_string(row));
+    EXPECT_EQ(Cell(1, row), addresses[row - 1]);
+    EXPECT_EQ(Cell(2, row), names[row - 1]);
+    EXPECT_TRUE(TryStrToInt(Cell(3, row)).has_value()) << Cell(3, row);
+    EXPECT_EQ(Cell(4, row), std::to_string(row));
+    EXPECT_EQ(Cell(5, row), "");
+  }
+  EXPECT_TRUE(StartButton()->isVisible());
+  EXPECT_FALSE(StopButton()->isVisible());
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(errors_.empty());
+  // The typed host went to the top of the list and of the history file.
+  EXPECT_EQ(HostBox()->itemText(0), "target.test");
+  EXPECT_EQ(HostBox()->currentText(), "target.test");
+  EXPECT_EQ(ReadFile(files_.HistoryPath), "target.test\r\nlocalhost\r\n");
+}
+
+TEST_F(MainWindowTest, EnterInTheHostBoxStartsButNotWhileARunIsActive) {
+  TSimConfig config = ThreeHops();
+  // The destination's name is held back, so the run stays active until released.
+  config.ReverseNames["10.9.9.9"] = TSimReverse::HeldName("target.test");
+  Open(config);
+  SetHost("target.test");
+  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  ASSERT_TRUE(WaitUntil([this] { return Cell(1, 3) == "10.9.9.9"; }));
+  ASSERT_TRUE(window_->Form().Running);
+  EXPECT_FALSE(StartButton()->isVisible());
+  EXPECT_TRUE(StopButton()->isVisible());
+
+  const std::uint16_t runId = window_->Form().RunId;
+  const std::size_t lookups = network_->Lookups().size();
+  SetHost("other.test");
+  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(window_->Form().RunId, runId);
+  EXPECT_EQ(ReadFile(files_.HistoryPath), "target.test\r\nlocalhost\r\n");
+  // The key went on to the box: its text is still what was typed.
+  EXPECT_EQ(HostBox()->currentText(), "other.test");
+
+  network_->ReleaseHeldLookups();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Cell(2, 3), "target.test");
+  // No forward lookup of other.test was made.
+  for (std::size_t i = lookups; i < network_->Lookups().size(); ++i)
+    EXPECT_NE(network_->Lookups()[i].Query, "other.test");
+}
+
+TEST_F(MainWindowTest, StartRewritesBoxesOutsideTheirRanges) {
+  Open(ThreeHops());
+  SetHost("target.test");
+  Child<QLineEdit>("Hoops")->setText("101");
+  Child<QLineEdit>("TimeOut")->setText("abc");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "30");
+  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "9000");
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(window_->Form().MaxHops, 30);
+  EXPECT_EQ(window_->Form().TimeOutMs, 9000);
+
+  Child<QLineEdit>("Hoops")->setText("2");
+  Child<QLineEdit>("TimeOut")->setText("0");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "2");
+  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "5000");
+  ASSERT_TRUE(WaitIdle());
+  // The hop limit ends the route at hop 2.
+  EXPECT_EQ(window_->Form().OutGrid.RowCount(), 3);
+  EXPECT_EQ(Cell(1, 2), "10.0.0.2");
+}
+
+TEST_F(MainWindowTest, UnknownHostShowsTheBoxAndReturnsToIdle) {
+  Open(ThreeHops());
+  SetHost("  nowhere.test ");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Host not found: nowhere.test");
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_FALSE(window_->Form().Running);
+  EXPECT_TRUE(StartButton()->isVisible());
+  EXPECT_TRUE(StartButton()->isEnabled());
+  EXPECT_FALSE(StopButton()->isVisible());
+  EXPECT_EQ(network_->Counters().DatagramsSent, 0);
+  // The history keeps the host as typed, blanks included.
+  EXPECT_EQ(ReadFile(files_.HistoryPath), "  nowhere.test \r\nlocalhost\r\n");
+}
+
+TEST_F(MainWindowTest, RefusedRawSocketShowsTheErrorBoxAndReturnsToIdle) {
+  TSimConfig config = ThreeHops();
+  config.OpenFailure = TSimFailure{10013, -1};
+  Open(config);
+  SetHost("target.test");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "Cannot allocate socket.");
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(window_->Form().Running);
+  EXPECT_TRUE(StartButton()->isVisible());
+  EXPECT_FALSE(StopButton()->isVisible());
+}
+
+TEST_F(MainWindowTest, StopLaunchesNoFurtherProbeAndEndsTheRun) {
+  TSimConfig config;
+  config.Target = "10.9.9.9";
+  config.Route = {TSimHop::Router("10.0.0.1", 2)};
+  for (int i = 2; i <= 9; ++i)
+    config.Route.push_back(TSimHop::Silent("10.0.0." + std::to_string(i)));
+  config.Route.push_back(TSimHop::Destination("10.9.9.9", 2));
+  config.ForwardNames["target.test"] = TSimForward::To("10.9.9.9");
+  Open(config);
+  SetHost("target.test");
+  Child<QLineEdit>("TimeOut")->setText("1000");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  // Hop 1 answers at once; the silent hops take three time-outs each.
+  ASSERT_TRUE(WaitUntil([this] { return window_->Form().HighestAnsweringHop == 1; }));
+  QTest::mouseClick(StopButton(), Qt::LeftButton);
+  EXPECT_TRUE(StopButton()->isVisible());
+  EXPECT_FALSE(StopButton()->isEnabled());
+  const int lastRequested = window_->Form().LastRequestedTtl;
+
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(StartButton()->isVisible());
+  EXPECT_TRUE(StartButton()->isEnabled());
+  EXPECT_FALSE(StopButton()->isVisible());
+  for (const TSimSentDatagram& sent : network_->Sent()) EXPECT_LE(sent.Ttl, lastRequested);
+}
+
+TEST_F(MainWindowTest, CommandLineFillsTheBoxesAndTracesBeforeTheWindowShows) {
+  Open(ThreeHops(), {"-h", "2", "-w", "1000", "target.test"});
+  EXPECT_EQ(HostBox()->currentText(), "target.test");
+  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "2");
+  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "1000");
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(window_->Form().OutGrid.RowCount(), 3);
+  EXPECT_EQ(Cell(2, 1), "gw1.test");
+}
+
+TEST_F(MainWindowTest, CommandLineWithUnknownHostShowsTheBoxAtCreation) {
+  Open(ThreeHops(), {"nowhere.test"});
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Host not found: nowhere.test");
+  EXPECT_TRUE(StartButton()->isVisible());
+}
+
+TEST_F(MainWindowTest, HistoryAndNameCacheSurviveARestart) {
+  Open(ThreeHops());
+  EXPECT_FALSE(std::filesystem::exists(files_.HistoryPath));
+  SetHost("Target.test");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(ReadFile(files_.HistoryPath), "Target.test\r\nlocalhost\r\n");
+  EXPECT_FALSE(std::filesystem::exists(files_.CachePath));
+
+  window_->close();  // FormClose saves the names found
+  const std::string cache = ReadFile(files_.CachePath);
+  // Probes beyond the destination answer too and may look its name up again,
+  // so the record count varies; the names do not.
+  ASSERT_EQ(cache.size() % 288, 0u);
+  ASSERT_GE(cache.size(), 3u * 288u);
+  std::set<std::string> cached;
+  for (std::size_t offset = 0; offset < cache.size(); offset += 288) {
+    const char* base = cache.data() + offset;
+    const std::string address(base + 1, std::size_t(static_cast<unsigned char>(base[0])));
+    const std::string name(base + 22, std::size_t(static_cast<unsigned char>(base[21])));
+    cached.insert(address + "=" + name);
+  }
+  EXPECT_EQ(cached, (std::set<std::string>{"10.0.0.1=gw1.test", "10.0.0.2=10.0.0.2[no DNS]",
+                                           "10.9.9.9=target.test"}));
+
+  // A new window reads both: the list, and names without asking the resolver.
+  window_.reset();
+  Open(ThreeHops());
+  ASSERT_EQ(HostBox()->count(), 2);
+  EXPECT_EQ(HostBox()->itemText(0), "Target.test");
+  EXPECT_EQ(HostBox()->currentText(), "Target.test");
+  // Typed again in other letters: one entry, in the new letters.
+  SetHost("TARGET.TEST");
+  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(ReadFile(files_.HistoryPath), "TARGET.TEST\r\nlocalhost\r\n");
+  EXPECT_EQ(Cell(2, 2), "10.0.0.2[no DNS]");
+  for (const TSimLookup& lookup : network_->Lookups())
+    EXPECT_EQ(lookup.Kind, TSimLookupKind::Forward) << lookup.Query;
+}
+
+TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowser) {
+  std::vector<QUrl> opened;
+  SetUrlOpener([&opened](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  const std::string previous = HelpFile();
+  SetHelpFile("/opt/quillon-test/help/index.html");
+  Open(ThreeHops());
+  QTest::mouseClick(Child<QToolButton>("SpeedButton1"), Qt::LeftButton);
+  SetUrlOpener(nullptr);
+  SetHelpFile(previous);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], QUrl("file:///opt/quillon-test/help/index.html"));
+}
+
+}  // namespace
+}  // namespace quillon::guitest
