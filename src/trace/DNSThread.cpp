@@ -87,18 +87,23 @@ void TTraceRouteForm::WMNameResolved(const TMessage& message) {
     // Only the worker that posted may be read: a later worker in the same slot
     // (possibly with the same run id) has not produced its result yet.
     if (slot && slot->Serial == message.Tag) {
-      if (message.LParam == static_cast<LPARAM>(RunId)) {
-        const TDNSThread& worker = *slot;
-        if (worker.HopNo >= 1 && worker.HopNo < LastRequestedTtl && worker.HopNo <= MaxHopEntries) {
-          THopEntry& entry = Hops[static_cast<std::size_t>(worker.HopNo)];
-          entry.Address = worker.Address;
-          entry.HostName = worker.HostName;
+      // Out of the slot first: the worker is released (its thread waited for)
+      // when this block ends, whatever happens on the way.
+      const std::unique_ptr<TDNSThread> worker = std::move(slot);
+      const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
+      if (currentRun && worker->HopNo >= 1 && worker->HopNo < LastRequestedTtl &&
+          worker->HopNo <= MaxHopEntries) {
+        try {
+          THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
+          entry.Address = worker->Address;
+          entry.HostName = worker->HostName;
           entry.Filled = true;
-          if (nameCache_) nameCache_->AddName(worker.Address, worker.HostName);
+          if (nameCache_) nameCache_->AddName(worker->Address, worker->HostName);
           RefreshGrid();
+        } catch (...) {
+          // A name that cannot be kept is only a name not shown.
         }
       }
-      slot.reset();  // waits for the thread, which ends right after its post
     }
   }
   CheckRunFinished();
