@@ -52,6 +52,10 @@ class TIdIcmpClient : public TIdRawClient {
   void BuildRequest(const std::string& payload);
   void SendRequest();
   void AwaitReply(std::int32_t budgetMs, TReplyStatus& record);
+  // Whether the datagram in ReplyArea answers the request (0 bytes: the time-out
+  // record). Raises EIdIcmpException for a datagram shorter than its IP header
+  // plus 8 bytes, or than the 20-byte IP header, and for other ICMP types. An
+  // error message too short to hold the copy's sequence number answers nothing.
   bool ClassifyPacket(int byteCount, TReplyStatus& record);
 
   std::uint16_t NextSequence = 3489;
