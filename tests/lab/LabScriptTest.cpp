@@ -192,6 +192,19 @@ TEST(LabScript, AFailedBuildLeavesNothingBehind) {
   EXPECT_TRUE(Leftovers(prefix).empty());
 }
 
+TEST(LabScript, AFailedBuildRemovesOnlyWhatItMade) {
+  if (!IsRoot()) GTEST_SKIP() << "building a lab needs root";
+  const std::string prefix = UniquePrefix();
+  const std::string stranger = prefix + "-r2";  // a namespace the build will want
+  ASSERT_EQ(RunProgram({"ip", "netns", "add", stranger}).ExitCode, 0);
+  const CommandResult up =
+      RunProgram({LabScriptPath(), "up", "--routers", "3", "--prefix", prefix});
+  const std::vector<std::string> left = Leftovers(prefix);
+  RunProgram({"ip", "netns", "delete", stranger});
+  EXPECT_EQ(up.ExitCode, 1) << up.Output;
+  EXPECT_EQ(left, std::vector<std::string>{"/run/netns/" + stranger});
+}
+
 TEST(LabScript, AnExistingPrefixIsNotBuiltTwice) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(0));
   const CommandResult again =

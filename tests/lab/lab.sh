@@ -35,7 +35,8 @@
 #
 # Commands:
 #   lab.sh up [options]            build a lab, print its facts (VAR=value lines)
-#   lab.sh down PREFIX | --all     tear a lab down (idempotent)
+#   lab.sh down PREFIX | --all     tear a lab down (idempotent); --all: every lab
+#                                  on this machine, other runs' too
 #   lab.sh run [options] -- CMD..  build, run CMD in the source namespace with the
 #                                  facts in its environment, tear down, exit as CMD
 # More options: --routers N (default 3), --prefix P (default: random id + pid),
@@ -171,8 +172,8 @@ find_delaylink() {
       return
     fi
   done
-  die "--delay and --verify-checksums need quillon_delaylink: build it (cmake --build BUILD --target quillon_delaylink)" \
-    "or name it with --delaylink PATH"
+  die "--delay and --verify-checksums need quillon_delaylink: build it" \
+    "(cmake --build BUILD --target quillon_delaylink) or name it with --delaylink PATH"
 }
 
 # Per-namespace settings, before any link exists so that new interfaces inherit
@@ -299,17 +300,22 @@ facts() {
 lab_up() {
   local dir node ns link left right probe tries
   dir=$(state_dir "$prefix")
-  [[ ! -e $dir ]] || die "a lab named $prefix exists already (lab.sh down $prefix)"
   ((delay == 0 && !checksums)) || delaylink=$(find_delaylink)
-  mkdir -p "$dir"
+  mkdir -p "$LAB_STATE_ROOT"
+  # mkdir is the claim on the prefix: of two runs asking for one, one wins.
+  mkdir "$dir" 2>/dev/null || die "a lab named $prefix exists already (lab.sh down $prefix)"
   # shellcheck disable=SC2034 # read by the teardown trap
   building=1
   : >"$dir/pids"
 
   if ! ip netns add "$(node_ns 0)" 2>"$dir/netns.err"; then
-    log "skipped: cannot create network namespaces here: $(cat "$dir/netns.err")"
-    rm -rf "$dir"
-    exit $EXIT_SKIP
+    # Only a machine that forbids namespaces is a reason to skip.
+    if grep -qiE 'not permitted|permission denied' "$dir/netns.err"; then
+      log "skipped: cannot create network namespaces here: $(cat "$dir/netns.err")"
+      rm -rf "$dir"
+      exit $EXIT_SKIP
+    fi
+    die "cannot create $(node_ns 0): $(cat "$dir/netns.err")"
   fi
   node_ns 0 >>"$dir/namespaces"
   for ((node = 1; node <= routers + 1; node++)); do
@@ -370,9 +376,11 @@ forwarder_running() {
 
 # Stops the forwarders we started (checked by name: a recycled id is left alone),
 # then removes the namespaces and the name files. Safe to repeat, also on a
-# half-built lab or one whose state was lost.
+# half-built lab. Asked for by name it also finds the namespaces of a lab whose
+# state was lost; after a failed build (recorded) it removes only what the build
+# recorded, never a namespace that was there before.
 lab_down() {
-  local name=$1 dir pid ns
+  local name=$1 scope=${2:-named} dir pid ns
   [[ $name =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "bad lab prefix '$name'"
   dir=$(state_dir "$name")
   if [[ -f $dir/pids ]]; then
@@ -394,7 +402,9 @@ lab_down() {
   fi
   {
     [[ ! -f $dir/namespaces ]] || cat "$dir/namespaces"
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$name-(src|dst|r[0-9]+)$" || true
+    if [[ $scope == named ]]; then
+      ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$name-(src|dst|r[0-9]+)$" || true
+    fi
   } | sort -u | while read -r ns; do
     [[ -n $ns ]] || continue
     ip netns delete "$ns" 2>/dev/null || true
@@ -420,7 +430,9 @@ main() {
     up)
       parse_options "$@"
       require_root
-      trap 'status=$?; ((status == 0 || status == EXIT_SKIP || !building)) || lab_down "$prefix"; exit $status' EXIT
+      trap 'status=$?
+        ((status == 0 || status == EXIT_SKIP || !building)) || lab_down "$prefix" recorded
+        exit $status' EXIT
       trap 'exit 130' INT TERM
       lab_up
       trap - EXIT INT TERM
@@ -443,7 +455,7 @@ main() {
       parse_options "${options[@]}"
       require_root
       [[ -n $owner ]] || owner=$$
-      trap 'status=$?; ((!building)) || lab_down "$prefix"; exit $status' EXIT
+      trap 'status=$?; ((!building)) || lab_down "$prefix" recorded; exit $status' EXIT
       trap 'exit 130' INT TERM
       lab_up
       status=0
