@@ -1,0 +1,362 @@
+// The built program as users run it, in the lab's source namespace (its own
+// hosts file and resolv.conf, so no lookup leaves the machine): exit statuses
+// and messages, the plain and JSON results checked hop by hop against
+// `traceroute -I -n`, names with escape sequences, the state files across two
+// runs, and Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lab/LabNetwork.h"
+#include "trace/DnsBuffer.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+
+std::string BuiltProgram() {
+  const char* dir = std::getenv("QUILLON_BINARY_DIR");
+  return dir != nullptr ? std::string(dir) + "/app/quillon" : std::string{};
+}
+
+std::string Quote(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A copy of the program in a folder of the test's own, so its state files
+// (kept beside it) belong to this test alone.
+class CliLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(BuiltProgram())) GTEST_SKIP() << "the program is not built";
+    dir_ = fs::temp_directory_path() /
+           ("quillon-clilab-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "bin");
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::copy_file(BuiltProgram(), Exe());
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Exe() const { return (dir_ / "bin" / "quillon").string(); }
+  std::string Out() const { return ReadFile(dir_ / "out"); }
+  std::string Err() const { return ReadFile(dir_ / "err"); }
+
+  // Runs the program in the lab's source namespace through `sh -c`, after the
+  // shell words of the prefix (which end in the word that runs it, such as
+  // "exec"), with its standard output and error going to the files "out" and "err".
+  int RunQuillon(const LabNetwork& lab, const std::string& prefix, const Words& arguments) {
+    std::string command = prefix + " " + Quote(Exe());
+    for (const auto& argument : arguments) command += " " + Quote(argument);
+    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    return lab.RunInSource({"sh", "-c", command}).ExitCode;
+  }
+
+  fs::path dir_;
+};
+
+// The cells of a plain table line, cut where the header's titles start.
+std::vector<std::string> Cells(const std::string& header, const std::string& line) {
+  std::vector<std::size_t> starts;
+  for (const char* title : {"No", "Ip Address", "HostName", "Time ", "TTL", "Time Chart"}) {
+    starts.push_back(header.find(title));
+  }
+  std::vector<std::string> cells;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : std::string::npos;
+    std::string cell =
+        from < line.size() ? line.substr(from, to == std::string::npos ? to : to - from) : "";
+    cell = std::regex_replace(cell, std::regex("^ +| +$"), "");
+    cells.push_back(cell);
+    from = to;
+  }
+  return cells;
+}
+
+TEST_F(CliLab, HelpAndVersion) {
+  const CommandResult version = RunProgram({Exe(), "--version"});
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_EQ(version.Output, "Quillon 0.8.0.0\n") << "the version embedded by the build";
+  const CommandResult help = RunProgram({Exe(), "--help", "--terminal", "-h", "3"});
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_EQ(help.Output.rfind("Usage: ", 0), 0u) << help.Output;
+  EXPECT_NE(help.Output.find("--json"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.hst")) << "no trace, no history";
+}
+
+TEST_F(CliLab, UnknownHostExitsWithTwo) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  EXPECT_EQ(RunQuillon(lab, "exec", {"--terminal", "nowhere.lab"}), 2);
+  EXPECT_EQ(Err(), "Host not found: nowhere.lab\n");
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  // Closes the ICMP datagram sockets too (in the lab's namespace only).
+  const std::string prefix =
+      "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
+      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+  EXPECT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "500", lab.Facts().Target}), 3) << Err();
+  const auto lines = Lines(Err());
+  ASSERT_EQ(lines.size(), 2u) << Err();
+  EXPECT_EQ(lines[0], "Cannot allocate socket.");
+  EXPECT_NE(lines[1].find("setcap cap_net_raw+ep " + Exe()), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("ping_group_range"), std::string::npos) << lines[1];
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(CliLab, IcmpDatagramSocketsAllowedByTheSysctlAreEnough) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2));
+  const std::string prefix =
+      "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
+      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+  EXPECT_EQ(RunQuillon(lab, prefix, {"--json", "-w", "1000", lab.Facts().Target}), 0) << Err();
+  const auto doc = nlohmann::json::parse(Out());
+  EXPECT_EQ(doc["route_end_found"], true);
+  EXPECT_EQ(doc["route_length"], lab.Facts().Hops);
+}
+
+// What traceroute -I -n reports per TTL: the address, or "*" for no answer.
+std::map<int, std::string> TracerouteHops(const std::string& output) {
+  std::map<int, std::string> hops;
+  const std::regex row(R"(^\s*(\d+)\s+(\S+))");
+  for (const auto& line : Lines(output)) {
+    std::smatch m;
+    if (std::regex_search(line, m, row)) hops[std::stoi(m[1])] = m[2];
+  }
+  return hops;
+}
+
+TEST_F(CliLab, PlainAndJsonResultsAgreeWithTracerouteHopByHop) {
+  if (std::system("command -v traceroute >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "traceroute is not installed";
+  }
+  QUILLON_START_LAB(lab, LabOptions()
+                             .WithRouters(3)
+                             .WithSilent({2})
+                             .WithName("1", "gw1.lab")
+                             .WithName("target", "far-end.lab"));
+  const LabFacts& facts = lab.Facts();
+  const CommandResult reference =
+      lab.RunInSource({"traceroute", "-I", "-n", "-q", "1", "-w", "1", facts.Target});
+  ASSERT_EQ(reference.ExitCode, 0) << reference.Output;
+  const auto expected = TracerouteHops(reference.Output);
+  ASSERT_EQ(expected.size(), static_cast<std::size_t>(facts.Hops)) << reference.Output;
+  ASSERT_EQ(expected.at(2), "*") << reference.Output;
+
+  // What each row must show, from traceroute's view of the lab.
+  struct Want {
+    std::string Address, Host;
+  };
+  std::map<int, Want> want;
+  for (const auto& [ttl, address] : expected) {
+    if (address == "*") {
+      want[ttl] = {"Unknown Ip", "Unknown Host"};
+    } else if (facts.Names.count(ttl) != 0) {
+      want[ttl] = {address, facts.Names.at(ttl)};
+    } else {
+      want[ttl] = {address, address + "[no DNS]"};
+    }
+  }
+
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--terminal", "-w", "1000", "far-end.lab"}), 0) << Err();
+  EXPECT_EQ(Err(), "");
+  const auto lines = Lines(Out());
+  ASSERT_EQ(lines.size(), want.size() + 1) << Out();
+  for (const auto& [ttl, row] : want) {
+    const auto cells = Cells(lines[0], lines[static_cast<std::size_t>(ttl)]);
+    EXPECT_EQ(cells[0], std::to_string(ttl));
+    EXPECT_EQ(cells[1], row.Address) << lines[static_cast<std::size_t>(ttl)];
+    EXPECT_EQ(cells[2], row.Host) << lines[static_cast<std::size_t>(ttl)];
+    EXPECT_TRUE(std::regex_match(cells[3], std::regex("[0-9]+"))) << cells[3];
+    EXPECT_EQ(cells[4], std::to_string(ttl));
+  }
+
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "1000", facts.Target}), 0) << Err();
+  const auto doc = nlohmann::json::parse(Out());
+  EXPECT_EQ(doc["target"], facts.Target);
+  EXPECT_EQ(doc["address"], facts.Target);
+  EXPECT_EQ(doc["route_end_found"], true);
+  EXPECT_EQ(doc["route_length"], facts.Hops);
+  ASSERT_EQ(doc["hops"].size(), want.size());
+  for (const auto& [ttl, row] : want) {
+    const auto& hop = doc["hops"][static_cast<std::size_t>(ttl - 1)];
+    EXPECT_EQ(hop["no"], ttl);
+    EXPECT_EQ(hop["address"], row.Address);
+    EXPECT_EQ(hop["host"], row.Host) << "from the name cache of the first run";
+    EXPECT_TRUE(hop["time_ms"].is_number_unsigned()) << hop;
+    EXPECT_EQ(hop["ttl"], ttl);
+  }
+}
+
+TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  const std::string evil =
+      "\x1b]0;owned\x07\x1b[2J\x1b[31mevil\x9b"
+      "1m";
+  TDnsBuffer cache;
+  cache.AddName(lab.Facts().Hop(1), evil);
+  ASSERT_TRUE(cache.SaveToFile((dir_ / "bin" / "quillon.dnb").string()));
+  const std::string shown = "\u241b]0;owned\u2407\u241b[2J\u241b[31mevil\uFFFD1m";
+
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--terminal", "-w", "1000", lab.Facts().Target}), 0) << Err();
+  EXPECT_EQ(Out().find('\x1b'), std::string::npos);
+  EXPECT_EQ(Out().find('\x07'), std::string::npos);
+  EXPECT_NE(Out().find(shown), std::string::npos) << Out();
+
+  // On a terminal: only the program's own sequences (cursor up, clearing, colour).
+  const std::string inner = Quote(Exe()) + " -w 1000 " + Quote(lab.Facts().Target);
+  const CommandResult live = lab.RunInSource({"sh", "-c",
+                                              "TERM=xterm COLUMNS=120 script -qec " + Quote(inner) +
+                                                  " /dev/null >" + Quote((dir_ / "out").string())});
+  ASSERT_EQ(live.ExitCode, 0) << live.Output;
+  const std::string stripped =
+      std::regex_replace(Out(), std::regex("\r|\x1b\\[[0-9]*[AJK]|\x1b\\[[0-9;]*m"), "");
+  EXPECT_EQ(stripped.find('\x1b'), std::string::npos) << stripped;
+  EXPECT_EQ(stripped.find('\x07'), std::string::npos);
+  EXPECT_NE(stripped.find("\u241b]0;owned\u2407"), std::string::npos) << stripped;
+  EXPECT_NE(stripped.find("Trace done"), std::string::npos) << stripped;
+}
+
+TEST_F(CliLab, ReadOnlyFolderKeepsStateInXdgFoldersAcrossRuns) {
+  QUILLON_START_LAB(
+      lab, LabOptions().WithRouters(2).WithName("1", "gw1.lab").WithName("target", "far-end.lab"));
+  const std::string bin = Quote((dir_ / "bin").string());
+  // `ip netns exec` gives the shell a mount namespace of its own: the read-only
+  // mount is seen by this run alone.
+  const std::string prefix = "mount --bind " + bin + " " + bin + " && mount -o remount,bind,ro " +
+                             bin + " " + bin +
+                             " && XDG_STATE_HOME=" + Quote((dir_ / "state").string()) +
+                             " XDG_CACHE_HOME=" + Quote((dir_ / "cache").string());
+  ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "1000", "far-end.lab"}), 0) << Err();
+  ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "1000", lab.Facts().Hop(1)}), 0) << Err();
+
+  EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.hst"));
+  EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.dnb"));
+  EXPECT_EQ(ReadFile(dir_ / "state" / "quillon" / "quillon.hst"),
+            lab.Facts().Hop(1) + "\r\nfar-end.lab\r\nlocalhost\r\n")
+      << "both hosts, the latest first, before the first start's default";
+  TDnsBuffer cache;
+  cache.LoadFromFile((dir_ / "cache" / "quillon" / "quillon.dnb").string());
+  EXPECT_EQ(cache.FindName(lab.Facts().Target), "far-end.lab") << "the first run's names stay";
+  EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "gw1.lab");
+  EXPECT_EQ(cache.FindName(lab.Facts().Hop(2)), lab.Facts().Hop(2) + "[no DNS]");
+}
+
+// The program started in the source namespace with our own fork, so that the
+// test can signal it; stdout and stderr go to files.
+class Running {
+ public:
+  Running(const LabFacts& facts, const Words& argv, const fs::path& out, const fs::path& err) {
+    Words all = {"ip", "netns", "exec", facts.SourceNamespace};
+    all.insert(all.end(), argv.begin(), argv.end());
+    std::vector<char*> pointers;
+    for (auto& word : all) pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) {
+        ::_exit(126);
+      }
+      ::execvp(pointers[0], pointers.data());
+      ::_exit(127);
+    }
+  }
+  ~Running() {
+    if (pid_ > 0 && status_ < 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  // True once the program runs and holds SIGINT blocked for its watcher.
+  bool WaitUntilHandlingSignals() {
+    for (int i = 0; i < 1000; ++i) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & 2) != 0) {
+          return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  void Signal(int signo) { ::kill(pid_, signo); }
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+TEST_F(CliLab, FirstCtrlCStopsTheTrace) {
+  // The target ignores echo requests: without Stop the run would go on for
+  // several time-outs.
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithDropEcho());
+  Running program(lab.Facts(), {Exe(), "--json", "-w", "1000", lab.Facts().Target}, dir_ / "out",
+                  dir_ / "err");
+  ASSERT_TRUE(program.WaitUntilHandlingSignals());
+  program.Signal(SIGINT);
+  EXPECT_EQ(program.Wait(), 0) << Err();
+  const auto doc = nlohmann::json::parse(Out());
+  EXPECT_EQ(doc["route_end_found"], false) << "stopped before the end was known";
+  EXPECT_TRUE(fs::exists(dir_ / "bin" / "quillon.dnb")) << "the cache is saved after Ctrl-C";
+}
+
+TEST_F(CliLab, SecondCtrlCQuits) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithDropEcho());
+  Running program(lab.Facts(), {Exe(), "--json", "-w", "3000", lab.Facts().Target}, dir_ / "out",
+                  dir_ / "err");
+  ASSERT_TRUE(program.WaitUntilHandlingSignals());
+  program.Signal(SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  program.Signal(SIGINT);
+  EXPECT_EQ(program.Wait(), 128 + SIGINT) << Err();
+  EXPECT_TRUE(nlohmann::json::accept(Out())) << Out();
+  EXPECT_TRUE(fs::exists(dir_ / "bin" / "quillon.dnb"));
+}
+
+}  // namespace
+}  // namespace quillon
