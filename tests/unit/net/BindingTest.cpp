@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/IdStack.h"
 #include "net/IdStackConsts.h"
+#include "net/IdStackPosix.h"
 #include "net/IdWinSock2.h"
 
 namespace quillon {
@@ -34,16 +36,19 @@ bool EverySlotAtStub() {
   return true;
 }
 
-// Each test starts unloaded and leaves the library as it found it, so that
-// stacks of other tests in the same process keep working.
+// Each test starts unloaded and leaves the library (and the process's record
+// of its start) as it found them, so that stacks of other tests in the same
+// process keep working.
 class BindingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     wasLoaded_ = SocketLibHandle() != nullptr;
+    wasStarted_ = GSocketStarted.load();
     UnloadSocketLibrary();
     ResetBindings();
   }
   void TearDown() override {
+    GSocketStarted.store(wasStarted_);
     if (!wasLoaded_) {
       UnloadSocketLibrary();
       return;
@@ -54,6 +59,7 @@ class BindingTest : public ::testing::Test {
 
  private:
   bool wasLoaded_ = false;
+  bool wasStarted_ = false;
 };
 
 TEST_F(BindingTest, CallBeforeStartRaisesNotStartedNamingTheFunction) {
@@ -152,6 +158,18 @@ TEST_F(BindingTest, UnloadPointsEverySlotAtItsStubAndASecondUnloadDoesNothing) {
   // And the library can be started and bound again afterwards.
   ASSERT_EQ(StartSocketLibrary(0x0202, &data), 0);
   EXPECT_EQ(WS2<wsInetAton>()("10.0.0.1", &address), 1);
+}
+
+TEST_F(BindingTest, ProgramEndCleansUpAndReleasesTheLibraryOnce) {
+  TWSAData data;
+  ASSERT_EQ(StartSocketLibrary(0x0202, &data), 0);
+  GSocketStarted.store(true);
+  WS2<wsHtons>()(1);
+  ShutdownSocketLayer();
+  EXPECT_EQ(SocketLibHandle(), nullptr);
+  EXPECT_TRUE(EverySlotAtStub());
+  EXPECT_NO_THROW(ShutdownSocketLayer());
+  EXPECT_EQ(SocketLibHandle(), nullptr);
 }
 
 TEST_F(BindingTest, ResetForgetsTheHandleAndEveryBinding) {
