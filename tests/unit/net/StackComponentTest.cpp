@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <latch>
 #include <memory>
 #include <mutex>
@@ -54,6 +55,26 @@ std::unique_ptr<TIdStack> FailToMakeStack() {
   throw EIdStackInitializationFailed();
 }
 
+// Eight threads that start together and each make and free 300 components;
+// counts the components that saw the stack fail the check.
+int CountOnEightThreads(const std::function<bool()>& stackLooksWrong) {
+  constexpr int kThreads = 8;
+  std::latch start(kThreads);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&] {
+      start.arrive_and_wait();
+      for (int i = 0; i < 300; ++i) {
+        TIdComponent component;
+        if (stackLooksWrong()) wrong.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  return wrong.load();
+}
+
 class StackComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,43 +119,15 @@ TEST_F(StackComponentTest, FirstComponentMakesTheStackAndTheLastReleasesIt) {
 TEST_F(StackComponentTest, WorkersNeverMakeASecondStackWhileTheWindowsClientLives) {
   TIdComponent windowClient;
   TIdStack* const made = GSocketStack.load();
-  constexpr int kThreads = 8;
-  std::latch start(kThreads);
-  std::atomic<int> stackChanged{0};
-  std::vector<std::thread> workers;
-  for (int t = 0; t < kThreads; ++t) {
-    workers.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int i = 0; i < 300; ++i) {
-        TIdComponent probeClient;
-        if (GSocketStack.load() != made) stackChanged.fetch_add(1);
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(CountOnEightThreads([made] { return GSocketStack.load() != made; }), 0);
   EXPECT_EQ(gMade.load(), 1);
-  EXPECT_EQ(stackChanged.load(), 0);
   EXPECT_EQ(GSocketUserCount, 1);
   EXPECT_EQ(GSocketStack.load(), made);
 }
 
 TEST_F(StackComponentTest, ComponentsComingAndGoingOnManyThreadsNeverHoldTwoStacks) {
-  constexpr int kThreads = 8;
-  std::latch start(kThreads);
-  std::atomic<int> withoutStack{0};
-  std::vector<std::thread> workers;
-  for (int t = 0; t < kThreads; ++t) {
-    workers.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int i = 0; i < 300; ++i) {
-        TIdComponent component;
-        if (GSocketStack.load() == nullptr) withoutStack.fetch_add(1);
-      }
-    });
-  }
-  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(CountOnEightThreads([] { return GSocketStack.load() == nullptr; }), 0);
   EXPECT_EQ(gMostLive.load(), 1);
-  EXPECT_EQ(withoutStack.load(), 0);
   EXPECT_EQ(gLive.load(), 0);
   EXPECT_EQ(GSocketUserCount, 0);
   EXPECT_EQ(GSocketStack.load(), nullptr);
