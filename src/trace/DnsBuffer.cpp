@@ -91,11 +91,11 @@ double NowAsOleDate() {
 TDnsBuffer::TDnsBuffer(TDateSource now) : now_(std::move(now)) {}
 
 std::string TDnsBuffer::FindName(const std::string& address) const {
-  // Linear from the oldest record: the first of several duplicates wins.
-  for (const auto& record : records_) {
-    if (record.Address() == address) return std::string(record.HostName());
-  }
-  return address;
+  // The index holds the oldest record of each address: the first of several
+  // duplicates wins, as a walk from the first record would find.
+  const auto found = firstByAddress_.find(std::string_view(address));
+  if (found == firstByAddress_.end()) return address;
+  return std::string(records_[found->second].HostName());
 }
 
 void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
@@ -125,11 +125,13 @@ bool TDnsBuffer::SaveToFile(const std::string& path) const {
 }
 
 void TDnsBuffer::Append(const TDnsRecord& record) {
+  firstByAddress_.try_emplace(std::string(record.Address()), records_.size());
   records_.push_back(record);
 }
 
 void TDnsBuffer::Clear() {
   records_.clear();
+  firstByAddress_.clear();
 }
 
 }  // namespace quillon

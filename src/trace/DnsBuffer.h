@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quillon {
@@ -79,13 +80,23 @@ class TDnsBuffer {
   }
 
  private:
-  // Every change to the records goes through these two, so that a lookup index
-  // can be kept beside them later without touching the callers.
+  // Every change to the records goes through these two, which keep the index
+  // beside them in step.
   void Append(const TDnsRecord& record);
   void Clear();
 
+  // Hashes texts and views alike, so a lookup needs no copy of its key.
+  struct TTextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
   TDateSource now_;
   std::vector<TDnsRecord> records_;
+  // Address -> index of its first record; FindName over a large cache stays cheap.
+  std::unordered_map<std::string, std::size_t, TTextHash, std::equal_to<>> firstByAddress_;
 };
 
 }  // namespace quillon
