@@ -112,8 +112,9 @@ TEST(LabScript, BadInputEndsWithUsageExitAndSaysWhy) {
 }
 
 TEST(LabScript, WithoutRootExitsWithTheSkipCode) {
-  // As root the check is made as nobody, from a copy that anyone may read.
-  const fs::path copy = fs::temp_directory_path() / ("quillon-lab-" + UniquePrefix() + ".sh");
+  // As root the check is made as nobody, from a copy that anyone may read
+  // (in /tmp, which anyone may enter).
+  const fs::path copy = fs::path("/tmp") / ("quillon-lab-" + UniquePrefix() + ".sh");
   fs::copy_file(LabScriptPath(), copy, fs::copy_options::overwrite_existing);
   fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                             fs::perms::others_read | fs::perms::others_exec);
