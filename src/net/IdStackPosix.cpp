@@ -222,9 +222,10 @@ bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
   int protocol = 0;
   socklen_t length = sizeof type;
   if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
+  if (type != SOCK_DGRAM) return false;
   length = sizeof protocol;
   if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_PROTOCOL, &protocol, &length) != 0) return false;
-  return type == SOCK_DGRAM && protocol == IPPROTO_ICMP;
+  return protocol == IPPROTO_ICMP;
 }
 
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
