@@ -44,6 +44,12 @@ std::int32_t ValidatedBox(TEditState& box, std::int32_t notNumber, std::int32_t 
   return value;
 }
 
+// Start and Stop share one place: exactly one of them shows, enabled.
+void ShowRunButtons(TButtonState& start, TButtonState& stop, bool tracing) {
+  start.Enabled = start.Visible = !tracing;
+  stop.Enabled = stop.Visible = tracing;
+}
+
 template <typename Slots>
 bool AnyBusy(const Slots& slots) {
   return std::any_of(slots.begin() + 1, slots.end(),
@@ -109,18 +115,12 @@ void TTraceRouteForm::Notify() {
 }
 
 void TTraceRouteForm::ShowIdle() {
-  Button1.Enabled = true;
-  Button1.Visible = true;
-  Button2.Enabled = false;
-  Button2.Visible = false;
+  ShowRunButtons(Button1, Button2, false);
   Notify();
 }
 
 void TTraceRouteForm::ShowTracing() {
-  Button1.Enabled = false;
-  Button1.Visible = false;
-  Button2.Enabled = true;
-  Button2.Visible = true;
+  ShowRunButtons(Button1, Button2, true);
   Notify();
 }
 
@@ -213,7 +213,10 @@ void TTraceRouteForm::UpdateHostHistory() {
     const auto same = std::find_if(items.begin(), items.end(),
                                    [&](const std::string& item) { return SameText(item, typed); });
     if (same != items.end()) items.erase(same);
-    items.insert(items.begin(), typed);
+    // Appended and rotated to the front rather than inserted there: the same
+    // order, and GCC 12 at -O3 sees a null dereference in the insert.
+    items.push_back(typed);
+    std::rotate(items.rbegin(), items.rbegin() + 1, items.rend());
     Host.Text = typed;
     std::erase_if(items, [](const std::string& item) { return item.empty(); });
     WriteHostHistory(files_.HistoryPath, items);
