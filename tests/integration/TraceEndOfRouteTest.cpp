@@ -274,13 +274,11 @@ TEST_F(TraceRoute, EchoReplyFromAnotherAddressRunsToTheHopLimit) {
 }
 
 TEST_F(TraceRoute, FourSilentHopsEndTheRouteAtTheHighestAnsweringOne) {
-  TSimConfig config;
-  config.Target = TargetAddressText;  // beyond the route: never reached
-  config.Route = {TSimHop::Router(HopAddress(1)), TSimHop::Router(HopAddress(2))};
-  for (int p = 3; p <= 6; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
+  // The target lies beyond the route: never reached.
+  TSimConfig config = RouteOf({TSimHop::Router(HopAddress(1)), TSimHop::Router(HopAddress(2))});
+  AppendSilent(config, 3, 6);
   config.Route.push_back(TSimHop::Router(HopAddress(7)));
-  for (int p = 8; p <= 20; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
-  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  AppendSilent(config, 8, 20);
   TSimNetwork& net = Install(config);
   auto& form = MakeForm(TargetName, "30", "150");
   form.StartTrace();
@@ -300,10 +298,8 @@ TEST_F(TraceRoute, FourSilentHopsEndTheRouteAtTheHighestAnsweringOne) {
 }
 
 TEST_F(TraceRoute, NoHopAnsweringEndsWithAnEmptyRoute) {
-  TSimConfig config;
-  config.Target = TargetAddressText;
-  for (int p = 1; p <= 20; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
-  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  TSimConfig config = RouteOf({});
+  AppendSilent(config, 1, 20);
   Install(config);
   auto& form = MakeForm(TargetName, "30", "100");
   form.StartTrace();
@@ -318,11 +314,8 @@ TEST_F(TraceRoute, NoHopAnsweringEndsWithAnEmptyRoute) {
 }
 
 TEST_F(TraceRoute, UnreachableHopIsTriedThreeTimesAndKeepsItsAddress) {
-  TSimConfig config;
-  config.Target = TargetAddressText;
-  config.Route = {TSimHop::Router(HopAddress(1)), TSimHop::Unreachable(HopAddress(2), 40)};
-  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
-  TSimNetwork& net = Install(config);
+  TSimNetwork& net =
+      Install(RouteOf({TSimHop::Router(HopAddress(1)), TSimHop::Unreachable(HopAddress(2), 40)}));
   auto& form = MakeForm(TargetName, "3", "2000");
   form.StartTrace();
   ASSERT_TRUE(RunUntilIdle());
@@ -374,11 +367,7 @@ class WrappingClock : public TClock {
 };
 
 TEST_F(TraceRoute, HopTimeIsRightAcrossTheTickCountWrap) {
-  TSimConfig config;
-  config.Target = TargetAddressText;
-  config.Route = {TSimHop::Router(HopAddress(1), 500)};  // answers after the wrap
-  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
-  Install(config);
+  Install(RouteOf({TSimHop::Router(HopAddress(1), 500)}));  // answers after the wrap
   WrappingClock clock;
   SetClockForTesting(&clock);
   MakeForm(TargetName, "1", "3000");

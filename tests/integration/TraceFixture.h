@@ -38,14 +38,27 @@ inline std::string HopAddress(int position) {
 inline constexpr const char* TargetAddressText = "10.9.9.9";
 inline constexpr const char* TargetName = "target.test";
 
-// Routers 1..routers (time exceeded at once), then the target answering echo.
-inline TSimConfig RouteTo(int routers, int targetDelayMs = 0) {
+// The route as given; the target's name resolves to its address whether or
+// not the route reaches it.
+inline TSimConfig RouteOf(std::vector<TSimHop> hops) {
   TSimConfig config;
   config.Target = TargetAddressText;
-  for (int p = 1; p <= routers; ++p) config.Route.push_back(TSimHop::Router(HopAddress(p)));
-  config.Route.push_back(TSimHop::Destination(TargetAddressText, targetDelayMs));
+  config.Route = std::move(hops);
   config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
   return config;
+}
+
+// Routers 1..routers (time exceeded at once), then the target answering echo.
+inline TSimConfig RouteTo(int routers, int targetDelayMs = 0) {
+  std::vector<TSimHop> hops;
+  for (int p = 1; p <= routers; ++p) hops.push_back(TSimHop::Router(HopAddress(p)));
+  hops.push_back(TSimHop::Destination(TargetAddressText, targetDelayMs));
+  return RouteOf(std::move(hops));
+}
+
+// Silent hops at positions from..to, appended to the route.
+inline void AppendSilent(TSimConfig& config, int from, int to) {
+  for (int p = from; p <= to; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
 }
 
 class TraceTest : public ::testing::Test {

@@ -22,39 +22,43 @@ struct BoxCase {
   std::string Shown;
 };
 
+// Starts with each typed text (the host is unknown, so no probe goes out) and
+// checks the value used and the text the box shows afterwards.
+void CheckBox(TTraceRouteForm& form, TEditState& box, const std::int32_t& used,
+              const std::vector<BoxCase>& cases) {
+  for (const BoxCase& c : cases) {
+    box.Text = c.Typed;
+    form.StartTrace();
+    EXPECT_EQ(used, c.Used) << "typed '" << c.Typed << "'";
+    EXPECT_EQ(box.Text, c.Shown) << "typed '" << c.Typed << "'";
+  }
+}
+
 TEST_F(TraceStart, TimeOutBoxIsCheckedAndCorrected) {
   Install(RouteTo(2));
-  MakeForm("nohost.test");
-  for (const BoxCase& c : std::vector<BoxCase>{{"0", 5000, "5000"},
-                                               {"1", 1, "1"},
-                                               {"9000", 9000, "9000"},
-                                               {"9001", 5000, "5000"},
-                                               {"-3", 5000, "5000"},
-                                               {"abc", 9000, "9000"},
-                                               {"", 9000, "9000"},
-                                               {"$10", 16, "$10"}}) {
-    form_->TimeOut.Text = c.Typed;
-    form_->StartTrace();
-    EXPECT_EQ(form_->TimeOutMs, c.Used) << "typed '" << c.Typed << "'";
-    EXPECT_EQ(form_->TimeOut.Text, c.Shown) << "typed '" << c.Typed << "'";
-  }
+  auto& form = MakeForm("nohost.test");
+  CheckBox(form, form.TimeOut, form.TimeOutMs,
+           {{"0", 5000, "5000"},
+            {"1", 1, "1"},
+            {"9000", 9000, "9000"},
+            {"9001", 5000, "5000"},
+            {"-3", 5000, "5000"},
+            {"abc", 9000, "9000"},
+            {"", 9000, "9000"},
+            {"$10", 16, "$10"}});
 }
 
 TEST_F(TraceStart, HopBoxIsCheckedAndCorrected) {
   Install(RouteTo(2));
-  MakeForm("nohost.test");
-  for (const BoxCase& c : std::vector<BoxCase>{{"100", 100, "100"},
-                                               {"1", 1, "1"},
-                                               {"101", 30, "30"},
-                                               {"0", 30, "30"},
-                                               {"-5", 30, "30"},
-                                               {"ten", 30, "30"},
-                                               {" 12", 12, " 12"}}) {
-    form_->Hoops.Text = c.Typed;
-    form_->StartTrace();
-    EXPECT_EQ(form_->MaxHops, c.Used) << "typed '" << c.Typed << "'";
-    EXPECT_EQ(form_->Hoops.Text, c.Shown) << "typed '" << c.Typed << "'";
-  }
+  auto& form = MakeForm("nohost.test");
+  CheckBox(form, form.Hoops, form.MaxHops,
+           {{"100", 100, "100"},
+            {"1", 1, "1"},
+            {"101", 30, "30"},
+            {"0", 30, "30"},
+            {"-5", 30, "30"},
+            {"ten", 30, "30"},
+            {" 12", 12, " 12"}});
 }
 
 TEST_F(TraceStart, ThreeHopsLaunchThreeProbesButRequestFive) {
@@ -215,11 +219,8 @@ TEST_F(TraceStart, NoRightToRawSocketsFailsTheStartButNotTheWindow) {
 TEST_F(TraceStart, FailedStartWaitsForTheEarlierRunsProbesThenGoesIdle) {
   // One router, then silence: the run ends at the fourth silent result while
   // later probes are still waiting for their answers.
-  TSimConfig config;
-  config.Target = TargetAddressText;
-  config.Route.push_back(TSimHop::Router(HopAddress(1)));
-  for (int p = 2; p <= 12; ++p) config.Route.push_back(TSimHop::Silent(HopAddress(p)));
-  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  TSimConfig config = RouteOf({TSimHop::Router(HopAddress(1))});
+  AppendSilent(config, 2, 12);
   TSimNetwork& net = Install(config);
   auto& form = MakeForm(TargetName, "30", "150");
   form.StartTrace();
