@@ -20,14 +20,14 @@ std::u32string Decode(const std::string& text, bool& valid) {
       valid = false;
       return out;
     }
-    char32_t c = n == 1 ? b : (b & (0x7F >> n));
+    char32_t c = static_cast<char32_t>(n == 1 ? b : (b & (0x7F >> n)));
     for (std::size_t k = 1; k < n; ++k) {
       const auto t = static_cast<unsigned char>(text[i + k]);
       if ((t & 0xC0) != 0x80) {
         valid = false;
         return out;
       }
-      c = c << 6 | (t & 0x3F);
+      c = c << 6 | static_cast<char32_t>(t & 0x3F);
     }
     out += c;
     i += n;
