@@ -49,6 +49,8 @@ QLabel* NewStaticText(const char* name, const char* caption, QWidget* parent, in
   label->setGeometry(left, top, width, height);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // A small indent, so that the longest caption fits its fixed width.
+  label->setIndent(1);
   label->setFocusPolicy(Qt::NoFocus);
   return label;
 }
