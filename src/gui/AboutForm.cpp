@@ -61,7 +61,9 @@ TAboutFrm::TAboutFrm(QWidget* parent)
   Memo1->setGeometry(11, 48, 273, 145);
   Memo1->setReadOnly(true);
   Memo1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  Memo1->viewport()->setBackgroundRole(QPalette::Window);
+  QPalette facePalette = Memo1->palette();
+  facePalette.setColor(QPalette::Base, facePalette.color(QPalette::Window));
+  Memo1->setPalette(facePalette);
   Memo1->setFocusPolicy(Qt::NoFocus);
   for (const char* line : LicenceNotice) {
     Memo1->append(QString::fromLatin1(line));

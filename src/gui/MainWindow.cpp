@@ -42,11 +42,21 @@ void DefaultErrorBox(QWidget* owner, const QString& text) {
   QMessageBox::critical(owner, QApplication::applicationDisplayName(), text);
 }
 
+// A control of the window's design: its component name, its place and its
+// caption (or text).
+template <typename T>
+T* NewControl(const char* name, const char* caption, QWidget* parent, int left, int top, int width,
+              int height) {
+  auto* control = new T(parent);
+  control->setObjectName(QString::fromLatin1(name));
+  control->setText(QString::fromLatin1(caption));
+  control->setGeometry(left, top, width, height);
+  return control;
+}
+
 QLabel* NewStaticText(const char* name, const char* caption, QWidget* parent, int left, int top,
                       int width, int height) {
-  auto* label = new QLabel(QString::fromLatin1(caption), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(left, top, width, height);
+  auto* label = NewControl<QLabel>(name, caption, parent, left, top, width, height);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   // A small indent, so that the longest caption fits its fixed width.
@@ -57,31 +67,11 @@ QLabel* NewStaticText(const char* name, const char* caption, QWidget* parent, in
 
 QToolButton* NewSpeedButton(const char* name, const char* caption, QWidget* parent, int left,
                             int top, int width, int height) {
-  auto* button = new QToolButton(parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(QString::fromLatin1(caption));
-  button->setGeometry(left, top, width, height);
+  auto* button = NewControl<QToolButton>(name, caption, parent, left, top, width, height);
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::NoFocus);
   button->setCursor(Qt::PointingHandCursor);
   return button;
-}
-
-QPushButton* NewButton(const char* name, const char* caption, QWidget* parent, int left, int top,
-                       int width, int height) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(left, top, width, height);
-  button->setFocusPolicy(Qt::StrongFocus);
-  return button;
-}
-
-QLineEdit* NewEdit(const char* name, const char* text, QWidget* parent, int left, int top,
-                   int width, int height) {
-  auto* edit = new QLineEdit(QString::fromLatin1(text), parent);
-  edit->setObjectName(QString::fromLatin1(name));
-  edit->setGeometry(left, top, width, height);
-  return edit;
 }
 
 QFrame* NewPanel(const char* name, QWidget* parent) {
@@ -192,9 +182,9 @@ void TMainWindow::CreateControls() {
   Host->setGeometry(70, 6, 415, 21);
   Host->setEditText(QStringLiteral("localhost"));
   Host->lineEdit()->installEventFilter(this);
-  Hoops = NewEdit("Hoops", "30", Panel1, 70, 30, 43, 21);
+  Hoops = NewControl<QLineEdit>("Hoops", "30", Panel1, 70, 30, 43, 21);
   StaticText2 = NewStaticText("StaticText2", "Time Out", Panel1, 120, 31, 57, 20);
-  TimeOut = NewEdit("TimeOut", "5000", Panel1, 176, 30, 49, 21);
+  TimeOut = NewControl<QLineEdit>("TimeOut", "5000", Panel1, 176, 30, 49, 21);
 
   OutGrid = new TOutGridWidget(Panel2);
   OutGrid->setObjectName(QStringLiteral("OutGrid"));
@@ -207,8 +197,8 @@ void TMainWindow::CreateControls() {
   gridLayout->addWidget(OutGrid);
 
   SpeedButton1 = NewSpeedButton("SpeedButton1", "Help", Panel3, 8, 8, 75, 23);
-  Button1 = NewButton("Button1", "Start", Panel3, 216, 8, 75, 25);
-  Button2 = NewButton("Button2", "Stop", Panel3, 216, 8, 75, 25);
+  Button1 = NewControl<QPushButton>("Button1", "Start", Panel3, 216, 8, 75, 25);
+  Button2 = NewControl<QPushButton>("Button2", "Stop", Panel3, 216, 8, 75, 25);
   Button2->setEnabled(false);
   Button2->hide();
   SpeedButton2 = NewSpeedButton("SpeedButton2", "About", Panel3, 421, 8, 75, 24);

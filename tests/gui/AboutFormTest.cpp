@@ -87,6 +87,7 @@ TEST_F(MainWindowTest, AboutButtonShowsTheWindowModallyOverTheMainWindow) {
   QPoint centre;
   for (int round = 0; round < 2; ++round) {
     QTimer::singleShot(0, [&] {
+      SaveArtefact(about, "AboutFrm.png");
       wasModal = QApplication::activeModalWidget() == &about;
       centre = about.frameGeometry().center();
       QTest::mouseClick(about.findChild<QPushButton*>("Button1"), Qt::LeftButton);

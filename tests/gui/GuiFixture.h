@@ -11,10 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/GridWidget.h"
@@ -114,9 +116,31 @@ class MainWindowTest : public ::testing::Test {
     return text;
   }
 
+  using Pair = std::pair<std::string, std::string>;
+  // The texts of the Hoops and TimeOut boxes.
+  Pair Limits() {
+    return {Child<QLineEdit>("Hoops")->text().toStdString(),
+            Child<QLineEdit>("TimeOut")->text().toStdString()};
+  }
+  void SetLimits(const char* hoops, const char* timeOut) {
+    Child<QLineEdit>("Hoops")->setText(QString::fromLatin1(hoops));
+    Child<QLineEdit>("TimeOut")->setText(QString::fromLatin1(timeOut));
+  }
+
   void SetHost(const std::string& text) { HostBox()->setEditText(QString::fromStdString(text)); }
 
   std::string Cell(int col, int row) { return window_->Form().OutGrid.Cell(col, row); }
+
+  // Keeps a picture of a window under the build tree, for people to look at.
+  static void SaveArtefact(QWidget& widget, const std::string& name) {
+    const char* binaryDir = std::getenv("QUILLON_BINARY_DIR");
+    if (binaryDir == nullptr) return;
+    const std::filesystem::path dir =
+        std::filesystem::path(binaryDir) / "tests" / "gui" / "artefacts";
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    widget.grab().save(QString::fromStdString((dir / name).string()));
+  }
 
   std::filesystem::path dir_;
   TFormFiles files_;

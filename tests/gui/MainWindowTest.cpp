@@ -163,6 +163,7 @@ TEST_F(MainWindowTest, StartClickTracesTheRouteIntoEveryCell) {
   EXPECT_EQ(HostBox()->itemText(0), "target.test");
   EXPECT_EQ(HostBox()->currentText(), "target.test");
   EXPECT_EQ(ReadFile(files_.HistoryPath), "target.test\r\nlocalhost\r\n");
+  SaveArtefact(*window_, "MainWindow-trace.png");
 }
 
 TEST_F(MainWindowTest, EnterInTheHostBoxStartsButNotWhileARunIsActive) {
@@ -197,20 +198,16 @@ TEST_F(MainWindowTest, EnterInTheHostBoxStartsButNotWhileARunIsActive) {
 TEST_F(MainWindowTest, StartRewritesBoxesOutsideTheirRanges) {
   Open(ThreeHops());
   SetHost("target.test");
-  Child<QLineEdit>("Hoops")->setText("101");
-  Child<QLineEdit>("TimeOut")->setText("abc");
+  SetLimits("101", "abc");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
-  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "30");
-  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "9000");
+  EXPECT_EQ(Limits(), Pair("30", "9000"));
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(window_->Form().MaxHops, 30);
   EXPECT_EQ(window_->Form().TimeOutMs, 9000);
 
-  Child<QLineEdit>("Hoops")->setText("2");
-  Child<QLineEdit>("TimeOut")->setText("0");
+  SetLimits("2", "0");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
-  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "2");
-  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "5000");
+  EXPECT_EQ(Limits(), Pair("2", "5000"));
   ASSERT_TRUE(WaitIdle());
   // The hop limit ends the route at hop 2.
   EXPECT_EQ(window_->Form().OutGrid.RowCount(), 3);
@@ -257,7 +254,7 @@ TEST_F(MainWindowTest, StopLaunchesNoFurtherProbeAndEndsTheRun) {
   config.ForwardNames["target.test"] = TSimForward::To("10.9.9.9");
   Open(config);
   SetHost("target.test");
-  Child<QLineEdit>("TimeOut")->setText("1000");
+  SetLimits("30", "1000");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
   // Hop 1 answers at once; the silent hops take three time-outs each.
   ASSERT_TRUE(WaitUntil([this] { return window_->Form().HighestAnsweringHop == 1; }));
@@ -276,8 +273,7 @@ TEST_F(MainWindowTest, StopLaunchesNoFurtherProbeAndEndsTheRun) {
 TEST_F(MainWindowTest, CommandLineFillsTheBoxesAndTracesBeforeTheWindowShows) {
   Open(ThreeHops(), {"-h", "2", "-w", "1000", "target.test"});
   EXPECT_EQ(HostBox()->currentText(), "target.test");
-  EXPECT_EQ(Child<QLineEdit>("Hoops")->text(), "2");
-  EXPECT_EQ(Child<QLineEdit>("TimeOut")->text(), "1000");
+  EXPECT_EQ(Limits(), Pair("2", "1000"));
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(window_->Form().OutGrid.RowCount(), 3);
   EXPECT_EQ(Cell(2, 1), "gw1.test");
