@@ -1,0 +1,619 @@
+// Whole trace runs over a network that misbehaves: socket calls that fail,
+// datagrams that answer nothing or break the attempt that reads them, name
+// lookups that fail or take longer than the trace, a socket stack that cannot
+// start, and runs started while the workers of earlier runs are still under
+// way. Whatever happens, every run ends, the window is Idle again, every
+// worker is released and every socket closed (these tests also run under
+// AddressSanitizer with leak checks and under ThreadSanitizer).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "TraceFixture.h"
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "platform/Random.h"
+#include "trace/DNSThread.h"
+#include "trace/DnsBuffer.h"
+
+namespace quillon::testing {
+namespace {
+
+constexpr const char* UnknownIp = "Unknown Ip";
+constexpr const char* UnknownHost = "Unknown Host";
+constexpr const char* StraySource = "10.255.0.1";
+
+class Faults : public TraceTest {
+ protected:
+  // Until every worker of the window has reported and been released, those
+  // that a later Start dropped from their slots included.
+  bool Settle() {
+    return PumpUntil([this] {
+      return !form_->ProbeSlotBusy() && !form_->ResolverSlotBusy() &&
+             form_->DroppedProbeCount() == 0 && form_->DroppedResolverCount() == 0;
+    });
+  }
+
+  // Once the workers are gone only the window's own raw socket may be open;
+  // closing the window closes it and lets the socket stack go.
+  void ExpectNothingLeft(int windowSockets = 1) {
+    ASSERT_TRUE(Settle());
+    const TSimNetwork& net = TSimNetwork::Instance();
+    EXPECT_EQ(net.Counters().OpenSockets, windowSockets);
+    EXPECT_EQ(net.Counters().ActiveLookups, 0);
+    form_.reset();
+    EXPECT_EQ(net.Counters().OpenSockets, 0);
+    EXPECT_EQ(GSocketStack.load(), nullptr);
+  }
+
+  void ExpectUnknown(int from, int to) const {
+    for (int n = from; n <= to; ++n) {
+      EXPECT_TRUE(Hop(n).Filled) << n;
+      EXPECT_EQ(Hop(n).Address, UnknownIp) << n;
+      EXPECT_EQ(Hop(n).HostName, UnknownHost) << n;
+    }
+  }
+
+  // The route of RouteTo(routers) in the table, the target as the last hop.
+  void ExpectRoute(int routers) const {
+    EXPECT_TRUE(form_->RouteEndFound);
+    ASSERT_EQ(form_->RouteLength, routers + 1);
+    for (int n = 1; n <= routers; ++n) EXPECT_EQ(Hop(n).Address, HopAddress(n)) << n;
+    EXPECT_EQ(Hop(routers + 1).Address, TargetAddressText);
+  }
+
+  // Each TTL up to `last` went out at least once and at most `most` times.
+  void ExpectSentPerTtl(const TSimNetwork& net, int last, int most) const {
+    for (int ttl = 1; ttl <= last; ++ttl) {
+      EXPECT_GE(SentWithTtl(net, ttl), 1) << ttl;
+      EXPECT_LE(SentWithTtl(net, ttl), most) << ttl;
+    }
+  }
+
+  bool AnyHopFrom(const std::string& address) const {
+    for (int n = 1; n <= MaxHopEntries; ++n) {
+      if (Hop(n).Filled && (Hop(n).Address == address || Hop(n).HostName == address)) return true;
+    }
+    return false;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// A fault that makes an echo attempt fail, on every call or on the next few.
+
+struct AttemptFault {
+  const char* Name;
+  // Applies the fault for `count` calls (-1: every call).
+  std::function<void(TSimConfig&, int count)> Apply;
+  // The failing attempt has sent its request before it failed.
+  bool RequestGoesOut;
+  // The fault hits only the calls it is given (a count is meaningful).
+  bool Countable;
+  // Calls still to fail.
+  std::function<int(const TSimConfig&)> Left;
+};
+
+void PrintTo(const AttemptFault& fault, std::ostream* out) {
+  *out << fault.Name;
+}
+
+std::vector<AttemptFault> AttemptFaults() {
+  auto stray = [](TSimStrayKind kind) {
+    return [kind](TSimConfig& c, int count) {
+      TSimStray s;
+      s.Kind = kind;
+      s.From = StraySource;
+      s.Count = count;
+      s.Length = 24;  // shorter than an IP header and an ICMP header
+      c.Strays.push_back(s);
+    };
+  };
+  auto none = [](const TSimConfig&) { return 0; };
+  return {
+      {"SendFails",
+       [](TSimConfig& c, int count) {
+         c.SendFailure = TSimFailure{Id_WSAEACCES, count};
+       },
+       false, true, [](const TSimConfig& c) { return c.SendFailure.Count; }},
+      {"SendTooBig",
+       [](TSimConfig& c, int count) {
+         c.SendFailure = TSimFailure{Id_WSAEMSGSIZE, count};
+       },
+       false, true, [](const TSimConfig& c) { return c.SendFailure.Count; }},
+      {"SendShort", [](TSimConfig& c, int) { c.SendShortBy = 1; }, true, false, none},
+      {"SelectFails",
+       [](TSimConfig& c, int count) {
+         c.SelectFailure = TSimFailure{Id_WSAEINTR, count};
+       },
+       true, true, [](const TSimConfig& c) { return c.SelectFailure.Count; }},
+      {"ReceiveFails",
+       [](TSimConfig& c, int count) {
+         c.ReceiveFailure = TSimFailure{Id_WSAECONNREFUSED, count};
+       },
+       true, true, [](const TSimConfig& c) { return c.ReceiveFailure.Count; }},
+      // Due with the answer, so read before it: the attempt raises.
+      {"RedirectBeforeTheAnswer", stray(TSimStrayKind::Redirect), true, false, none},
+      {"TruncatedBeforeTheAnswer", stray(TSimStrayKind::Truncated), true, false, none},
+  };
+}
+
+class EveryAttemptFails : public Faults, public ::testing::WithParamInterface<AttemptFault> {};
+class SomeAttemptsFail : public Faults, public ::testing::WithParamInterface<AttemptFault> {};
+
+TEST_P(EveryAttemptFails, RunEndsWithSilentHopsAndTheNextRunWorks) {
+  const AttemptFault& fault = GetParam();
+  TSimConfig config = RouteTo(3);
+  fault.Apply(config, -1);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "100");
+
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(ShowsIdle());
+  EXPECT_TRUE(form.RouteEndFound);
+  EXPECT_EQ(form.RouteLength, 0);
+  ASSERT_TRUE(Settle());
+  // The first three silent results each launched the next TTL; the fourth
+  // ended the route. Every probe made all three attempts.
+  EXPECT_EQ(form.LastRequestedTtl, 8);
+  ExpectUnknown(1, 8);
+  EXPECT_FALSE(Hop(9).Filled);
+  EXPECT_EQ(net.Counters().DatagramsSent, fault.RequestGoesOut ? 8 * 3 : 0);
+  EXPECT_EQ(net.Counters().ReverseLookups, 0) << "silent hops need no name";
+  EXPECT_EQ(net.Counters().OpenSockets, 1) << "only the window's own socket";
+
+  // The same window traces the route once the fault is gone.
+  net.Update([](TSimConfig& c) { c = RouteTo(3); });
+  form.Button1Click();
+  ASSERT_TRUE(RunUntilIdle());
+  ExpectRoute(3);
+  ExpectNothingLeft();
+}
+
+TEST_P(SomeAttemptsFail, RetriesKeepThemOutOfTheTable) {
+  const AttemptFault& fault = GetParam();
+  TSimConfig config = RouteTo(3);
+  fault.Apply(config, 2);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "4", "100");
+
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(ShowsIdle());
+  ASSERT_TRUE(Settle());
+  ExpectRoute(3);
+  EXPECT_EQ(form.SilentCount, 0);
+  EXPECT_EQ(fault.Left(net.Config()), 0) << "both failures were met";
+  // Each failure cost one attempt; three attempts cover two failures in one probe.
+  EXPECT_EQ(net.Counters().DatagramsSent, fault.RequestGoesOut ? 4 + 2 : 4);
+  ExpectSentPerTtl(net, 4, 3);
+  ExpectNothingLeft();
+}
+
+std::string FaultName(const ::testing::TestParamInfo<AttemptFault>& info) {
+  return info.param.Name;
+}
+
+std::vector<AttemptFault> CountableFaults() {
+  std::vector<AttemptFault> faults = AttemptFaults();
+  std::erase_if(faults, [](const AttemptFault& fault) { return !fault.Countable; });
+  return faults;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, EveryAttemptFails, ::testing::ValuesIn(AttemptFaults()),
+                         FaultName);
+INSTANTIATE_TEST_SUITE_P(Faults, SomeAttemptsFail, ::testing::ValuesIn(CountableFaults()),
+                         FaultName);
+
+// ---------------------------------------------------------------------------
+// Raw sockets that cannot be opened, a socket stack that cannot start.
+
+TEST_F(Faults, StartWithoutARawSocketRaisesEveryTimeAndNeverStaysTracing) {
+  TSimConfig config = RouteTo(2);
+  config.OpenFailure = TSimFailure{Id_WSAEACCES, 3};
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "100");
+
+  // Enter and the Start button: the error leaves the event handler for the
+  // desktop to show, and the window is Idle again each time.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    SCOPED_TRACE(attempt);
+    try {
+      if (attempt == 0) {
+        char enter = 13;
+        form.HostKeyPress(enter);
+      } else {
+        form.Button1Click();
+      }
+      ADD_FAILURE() << "the Start went on without a raw socket";
+    } catch (const EIdInvalidSocket& error) {
+      EXPECT_STREQ(error.what(), "Cannot allocate socket.");
+    }
+    EXPECT_TRUE(ShowsIdle());
+    EXPECT_FALSE(form.ProbeSlotBusy());
+    EXPECT_FALSE(Hop(1).Filled);
+    EXPECT_EQ(form.OutGrid.RowCount(), 2) << "the grid as the reset left it";
+  }
+  EXPECT_TRUE(view_.Messages.empty()) << "the engine shows nothing of its own";
+  ASSERT_FALSE(form.Host.Items.empty());
+  EXPECT_EQ(form.Host.Items.front(), TargetName) << "the history was updated before";
+  EXPECT_EQ(net.Counters().SocketsOpened, 0);
+  EXPECT_EQ(net.Counters().DatagramsSent, 0);
+  EXPECT_EQ(TMessageQueue::Main().PendingCount(), 0u);
+
+  // The failures are used up: Start works.
+  form.Button1Click();
+  ASSERT_TRUE(RunUntilIdle());
+  ExpectRoute(2);
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, ProbesThatCannotOpenARawSocketReportSilenceAtOnce) {
+  TSimNetwork& net = Install(RouteTo(3));
+  auto& form = MakeForm(TargetName, "30", "100");
+  form.StartTrace();  // opens the window's own socket, which stays open
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(Settle());
+  const int sent = net.Counters().DatagramsSent;
+
+  net.Update([](TSimConfig& c) { c.OpenFailure = TSimFailure{Id_WSAEMFILE}; });
+  form.StartTrace();
+  EXPECT_TRUE(form.Running) << "the window's socket is open already";
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(ShowsIdle());
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(form.RouteLength, 0);
+  EXPECT_EQ(form.LastRequestedTtl, 8);
+  ExpectUnknown(1, 8);
+  EXPECT_EQ(net.Counters().DatagramsSent, sent);
+
+  net.Update([](TSimConfig& c) { c.OpenFailure = TSimFailure{}; });
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ExpectRoute(3);
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, WindowCannotBeCreatedWithoutASocketStackNorLeaveOneBehind) {
+  ASSERT_EQ(GSocketStack.load(), nullptr) << "a socket-layer component of an earlier test lives";
+  TSimConfig config = RouteTo(1);
+  config.StackCreationFails = true;
+  TSimNetwork& net = Install(config);
+
+  // Twice: the first failure must not keep the second from trying again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      MakeForm();
+      ADD_FAILURE() << "a window came up without a socket stack";
+    } catch (const EIdStackInitializationFailed& error) {
+      EXPECT_STREQ(error.what(), "Winsock Initialization Error.");
+    }
+    EXPECT_FALSE(form_);
+    EXPECT_EQ(GSocketStack.load(), nullptr);
+    const std::lock_guard<std::mutex> lock(GSocketStackLock);
+    EXPECT_EQ(GSocketUserCount, 0);
+  }
+  EXPECT_EQ(net.Counters().StacksCreated, 0);
+
+  net.Update([](TSimConfig& c) { c.StackCreationFails = false; });
+  auto& form = MakeForm(TargetName, "30", "100");
+  EXPECT_EQ(net.Counters().StacksCreated, 1);
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ExpectRoute(1);
+  ExpectNothingLeft();
+}
+
+// ---------------------------------------------------------------------------
+// Datagrams that are no answer.
+
+TEST_F(Faults, RedirectMakesTheAttemptThatReadsItRaiseAndBeRetried) {
+  TSimConfig config = RouteTo(3);
+  TSimStray redirect;
+  redirect.Kind = TSimStrayKind::Redirect;
+  redirect.From = StraySource;
+  redirect.Ttl = 2;
+  redirect.Count = 1;
+  config.Strays.push_back(redirect);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "4", "100");
+
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(Settle());
+  ExpectRoute(3);
+  EXPECT_EQ(net.Config().Strays[0].Count, 0);
+  // The redirect reached the TTL 2 probe before its answer; it may have
+  // reached other probes as well, each of which then tried once more.
+  EXPECT_EQ(SentWithTtl(net, 2), 2);
+  ExpectSentPerTtl(net, 4, 2);
+  EXPECT_EQ(form.SilentCount, 0);
+  EXPECT_FALSE(AnyHopFrom(StraySource));
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, DatagramsThatAnswerNoRequestAreSkippedWithoutARetry) {
+  TSimConfig config = RouteTo(3);
+  for (auto& hop : config.Route) hop.Duplicates = 2;
+  TSimStray otherEcho;  // from the target itself: taken for an answer, it would end the route
+  otherEcho.Kind = TSimStrayKind::EchoReplyOtherSequence;
+  otherEcho.From = TargetAddressText;
+  TSimStray otherExpired;
+  otherExpired.Kind = TSimStrayKind::TimeExceededOtherSequence;
+  otherExpired.From = StraySource;
+  TSimStray cut;  // an error cut before the quoted sequence number
+  cut.Kind = TSimStrayKind::Truncated;
+  cut.From = StraySource;
+  cut.Length = 20 + 8 + 20 + 6;
+  config.Strays = {otherEcho, otherExpired, cut};
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "4", "200");
+
+  // Every socket sees every stray, so no probe may draw a sequence number one
+  // above another's: a fixed seed whose first draws are known to be apart.
+  constexpr std::uint64_t seed = 20261207;
+  RandSeed(seed);
+  Random(30000);
+  std::vector<std::uint16_t> sequences;
+  for (int i = 0; i < 4; ++i) sequences.push_back(static_cast<std::uint16_t>(Random(65000)));
+  for (const std::uint16_t a : sequences) {
+    for (const std::uint16_t b : sequences) {
+      ASSERT_NE(a, static_cast<std::uint16_t>(b + 1)) << "choose another seed";
+    }
+  }
+  RandSeed(seed);
+
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(Settle());
+  ExpectRoute(3);
+  std::vector<int> ttls = SentTtls(net);
+  std::sort(ttls.begin(), ttls.end());
+  EXPECT_EQ(ttls, (std::vector<int>{1, 2, 3, 4})) << "no attempt was repeated";
+  EXPECT_FALSE(AnyHopFrom(StraySource));
+  EXPECT_EQ(form.SilentCount, 0);
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, TruncatedAnswersLeaveTheirHopSilentButTheRouteGoesOn) {
+  TSimConfig config = RouteTo(3);
+  // Hop 2's answers are shorter than two headers: reading one raises. Hop 3's
+  // stop before the quoted sequence number: they answer nothing.
+  config.Route[1].TruncateTo = 24;
+  config.Route[1].DelayMs = 20;
+  config.Route[2].TruncateTo = 20 + 8 + 20 + 6;
+  config.Route[2].DelayMs = 20;
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "4", "100");
+
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(Settle());
+  EXPECT_TRUE(form.RouteEndFound);
+  EXPECT_EQ(form.RouteLength, 4);
+  EXPECT_EQ(form.SilentCount, 2);
+  EXPECT_EQ(Hop(1).Address, HopAddress(1));
+  ExpectUnknown(2, 3);
+  EXPECT_EQ(Hop(4).Address, TargetAddressText);
+  EXPECT_EQ(SentWithTtl(net, 2), 3);
+  EXPECT_EQ(SentWithTtl(net, 3), 3);
+  ExpectSentPerTtl(net, 4, 3);
+  ExpectNothingLeft();
+}
+
+// ---------------------------------------------------------------------------
+// Name lookups that fail or take their time.
+
+TEST_F(Faults, EveryLookupFailing) {
+  TSimConfig config = RouteTo(2);
+  config.ReverseNames[HopAddress(1)] = TSimReverse::Name("gw.test");
+  config.LookupFailure = TSimFailure{Id_WSANO_RECOVERY};
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "100");
+
+  // The target cannot be found: reported, Idle, nothing opened or sent.
+  form.StartTrace();
+  EXPECT_EQ(view_.Messages, std::vector<std::string>{"Host not found: target.test"});
+  EXPECT_TRUE(ShowsIdle());
+  EXPECT_EQ(net.Counters().SocketsOpened, 0);
+  EXPECT_EQ(net.Counters().DatagramsSent, 0);
+
+  // Found, but every reverse lookup of the run fails (they begin only when
+  // this thread records a hop, after the switch below).
+  net.Update([](TSimConfig& c) { c.LookupFailure = TSimFailure{}; });
+  form.StartTrace();
+  ASSERT_TRUE(form.Running);
+  net.Update([](TSimConfig& c) { c.LookupFailure = TSimFailure{Id_WSANO_RECOVERY}; });
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_TRUE(ShowsIdle());
+  ExpectRoute(2);
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(Hop(n).HostName, Hop(n).Address + NoDnsSuffix) << n;
+    EXPECT_EQ(form.NameCache().FindName(Hop(n).Address), Hop(n).Address + NoDnsSuffix) << n;
+  }
+  int failedReverse = 0;
+  for (const auto& lookup : net.Lookups()) {
+    if (lookup.Kind == TSimLookupKind::Reverse) {
+      EXPECT_EQ(lookup.ErrorCode, Id_WSANO_RECOVERY);
+      ++failedReverse;
+    }
+  }
+  EXPECT_GE(failedReverse, 3);
+  EXPECT_EQ(view_.Messages.size(), 1u);
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, NamesSlowerThanTheTraceAreDroppedByEachNewStartAndWaitedForByTheLast) {
+  TSimConfig config = RouteTo(2);
+  config.ReverseNames[HopAddress(1)] = TSimReverse::Name("gw1.test", 150);
+  config.ReverseNames[HopAddress(2)] = TSimReverse::Failure(Id_WSATRY_AGAIN, 150);
+  config.ReverseNames[TargetAddressText] = TSimReverse::Name(TargetName, 150);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "3", "100");
+
+  // Each run's probes are done long before its names; a new Start drops the
+  // name workers, whose results must not reach the table or the cache.
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    form.StartTrace();
+    ASSERT_TRUE(PumpUntil([&] { return !form.ProbeSlotBusy(); }));
+    ASSERT_TRUE(form.Running) << "names are still being looked up";
+    ASSERT_TRUE(form.ResolverSlotBusy());
+  }
+  // The last run ends only once its names are in.
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_FALSE(form.ResolverSlotBusy());
+  EXPECT_EQ(Hop(1).HostName, "gw1.test");
+  EXPECT_EQ(Hop(2).HostName, HopAddress(2) + NoDnsSuffix);
+  EXPECT_EQ(Hop(3).HostName, TargetName);
+  ASSERT_TRUE(Settle());
+  EXPECT_GE(net.Counters().ReverseLookups, 9);
+  EXPECT_EQ(form.NameCache().Count(), 3) << "only the last run's names are kept";
+
+  // Closing the window while a run's slow lookups are under way waits for them.
+  net.Update([](TSimConfig& c) {
+    c.Route[0].Address = "10.0.0.11";  // not in the cache yet
+    c.ReverseNames["10.0.0.11"] = TSimReverse::Name("other.test", 150);
+  });
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return form.ResolverSlotBusy(); }));
+  form_.reset();
+  EXPECT_EQ(net.Counters().ActiveLookups, 0);
+  EXPECT_EQ(net.Counters().OpenSockets, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Runs over runs.
+
+// A route of its own for each run: routers 10.1.<run>.1.. then the target.
+std::string RunHop(int run, int position) {
+  return "10.1." + std::to_string(run) + "." + std::to_string(position);
+}
+TSimConfig RouteOfRun(int run, int routers) {
+  TSimConfig config;
+  config.Target = TargetAddressText;
+  for (int p = 1; p <= routers; ++p) config.Route.push_back(TSimHop::Router(RunHop(run, p)));
+  config.Route.push_back(TSimHop::Destination(TargetAddressText));
+  config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText);
+  config.ReverseNames[TargetAddressText] = TSimReverse::Name(TargetName);
+  return config;
+}
+
+TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
+  constexpr int Restarts = 8;
+  Install(RouteOfRun(0, 5));
+  auto& form = MakeForm(TargetName, "30", "150");
+  for (int run = 0; run <= Restarts; ++run) {
+    SCOPED_TRACE(run);
+    TSimConfig config = RouteOfRun(run, 5);
+    // Answers come hop by hop; names come after all of them; the target's own
+    // lookup keeps this thread busy while earlier workers report.
+    for (int p = 1; p <= 5; ++p) {
+      config.Route[static_cast<std::size_t>(p - 1)].DelayMs = 20 * p;
+      config.ReverseNames[RunHop(run, p)] =
+          TSimReverse::Name("r" + std::to_string(p) + ".test", 80);
+    }
+    // The target answers last, once further TTLs are requested (a name for the
+    // latest requested hop would be dropped).
+    config.Route.back().DelayMs = 120;
+    config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText, 20);
+    TSimNetwork::Instance().Update([&](TSimConfig& c) { c = config; });
+    form.StartTrace();
+    ASSERT_TRUE(form.Running);
+    if (run > 0) {
+      EXPECT_GT(form.DroppedProbeCount(), 0u);
+      EXPECT_GT(form.DroppedResolverCount(), 0u);
+    }
+    if (run == Restarts) break;
+    // Hop 1 is in and its name is being looked up: start over.
+    ASSERT_TRUE(PumpUntil([&] { return Hop(1).Filled && form.ResolverSlotBusy(); }));
+  }
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(Settle());
+
+  ASSERT_EQ(form.RouteLength, 6);
+  for (int p = 1; p <= 5; ++p) {
+    EXPECT_EQ(Hop(p).Address, RunHop(Restarts, p)) << p;
+    EXPECT_EQ(Hop(p).HostName, "r" + std::to_string(p) + ".test") << p;
+  }
+  EXPECT_EQ(Hop(6).HostName, TargetName);
+  // Nothing of the earlier runs reached the table or the cache.
+  for (int run = 0; run < Restarts; ++run) {
+    for (int p = 1; p <= 5; ++p) {
+      EXPECT_FALSE(AnyHopFrom(RunHop(run, p))) << run << " " << p;
+      EXPECT_EQ(form.NameCache().FindName(RunHop(run, p)), RunHop(run, p)) << run << " " << p;
+    }
+  }
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, ManyRunsBackToBackEachUnderAnotherFault) {
+  using Fault = std::function<void(TSimConfig&, int run)>;
+  auto stray = [](TSimStrayKind kind) {
+    return [kind](TSimConfig& c, int) {
+      TSimStray s;
+      s.Kind = kind;
+      s.From = StraySource;
+      s.Count = 1;
+      c.Strays.push_back(s);
+    };
+  };
+  const std::vector<Fault> faults{
+      [](TSimConfig& c, int) {
+        c.SendFailure = TSimFailure{Id_WSAEACCES, 1};
+      },
+      [](TSimConfig& c, int) {
+        c.SelectFailure = TSimFailure{Id_WSAEINTR, 1};
+      },
+      [](TSimConfig& c, int) {
+        c.ReceiveFailure = TSimFailure{Id_WSAECONNREFUSED, 1};
+      },
+      stray(TSimStrayKind::Redirect),
+      stray(TSimStrayKind::Truncated),
+      [](TSimConfig& c, int) {
+        for (auto& hop : c.Route) hop.Duplicates = 2;
+      },
+      [](TSimConfig& c, int run) {  // names that take longer than the probes
+        for (int p = 1; p <= 3; ++p)
+          c.ReverseNames[RunHop(run, p)] = TSimReverse::Name("n.test", 30);
+      },
+      [](TSimConfig& c, int run) {  // names that fail late
+        for (int p = 1; p <= 3; ++p) {
+          c.ReverseNames[RunHop(run, p)] = TSimReverse::Failure(Id_WSATRY_AGAIN, 30);
+        }
+      },
+  };
+  Install(RouteOfRun(0, 1));
+  auto& form = MakeForm(TargetName, "30", "100");
+
+  constexpr int Runs = 24;
+  for (int run = 0; run < Runs; ++run) {
+    SCOPED_TRACE(run);
+    const int routers = 1 + run % 3;
+    TSimConfig config = RouteOfRun(run, routers);
+    const std::size_t kind = static_cast<std::size_t>(run) % faults.size();
+    faults[kind](config, run);
+    TSimNetwork::Instance().Update([&](TSimConfig& c) { c = config; });
+    form.StartTrace();
+    ASSERT_TRUE(form.Running);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(ShowsIdle());
+
+    ASSERT_EQ(form.RouteLength, routers + 1);
+    for (int p = 1; p <= routers; ++p) {
+      EXPECT_EQ(Hop(p).Address, RunHop(run, p)) << p;
+      EXPECT_EQ(Hop(p).HostName, kind == 6 ? "n.test" : RunHop(run, p) + NoDnsSuffix) << p;
+    }
+    EXPECT_EQ(Hop(routers + 1).Address, TargetAddressText);
+    EXPECT_EQ(Hop(routers + 1).HostName, TargetName);
+  }
+  ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace quillon::testing
