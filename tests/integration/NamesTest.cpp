@@ -316,7 +316,8 @@ TEST_F(Names, WorkerOfAnEarlierRunNeitherWritesNorCaches) {
 
 TEST_F(Names, LateReportOfAnEarlierRunWithTheSameRunIdLeavesTheNewWorkerAlone) {
   config_.ReverseNames["10.0.0.7"] = TSimReverse::HeldName("late.test");
-  config_.ReverseNames["10.0.0.1"] = TSimReverse::Name("gw.test", 300);
+  // Held as well, so that hop 1's worker is still in slot 1 when the test looks.
+  config_.ReverseNames["10.0.0.1"] = TSimReverse::HeldName("gw.test");
   Open();
   // The next Start draws the same run id as the earlier worker carries.
   RandSeed(42);
