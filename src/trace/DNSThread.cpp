@@ -6,6 +6,7 @@
 #include "net/IdStack.h"
 #include "trace/DnsBuffer.h"
 #include "trace/TraceRouteForm.h"
+#include "trace/WorkerSlots.h"
 
 namespace quillon {
 
@@ -54,55 +55,38 @@ void TTraceRouteForm::StartNameResolution(const std::string& address, std::int32
     return;
   }
 
-  const auto free = std::find(ResolverSlots.begin() + 1, ResolverSlots.end(), nullptr);
-  if (free == ResolverSlots.end()) return;  // all busy: the address stays as the name
+  auto* free = FirstFreeSlot(ResolverSlots);
+  if (free == nullptr) return;  // all busy: the address stays as the name
 
   auto worker = std::make_unique<TDNSThread>();
   worker->Address = address;
-  worker->SlotIndex = static_cast<std::int32_t>(free - ResolverSlots.begin());
+  worker->SlotIndex = static_cast<std::int32_t>(free - ResolverSlots.data());
   worker->Window = handle_;
   worker->HopNo = hop;
   worker->RunId = RunId;
-  worker->SetPriority(TThreadPriority::tpNormal);
-  TDNSThread& started = *worker;
-  *free = std::move(worker);
-  try {
-    started.Start();
-  } catch (...) {
-    free->reset();  // a worker that never ran would keep its slot, and the run, busy
-    throw;
-  }
+  StartInSlot(*free, std::move(worker));
 }
 
 void TTraceRouteForm::WMNameResolved(const TMessage& message) {
-  // A worker that a later Start dropped from its slot: its result belongs to an
-  // earlier run, but the object is ours to release now that it has reported.
-  const auto dropped =
-      std::find_if(droppedResolvers_.begin(), droppedResolvers_.end(),
-                   [&](const auto& worker) { return worker && worker->Serial == message.Tag; });
-  if (dropped != droppedResolvers_.end()) {
-    droppedResolvers_.erase(dropped);
-  } else if (message.WParam >= 1 && message.WParam <= ResolverSlotCount) {
-    auto& slot = ResolverSlots[message.WParam];
-    // Only the worker that posted may be read: a later worker in the same slot
-    // (possibly with the same run id) has not produced its result yet.
-    if (slot && slot->Serial == message.Tag) {
-      // Out of the slot first: the worker is released (its thread waited for)
-      // when this block ends, whatever happens on the way.
-      const std::unique_ptr<TDNSThread> worker = std::move(slot);
-      const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
-      if (currentRun && worker->HopNo >= 1 && worker->HopNo < LastRequestedTtl &&
-          worker->HopNo <= MaxHopEntries) {
-        try {
-          THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
-          entry.Address = worker->Address;
-          entry.HostName = worker->HostName;
-          entry.Filled = true;
-          if (nameCache_) nameCache_->AddName(worker->Address, worker->HostName);
-          RefreshGrid();
-        } catch (...) {
-          // A name that cannot be kept is only a name not shown.
-        }
+  if (ReleaseDroppedWorker(droppedResolvers_, message.Tag)) {
+    // A worker that a later Start dropped from its slot: its result belongs to an
+    // earlier run, but the object is ours to release now that it has reported.
+  } else if (auto* poster = PosterSlot(ResolverSlots, message)) {
+    // Out of the slot first: the worker is released (its thread waited for)
+    // when this block ends, whatever happens on the way.
+    const std::unique_ptr<TDNSThread> worker = std::move(*poster);
+    const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
+    if (currentRun && worker->HopNo >= 1 && worker->HopNo < LastRequestedTtl &&
+        worker->HopNo <= MaxHopEntries) {
+      try {
+        THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
+        entry.Address = worker->Address;
+        entry.HostName = worker->HostName;
+        entry.Filled = true;
+        if (nameCache_) nameCache_->AddName(worker->Address, worker->HostName);
+        RefreshGrid();
+      } catch (...) {
+        // A name that cannot be kept is only a name not shown.
       }
     }
   }

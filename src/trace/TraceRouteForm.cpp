@@ -15,6 +15,7 @@
 #include "trace/DnsBuffer.h"
 #include "trace/HostHistory.h"
 #include "trace/PingThread.h"
+#include "trace/WorkerSlots.h"
 
 namespace quillon {
 namespace {
@@ -249,53 +250,38 @@ void TTraceRouteForm::CheckRunFinished() {
 void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
   if (StopRequested) return;
   LastRequestedTtl = n;
-  const auto free = std::find(ProbeSlots.begin() + 1, ProbeSlots.end(), nullptr);
-  if (free == ProbeSlots.end() || n > MaxHops) return;
+  auto* free = FirstFreeSlot(ProbeSlots);
+  if (free == nullptr || n > MaxHops) return;
 
   auto worker = std::make_unique<TPingThread>();
   worker->TargetAddress = address;
-  worker->SlotIndex = static_cast<std::int32_t>(free - ProbeSlots.begin());
+  worker->SlotIndex = static_cast<std::int32_t>(free - ProbeSlots.data());
   worker->Ttl = n;
   worker->TimeOutMs = TimeOutMs;
   worker->Window = handle_;
   worker->RunId = RunId;
-  worker->SetPriority(TThreadPriority::tpNormal);
-  TPingThread& started = *worker;
-  *free = std::move(worker);
-  try {
-    started.Start();
-  } catch (...) {
-    free->reset();  // never started: it would hold the slot for ever
-    throw;
-  }
+  StartInSlot(*free, std::move(worker));
 }
 
 void TTraceRouteForm::WMProbeDone(const TMessage& message) {
   try {
-    const auto dropped =
-        std::find_if(droppedProbes_.begin(), droppedProbes_.end(),
-                     [&](const auto& worker) { return worker && worker->Serial == message.Tag; });
-    if (dropped != droppedProbes_.end()) {
-      droppedProbes_.erase(dropped);  // a worker of an earlier run has ended
-    } else if (message.WParam >= 1 && message.WParam <= ProbeSlotCount) {
-      auto& slot = ProbeSlots[message.WParam];
-      // Only the worker that posted may be read: a later worker in the same
-      // slot, even with the same run id, has not written its result yet.
-      if (slot && slot->Serial == message.Tag) {
-        if (message.LParam == static_cast<LPARAM>(RunId)) {
-          const TPingThread* worker = slot.get();
-          try {
-            RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
-          } catch (...) {
-            if (slot.get() == worker) slot.reset();
-            throw;
-          }
-          if (slot.get() == worker) slot.reset();  // waits for its thread
-          if (!RouteEndFound) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
-        } else {
-          // Launched before a Start that failed after drawing a new run id.
-          slot.reset();
+    if (ReleaseDroppedWorker(droppedProbes_, message.Tag)) {
+      // a worker of an earlier run has ended
+    } else if (auto* poster = PosterSlot(ProbeSlots, message)) {
+      auto& slot = *poster;
+      if (message.LParam == static_cast<LPARAM>(RunId)) {
+        const TPingThread* worker = slot.get();
+        try {
+          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+        } catch (...) {
+          if (slot.get() == worker) slot.reset();
+          throw;
         }
+        if (slot.get() == worker) slot.reset();  // waits for its thread
+        if (!RouteEndFound) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+      } else {
+        // Launched before a Start that failed after drawing a new run id.
+        slot.reset();
       }
     }
     CheckRunFinished();

@@ -1,0 +1,63 @@
+// What the probe slots and the resolver slots have in common: launching a worker
+// into the lowest free slot, finding the worker that posted a message, and
+// releasing workers that a later Start dropped from their slots.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "platform/MessageQueue.h"
+#include "platform/Thread.h"
+
+namespace quillon {
+
+// The lowest empty slot (slots are numbered from 1), or nullptr when all are busy.
+template <class TWorker, std::size_t N>
+std::unique_ptr<TWorker>* FirstFreeSlot(std::array<std::unique_ptr<TWorker>, N>& slots) {
+  const auto free = std::find(std::next(slots.begin()), slots.end(), nullptr);
+  return free == slots.end() ? nullptr : &*free;
+}
+
+// Puts a filled-in worker into its slot and starts it at normal priority. A worker
+// whose thread cannot start gives the slot back: it would keep the run busy for ever.
+template <class TWorker>
+void StartInSlot(std::unique_ptr<TWorker>& slot, std::unique_ptr<TWorker> worker) {
+  worker->SetPriority(TThreadPriority::tpNormal);
+  TWorker& started = *worker;
+  slot = std::move(worker);
+  try {
+    started.Start();
+  } catch (...) {
+    slot.reset();
+    throw;
+  }
+}
+
+// The slot of the worker that posted the message: the slot named by wParam, when
+// its worker carries the serial the message repeats. A later worker in the same
+// slot, even with the same run id, has not written its result yet.
+template <class TWorker, std::size_t N>
+std::unique_ptr<TWorker>* PosterSlot(std::array<std::unique_ptr<TWorker>, N>& slots,
+                                     const TMessage& message) {
+  if (message.WParam < 1 || message.WParam >= N) return nullptr;
+  auto& slot = slots[message.WParam];
+  return slot && slot->Serial == message.Tag ? &slot : nullptr;
+}
+
+// Releases (waits for) the dropped worker whose report this is; false when the
+// message comes from no dropped worker.
+template <class TWorker>
+bool ReleaseDroppedWorker(std::vector<std::unique_ptr<TWorker>>& dropped, std::uint64_t serial) {
+  const auto poster = std::find_if(dropped.begin(), dropped.end(), [serial](const auto& worker) {
+    return worker && worker->Serial == serial;
+  });
+  if (poster == dropped.end()) return false;
+  dropped.erase(poster);
+  return true;
+}
+
+}  // namespace quillon
