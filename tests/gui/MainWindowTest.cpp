@@ -254,9 +254,10 @@ TEST_F(MainWindowTest, StopLaunchesNoFurtherProbeAndEndsTheRun) {
   config.ForwardNames["target.test"] = TSimForward::To("10.9.9.9");
   Open(config);
   SetHost("target.test");
-  SetLimits("30", "1000");
+  SetLimits("30", "2000");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
-  // Hop 1 answers at once; the silent hops take three time-outs each.
+  // Hop 1 answers at once; the silent hops take three time-outs each, so the
+  // fourth silent result (the end of the route) is six seconds away.
   ASSERT_TRUE(WaitUntil([this] { return window_->Form().HighestAnsweringHop == 1; }));
   QTest::mouseClick(StopButton(), Qt::LeftButton);
   EXPECT_TRUE(StopButton()->isVisible());
