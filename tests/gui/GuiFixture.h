@@ -131,14 +131,22 @@ class MainWindowTest : public ::testing::Test {
 
   std::string Cell(int col, int row) { return window_->Form().OutGrid.Cell(col, row); }
 
-  // Keeps a picture of a window under the build tree, for people to look at.
+  // Keeps a picture of a window under the build tree (found from the
+  // environment, or three levels above build/tests/gui/quillon_gui_tests), for
+  // people to look at.
   static void SaveArtefact(QWidget& widget, const std::string& name) {
-    const char* binaryDir = std::getenv("QUILLON_BINARY_DIR");
-    if (binaryDir == nullptr) return;
-    const std::filesystem::path dir =
-        std::filesystem::path(binaryDir) / "tests" / "gui" / "artefacts";
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path binaryDir;
+    if (const char* dir = std::getenv("QUILLON_BINARY_DIR")) {
+      binaryDir = dir;
+    } else {
+      binaryDir =
+          fs::read_symlink("/proc/self/exe", error).parent_path().parent_path().parent_path();
+    }
+    if (error || binaryDir.empty()) return;
+    const fs::path dir = binaryDir / "tests" / "gui" / "artefacts";
+    fs::create_directories(dir, error);
     widget.grab().save(QString::fromStdString((dir / name).string()));
   }
 
