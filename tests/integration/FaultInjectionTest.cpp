@@ -139,6 +139,17 @@ std::vector<AttemptFault> AttemptFaults() {
       // Due with the answer, so read before it: the attempt raises.
       {"RedirectBeforeTheAnswer", stray(TSimStrayKind::Redirect), true, false, none},
       {"TruncatedBeforeTheAnswer", stray(TSimStrayKind::Truncated), true, false, none},
+      // Larger than the reply area: the receive fails and the datagram is gone.
+      {"OversizedBeforeTheAnswer",
+       [](TSimConfig& c, int count) {
+         TSimStray s;
+         s.Kind = TSimStrayKind::Raw;
+         s.Count = count;
+         s.Bytes = simpacket::Ipv4(StraySource, c.LocalAddress, 60,
+                                   simpacket::Bytes(Id_ICMP_AREA_SIZE, 0));
+         c.Strays.push_back(s);
+       },
+       true, false, none},
   };
 }
 
@@ -549,6 +560,41 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
       EXPECT_EQ(form.NameCache().FindName(RunHop(run, p)), RunHop(run, p)) << run << " " << p;
     }
   }
+  ExpectNothingLeft();
+}
+
+TEST_F(Faults, StartThatFindsNoHostLetsTheEarlierWorkersReportUnrecorded) {
+  TSimConfig config = RouteTo(5);
+  for (auto& hop : config.Route) hop.DelayMs = 60;
+  config.Route.front().DelayMs = 0;
+  for (int p = 1; p <= 5; ++p)
+    config.ReverseNames[HopAddress(p)] = TSimReverse::Name("gw.test", 100);
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "30", "150");
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return Hop(1).Filled && form.ResolverSlotBusy(); }));
+  const std::int32_t lastRequested = form.LastRequestedTtl;
+
+  form.Host.Text = "nohost.test";
+  form.StartTrace();
+  EXPECT_EQ(view_.Messages, std::vector<std::string>{"Host not found: nohost.test"});
+  EXPECT_TRUE(ShowsIdle());
+  EXPECT_TRUE(form.ProbeSlotBusy()) << "the earlier run's probes are still under way";
+
+  // Their reports find a run id of their own: nothing is recorded, launched
+  // or cached, and the window stays Idle.
+  ASSERT_TRUE(PumpUntil([&] { return !form.ProbeSlotBusy() && !form.ResolverSlotBusy(); }));
+  EXPECT_TRUE(ShowsIdle());
+  for (int n = 1; n <= MaxHopEntries; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
+  EXPECT_EQ(form.LastRequestedTtl, lastRequested);
+  EXPECT_EQ(form.NameCache().Count(), 0);
+
+  form.Host.Text = TargetName;
+  form.Button1Click();
+  ASSERT_TRUE(RunUntilIdle());
+  ExpectRoute(5);
+  EXPECT_EQ(Hop(1).HostName, "gw.test");
+  EXPECT_GE(net.Counters().ReverseLookups, 6);
   ExpectNothingLeft();
 }
 
