@@ -102,54 +102,52 @@ void PrintTo(const AttemptFault& fault, std::ostream* out) {
   *out << fault.Name;
 }
 
+// A stray of the kind from StraySource, sent along with `count` requests.
+TSimStray Stray(TSimStrayKind kind, int count) {
+  TSimStray stray;
+  stray.Kind = kind;
+  stray.From = StraySource;
+  stray.Count = count;
+  stray.Length = 24;  // truncated: shorter than an IP header and an ICMP header
+  return stray;
+}
+
 std::vector<AttemptFault> AttemptFaults() {
-  auto stray = [](TSimStrayKind kind) {
-    return [kind](TSimConfig& c, int count) {
-      TSimStray s;
-      s.Kind = kind;
-      s.From = StraySource;
-      s.Count = count;
-      s.Length = 24;  // shorter than an IP header and an ICMP header
-      c.Strays.push_back(s);
-    };
+  // A socket call that fails with the code.
+  auto call = [](const char* name, TSimFailure TSimConfig::*failure, std::int32_t code,
+                 bool requestGoesOut) {
+    return AttemptFault{name,
+                        [=](TSimConfig& c, int count) {
+                          c.*failure = TSimFailure{code, count};
+                        },
+                        requestGoesOut, true,
+                        [=](const TSimConfig& c) { return (c.*failure).Count; }};
   };
   auto none = [](const TSimConfig&) { return 0; };
+  // A stray due with the answer, so read before it: the attempt raises.
+  auto stray = [none](const char* name, TSimStrayKind kind) {
+    return AttemptFault{name,
+                        [=](TSimConfig& c, int count) { c.Strays.push_back(Stray(kind, count)); },
+                        true, false, none};
+  };
+  // Larger than the reply area: the receive fails and the datagram is gone.
+  auto oversized = [](TSimConfig& c, int count) {
+    TSimStray big = Stray(TSimStrayKind::Raw, count);
+    big.Bytes =
+        simpacket::Ipv4(StraySource, c.LocalAddress, 60, simpacket::Bytes(Id_ICMP_AREA_SIZE, 0));
+    c.Strays.push_back(big);
+  };
+  // The request goes out, but the send says fewer bytes went.
+  auto shortSend = [](TSimConfig& c, int) { c.SendShortBy = 1; };
   return {
-      {"SendFails",
-       [](TSimConfig& c, int count) {
-         c.SendFailure = TSimFailure{Id_WSAEACCES, count};
-       },
-       false, true, [](const TSimConfig& c) { return c.SendFailure.Count; }},
-      {"SendTooBig",
-       [](TSimConfig& c, int count) {
-         c.SendFailure = TSimFailure{Id_WSAEMSGSIZE, count};
-       },
-       false, true, [](const TSimConfig& c) { return c.SendFailure.Count; }},
-      {"SendShort", [](TSimConfig& c, int) { c.SendShortBy = 1; }, true, false, none},
-      {"SelectFails",
-       [](TSimConfig& c, int count) {
-         c.SelectFailure = TSimFailure{Id_WSAEINTR, count};
-       },
-       true, true, [](const TSimConfig& c) { return c.SelectFailure.Count; }},
-      {"ReceiveFails",
-       [](TSimConfig& c, int count) {
-         c.ReceiveFailure = TSimFailure{Id_WSAECONNREFUSED, count};
-       },
-       true, true, [](const TSimConfig& c) { return c.ReceiveFailure.Count; }},
-      // Due with the answer, so read before it: the attempt raises.
-      {"RedirectBeforeTheAnswer", stray(TSimStrayKind::Redirect), true, false, none},
-      {"TruncatedBeforeTheAnswer", stray(TSimStrayKind::Truncated), true, false, none},
-      // Larger than the reply area: the receive fails and the datagram is gone.
-      {"OversizedBeforeTheAnswer",
-       [](TSimConfig& c, int count) {
-         TSimStray s;
-         s.Kind = TSimStrayKind::Raw;
-         s.Count = count;
-         s.Bytes = simpacket::Ipv4(StraySource, c.LocalAddress, 60,
-                                   simpacket::Bytes(Id_ICMP_AREA_SIZE, 0));
-         c.Strays.push_back(s);
-       },
-       true, false, none},
+      call("SendFails", &TSimConfig::SendFailure, Id_WSAEACCES, false),
+      call("SendTooBig", &TSimConfig::SendFailure, Id_WSAEMSGSIZE, false),
+      AttemptFault{"SendShort", shortSend, true, false, none},
+      call("SelectFails", &TSimConfig::SelectFailure, Id_WSAEINTR, true),
+      call("ReceiveFails", &TSimConfig::ReceiveFailure, Id_WSAECONNREFUSED, true),
+      stray("RedirectBeforeTheAnswer", TSimStrayKind::Redirect),
+      stray("TruncatedBeforeTheAnswer", TSimStrayKind::Truncated),
+      AttemptFault{"OversizedBeforeTheAnswer", oversized, true, false, none},
   };
 }
 
@@ -325,11 +323,8 @@ TEST_F(Faults, WindowCannotBeCreatedWithoutASocketStackNorLeaveOneBehind) {
 
 TEST_F(Faults, RedirectMakesTheAttemptThatReadsItRaiseAndBeRetried) {
   TSimConfig config = RouteTo(3);
-  TSimStray redirect;
-  redirect.Kind = TSimStrayKind::Redirect;
-  redirect.From = StraySource;
+  TSimStray redirect = Stray(TSimStrayKind::Redirect, 1);
   redirect.Ttl = 2;
-  redirect.Count = 1;
   config.Strays.push_back(redirect);
   TSimNetwork& net = Install(config);
   auto& form = MakeForm(TargetName, "4", "100");
@@ -351,15 +346,11 @@ TEST_F(Faults, RedirectMakesTheAttemptThatReadsItRaiseAndBeRetried) {
 TEST_F(Faults, DatagramsThatAnswerNoRequestAreSkippedWithoutARetry) {
   TSimConfig config = RouteTo(3);
   for (auto& hop : config.Route) hop.Duplicates = 2;
-  TSimStray otherEcho;  // from the target itself: taken for an answer, it would end the route
-  otherEcho.Kind = TSimStrayKind::EchoReplyOtherSequence;
+  // From the target itself: taken for an answer, it would end the route.
+  TSimStray otherEcho = Stray(TSimStrayKind::EchoReplyOtherSequence, -1);
   otherEcho.From = TargetAddressText;
-  TSimStray otherExpired;
-  otherExpired.Kind = TSimStrayKind::TimeExceededOtherSequence;
-  otherExpired.From = StraySource;
-  TSimStray cut;  // an error cut before the quoted sequence number
-  cut.Kind = TSimStrayKind::Truncated;
-  cut.From = StraySource;
+  const TSimStray otherExpired = Stray(TSimStrayKind::TimeExceededOtherSequence, -1);
+  TSimStray cut = Stray(TSimStrayKind::Truncated, -1);  // cut before the quoted sequence number
   cut.Length = 20 + 8 + 20 + 6;
   config.Strays = {otherEcho, otherExpired, cut};
   TSimNetwork& net = Install(config);
@@ -601,13 +592,7 @@ TEST_F(Faults, StartThatFindsNoHostLetsTheEarlierWorkersReportUnrecorded) {
 TEST_F(Faults, ManyRunsBackToBackEachUnderAnotherFault) {
   using Fault = std::function<void(TSimConfig&, int run)>;
   auto stray = [](TSimStrayKind kind) {
-    return [kind](TSimConfig& c, int) {
-      TSimStray s;
-      s.Kind = kind;
-      s.From = StraySource;
-      s.Count = 1;
-      c.Strays.push_back(s);
-    };
+    return [kind](TSimConfig& c, int) { c.Strays.push_back(Stray(kind, 1)); };
   };
   const std::vector<Fault> faults{
       [](TSimConfig& c, int) {
