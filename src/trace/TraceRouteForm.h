@@ -116,7 +116,8 @@ class TTraceRouteForm {
   std::size_t DroppedProbeCount() const { return droppedProbes_.size(); }
 
   // --- controls ---
-  TComboBoxState Host;
+  // The design-time text: what the box shows when the history gives nothing.
+  TComboBoxState Host{"localhost", {}};
   TEditState Hoops{"30"};
   TEditState TimeOut{"5000"};
   TButtonState Button1{"Start", true, true};
