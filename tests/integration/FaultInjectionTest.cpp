@@ -8,10 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TraceFixture.h"
@@ -30,6 +35,34 @@ constexpr const char* StraySource = "10.255.0.1";
 
 class Faults : public TraceTest {
  protected:
+  // Closing the window waits for its workers without a limit; should a fault
+  // keep one from ending, the watchdog fails the program instead of letting
+  // it hang.
+  static constexpr auto WatchdogLimit = std::chrono::seconds(90);
+
+  void SetUp() override {
+    TraceTest::SetUp();
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    watchdog_ = std::thread([this, test] {
+      std::unique_lock lock(watchdogLock_);
+      if (!watchdogCancel_.wait_for(lock, WatchdogLimit, [this] { return testOver_; })) {
+        std::fprintf(stderr, "%s: still not done after %lld s; a worker never ended\n",
+                     test.c_str(), static_cast<long long>(WatchdogLimit.count()));
+        std::abort();
+      }
+    });
+  }
+
+  void TearDown() override {
+    TraceTest::TearDown();
+    {
+      const std::lock_guard lock(watchdogLock_);
+      testOver_ = true;
+    }
+    watchdogCancel_.notify_all();
+    watchdog_.join();
+  }
+
   // Until every worker of the window has reported and been released, those
   // that a later Start dropped from their slots included.
   bool Settle() {
@@ -81,6 +114,12 @@ class Faults : public TraceTest {
     }
     return false;
   }
+
+ private:
+  std::thread watchdog_;
+  std::mutex watchdogLock_;
+  std::condition_variable watchdogCancel_;
+  bool testOver_ = false;
 };
 
 // ---------------------------------------------------------------------------
