@@ -28,9 +28,16 @@ namespace {
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 
+// The program of the build this test belongs to: from the environment CTest
+// sets, or else found from this test's own place (build/tests/lab/).
 std::string BuiltProgram() {
-  const char* dir = std::getenv("QUILLON_BINARY_DIR");
-  return dir != nullptr ? std::string(dir) + "/app/quillon" : std::string{};
+  if (const char* dir = std::getenv("QUILLON_BINARY_DIR"); dir != nullptr && *dir != '\0') {
+    return std::string(dir) + "/app/quillon";
+  }
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string{}
+               : (self.parent_path() / "../../app/quillon").lexically_normal().string();
 }
 
 std::string Quote(const std::string& word) {
