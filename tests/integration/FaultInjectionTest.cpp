@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -545,10 +547,53 @@ TSimConfig RouteOfRun(int run, int routers) {
   return config;
 }
 
+// Seeds after which the generator draws the same run id first and then five
+// sequence numbers that none of the other seeds draws: runs started after them
+// share their run id, but no probe takes another run's answer for its own.
+std::vector<std::uint64_t> SeedsOfOneRunId(std::size_t count, std::uint16_t& runId) {
+  // What the search below found; it runs again (slowly) should the generator change.
+  static constexpr std::array<std::uint64_t, 9> Found{1,      37164,  70837,  90294, 107525,
+                                                      119247, 123318, 131332, 168740};
+  std::vector<std::uint64_t> seeds;
+  std::set<std::int32_t> sequences;
+  auto take = [&](std::uint64_t seed) {
+    RandSeed(seed);
+    const auto id = static_cast<std::uint16_t>(Random(30000));
+    if (!seeds.empty() && id != runId) return;
+    std::set<std::int32_t> drawn;
+    for (int probe = 0; probe < 5; ++probe) drawn.insert(Random(65000));
+    const bool apart = drawn.size() == 5 && std::none_of(drawn.begin(), drawn.end(), [&](auto n) {
+                         return sequences.count(n) != 0;
+                       });
+    if (!apart) return;
+    sequences.insert(drawn.begin(), drawn.end());
+    seeds.push_back(seed);
+    runId = id;
+  };
+  for (const std::uint64_t seed : Found) {
+    if (seeds.size() < count) take(seed);
+  }
+  if (seeds.size() < count) {
+    seeds.clear();
+    sequences.clear();
+    for (std::uint64_t seed = 1; seeds.size() < count && seed < 50'000'000; ++seed) take(seed);
+    std::fprintf(stderr, "seeds of one run id for this generator:");
+    for (auto seed : seeds) std::fprintf(stderr, " %llu,", static_cast<unsigned long long>(seed));
+    std::fprintf(stderr, "\n");
+  }
+  return seeds;
+}
+
 TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
   constexpr int Restarts = 8;
+  // Every run draws the same run id: only the identity of each worker keeps
+  // the late reports of earlier runs out, though they come back to the same
+  // slots with the same run id.
+  std::uint16_t sameRunId = 0;
+  const std::vector<std::uint64_t> seeds = SeedsOfOneRunId(Restarts + 1, sameRunId);
+  ASSERT_EQ(seeds.size(), static_cast<std::size_t>(Restarts + 1));
   Install(RouteOfRun(0, 5));
-  auto& form = MakeForm(TargetName, "30", "150");
+  auto& form = MakeForm(TargetName, "5", "150");  // the five probes of the Start, no more
   for (int run = 0; run <= Restarts; ++run) {
     SCOPED_TRACE(run);
     TSimConfig config = RouteOfRun(run, 5);
@@ -559,13 +604,12 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
       config.ReverseNames[RunHop(run, p)] =
           TSimReverse::Name("r" + std::to_string(p) + ".test", 80);
     }
-    // The target answers last, once further TTLs are requested (a name for the
-    // latest requested hop would be dropped).
-    config.Route.back().DelayMs = 120;
     config.ForwardNames[TargetName] = TSimForward::To(TargetAddressText, 20);
     TSimNetwork::Instance().Update([&](TSimConfig& c) { c = config; });
+    RandSeed(seeds[static_cast<std::size_t>(run)]);
     form.StartTrace();
     ASSERT_TRUE(form.Running);
+    ASSERT_EQ(form.RunId, sameRunId) << "an earlier probe drew its sequence number in between";
     if (run > 0) {
       EXPECT_GT(form.DroppedProbeCount(), 0u);
       EXPECT_GT(form.DroppedResolverCount(), 0u);
@@ -577,12 +621,11 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
   ASSERT_TRUE(RunUntilIdle());
   ASSERT_TRUE(Settle());
 
-  ASSERT_EQ(form.RouteLength, 6);
+  ASSERT_EQ(form.RouteLength, 5);
   for (int p = 1; p <= 5; ++p) {
     EXPECT_EQ(Hop(p).Address, RunHop(Restarts, p)) << p;
     EXPECT_EQ(Hop(p).HostName, "r" + std::to_string(p) + ".test") << p;
   }
-  EXPECT_EQ(Hop(6).HostName, TargetName);
   // Nothing of the earlier runs reached the table or the cache.
   for (int run = 0; run < Restarts; ++run) {
     for (int p = 1; p <= 5; ++p) {
@@ -590,6 +633,7 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
       EXPECT_EQ(form.NameCache().FindName(RunHop(run, p)), RunHop(run, p)) << run << " " << p;
     }
   }
+  EXPECT_EQ(form.NameCache().Count(), 5);
   ExpectNothingLeft();
 }
 
