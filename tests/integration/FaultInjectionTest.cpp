@@ -76,10 +76,10 @@ class Faults : public TraceTest {
 
   // Once the workers are gone only the window's own raw socket may be open;
   // closing the window closes it and lets the socket stack go.
-  void ExpectNothingLeft(int windowSockets = 1) {
+  void ExpectNothingLeft() {
     ASSERT_TRUE(Settle());
     const TSimNetwork& net = TSimNetwork::Instance();
-    EXPECT_EQ(net.Counters().OpenSockets, windowSockets);
+    EXPECT_EQ(net.Counters().OpenSockets, 1);
     EXPECT_EQ(net.Counters().ActiveLookups, 0);
     form_.reset();
     EXPECT_EQ(net.Counters().OpenSockets, 0);
