@@ -85,6 +85,7 @@ fi
   exit 1
 }
 
+started=$(date -u '+%Y-%m-%d %H:%M')
 work=$(mktemp -d /tmp/quillon-e2e.XXXXXX)
 current_lab=""
 cleanup() {
@@ -215,11 +216,11 @@ done
 mkdir -p "$out"
 stamp=$(date -u +%Y-%m-%d)
 report="$out/$stamp-e2e.md"
-python3 - "$work" "$report" "$here" "$root" "$quillon" "$runs" "$warmup" "${chosen[@]}" <<'PY'
+python3 - "$work" "$report" "$here" "$root" "$quillon" "$runs" "$warmup" "$started" "${chosen[@]}" <<'PY'
 import dataclasses, datetime, json, os, platform, re, statistics, subprocess, sys
 
-work, report, here, root, quillon, runs, warmup = sys.argv[1:8]
-chosen = sys.argv[8:]
+work, report, here, root, quillon, runs, warmup, started = sys.argv[1:9]
+chosen = sys.argv[9:]
 sys.path.insert(0, here)
 from floor import Topology, pipeline_floor  # noqa: E402
 
@@ -414,6 +415,9 @@ lines = []
 now = datetime.datetime.now(datetime.timezone.utc)
 commit = subprocess.run(["git", "-C", root, "rev-parse", "--short", "HEAD"],
                         capture_output=True, text=True).stdout.strip()
+if subprocess.run(["git", "-C", root, "status", "--porcelain", "--", "src", "app", "cmake",
+                   "CMakeLists.txt"], capture_output=True, text=True).stdout.strip():
+    commit += " with uncommitted changes to the sources"
 cpu = "?"
 with open("/proc/cpuinfo") as f:
     for line in f:
@@ -423,7 +427,7 @@ with open("/proc/cpuinfo") as f:
 lines += [
     f"# Quillon end to end: {now:%Y-%m-%d}",
     "",
-    f"Run {now:%Y-%m-%d %H:%M} UTC by `bench/e2e.sh` at commit {commit}: "
+    f"Run {started} UTC by `bench/e2e.sh` at commit {commit}: "
     f"{runs} measured runs of each tool per topology after {warmup} warm-up round(s), "
     "the tools taking turns in a rotating order within one lab. "
     f"Machine: {os.cpu_count()} CPU ({cpu}), Linux {platform.release()}. "
