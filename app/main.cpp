@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
   // The socket layer comes up with the first socket-layer component (the
   // window's ICMP client) through the default stack class, and goes at the end.
   int status = 0;
-  if (ShouldOpenWindow(options, GuiBuilt, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (ShouldOpenWindow(options, GuiBuilt, display, wayland) &&
+      DisplayReachable(display, wayland, std::getenv("XDG_RUNTIME_DIR"))) {
 #if QUILLON_WITH_GUI
     status = RunDesktop(argc, argv);
 #endif

@@ -20,6 +20,12 @@ struct TCliOptions {
 TCliOptions SplitCliOptions(const std::vector<std::string>& parameters);
 TCliOptions SplitCliOptions(int argc, const char* const* argv);
 
+// Whether the display named by DISPLAY or WAYLAND_DISPLAY can be reached: a
+// local X display's socket accepts a connection, a Wayland socket exists. A
+// display on another host is taken as reachable. Without this check the window
+// toolkit aborts the program when, over SSH, DISPLAY names a display that is gone.
+bool DisplayReachable(const char* display, const char* waylandDisplay, const char* runtimeDir);
+
 // The window opens when it is built in, a display is there (DISPLAY or
 // WAYLAND_DISPLAY not empty) and no terminal-only option asks otherwise.
 bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* display,

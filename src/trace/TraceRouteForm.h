@@ -145,8 +145,8 @@ class TTraceRouteForm {
   std::int32_t CmdHops = 0;
   std::int32_t CmdTimeOut = 0;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
-  std::array<std::unique_ptr<TPingThread>, ProbeSlotCount + 1> ProbeSlots{};       // 1..5
-  std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots{};  // 1..50
+  std::array<std::unique_ptr<TPingThread>, ProbeSlotCount + 1> ProbeSlots;       // 1..5
+  std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
  private:
   void Notify();  // tells the view the controls changed
