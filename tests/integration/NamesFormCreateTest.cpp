@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/SimulatedNetwork.h"
+#include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
 #include "trace/TraceRouteForm.h"
 
@@ -32,10 +33,7 @@ class MessageView : public TTraceView {
 class FormStart : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillon-start-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    files_ = {dir_ + "/quillon.hst", dir_ + "/quillon.dnb"};
+    files_ = {dir_.File("quillon.hst"), dir_.File("quillon.dnb")};
     TSimConfig config;
     config.Target = "10.9.9.9";
     config.Route = {TSimHop::Router("10.0.0.1", 1), TSimHop::Destination("10.9.9.9", 1)};
@@ -47,8 +45,6 @@ class FormStart : public ::testing::Test {
   void TearDown() override {
     if (form_ && form_->Running) WaitForIdle();
     form_.reset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   void WriteHistory(const std::string& text) const {
@@ -65,7 +61,7 @@ class FormStart : public ::testing::Test {
     return true;
   }
 
-  std::string dir_;
+  TTempDir dir_{"quillon-start"};
   TFormFiles files_;
   MessageView view_;
   std::unique_ptr<TTraceRouteForm> form_;

@@ -12,6 +12,7 @@
 
 #include "platform/Random.h"
 #include "support/SimulatedNetwork.h"
+#include "support/TempDir.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
 #include "trace/TraceRouteForm.h"
@@ -32,11 +33,8 @@ class QuietView : public TTraceView {
 class Names : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillon-names-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    files_.HistoryPath = (fs::path(dir_) / "quillon.hst").string();
-    files_.CachePath = (fs::path(dir_) / "quillon.dnb").string();
+    files_.HistoryPath = dir_.File("quillon.hst");
+    files_.CachePath = dir_.File("quillon.dnb");
     config_.Target = "10.9.9.9";
     config_.Route = {TSimHop::Router("10.0.0.1", 1), TSimHop::Router("10.0.0.2", 1),
                      TSimHop::Destination("10.9.9.9", 1)};
@@ -45,8 +43,6 @@ class Names : public ::testing::Test {
   void TearDown() override {
     if (net_ != nullptr) net_->ReleaseHeldLookups();  // no worker may stay blocked
     form_.reset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   // A new program start: the network as configured, a form that has run FormCreate.
@@ -105,7 +101,7 @@ class Names : public ::testing::Test {
 
   const THopEntry& Hop(int n) const { return form_->Hops[static_cast<std::size_t>(n)]; }
 
-  std::string dir_;
+  TTempDir dir_{"quillon-names"};
   TFormFiles files_;
   TSimConfig config_;
   TSimNetwork* net_ = nullptr;

@@ -14,6 +14,7 @@
 #include "cli/TerminalSession.h"
 #include "platform/AtomicFile.h"
 #include "support/SimulatedNetwork.h"
+#include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
 
 namespace quillon {
@@ -39,19 +40,12 @@ TSimConfig Lab() {
 class TerminalSession : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quillon-cli-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     io_.Out = [this](std::string_view text) { out_ += text; };
     io_.Err = [this](std::string_view text) { err_ += text; };
   }
   void TearDown() override {
     TSimNetwork::Instance().ReleaseHeldLookups();
     session_.reset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   TFormFiles Files() const { return {(dir_ / "q.hst").string(), (dir_ / "q.dnb").string()}; }
@@ -77,7 +71,7 @@ class TerminalSession : public ::testing::Test {
     return lines;
   }
 
-  fs::path dir_;
+  TTempDir dir_{"quillon-cli"};
   TTerminalIo io_;
   std::string out_;
   std::string err_;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
 
 namespace quillon {
@@ -22,17 +23,8 @@ constexpr double FixedDate = 45000.0 + (13 * 3600 + 14 * 60 + 15.678) / 86400.0;
 
 class DnsBufferFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quillon-dnb-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = (fs::path(dir_) / "quillon.dnb").string();
-  }
   void TearDown() override {
     if (immutable_) SetImmutable(path_, false);
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
   }
 
   std::string ReadAll() const {
@@ -61,8 +53,8 @@ class DnsBufferFile : public ::testing::Test {
     return done;
   }
 
-  std::string dir_;
-  std::string path_;
+  TTempDir dir_{"quillon-dnb"};
+  std::string path_ = dir_.File("quillon.dnb");
   bool immutable_ = false;
 };
 
@@ -133,7 +125,7 @@ TEST_F(DnsBufferFile, FailedSaveLeavesNothingBehind) {
   ASSERT_TRUE(old.SaveToFile(path_));
   const std::string before = ReadAll();
   // A directory where the file should go: the rename at the end fails.
-  const std::string blocked = (fs::path(dir_) / "blocked.dnb").string();
+  const std::string blocked = dir_.File("blocked.dnb");
   fs::create_directory(blocked);
   TDnsBuffer cache;
   cache.AddName("192.0.2.2", "b.example");
@@ -141,7 +133,7 @@ TEST_F(DnsBufferFile, FailedSaveLeavesNothingBehind) {
   EXPECT_TRUE(fs::is_directory(blocked));
   EXPECT_EQ(ReadAll(), before);
   // No temporary file is left beside them.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 2);
 }
 
 TEST_F(DnsBufferFile, LoadKeepsWholeRecordsAndIgnoresATrailingPart) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "support/TempDir.h"
 #include "trace/HostHistory.h"
 
 namespace quillon {
@@ -21,26 +22,14 @@ using Lines = std::vector<std::string>;
 
 class HistoryFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quillon-history-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
   static std::string Contents(const std::string& path) {
     std::string data;
     EXPECT_TRUE(ReadFileContents(path, data)) << path;
     return data;
   }
 
-  fs::path dir_;
+  TTempDir dir_{"quillon-history"};
 };
 
 TEST(HistoryParse, EachLineEndingEndsALine) {
@@ -131,16 +120,16 @@ TEST_F(HistoryFile, AFailedWriteLeavesTheOldHistoryWhole) {
   ASSERT_TRUE(ReadHostHistory(path, read));
   EXPECT_EQ(read, old);
   // No temporary file is left beside it.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator{}), 1);
 }
 
 TEST_F(HistoryFile, SavingIntoAReadOnlyDirectoryLeavesTheOldHistoryWhole) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories anyway";
   const std::string path = PathOf("q.hst");
   ASSERT_TRUE(WriteHostHistory(path, {"old.test"}));
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  fs::permissions(dir_.Path(), fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_FALSE(WriteHostHistory(path, {"new.test", "old.test"}));
-  fs::permissions(dir_, fs::perms::owner_all);
+  fs::permissions(dir_.Path(), fs::perms::owner_all);
   EXPECT_EQ(Contents(path), "old.test\r\n");
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/AtomicFile.h"
+#include "support/TempDir.h"
 #include "trace/StateFiles.h"
 
 namespace quillon {
@@ -30,26 +31,15 @@ TEST(ChangeFileExt, ReplacesOrAppendsTheExtension) {
 
 class StateFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quillon-state-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "bin");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_ / "bin", fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-  std::string P(const std::string& relative) const { return (dir_ / relative).string(); }
+  void SetUp() override { fs::create_directories(dir_ / "bin"); }
+  std::string P(const std::string& relative) const { return dir_.File(relative); }
   TStateEnvironment Xdg() const { return {P("state"), P("cache"), P("home")}; }
 
   static fs::perms Mode(const std::string& path) {
     return fs::status(path).permissions() & fs::perms::all;
   }
 
-  fs::path dir_;
+  TTempDir dir_{"quillon-state"};
 };
 
 TEST_F(StateFiles, WritableFolderKeepsTheFilesBesideTheProgram) {
