@@ -22,6 +22,8 @@
 #include "lab/LabNetwork.h"
 #include "trace/DnsBuffer.h"
 
+#include "support/PlainTable.h"
+
 namespace quillon {
 namespace {
 
@@ -96,25 +98,6 @@ class CliLab : public ::testing::Test {
 
   fs::path dir_;
 };
-
-// The cells of a plain table line, cut where the header's titles start.
-std::vector<std::string> Cells(const std::string& header, const std::string& line) {
-  std::vector<std::size_t> starts;
-  for (const char* title : {"No", "Ip Address", "HostName", "Time ", "TTL", "Time Chart"}) {
-    starts.push_back(header.find(title));
-  }
-  std::vector<std::string> cells;
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : std::string::npos;
-    std::string cell =
-        from < line.size() ? line.substr(from, to == std::string::npos ? to : to - from) : "";
-    cell = std::regex_replace(cell, std::regex("^ +| +$"), "");
-    cells.push_back(cell);
-    from = to;
-  }
-  return cells;
-}
 
 TEST_F(CliLab, HelpAndVersion) {
   const CommandResult version = RunProgram({Exe(), "--version"});
@@ -208,7 +191,7 @@ TEST_F(CliLab, PlainAndJsonResultsAgreeWithTracerouteHopByHop) {
   const auto lines = Lines(Out());
   ASSERT_EQ(lines.size(), want.size() + 1) << Out();
   for (const auto& [ttl, row] : want) {
-    const auto cells = Cells(lines[0], lines[static_cast<std::size_t>(ttl)]);
+    const auto cells = PlainTableCells(lines[0], lines[static_cast<std::size_t>(ttl)]);
     EXPECT_EQ(cells[0], std::to_string(ttl));
     EXPECT_EQ(cells[1], row.Address) << lines[static_cast<std::size_t>(ttl)];
     EXPECT_EQ(cells[2], row.Host) << lines[static_cast<std::size_t>(ttl)];
@@ -340,8 +323,10 @@ class Running {
 
 TEST_F(CliLab, FirstCtrlCStopsTheTrace) {
   // The target ignores echo requests: without Stop the run would go on for
-  // several time-outs.
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithDropEcho());
+  // several time-outs. The slow links keep the two routers from answering before
+  // Ctrl-C, so that only three silent probes (TTLs 3 to 5) are under way then:
+  // too few to find the end, which the run therefore never learns.
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithDropEcho().WithDelay(100));
   Running program(lab.Facts(), {Exe(), "--json", "-w", "1000", lab.Facts().Target}, dir_ / "out",
                   dir_ / "err");
   ASSERT_TRUE(program.WaitUntilHandlingSignals());

@@ -10,6 +10,7 @@
 
 #include "cli/HopTable.h"
 #include "cli/TerminalText.h"
+#include "support/PlainTable.h"
 #include "support/SimulatedNetwork.h"
 #include "trace/TimeBar.h"
 #include "trace/TraceRouteForm.h"
@@ -57,27 +58,6 @@ const std::vector<Row> Route = {{"10.0.0.1", "gw.test", "3", "1"},
                                 {"", "", "", ""},
                                 {"10.9.9.9", "10.9.9.9[no DNS]", "12", "4"}};
 
-// Cells of a plain table line, cut at the columns where the header's words start.
-std::vector<std::string> SplitByHeader(const std::string& header, const std::string& line) {
-  std::vector<std::size_t> starts;
-  for (const char* title : {"No", "Ip Address", "HostName", "Time ", "TTL", "Time Chart"}) {
-    starts.push_back(header.find(title));
-  }
-  // "No" and "Time"/"TTL" are right-aligned: their cells end where the title ends.
-  std::vector<std::string> cells;
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const std::size_t to = i + 1 < starts.size() ? starts[i + 1] : std::string::npos;
-    std::string cell =
-        from < line.size() ? line.substr(from, to == std::string::npos ? to : to - from) : "";
-    while (!cell.empty() && cell.back() == ' ') cell.pop_back();
-    while (!cell.empty() && cell.front() == ' ') cell.erase(0, 1);
-    cells.push_back(cell);
-    from = to;
-  }
-  return cells;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t from = 0;
@@ -95,16 +75,17 @@ TEST(PlainTable, OneLinePerRowWithEveryCell) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
   const std::string& header = lines[0];
-  EXPECT_EQ(SplitByHeader(header, header), (std::vector<std::string>{"No", "Ip Address", "HostName",
-                                                                     "Time", "TTL", "Time Chart"}));
-  EXPECT_EQ(SplitByHeader(header, lines[1]),
+  EXPECT_EQ(
+      PlainTableCells(header, header),
+      (std::vector<std::string>{"No", "Ip Address", "HostName", "Time", "TTL", "Time Chart"}));
+  EXPECT_EQ(PlainTableCells(header, lines[1]),
             (std::vector<std::string>{"1", "10.0.0.1", "gw.test", "3", "1", ""}))
       << "3 of 300 ms in 20 characters rounds to no bar";
-  EXPECT_EQ(SplitByHeader(header, lines[2]),
+  EXPECT_EQ(PlainTableCells(header, lines[2]),
             (std::vector<std::string>{"2", "Unknown Ip", "Unknown Host", "300", "2",
                                       std::string(20, '#')}));
   EXPECT_EQ(lines[3], " 3") << "an unfilled row shows only its number";
-  EXPECT_EQ(SplitByHeader(header, lines[4]),
+  EXPECT_EQ(PlainTableCells(header, lines[4]),
             (std::vector<std::string>{"4", "10.9.9.9", "10.9.9.9[no DNS]", "12", "4", "#"}));
 }
 
