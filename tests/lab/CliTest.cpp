@@ -132,15 +132,34 @@ TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
   EXPECT_EQ(Out(), "");
 }
 
-TEST_F(CliLab, IcmpDatagramSocketsAllowedByTheSysctlAreEnough) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(2));
+TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
+  const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
+  ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
+  const auto asRoot = nlohmann::json::parse(Out());
+  // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
+  // group open ICMP datagram sockets instead.
   const std::string prefix =
       "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
       "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
-  EXPECT_EQ(RunQuillon(lab, prefix, {"--json", "-w", "1000", lab.Facts().Target}), 0) << Err();
-  const auto doc = nlohmann::json::parse(Out());
-  EXPECT_EQ(doc["route_end_found"], true);
-  EXPECT_EQ(doc["route_length"], lab.Facts().Hops);
+  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
+  const auto asUser = nlohmann::json::parse(Out());
+
+  EXPECT_EQ(asUser["route_end_found"], true);
+  EXPECT_EQ(asUser["route_length"], lab.Facts().Hops);
+  EXPECT_EQ(asUser["route_end_found"], asRoot["route_end_found"]);
+  EXPECT_EQ(asUser["route_length"], asRoot["route_length"]);
+  ASSERT_EQ(asUser["hops"].size(), asRoot["hops"].size());
+  for (std::size_t i = 0; i < asRoot["hops"].size(); ++i) {
+    const auto& user = asUser["hops"][i];
+    const auto& root = asRoot["hops"][i];
+    EXPECT_EQ(user["no"], root["no"]);
+    EXPECT_EQ(user["address"], root["address"]) << "row " << i + 1;
+    EXPECT_EQ(user["host"], root["host"]) << "row " << i + 1;
+    EXPECT_EQ(user["ttl"], root["ttl"]) << "row " << i + 1;
+    EXPECT_EQ(user["time_ms"].is_null(), root["time_ms"].is_null()) << "row " << i + 1;
+  }
+  EXPECT_EQ(asUser["hops"][1]["address"], "Unknown Ip") << "the silent router";
 }
 
 // What traceroute -I -n reports per TTL: the address, or "*" for no answer.
