@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)"
+cmake --build --preset release -j"$(nproc)" --target quillon
 if [ $# -eq 0 ]; then
   set -- localhost
 fi

@@ -21,7 +21,7 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct TControlSpec {
+struct TControlLayout {
   const char* Name;
   const char* Parent;
   QRect Geometry;
@@ -49,7 +49,7 @@ TEST_F(MainWindowTest, ControlsSitWhereTheDesignPutsThem) {
   const int width = window.width();
   const int height = window.height();
 
-  const TControlSpec specs[] = {
+  const TControlLayout layouts[] = {
       {"Panel1", "TraceRouteForm", QRect(0, 0, width, 57), nullptr},
       {"Panel2", "TraceRouteForm", QRect(0, 57, width, height - 57 - 41), nullptr},
       {"Panel3", "TraceRouteForm", QRect(0, height - 41, width, 41), nullptr},
@@ -64,14 +64,14 @@ TEST_F(MainWindowTest, ControlsSitWhereTheDesignPutsThem) {
       {"Button2", "Panel3", QRect(216, 8, 75, 25), "Stop"},
       {"SpeedButton2", "Panel3", QRect(421, 8, 75, 24), "About"},
   };
-  for (const TControlSpec& spec : specs) {
-    SCOPED_TRACE(spec.Name);
-    QWidget* widget = Child(spec.Name);
+  for (const TControlLayout& layout : layouts) {
+    SCOPED_TRACE(layout.Name);
+    QWidget* widget = Child(layout.Name);
     ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->parentWidget()->objectName(), spec.Parent);
-    EXPECT_EQ(widget->geometry(), spec.Geometry);
-    if (spec.Caption) {
-      EXPECT_EQ(CaptionOf(widget), spec.Caption);
+    EXPECT_EQ(widget->parentWidget()->objectName(), layout.Parent);
+    EXPECT_EQ(widget->geometry(), layout.Geometry);
+    if (layout.Caption) {
+      EXPECT_EQ(CaptionOf(widget), layout.Caption);
     }
   }
   // The grid fills the middle panel inside its bevel.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
@@ -21,14 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-class MessageView : public TTraceView {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void GridChanged() override {}
-  void ControlsChanged() override {}
-  std::vector<std::string> messages;
-};
 
 class FormStart : public ::testing::Test {
  protected:
@@ -63,7 +56,7 @@ class FormStart : public ::testing::Test {
 
   TTempDir dir_{"quillon-start"};
   TFormFiles files_;
-  MessageView view_;
+  TRecordingView view_;
   std::unique_ptr<TTraceRouteForm> form_;
   std::string designHost_;
 };
@@ -155,7 +148,7 @@ TEST_F(FormStart, OptionsWithoutAHostChangeNothing) {
 
 TEST_F(FormStart, UnknownCommandLineHostIsReportedAndTheWindowStaysIdle) {
   form_->FormCreate({"Nowhere.Test"});
-  ASSERT_EQ(view_.messages, Lines{"Host not found: nowhere.test"});
+  ASSERT_EQ(view_.Messages, Lines{"Host not found: nowhere.test"});
   EXPECT_FALSE(form_->Running);
   EXPECT_TRUE(form_->Button1.Visible);
   EXPECT_FALSE(form_->Button2.Visible);

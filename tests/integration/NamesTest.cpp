@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Random.h"
+#include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DNSThread.h"
@@ -21,14 +22,6 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-class QuietView : public TTraceView {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void GridChanged() override {}
-  void ControlsChanged() override {}
-  std::vector<std::string> messages;
-};
 
 class Names : public ::testing::Test {
  protected:
@@ -105,7 +98,7 @@ class Names : public ::testing::Test {
   TFormFiles files_;
   TSimConfig config_;
   TSimNetwork* net_ = nullptr;
-  QuietView view_;
+  TRecordingView view_;
   std::unique_ptr<TTraceRouteForm> form_;
 };
 
@@ -347,8 +340,8 @@ TEST_F(Names, WorkerStillInItsSlotAfterAFailedStartIsReleasedWithoutEffect) {
   ASSERT_TRUE(form_->ResolverSlotBusy());
   form_->Host.Text = "nowhere.test";  // unknown: the Start fails after drawing a run id
   form_->StartTrace();
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0], "Host not found: nowhere.test");
+  ASSERT_EQ(view_.Messages.size(), 1u);
+  EXPECT_EQ(view_.Messages[0], "Host not found: nowhere.test");
   ASSERT_TRUE(form_->ResolverSlotBusy());  // a failed Start leaves the slots alone
   net_->ReleaseHeldLookups();
   ASSERT_TRUE(PumpUntil([&] { return !form_->ResolverSlotBusy(); }));

@@ -15,22 +15,14 @@
 
 #include "platform/MessageQueue.h"
 #include "platform/Process.h"
+#include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "trace/TraceRouteForm.h"
 #include "trace/TraceView.h"
 
 namespace quillon::testing {
 
-class TRecordingView : public TTraceView {
- public:
-  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
-  void GridChanged() override { ++GridChanges; }
-  void ControlsChanged() override { ++ControlChanges; }
-
-  std::vector<std::string> Messages;
-  int GridChanges = 0;
-  int ControlChanges = 0;
-};
+using quillon::TRecordingView;
 
 inline std::string HopAddress(int position) {
   return "10.0.0." + std::to_string(position);

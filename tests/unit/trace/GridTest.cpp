@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "trace/TimeBar.h"
 #include "trace/TraceRouteForm.h"
@@ -36,14 +37,6 @@ class RecordingCanvas : public TCanvas {
   }
 };
 
-class CountingView : public TTraceView {
- public:
-  void ShowMessage(const std::string&) override {}
-  void GridChanged() override { ++gridChanges; }
-  void ControlsChanged() override {}
-  int gridChanges = 0;
-};
-
 class Grid : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,7 +67,7 @@ class Grid : public ::testing::Test {
     return cells;
   }
 
-  CountingView view_;
+  TRecordingView view_;
   std::unique_ptr<TTraceRouteForm> form_;
 };
 
@@ -84,7 +77,7 @@ TEST_F(Grid, ResetShowsHeadersAndOneEmptyRowAndClearsTheHopTable) {
   Fill(1, "10.0.0.1", 7);
   Fill(500, "10.0.0.5", 9);
   form_->OutGrid.SetRowCount(40);
-  const int before = view_.gridChanges;
+  const int before = view_.GridChanges;
   form_->ResetGrid();
   EXPECT_EQ(form_->OutGrid.ColCount(), 6);
   EXPECT_EQ(form_->OutGrid.RowCount(), 2);
@@ -98,7 +91,7 @@ TEST_F(Grid, ResetShowsHeadersAndOneEmptyRowAndClearsTheHopTable) {
     EXPECT_EQ(e.HostName, hop == 1 ? "host-10.0.0.1" : "host-10.0.0.5");
     EXPECT_EQ(e.HopNo, hop);
   }
-  EXPECT_GT(view_.gridChanges, before);
+  EXPECT_GT(view_.GridChanges, before);
 }
 
 TEST_F(Grid, NoAnsweringHopMarksTheCornerAndKeepsTheRows) {
