@@ -141,6 +141,25 @@ void TTraceRouteForm::Button2Click() {
   if (!ProbeSlotBusy() && !ResolverSlotBusy()) CheckRunFinished();
 }
 
+void TTraceRouteForm::DropWorkers() {
+  // Workers of an earlier run are not waited for; they stay reachable until
+  // their message arrives, which then only releases them.
+  for (auto& slot : ResolverSlots) {
+    if (slot) droppedResolvers_.push_back(std::move(slot));
+  }
+  for (auto& slot : ProbeSlots) {
+    if (slot) droppedProbes_.push_back(std::move(slot));
+  }
+}
+
+void TTraceRouteForm::AbandonStart() {
+  // The new run id is drawn already and may equal the one the earlier run's
+  // workers carry: dropped, their late reports can never pass for this run's.
+  DropWorkers();
+  Running = false;
+  ShowIdle();
+}
+
 void TTraceRouteForm::StartTrace() {
   if (Trim(Host.Text).empty()) return;
   UpdateHostHistory();
@@ -153,8 +172,7 @@ void TTraceRouteForm::StartTrace() {
   TargetHost = Trim(Host.Text);
   if (TargetHost.empty()) {
     // Nothing to trace after all: do not stay in a run that cannot end.
-    Running = false;
-    ShowIdle();
+    AbandonStart();
     return;
   }
 
@@ -167,8 +185,7 @@ void TTraceRouteForm::StartTrace() {
   } catch (...) {
     TargetAddress.clear();
     if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
-    Running = false;
-    ShowIdle();
+    AbandonStart();
     return;
   }
 
@@ -177,21 +194,19 @@ void TTraceRouteForm::StartTrace() {
     // sockets shows as an error at Start.
     IdIcmpClient1->ReceiveTimeout = TimeOutMs;
     IdIcmpClient1->SetOutgoingTtl(1);
+  } catch (...) {
+    AbandonStart();  // the error is the caller's to show
+    throw;
+  }
 
+  try {
     RouteEndFound = false;
     LastRequestedTtl = 0;
     HighestAnsweringHop = 0;
     RouteLength = MaxHopEntries;
     StopRequested = false;
 
-    // Workers of an earlier run are not waited for; they stay reachable until
-    // their message arrives, which then only releases them.
-    for (auto& slot : ResolverSlots) {
-      if (slot) droppedResolvers_.push_back(std::move(slot));
-    }
-    for (auto& slot : ProbeSlots) {
-      if (slot) droppedProbes_.push_back(std::move(slot));
-    }
+    DropWorkers();
 
     for (int i = 0; i < ParallelProbes; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
   } catch (...) {

@@ -149,7 +149,9 @@ class TTraceRouteForm {
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
  private:
-  void Notify();  // tells the view the controls changed
+  void Notify();        // tells the view the controls changed
+  void DropWorkers();   // empties every slot into the dropped lists
+  void AbandonStart();  // a Start that cannot go on returns to Idle
   void ShowIdle();
   void ShowTracing();
   void GridChanged();  // tells the view to repaint the grid at once

@@ -653,11 +653,13 @@ TEST_F(Faults, StartThatFindsNoHostLetsTheEarlierWorkersReportUnrecorded) {
   form.StartTrace();
   EXPECT_EQ(view_.Messages, std::vector<std::string>{"Host not found: nohost.test"});
   EXPECT_TRUE(ShowsIdle());
-  EXPECT_TRUE(form.ProbeSlotBusy()) << "the earlier run's probes are still under way";
+  EXPECT_FALSE(form.ProbeSlotBusy()) << "the failed Start dropped the earlier run's workers";
+  EXPECT_GT(form.DroppedProbeCount(), 0u) << "the earlier run's probes are still under way";
 
-  // Their reports find a run id of their own: nothing is recorded, launched
-  // or cached, and the window stays Idle.
-  ASSERT_TRUE(PumpUntil([&] { return !form.ProbeSlotBusy() && !form.ResolverSlotBusy(); }));
+  // Their reports only release them: nothing is recorded, launched or cached,
+  // and the window stays Idle.
+  ASSERT_TRUE(
+      PumpUntil([&] { return form.DroppedProbeCount() == 0 && form.DroppedResolverCount() == 0; }));
   EXPECT_TRUE(ShowsIdle());
   for (int n = 1; n <= MaxHopEntries; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
   EXPECT_EQ(form.LastRequestedTtl, lastRequested);

@@ -331,20 +331,26 @@ TEST_F(Names, LateReportOfAnEarlierRunWithTheSameRunIdLeavesTheNewWorkerAlone) {
   EXPECT_EQ(form_->NameCache().FindName("10.0.0.7"), "10.0.0.7");
 }
 
-TEST_F(Names, WorkerStillInItsSlotAfterAFailedStartIsReleasedWithoutEffect) {
+TEST_F(Names, AFailedStartDropsTheEarlierWorkersEvenWhenItDrawsTheirRunId) {
   config_.ReverseNames["10.0.0.8"] = TSimReverse::HeldName("stale.test");
   Open();
-  PretendRun(30001, 5);  // a run id no Start can draw
+  RandSeed(42);
+  const auto sameId = static_cast<std::uint16_t>(Random(30000));
+  RandSeed(42);  // the failing Start draws the run id the worker carries
+  PretendRun(sameId, 5);
   form_->Hops[1] = {"10.0.0.8", "10.0.0.8", 1, 1, true};
   form_->StartNameResolution("10.0.0.8", 1);
   ASSERT_TRUE(form_->ResolverSlotBusy());
   form_->Host.Text = "nowhere.test";  // unknown: the Start fails after drawing a run id
   form_->StartTrace();
+  ASSERT_EQ(form_->RunId, sameId);
   ASSERT_EQ(view_.Messages.size(), 1u);
   EXPECT_EQ(view_.Messages[0], "Host not found: nowhere.test");
-  ASSERT_TRUE(form_->ResolverSlotBusy());  // a failed Start leaves the slots alone
+  EXPECT_FALSE(form_->Running);
+  EXPECT_FALSE(form_->ResolverSlotBusy());
+  EXPECT_EQ(form_->DroppedResolverCount(), 1u);
   net_->ReleaseHeldLookups();
-  ASSERT_TRUE(PumpUntil([&] { return !form_->ResolverSlotBusy(); }));
+  ASSERT_TRUE(PumpUntil([&] { return form_->DroppedResolverCount() == 0; }));
   EXPECT_FALSE(Hop(1).Filled);  // reset by the Start, untouched since
   EXPECT_EQ(form_->NameCache().Count(), 0);
 }
