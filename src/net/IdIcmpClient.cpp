@@ -7,16 +7,12 @@
 
 #include "net/IdException.h"
 #include "net/IdStack.h"
+#include "net/IdStackConsts.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 
 namespace quillon {
 namespace {
-
-constexpr std::uint8_t kIcmpEchoReply = 0;
-constexpr std::uint8_t kIcmpUnreachable = 3;
-constexpr std::uint8_t kIcmpEchoRequest = 8;
-constexpr std::uint8_t kIcmpTimeExceeded = 11;
 
 constexpr int kIpHeaderSize = 20;  // the IP layer adds it; PacketSize counts it
 constexpr int kIcmpHeaderSize = 8;
@@ -101,7 +97,7 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
 
   // A message shorter than the header gets only as much of it as fits.
   std::array<std::uint8_t, kEchoFieldsSize> header{};
-  header[0] = kIcmpEchoRequest;
+  header[0] = Id_ICMP_ECHO;
   header[1] = 0;
   PutLe16(&header[4], static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
   PutLe16(&header[6], NextSequence);
@@ -163,14 +159,14 @@ bool TIdIcmpClient::ClassifyPacket(int byteCount, TReplyStatus& record) {
   const auto header = static_cast<std::size_t>(headerLength);
   const std::uint8_t type = datagram[header];
   switch (type) {
-    case kIcmpEchoReply:
-    case kIcmpEchoRequest:
+    case Id_ICMP_ECHOREPLY:
+    case Id_ICMP_ECHO:
       record.StatusKind = TReplyStatusKind::rskEchoReply;
       break;
-    case kIcmpUnreachable:
+    case Id_ICMP_UNREACH:
       record.StatusKind = TReplyStatusKind::rskUnreachable;
       break;
-    case kIcmpTimeExceeded:
+    case Id_ICMP_TIMXCEED:
       record.StatusKind = TReplyStatusKind::rskTtlExpired;
       break;
     default:

@@ -38,6 +38,13 @@ constexpr std::int32_t Id_WSATRY_AGAIN = 11002;
 constexpr std::int32_t Id_WSANO_RECOVERY = 11003;
 constexpr std::int32_t Id_WSANO_DATA = 11004;
 
+// ICMP message types the echo exchange deals with.
+constexpr std::uint8_t Id_ICMP_ECHOREPLY = 0;
+constexpr std::uint8_t Id_ICMP_UNREACH = 3;
+constexpr std::uint8_t Id_ICMP_REDIRECT = 5;
+constexpr std::uint8_t Id_ICMP_ECHO = 8;
+constexpr std::uint8_t Id_ICMP_TIMXCEED = 11;
+
 constexpr int Id_SELECT_LIST_MAX = 64;  // handles per wait list
 constexpr int Id_WAIT_NO_LIMIT = -2;    // a wait in milliseconds without limit
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "net/IdException.h"
+#include "net/IdStackConsts.h"
 
 namespace quillon {
 
@@ -16,11 +17,6 @@ namespace {
 
 thread_local std::int32_t tLastError = 0;
 
-constexpr std::uint8_t kIcmpEchoReply = 0;
-constexpr std::uint8_t kIcmpUnreachable = 3;
-constexpr std::uint8_t kIcmpRedirect = 5;
-constexpr std::uint8_t kIcmpEchoRequest = 8;
-constexpr std::uint8_t kIcmpTimeExceeded = 11;
 constexpr int kMaxIcmpMessage = 65535 - 20;
 constexpr std::uint8_t kStrayTtl = 60;
 constexpr std::int32_t kNotSocket = 10038;
@@ -70,7 +66,7 @@ void StoreChecksum(simpacket::Bytes& message, std::size_t at) {
 
 // An echo request a host would answer: whole header, type 8, checksum correct.
 bool IsValidEchoRequest(const simpacket::Bytes& message) {
-  return message.size() >= 8 && message[0] == kIcmpEchoRequest &&
+  return message.size() >= 8 && message[0] == Id_ICMP_ECHO &&
          simpacket::Checksum(message.data(), message.size()) == 0;
 }
 
@@ -447,7 +443,7 @@ void TSimNetwork::Route(const Request& request) {
     }
     if (IsValidEchoRequest(message)) {
       simpacket::Bytes reply = message;
-      reply[0] = kIcmpEchoReply;
+      reply[0] = Id_ICMP_ECHOREPLY;
       StoreChecksum(reply, 2);
       Schedule(simpacket::Ipv4(request.DestinationText, "127.0.0.1", 64, reply, nextIpId_++),
                request.Sent);
@@ -465,17 +461,17 @@ void TSimNetwork::Route(const Request& request) {
     switch (hop.Kind) {
       case TSimHopKind::Destination:
         if (!IsValidEchoRequest(message)) {
-          if (message.size() >= 8 && message[0] == kIcmpEchoRequest) {
+          if (message.size() >= 8 && message[0] == Id_ICMP_ECHO) {
             ++counters_.BadChecksumRequests;
           }
           return;
         }
         answer = message;
-        answer[0] = kIcmpEchoReply;
+        answer[0] = Id_ICMP_ECHOREPLY;
         StoreChecksum(answer, 2);
         break;
       case TSimHopKind::Unreachable:
-        answer = simpacket::IcmpError(kIcmpUnreachable, hop.UnreachableCode,
+        answer = simpacket::IcmpError(Id_ICMP_UNREACH, hop.UnreachableCode,
                                       Outgoing(request, message, ttlThere));
         break;
       case TSimHopKind::Router:
@@ -486,7 +482,7 @@ void TSimNetwork::Route(const Request& request) {
         if (hop.Kind == TSimHopKind::Silent) {
           return;
         }
-        answer = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, message, ttlThere));
+        answer = simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, message, ttlThere));
         break;
     }
     const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];
@@ -519,14 +515,14 @@ void TSimNetwork::Strays(const Request& request) {
         const std::uint32_t rest = (std::uint32_t{gateway[0]} << 24) |
                                    (std::uint32_t{gateway[1]} << 16) |
                                    (std::uint32_t{gateway[2]} << 8) | gateway[3];
-        icmp =
-            simpacket::IcmpError(kIcmpRedirect, 1, Outgoing(request, message, request.Ttl), rest);
+        icmp = simpacket::IcmpError(Id_ICMP_REDIRECT, 1, Outgoing(request, message, request.Ttl),
+                                    rest);
         break;
       }
       case TSimStrayKind::EchoReplyOtherSequence: {
         const simpacket::Bytes data(message.size() > 8 ? message.begin() + 8 : message.end(),
                                     message.end());
-        icmp = simpacket::Echo(kIcmpEchoReply, identifier, otherSequence, data);
+        icmp = simpacket::Echo(Id_ICMP_ECHOREPLY, identifier, otherSequence, data);
         break;
       }
       case TSimStrayKind::TimeExceededOtherSequence: {
@@ -535,11 +531,11 @@ void TSimNetwork::Strays(const Request& request) {
           Put16LittleEndian(other, 6, otherSequence);
           StoreChecksum(other, 2);
         }
-        icmp = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, other, 1));
+        icmp = simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, other, 1));
         break;
       }
       case TSimStrayKind::Truncated:
-        icmp = simpacket::IcmpError(kIcmpTimeExceeded, 0, Outgoing(request, message, 1));
+        icmp = simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, message, 1));
         break;
       case TSimStrayKind::Raw:
         break;
