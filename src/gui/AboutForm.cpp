@@ -11,16 +11,11 @@
 #include "gui/Fonts.h"
 #include "gui/Shell.h"
 #include "platform/FileVersion.h"
+#include "trace/AboutText.h"
 
 namespace quillon {
 
 namespace {
-
-constexpr const char* LicenceNotice[] = {
-    "Quillon is free software.",       "You may use, copy and share it",
-    "at no cost and for any purpose.", "It comes without any warranty;",
-    "you use it at your own risk.",    "(c) The Quillon developers",
-};
 
 // A label that reports a left click, for the web link.
 class TClickLabel : public QLabel {
@@ -100,10 +95,6 @@ TAboutFrm::TAboutFrm(QWidget* parent)
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
   FormCreate();
-}
-
-std::string TAboutFrm::ProductLine(const std::string& version) {
-  return "Free Quillon ( Version " + version + " )";
 }
 
 void TAboutFrm::FormCreate() {

@@ -19,9 +19,6 @@ class TAboutFrm : public QDialog {
   // Shows the window centred over the given one and returns once it is closed.
   void ShowModal(QWidget* over);
 
-  // "Free Quillon ( Version " + the version + " )".
-  static std::string ProductLine(const std::string& version);
-
   // --- event handlers ---
   void FormCreate();
   void Button1Click();

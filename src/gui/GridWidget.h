@@ -7,6 +7,8 @@
 #include <QAbstractScrollArea>
 #include <QRect>
 
+#include "trace/GridLayout.h"
+
 namespace quillon {
 
 class TTraceRouteForm;
@@ -26,7 +28,7 @@ class TOutGridWidget : public QAbstractScrollArea {
   // The first data row shown below the fixed header row.
   int TopRow() const;
 
-  static constexpr int GridLineWidth = 1;
+  static constexpr int GridLineWidth = TGridLayout::LineWidth;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -34,22 +36,9 @@ class TOutGridWidget : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
-  int ColCount() const;
-  int RowCount() const;
-  int ColWidth(int col) const;
-  int RowHeight() const;
-  // Left edge of a column in viewport coordinates (scrolled columns moved by
-  // the horizontal offset).
-  int ColLeft(int col) const;
-  int RowTop(int row) const;
-  int FixedWidth() const;
-  int FixedHeight() const;
-  // The area of the viewport that shows the cell's kind (corner, fixed row,
-  // fixed column or scrolling cells).
-  QRect RegionOf(int col, int row) const;
+  // Where the cells sit at the current size and scroll position.
+  TGridLayout Layout() const;
   void UpdateScrollBars();
-  void PaintRegion(QPainter& painter, const QRect& clip, int firstCol, int lastCol, int firstRow,
-                   int lastRow);
 
   const TTraceRouteForm* form_ = nullptr;
 };

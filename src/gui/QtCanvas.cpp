@@ -58,4 +58,12 @@ void TQtCanvas::TextOut(int x, int y, const std::string& text) {
   painter_.drawText(x, y + metrics.ascent(), s);
 }
 
+void TQtCanvas::SetClip(const TRect& rect) {
+  painter_.setClipRect(Area(rect));
+}
+
+void TQtCanvas::ResetClip() {
+  painter_.setClipping(false);
+}
+
 }  // namespace quillon

@@ -21,6 +21,8 @@ class TQtCanvas : public TCanvas {
   void Rectangle(const TRect& rect) override;
   void FillRect(const TRect& rect) override;
   void TextOut(int x, int y, const std::string& text) override;
+  void SetClip(const TRect& rect) override;
+  void ResetClip() override;
 
  private:
   QPainter& painter_;

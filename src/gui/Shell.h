@@ -6,10 +6,9 @@
 #include <functional>
 #include <string>
 
-namespace quillon {
+#include "trace/AboutText.h"
 
-// The project's home page: the About window's link.
-inline constexpr char MakerWebAddress[] = "https://quillon.example.org/";
+namespace quillon {
 
 // Opens a URL outside the program; true when the desktop took it. The default
 // hands it to the desktop's browser; tests put a recorder in its place.

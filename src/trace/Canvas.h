@@ -1,5 +1,5 @@
 // The small drawing surface the hop grid paints on: the Qt window implements it
-// with QPainter, tests record the calls.
+// with QPainter, the native Windows window with GDI, tests record the calls.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,10 @@ class TCanvas {
   virtual void FillRect(const TRect& rect) = 0;
   // Text with its top-left corner at (x, y) on an opaque background of the brush colour.
   virtual void TextOut(int x, int y, const std::string& text) = 0;
+  // Keeps later drawing inside the rectangle until ResetClip. Surfaces that
+  // only record the calls may ignore both.
+  virtual void SetClip(const TRect& rect) { (void)rect; }
+  virtual void ResetClip() {}
 };
 
 }  // namespace quillon

@@ -15,12 +15,6 @@
 namespace quillon::guitest {
 namespace {
 
-TEST(AboutFormProductLine, VersionStandsBetweenTheFixedParts) {
-  EXPECT_EQ(TAboutFrm::ProductLine("0.8.0.0"), "Free Quillon ( Version 0.8.0.0 )");
-  // With no version the fixed parts meet: two blanks before the parenthesis.
-  EXPECT_EQ(TAboutFrm::ProductLine(""), "Free Quillon ( Version  )");
-}
-
 TEST(AboutForm, ShowsTheExecutablesVersionAndTheDesignedLayout) {
   TAboutFrm about;
   EXPECT_FALSE(about.isVisible());

@@ -1,0 +1,66 @@
+// Where the hop grid's cells sit in a window that shows part of it: one fixed
+// header row and one fixed column, the engine's row height and column widths,
+// and a one-pixel line right of and below every cell. Every window that shows
+// the grid (the Qt one, the native Windows one) places, scrolls and paints its
+// cells through this, so that they agree to the pixel.
+#pragma once
+
+#include "trace/Canvas.h"
+
+namespace quillon {
+
+class TTraceRouteForm;
+
+class TGridLayout {
+ public:
+  // A view of width x height pixels onto a grid of colCount x rowCount cells;
+  // rowOffset data rows are scrolled away below the fixed row, and the scrolling
+  // columns are moved scrollX pixels to the left.
+  TGridLayout(int colCount, int rowCount, int width, int height, int rowOffset = 0,
+              int scrollX = 0);
+
+  static constexpr int FixedCols = 1;
+  static constexpr int FixedRows = 1;
+  static constexpr int LineWidth = 1;
+  static int ColWidth(int col);
+  static int RowHeight();
+
+  int ColCount() const { return colCount_; }
+  int RowCount() const { return rowCount_; }
+  // The first data row shown below the fixed row.
+  int TopRow() const { return FixedRows + rowOffset_; }
+  // Left edge of a column, top edge of a row, in view coordinates.
+  int ColLeft(int col) const;
+  int RowTop(int row) const;
+  int FixedWidth() const;
+  int FixedHeight() const;
+  // The part of the view that shows the cell's kind (corner, fixed row, fixed
+  // column or scrolling cells).
+  TRect RegionOf(int col, int row) const;
+  // The cell's rectangle (lines excluded); empty when it is out of sight.
+  TRect CellRect(int col, int row) const;
+
+  // Vertical scrolling, in rows: offsets 0..MaxRowOffset, a page of PageRows.
+  int PageRows() const;
+  int MaxRowOffset() const;
+  // Horizontal scrolling, in pixels: 0..MaxScrollX, a page of PageWidth.
+  int PageWidth() const;
+  int MaxScrollX() const;
+
+ private:
+  int colCount_;
+  int rowCount_;
+  int width_;
+  int height_;
+  int rowOffset_;
+  int scrollX_;
+};
+
+// Paints every cell in sight through the engine's OutGridDrawCell and then the
+// lines right of and below it, the scrolling cells first and each kind of cell
+// clipped to its own area, so that scrolled cells never cover the fixed ones.
+// A cell whose drawing fails stays as it is.
+void PaintGrid(const TTraceRouteForm& form, TCanvas& canvas, const TGridLayout& layout,
+               TColor lineColor);
+
+}  // namespace quillon

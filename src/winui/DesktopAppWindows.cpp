@@ -1,0 +1,57 @@
+#include "winui/DesktopAppWindows.h"
+
+#include "winui/Win32.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "trace/StateFiles.h"
+#include "winui/AboutFormWindows.h"
+#include "winui/MainWindowWindows.h"
+#include "winui/ShellWindows.h"
+
+#ifndef QUILLON_HELP_FILE
+#define QUILLON_HELP_FILE ""
+#endif
+
+namespace quillon {
+
+int RunDesktop(const std::vector<std::string>& parameters) {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+  SetHelpFile(QUILLON_HELP_FILE);
+
+  TWinMainWindow window(DefaultFormFiles(), parameters);
+  TWinAboutFrm about(window.Handle());
+  window.SetAboutForm(&about);
+  ShowWindow(window.Handle(), SW_SHOW);
+  UpdateWindow(window.Handle());
+
+  // The engine's worker messages arrive in this same queue (they are posted
+  // to its own message-only window) and are dispatched here too.
+  MSG message{};
+  int code = 0;
+  for (;;) {
+    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) {
+      code = static_cast<int>(message.wParam);
+      break;
+    }
+    if (got < 0) break;
+    if (window.Handle() && IsDialogMessageA(window.Handle(), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+
+  // Closing does not wait for the workers of a trace still under way (a probe
+  // may wait out three time-outs); the name cache is already saved.
+  if (window.Form().ProbeSlotBusy() || window.Form().ResolverSlotBusy()) {
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
+}
+
+}  // namespace quillon

@@ -1,0 +1,201 @@
+#include "winui/GridWindows.h"
+
+#include <algorithm>
+
+#include "trace/TraceRouteForm.h"
+#include "winui/GdiCanvasWindows.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr TColor LineColor{192, 192, 192};
+constexpr int ScrollStepX = 8;
+
+}  // namespace
+
+TOutGridWindow::TOutGridWindow(::HWND parent, int id) {
+  Create("QuillonGrid", WS_EX_CLIENTEDGE, "",
+         WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL, 0, 0, 0, 0, parent);
+  SetWindowLongPtrA(Handle(), GWLP_ID, id);
+}
+
+void TOutGridWindow::SetForm(const TTraceRouteForm* form) {
+  form_ = form;
+  Refresh();
+}
+
+void TOutGridWindow::Refresh() {
+  UpdateScrollBars();
+  InvalidateRect(Handle(), nullptr, FALSE);
+  UpdateWindow(Handle());
+}
+
+TGridLayout TOutGridWindow::Layout() const {
+  RECT client;
+  GetClientRect(Handle(), &client);
+  return TGridLayout(form_ ? form_->OutGrid.ColCount() : 0, form_ ? form_->OutGrid.RowCount() : 0,
+                     client.right, client.bottom, rowOffset_, scrollX_);
+}
+
+void TOutGridWindow::UpdateScrollBars() {
+  // Shrinking the grid may leave the view past its end: move back first.
+  TGridLayout layout = Layout();
+  rowOffset_ = std::clamp(rowOffset_, 0, layout.MaxRowOffset());
+  scrollX_ = std::clamp(scrollX_, 0, layout.MaxScrollX());
+  layout = Layout();
+  SCROLLINFO info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  // A page one past the range's end hides the bar when everything fits.
+  info.nMax = layout.MaxRowOffset() + layout.PageRows() - 1;
+  info.nPage = static_cast<UINT>(layout.PageRows());
+  info.nPos = rowOffset_;
+  SetScrollInfo(Handle(), SB_VERT, &info, TRUE);
+  info.nMax = layout.MaxScrollX() + layout.PageWidth() - 1;
+  info.nPage = static_cast<UINT>(layout.PageWidth());
+  info.nPos = scrollX_;
+  SetScrollInfo(Handle(), SB_HORZ, &info, TRUE);
+}
+
+void TOutGridWindow::Scroll(int bar, int position) {
+  const TGridLayout layout = Layout();
+  if (bar == SB_VERT)
+    rowOffset_ = std::clamp(position, 0, layout.MaxRowOffset());
+  else
+    scrollX_ = std::clamp(position, 0, layout.MaxScrollX());
+  SetScrollPos(Handle(), bar, bar == SB_VERT ? rowOffset_ : scrollX_, TRUE);
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TOutGridWindow::OnScroll(int bar, WORD request) {
+  const TGridLayout layout = Layout();
+  const int position = bar == SB_VERT ? rowOffset_ : scrollX_;
+  const int step = bar == SB_VERT ? 1 : ScrollStepX;
+  const int page = bar == SB_VERT ? layout.PageRows() : layout.PageWidth();
+  SCROLLINFO info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_TRACKPOS;
+  GetScrollInfo(Handle(), bar, &info);
+  switch (request) {
+    case SB_LINEUP:
+      Scroll(bar, position - step);
+      break;
+    case SB_LINEDOWN:
+      Scroll(bar, position + step);
+      break;
+    case SB_PAGEUP:
+      Scroll(bar, position - page);
+      break;
+    case SB_PAGEDOWN:
+      Scroll(bar, position + page);
+      break;
+    case SB_TOP:
+      Scroll(bar, 0);
+      break;
+    case SB_BOTTOM:
+      Scroll(bar, 1 << 20);
+      break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+      Scroll(bar, info.nTrackPos);
+      break;
+    default:
+      break;
+  }
+}
+
+void TOutGridWindow::PaintTo(HDC dc) const {
+  RECT client;
+  GetClientRect(Handle(), &client);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
+  if (!form_) return;
+  // Cell texts use the desktop's user-interface font, not the window's.
+  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  {
+    TGdiCanvas canvas(dc, GetSysColor(COLOR_WINDOWTEXT));
+    PaintGrid(*form_, canvas, Layout(), LineColor);
+  }
+  SelectObject(dc, oldFont);
+}
+
+LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(Handle(), &paint);
+      RECT client;
+      GetClientRect(Handle(), &client);
+      // Drawn off screen first, so that a refresh after every hop does not flicker.
+      HDC memory = CreateCompatibleDC(dc);
+      HBITMAP bitmap =
+          CreateCompatibleBitmap(dc, std::max(1L, client.right), std::max(1L, client.bottom));
+      HGDIOBJ old = SelectObject(memory, bitmap);
+      PaintTo(memory);
+      BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteObject(bitmap);
+      DeleteDC(memory);
+      EndPaint(Handle(), &paint);
+      return 0;
+    }
+    case WM_PRINTCLIENT:
+      PaintTo(reinterpret_cast<HDC>(wParam));
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SIZE:
+      UpdateScrollBars();
+      InvalidateRect(Handle(), nullptr, FALSE);
+      return 0;
+    case WM_VSCROLL:
+      OnScroll(SB_VERT, LOWORD(wParam));
+      return 0;
+    case WM_HSCROLL:
+      OnScroll(SB_HORZ, LOWORD(wParam));
+      return 0;
+    case WM_MOUSEWHEEL:
+      Scroll(SB_VERT, rowOffset_ - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+      return 0;
+    case WM_LBUTTONDOWN:
+      SetFocus(Handle());
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+      switch (wParam) {
+        case VK_UP:
+          OnScroll(SB_VERT, SB_LINEUP);
+          return 0;
+        case VK_DOWN:
+          OnScroll(SB_VERT, SB_LINEDOWN);
+          return 0;
+        case VK_PRIOR:
+          OnScroll(SB_VERT, SB_PAGEUP);
+          return 0;
+        case VK_NEXT:
+          OnScroll(SB_VERT, SB_PAGEDOWN);
+          return 0;
+        case VK_HOME:
+          OnScroll(SB_VERT, SB_TOP);
+          return 0;
+        case VK_END:
+          OnScroll(SB_VERT, SB_BOTTOM);
+          return 0;
+        case VK_LEFT:
+          OnScroll(SB_HORZ, SB_LINEUP);
+          return 0;
+        case VK_RIGHT:
+          OnScroll(SB_HORZ, SB_LINEDOWN);
+          return 0;
+        default:
+          break;
+      }
+      break;
+    default:
+      break;
+  }
+  return TWindowBase::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace quillon

@@ -1,0 +1,42 @@
+// The hop grid control on Windows: a window class of ours with a sunken
+// border, one fixed header row and column, thin lines between the cells and
+// scroll bars when the rows or columns exceed it. It holds no texts of its own:
+// every cell is painted by the engine's OutGridDrawCell onto GDI.
+#pragma once
+
+#include "winui/Win32.h"
+
+#include "trace/GridLayout.h"
+#include "winui/ControlsWindows.h"
+
+namespace quillon {
+
+class TTraceRouteForm;
+
+class TOutGridWindow : public TWindowBase {
+ public:
+  TOutGridWindow(::HWND parent, int id);
+
+  // The engine whose grid is shown; null shows an empty control.
+  void SetForm(const TTraceRouteForm* form);
+  // The grid changed: adjusts the scroll ranges and repaints at once.
+  void Refresh();
+  // Paints the whole client area onto dc (also what WM_PRINTCLIENT does).
+  void PaintTo(HDC dc) const;
+  // Where the cells sit at the current size and scroll position.
+  TGridLayout Layout() const;
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void UpdateScrollBars();
+  void Scroll(int bar, int position);
+  void OnScroll(int bar, WORD request);
+
+  const TTraceRouteForm* form_ = nullptr;
+  int rowOffset_ = 0;
+  int scrollX_ = 0;
+};
+
+}  // namespace quillon

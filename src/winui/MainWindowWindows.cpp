@@ -1,0 +1,262 @@
+#include "winui/MainWindowWindows.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "winui/AboutFormWindows.h"
+#include "winui/GridWindows.h"
+#include "winui/ShellWindows.h"
+
+namespace quillon {
+
+namespace {
+
+// Control ids; none is IDOK or IDCANCEL, which the dialog keys send.
+enum : int {
+  HostId = 201,
+  HoopsId,
+  TimeOutId,
+  OutGridId,
+  Button1Id,
+  Button2Id,
+  SpeedButton1Id,
+  SpeedButton2Id,
+};
+
+constexpr int Panel1Height = 57;
+constexpr int Panel3Height = 41;
+constexpr int BevelWidth = 1;
+constexpr UINT_PTR HostEditSubclass = 1;
+
+::HWND NewStaticText(const char* caption, ::HWND parent, int left, int top, int width, int height) {
+  return NewControl("STATIC", caption, SS_LEFT | SS_SUNKEN | SS_CENTERIMAGE, 0, parent, 0, left,
+                    top, width, height);
+}
+
+::HWND NewEdit(const char* text, ::HWND parent, int id, int left, int top, int width, int height) {
+  return NewControl("EDIT", text, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, parent, id, left,
+                    top, width, height);
+}
+
+void SetButton(::HWND button, const TButtonState& state) {
+  if (WindowText(button) != state.Caption) SetWindowTextA(button, state.Caption.c_str());
+  EnableWindow(button, state.Enabled ? TRUE : FALSE);
+  ShowWindow(button, state.Visible ? SW_SHOWNA : SW_HIDE);
+}
+
+std::string ComboItem(::HWND combo, LRESULT index) {
+  const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length < 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+}  // namespace
+
+TWinMainWindow::TWinMainWindow(TFormFiles files, const std::vector<std::string>& parameters) {
+  Create("QuillonMain", WS_EX_CONTROLPARENT, "Quillon", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+         DesignLeft, DesignTop, DesignWidth, DesignHeight, nullptr);
+  CreateControls();
+  form_ = std::make_unique<TTraceRouteForm>(this, std::move(files));
+  OutGrid->SetForm(form_.get());
+  Guard([&] { form_->FormCreate(parameters); });
+}
+
+TWinMainWindow::~TWinMainWindow() {
+  if (HostEdit) RemoveWindowSubclass(HostEdit, &HostEditProcedure, HostEditSubclass);
+  OutGrid->SetForm(nullptr);
+  form_.reset();
+}
+
+void TWinMainWindow::CreateControls() {
+  const ::HWND self = Handle();
+  Panel1 = NewPanel(self, BDR_RAISEDINNER, 0, 0, 0, 0);
+  Panel2 = NewPanel(self, BDR_RAISEDINNER, 0, 0, 0, 0);
+  Panel3 = NewPanel(self, BDR_RAISEDINNER, 0, 0, 0, 0);
+
+  NewStaticText("Host or IP", Panel1, 8, 6, 65, 21);
+  NewStaticText("Max Hoops", Panel1, 8, 30, 65, 21);
+  // The height covers the drop-down list; the box itself is 21 high.
+  Host = NewControl("COMBOBOX", "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0,
+                    Panel1, HostId, 70, 6, 415, 200);
+  SendMessageA(Host, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
+  SendMessageA(Host, CB_SETITEMHEIGHT, 0, 13);
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof(info);
+  if (GetComboBoxInfo(Host, &info)) {
+    HostEdit = info.hwndItem;
+    SetWindowSubclass(HostEdit, &HostEditProcedure, HostEditSubclass,
+                      reinterpret_cast<DWORD_PTR>(this));
+  }
+  Hoops = NewEdit("30", Panel1, HoopsId, 70, 30, 43, 21);
+  NewStaticText("Time Out", Panel1, 120, 31, 57, 20);
+  TimeOut = NewEdit("5000", Panel1, TimeOutId, 176, 30, 49, 21);
+
+  OutGrid = std::make_unique<TOutGridWindow>(Panel2, OutGridId);
+
+  NewSpeedButton("Help", Panel3, SpeedButton1Id, 8, 8, 75, 23);
+  Button1 = NewControl("BUTTON", "Start", WS_TABSTOP | BS_PUSHBUTTON, 0, Panel3, Button1Id, 216, 8,
+                       75, 25);
+  Button2 = NewControl("BUTTON", "Stop", WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 0, Panel3,
+                       Button2Id, 216, 8, 75, 25);
+  ShowWindow(Button2, SW_HIDE);
+  NewSpeedButton("About", Panel3, SpeedButton2Id, 421, 8, 75, 24);
+  LayOut();
+  SetFocus(Host);
+}
+
+void TWinMainWindow::LayOut() {
+  RECT client;
+  GetClientRect(Handle(), &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  const int middle = std::max(0, height - Panel1Height - Panel3Height);
+  MoveWindow(Panel1, 0, 0, width, Panel1Height, TRUE);
+  MoveWindow(Panel2, 0, Panel1Height, width, middle, TRUE);
+  MoveWindow(Panel3, 0, Panel1Height + middle, width, Panel3Height, TRUE);
+  // The grid fills its panel inside the bevel.
+  MoveWindow(OutGrid->Handle(), BevelWidth, BevelWidth, std::max(0, width - 2 * BevelWidth),
+             std::max(0, middle - 2 * BevelWidth), TRUE);
+}
+
+void TWinMainWindow::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
+  PullControls();
+}
+
+void TWinMainWindow::ShowError(const std::string& text) {
+  MessageBoxA(Handle(), text.c_str(), "Quillon", MB_OK | MB_ICONERROR);
+}
+
+void TWinMainWindow::ShowMessage(const std::string& text) {
+  MessageBoxA(Handle(), text.c_str(), "Quillon", MB_OK);
+}
+
+void TWinMainWindow::GridChanged() {
+  OutGrid->Refresh();
+}
+
+void TWinMainWindow::ControlsChanged() {
+  PullControls();
+}
+
+void TWinMainWindow::PullControls() {
+  if (!form_) return;
+  pulling_ = true;
+  const std::vector<std::string>& items = form_->Host.Items;
+  bool same = SendMessageA(Host, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(items.size());
+  for (std::size_t i = 0; same && i < items.size(); ++i)
+    same = ComboItem(Host, static_cast<LRESULT>(i)) == items[i];
+  if (!same) {
+    SendMessageA(Host, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : items)
+      SendMessageA(Host, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  }
+  // Only a real change is written back: rewriting the same text would move
+  // the caret under the user's hands.
+  if (WindowText(Host) != form_->Host.Text) SetWindowTextA(Host, form_->Host.Text.c_str());
+  if (WindowText(Hoops) != form_->Hoops.Text) SetWindowTextA(Hoops, form_->Hoops.Text.c_str());
+  if (WindowText(TimeOut) != form_->TimeOut.Text)
+    SetWindowTextA(TimeOut, form_->TimeOut.Text.c_str());
+  SetButton(Button1, form_->Button1);
+  SetButton(Button2, form_->Button2);
+  pulling_ = false;
+}
+
+void TWinMainWindow::OnCommand(int id, int code, ::HWND control) {
+  if (!form_) return;
+  switch (id) {
+    case HostId:
+      if (pulling_) return;
+      // A pick from the list is the box's text only after this message.
+      if (code == CBN_SELCHANGE) {
+        const LRESULT index = SendMessageA(control, CB_GETCURSEL, 0, 0);
+        if (index >= 0) form_->Host.Text = ComboItem(control, index);
+      } else if (code == CBN_EDITCHANGE) {
+        form_->Host.Text = WindowText(control);
+      }
+      return;
+    case HoopsId:
+      if (code == EN_CHANGE && !pulling_) form_->Hoops.Text = WindowText(control);
+      return;
+    case TimeOutId:
+      if (code == EN_CHANGE && !pulling_) form_->TimeOut.Text = WindowText(control);
+      return;
+    case Button1Id:
+      if (code == BN_CLICKED) Guard([this] { form_->Button1Click(); });
+      return;
+    case Button2Id:
+      if (code == BN_CLICKED) Guard([this] { form_->Button2Click(); });
+      return;
+    case SpeedButton1Id:
+      SpeedButton1Click();
+      return;
+    case SpeedButton2Id:
+      SpeedButton2Click();
+      return;
+    default:
+      return;
+  }
+}
+
+LRESULT CALLBACK TWinMainWindow::HostEditProcedure(::HWND edit, UINT msg, WPARAM wParam,
+                                                   LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+  auto* window = reinterpret_cast<TWinMainWindow*>(self);
+  if (msg == WM_GETDLGCODE && lParam != 0 &&
+      reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN &&
+      reinterpret_cast<const MSG*>(lParam)->wParam == VK_RETURN) {
+    // Enter belongs to the box, not to the window's dialog keys.
+    return DefSubclassProc(edit, msg, wParam, lParam) | DLGC_WANTALLKEYS;
+  }
+  if (msg == WM_CHAR && window->form_ && wParam < 256) {
+    char key = static_cast<char>(wParam);
+    window->Guard([window, &key] { window->form_->HostKeyPress(key); });
+    // The key goes on to the box unchanged whatever the engine did with it.
+  }
+  return DefSubclassProc(edit, msg, wParam, lParam);
+}
+
+void TWinMainWindow::SpeedButton1Click() {
+  ShowHelp();
+}
+
+void TWinMainWindow::SpeedButton2Click() {
+  if (about_) about_->ShowModal();
+}
+
+LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<::HWND>(lParam));
+      return 0;
+    case WM_SIZE:
+      if (OutGrid) LayOut();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = {DesignWidth, MinHeight};
+      limits->ptMaxTrackSize.x = DesignWidth;
+      return 0;
+    }
+    case WM_CLOSE:
+      if (form_) Guard([this] { form_->FormClose(); });
+      DestroyWindow(Handle());
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return TWindowBase::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace quillon
