@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -211,6 +213,30 @@ CommandResult RunProgram(const std::vector<std::string>& argv,
 }
 
 // Both paths come from the build (tests/lab/CMakeLists.txt).
+std::string ShellQuote(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool OnPath(const std::string& program) {
+  return RunProgram({"sh", "-c", "command -v " + ShellQuote(program)}).ExitCode == 0;
+}
+
+std::string TestBinaryDir() {
+  if (const char* dir = std::getenv("QUILLON_BINARY_DIR")) return dir;
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().parent_path().parent_path().string();
+}
+
 std::string LabScriptPath() {
   return QUILLON_LAB_SCRIPT;
 }

@@ -87,6 +87,15 @@ CommandResult RunProgram(const std::vector<std::string>& argv,
                          const std::vector<std::string>& extraEnvironment = {},
                          int timeoutMs = 60000);
 
+// A word quoted for sh; a whole file's bytes (empty when it cannot be read);
+// whether sh finds the program.
+std::string ShellQuote(const std::string& word);
+std::string ReadWholeFile(const std::string& path);
+bool OnPath(const std::string& program);
+// The build tree: QUILLON_BINARY_DIR, or else three levels above the running
+// test (build/tests/lab/quillon_lab_tests).
+std::string TestBinaryDir();
+
 // The lab's script and forwarder, found from the build.
 std::string LabScriptPath();
 std::string DelayLinkPath();

@@ -1,0 +1,188 @@
+// The native Windows window as users start it, under wine inside the namespace
+// lab: quillon.exe traces the lab's route from its command line on a virtual X
+// display with a window manager, and a robot beside it (quillon_winrobot.exe,
+// under the same wineserver) types a second host and presses Enter, opens the
+// About window and takes pictures of both windows, kept under the build tree
+// (tests/lab/artefacts). Needs the Windows build next to this one
+// (build/windows, or QUILLON_WINDOWS_BINARY_DIR).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lab/LabNetwork.h"
+#include "trace/DnsBuffer.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> ReadReport(const std::string& text) {
+  std::map<std::string, std::string> values;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t space = line.find(' ');
+    if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return values;
+}
+
+// The time bars in a 24-bit bottom-up BMP: the length of each run of rows
+// that hold pure red, top to bottom, measured as the widest red span in it.
+std::vector<int> BarLengths(const std::string& bmp) {
+  std::vector<int> bars;
+  if (bmp.size() < 54 || bmp.compare(0, 2, "BM") != 0) return bars;
+  const auto number = [&bmp](std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bmp[at + i]);
+    return value;
+  };
+  const std::uint32_t offset = number(10);
+  const int width = static_cast<int>(number(18));
+  const int height = static_cast<int>(number(22));
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+  if (number(28) % 65536 != 24 || bmp.size() < offset + stride * static_cast<std::size_t>(height))
+    return bars;
+  bool inBar = false;
+  for (int y = 0; y < height; ++y) {
+    const std::size_t row = offset + stride * static_cast<std::size_t>(height - 1 - y);
+    int longest = 0;
+    int run = 0;
+    for (int x = 0; x < width; ++x) {
+      const std::size_t at = row + static_cast<std::size_t>(x) * 3;  // blue, green, red
+      const bool red =
+          bmp[at] == 0 && bmp[at + 1] == 0 && static_cast<unsigned char>(bmp[at + 2]) == 255;
+      run = red ? run + 1 : 0;
+      if (run > longest) longest = run;
+    }
+    if (longest > 0 && !inBar) bars.push_back(0);
+    if (longest > 0) bars.back() = std::max(bars.back(), longest);
+    inBar = longest > 0;
+  }
+  return bars;
+}
+
+std::string FindWine(const std::string& name) {
+  for (const char* dir : {"/usr/lib/wine/", "/usr/lib64/wine/"})
+    if (fs::exists(std::string(dir) + name)) return std::string(dir) + name;
+  return OnPath(name) ? name : std::string();
+}
+
+TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
+  const char* windowsDir = std::getenv("QUILLON_WINDOWS_BINARY_DIR");
+  const fs::path windows =
+      windowsDir ? fs::path(windowsDir) : fs::path(TestBinaryDir()).parent_path() / "windows";
+  const fs::path program = windows / "app" / "quillon.exe";
+  const fs::path robot = windows / "tests" / "winui" / "quillon_winrobot.exe";
+  if (!fs::exists(program) || !fs::exists(robot))
+    GTEST_SKIP() << "the Windows build is not there: " << windows;
+  const std::string wine = FindWine("wine64");
+  const std::string wineserver = FindWine("wineserver");
+  if (wine.empty() || wineserver.empty()) GTEST_SKIP() << "wine64 is not installed";
+  if (!OnPath("Xvfb") || !OnPath("openbox")) GTEST_SKIP() << "Xvfb or openbox is not installed";
+
+  // Links that hold every packet 5 ms make the hops' times, and so their bars,
+  // differ in the pictures.
+  QUILLON_START_LAB(lab, LabOptions()
+                             .WithRouters(2)
+                             .WithDelay(5)
+                             .WithName("1", "one.lab")
+                             .WithName("target", "target.lab"));
+
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillon-winelab-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "bin");
+  fs::copy_file(program, dir / "bin" / "quillon.exe");
+  fs::copy_file(robot, dir / "bin" / "quillon_winrobot.exe");
+  std::string windowsDirText = "Z:" + dir.string();
+  for (char& c : windowsDirText) c = c == '/' ? '\\' : c;
+
+  // Everything starts inside the namespace: the X server (it picks a free
+  // display and writes its number to descriptor 3), the window manager, and
+  // the wineserver of the test's own prefix, which opens the sockets. Every
+  // wait has its limit, and nothing stays behind.
+  const std::string q = ShellQuote(dir.string());
+  const std::string script =
+      "cd " + q + " && export WINEPREFIX=" + ShellQuote((dir / "prefix").string()) +
+      " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='"
+      " && { Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >xvfb.log 2>&1 & "
+      "xvfb=$!; }"
+      " && for i in $(seq 200); do [ -s display ] && break; sleep 0.05; done"
+      " && export DISPLAY=:$(cat display)"
+      " && { openbox >openbox.log 2>&1 & wm=$!; }"
+      " && timeout -k 5 180 " +
+      wine +
+      " wineboot --init >wineboot.log 2>&1"
+      " ; { timeout -k 5 150 " +
+      wine +
+      " bin/quillon.exe -h 12 -w 400 target.lab >out 2>err & "
+      "app=$!; }"
+      " ; timeout -k 5 140 " +
+      wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) +
+      " one.lab >robot.out 2>&1; rc=$?"
+      " ; wait $app; echo $? >app.status"
+      " ; timeout -k 5 30 " +
+      wineserver + " -k; kill $wm $xvfb; wait $wm $xvfb; exit $rc";
+  const CommandResult run = lab.RunInSource({"sh", "-c", script}, 420000);
+  const auto report = ReadReport(ReadWholeFile((dir / "report.txt").string()));
+  EXPECT_EQ(run.ExitCode, 0) << run.Output << ReadWholeFile((dir / "report.txt").string())
+                             << ReadWholeFile((dir / "err").string());
+  EXPECT_EQ(ReadWholeFile((dir / "app.status").string()), "0\n");
+
+  // The main window: its caption and outer size as the system reports them.
+  EXPECT_EQ(report.count("main-caption") ? report.at("main-caption") : "", "Quillon");
+  EXPECT_EQ(report.count("main-size") ? report.at("main-size") : "", "511 440");
+  // The About window, opened by the About button, blocks the main window.
+  EXPECT_EQ(report.count("about-caption") ? report.at("about-caption") : "", "About");
+  EXPECT_EQ(report.count("about-size") ? report.at("about-size") : "", "307 330");
+  EXPECT_EQ(report.count("about-line") ? report.at("about-line") : "",
+            "Free Quillon ( Version 0.8.0.0 )");
+  EXPECT_EQ(report.count("main-blocked") ? report.at("main-blocked") : "", "1");
+  // Enter in the Host box started a trace, which ran to its end.
+  EXPECT_EQ(report.count("typed-start") ? report.at("typed-start") : "", "started");
+  EXPECT_EQ(report.count("typed-trace") ? report.at("typed-trace") : "", "done");
+
+  // The grid filled with the route's rows: one bar each, the slowest hop's as
+  // wide as its 96-pixel cell. The trace typed to the first router has one row.
+  const std::vector<int> commandLineBars = BarLengths(ReadWholeFile((dir / "main.bmp").string()));
+  ASSERT_EQ(commandLineBars.size(), 3u);
+  EXPECT_EQ(*std::max_element(commandLineBars.begin(), commandLineBars.end()), 96);
+  EXPECT_EQ(BarLengths(ReadWholeFile((dir / "typed.bmp").string())), std::vector<int>{96});
+
+  // The pictures, kept as PNG where ImageMagick converts them, else as BMP.
+  const fs::path artefacts = fs::path(TestBinaryDir()) / "tests" / "lab" / "artefacts";
+  fs::create_directories(artefacts);
+  for (const char* name : {"main", "typed", "about"}) {
+    const fs::path bmp = dir / (std::string(name) + ".bmp");
+    const fs::path png = artefacts / ("WineWindow-" + std::string(name) + ".png");
+    if (!fs::exists(bmp)) continue;
+    if (RunProgram({"convert", bmp.string(), png.string()}).ExitCode != 0)
+      fs::copy_file(bmp, png.parent_path() / (png.stem().string() + ".bmp"),
+                    fs::copy_options::overwrite_existing);
+  }
+
+  // Both traces went into the history, and the hops' names into the name
+  // cache saved when the window closed.
+  EXPECT_EQ(ReadWholeFile((dir / "bin" / "quillon.hst").string()),
+            "one.lab\r\ntarget.lab\r\nlocalhost\r\n");
+  TDnsBuffer cache;
+  cache.LoadFromFile((dir / "bin" / "quillon.dnb").string());
+  EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "one.lab");
+  EXPECT_EQ(cache.FindName(lab.Facts().Target), "target.lab");
+
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+}  // namespace
+}  // namespace quillon

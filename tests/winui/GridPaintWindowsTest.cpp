@@ -1,0 +1,128 @@
+// What the native grid paints, counted in pixels: the time bars' colours and
+// lengths, drawn by the grid window itself into a bitmap.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/SimulatedNetwork.h"
+#include "trace/TraceRouteForm.h"
+#include "winui/GridWindows.h"
+#include "winui/Win32.h"
+
+namespace quillon {
+namespace {
+
+constexpr COLORREF Red = RGB(255, 0, 0);
+constexpr COLORREF LightRed = RGB(255, 220, 220);
+constexpr COLORREF White = RGB(255, 255, 255);
+
+// Fills the hop table directly and lets the engine refresh the grid.
+void ShowHops(TTraceRouteForm& form, const std::vector<std::uint32_t>& times) {
+  form.ResetGrid();
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    THopEntry& entry = form.Hops[i + 1];
+    entry.Address = "10.0.0." + std::to_string(i + 1);
+    entry.HostName = "hop" + std::to_string(i + 1) + ".test";
+    entry.HopNo = static_cast<std::int32_t>(i + 1);
+    entry.Time = times[i];
+    entry.Filled = true;
+  }
+  form.HighestAnsweringHop = static_cast<std::int32_t>(times.size());
+  form.RouteEndFound = true;
+  form.RouteLength = static_cast<std::int32_t>(times.size());
+  form.RefreshGrid();
+}
+
+// The grid's client area as the window paints it.
+class Picture {
+ public:
+  Picture(const TOutGridWindow& grid, int width, int height) : width_(width), height_(height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    dc_ = CreateCompatibleDC(nullptr);
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    old_ = SelectObject(dc_, bitmap_);
+    SendMessageA(grid.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc_), PRF_CLIENT);
+    GdiFlush();
+  }
+  ~Picture() {
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  COLORREF At(int x, int y) const {
+    const std::uint32_t pixel = static_cast<const std::uint32_t*>(bits_)[y * width_ + x];
+    return RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
+  }
+  int Count(const TRect& area, COLORREF colour) const {
+    int count = 0;
+    for (int y = area.Top; y < std::min(area.Bottom, height_); ++y)
+      for (int x = area.Left; x < std::min(area.Right, width_); ++x) count += At(x, y) == colour;
+    return count;
+  }
+  // Length of the red run along the middle line of a bar cell, from its left edge.
+  int BarLength(const TRect& cell) const {
+    const int y = (cell.Top + cell.Bottom) / 2;
+    int length = 0;
+    while (cell.Left + length < cell.Right && At(cell.Left + length, y) == Red) ++length;
+    return length;
+  }
+
+ private:
+  int width_;
+  int height_;
+  HDC dc_;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+  void* bits_ = nullptr;
+};
+
+TEST(NativeGrid, TimeBarsScaleToTheSlowestHop) {
+  InstallSimulatedNetwork(TSimConfig{});
+  TTraceRouteForm form(nullptr, TFormFiles{});  // no files: FormCreate is not run
+  ::HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 600, 300, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(parent, nullptr);
+  TOutGridWindow grid(parent, 1);
+  MoveWindow(grid.Handle(), 0, 0, 520, 200, FALSE);
+  grid.SetForm(&form);
+  // The largest time is 64 ms and the cell 96 pixels wide: 1.5 pixels a
+  // millisecond, so odd times land on halves that round to the even length.
+  ShowHops(form, {64, 32, 3, 1, 0, 5});
+  RECT client;
+  GetClientRect(grid.Handle(), &client);
+  const Picture picture(grid, client.right, client.bottom);
+  const TGridLayout layout = grid.Layout();
+
+  const int expected[] = {96, 48, 4, 2, 2, 8};  // 3*1.5=4.5 -> 4, 5*1.5=7.5 -> 8, 0 drawn as 1
+  for (int row = 1; row <= 6; ++row) {
+    SCOPED_TRACE(row);
+    const TRect cell = layout.CellRect(5, row);
+    ASSERT_EQ(cell.Right - cell.Left, 96);
+    ASSERT_EQ(cell.Bottom - cell.Top, 15);
+    const int length = expected[row - 1];
+    EXPECT_EQ(picture.BarLength(cell), length);
+    // Two pixels free above and below the bar; inside the white outline the
+    // rest of the cell is the light red background.
+    EXPECT_EQ(picture.Count(cell, Red), length * 11);
+    const int interiorBarColumns = std::max(0, std::min(length, 95) - 1);
+    EXPECT_EQ(picture.Count(cell, LightRed), 94 * 13 - interiorBarColumns * 11);
+    EXPECT_EQ(picture.At(cell.Right - 1, cell.Top), White);
+  }
+  // The header's chart cell is a text cell: no bar, no background.
+  EXPECT_EQ(picture.Count(layout.CellRect(5, 0), Red), 0);
+  EXPECT_EQ(picture.Count(layout.CellRect(5, 0), LightRed), 0);
+  grid.SetForm(nullptr);
+  DestroyWindow(parent);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,196 @@
+// Drives the native window as a person would, from beside it under the same
+// (wine) desktop: waits for the window the command line opened and its trace,
+// types a host into the Host box and presses Enter, opens the About window,
+// takes pictures of both windows (BMP), and closes them. What it saw goes to
+// OUTDIR/report.txt, one "key value" line each; the lab test checks it.
+//
+//   quillon_winrobot OUTDIR HOST
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::ofstream report;
+
+std::string Text(HWND window) {
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// Polls every 50 ms until the test holds or the time is up.
+template <typename Test>
+bool WaitFor(Test test, DWORD limitMs) {
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  while (!test()) {
+    if (GetTickCount64() > end) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+struct Search {
+  const char* ClassName;
+  std::string Caption;  // empty: any; a caption ending in '*' matches its beginning
+  HWND Found = nullptr;
+};
+
+BOOL CALLBACK MatchChild(HWND child, LPARAM data) {
+  auto* search = reinterpret_cast<Search*>(data);
+  char className[128] = {};
+  GetClassNameA(child, className, sizeof className);
+  if (lstrcmpiA(className, search->ClassName) != 0) return TRUE;
+  const std::string caption = Text(child);
+  const std::string& wanted = search->Caption;
+  const bool prefix = !wanted.empty() && wanted.back() == '*';
+  if (wanted.empty() || caption == wanted ||
+      (prefix && caption.rfind(wanted.substr(0, wanted.size() - 1), 0) == 0)) {
+    search->Found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND Child(HWND parent, const char* className, const std::string& caption = "") {
+  Search search{className, caption};
+  EnumChildWindows(parent, &MatchChild, reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+// The whole window as the system draws it, written as a 24-bit bottom-up BMP.
+bool SavePicture(HWND window, const std::string& path) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  const bool drawn = PrintWindow(window, memory, 0) != FALSE;
+  GdiFlush();
+  const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
+  const DWORD size = stride * static_cast<DWORD>(height);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+  file.bfSize = file.bfOffBits + size;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+  out.write(static_cast<const char*>(bits), size);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return drawn && out.good();
+}
+
+void Size(const char* key, HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  report << key << " " << rect.right - rect.left << " " << rect.bottom - rect.top << "\n";
+}
+
+bool Idle(HWND main) {
+  HWND start = Child(main, "Button", "Start");
+  HWND stop = Child(main, "Button", "Stop");
+  return start && stop && IsWindowVisible(start) && !IsWindowVisible(stop);
+}
+
+std::string FirstItem(HWND combo) {
+  char first[256] = {};
+  if (SendMessageA(combo, CB_GETCOUNT, 0, 0) <= 0) return {};
+  SendMessageA(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+  return first;
+}
+
+void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  PostMessageA(window, msg, wParam, lParam);
+}
+
+int Fail(const char* step) {
+  report << "failed " << step << "\n";
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const std::string host = argv[2];
+  report.open(dir + "\\report.txt");
+
+  HWND main = nullptr;
+  if (!WaitFor(
+          [&] { return (main = FindWindowA("QuillonMain", nullptr)) && IsWindowVisible(main); },
+          30000))
+    return Fail("main-window");
+  report << "main-caption " << Text(main) << "\n";
+  Size("main-size", main);
+  // The trace the command line started ends with Start shown again.
+  if (!WaitFor([&] { return Idle(main); }, 60000)) return Fail("command-line-trace");
+  report << "command-line-trace done\n";
+  report << "main-picture " << SavePicture(main, dir + "\\main.bmp") << "\n";
+
+  // Typing a host and pressing Enter in the box: the keys go to the box's edit
+  // field as the keyboard would send them.
+  HWND combo = Child(main, "ComboBox");
+  COMBOBOXINFO box{};
+  box.cbSize = sizeof(box);
+  if (!combo || !GetComboBoxInfo(combo, &box)) return Fail("host-box");
+  SetForegroundWindow(main);
+  SendMessageA(box.hwndItem, EM_SETSEL, 0, -1);
+  for (char c : host) Post(box.hwndItem, WM_CHAR, static_cast<unsigned char>(c), 1);
+  Post(box.hwndItem, WM_KEYDOWN, VK_RETURN, 1);
+  Post(box.hwndItem, WM_CHAR, '\r', 1);
+  Post(box.hwndItem, WM_KEYUP, VK_RETURN, 0xC0000001);
+  // Start goes away while the trace runs (perhaps too briefly to see), and the
+  // typed host heads the list once it has started.
+  const bool started = WaitFor([&] { return FirstItem(combo) == host; }, 10000);
+  report << "typed-start " << (started ? "started" : "not-started") << "\n";
+  if (!WaitFor([&] { return Idle(main); }, 60000)) return Fail("typed-trace");
+  report << "typed-trace done\n";
+  report << "typed-picture " << SavePicture(main, dir + "\\typed.bmp") << "\n";
+
+  // The About button: a flat button that acts on a click of the mouse.
+  HWND aboutButton = Child(main, "QuillonSpeedButton", "About");
+  if (!aboutButton) return Fail("about-button");
+  Post(aboutButton, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  Post(aboutButton, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  HWND about = nullptr;
+  if (!WaitFor(
+          [&] { return (about = FindWindowA("QuillonAbout", nullptr)) && IsWindowVisible(about); },
+          10000))
+    return Fail("about-window");
+  report << "about-caption " << Text(about) << "\n";
+  Size("about-size", about);
+  report << "about-line " << Text(Child(about, "Static", "Free Quillon*")) << "\n";
+  report << "main-blocked " << (IsWindowEnabled(main) ? 0 : 1) << "\n";
+  Sleep(300);  // let it paint
+  report << "about-picture " << SavePicture(about, dir + "\\about.bmp") << "\n";
+  Post(about, WM_CLOSE, 0, 0);
+  if (!WaitFor([&] { return !IsWindowVisible(about) && IsWindowEnabled(main); }, 10000))
+    return Fail("about-close");
+
+  Post(main, WM_CLOSE, 0, 0);
+  if (!WaitFor([&] { return !IsWindow(main); }, 10000)) return Fail("main-close");
+  report << "closed\n";
+  return 0;
+}
