@@ -10,9 +10,7 @@
 #include "winui/MainWindowWindows.h"
 #include "winui/ShellWindows.h"
 
-#ifndef QUILLON_HELP_FILE
-#define QUILLON_HELP_FILE ""
-#endif
+#include "winui/HelpFile.h"  // generated: QUILLON_HELP_FILE
 
 namespace quillon {
 

@@ -1,6 +1,5 @@
 #include "winui/ShellWindows.h"
 
-#include <shellapi.h>
 #include "winui/Win32.h"
 
 #include <vector>

@@ -8,5 +8,6 @@
 #include "platform/MessageQueue.h"
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 #undef PostMessage

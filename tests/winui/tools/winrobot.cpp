@@ -61,7 +61,7 @@ HWND Child(HWND parent, const char* className, const std::string& caption = "") 
   return search.Found;
 }
 
-// The whole window as the system draws it, written as a 24-bit bottom-up BMP.
+// The whole window as it is on the screen, written as a 24-bit bottom-up BMP.
 bool SavePicture(HWND window, const std::string& path) {
   RECT rect;
   GetWindowRect(window, &rect);
@@ -79,7 +79,10 @@ bool SavePicture(HWND window, const std::string& path) {
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  const bool drawn = PrintWindow(window, memory, 0) != FALSE;
+  SetForegroundWindow(window);
+  Sleep(300);  // let it come up and paint
+  const bool drawn =
+      BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
   GdiFlush();
   const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
   const DWORD size = stride * static_cast<DWORD>(height);
@@ -108,13 +111,6 @@ bool Idle(HWND main) {
   HWND start = Child(main, "Button", "Start");
   HWND stop = Child(main, "Button", "Stop");
   return start && stop && IsWindowVisible(start) && !IsWindowVisible(stop);
-}
-
-std::string FirstItem(HWND combo) {
-  char first[256] = {};
-  if (SendMessageA(combo, CB_GETCOUNT, 0, 0) <= 0) return {};
-  SendMessageA(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
-  return first;
 }
 
 void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -152,18 +148,22 @@ int main(int argc, char** argv) {
   // Typing a host and pressing Enter in the box: the keys go to the box's edit
   // field as the keyboard would send them.
   HWND combo = Child(main, "ComboBox");
-  COMBOBOXINFO box{};
-  box.cbSize = sizeof(box);
-  if (!combo || !GetComboBoxInfo(combo, &box)) return Fail("host-box");
+  // The box's edit field is its child window. (Messages that carry a pointer
+  // are not sent to another process's windows here: only those the system
+  // copies across, such as WM_GETTEXT.)
+  HWND edit = combo ? FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr;
+  if (!edit) return Fail("host-box");
+  const LRESULT hostsBefore = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   SetForegroundWindow(main);
-  SendMessageA(box.hwndItem, EM_SETSEL, 0, -1);
-  for (char c : host) Post(box.hwndItem, WM_CHAR, static_cast<unsigned char>(c), 1);
-  Post(box.hwndItem, WM_KEYDOWN, VK_RETURN, 1);
-  Post(box.hwndItem, WM_CHAR, '\r', 1);
-  Post(box.hwndItem, WM_KEYUP, VK_RETURN, 0xC0000001);
+  SendMessageA(edit, EM_SETSEL, 0, -1);
+  for (char c : host) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+  Post(edit, WM_KEYDOWN, VK_RETURN, 1);
+  Post(edit, WM_CHAR, '\r', 1);
+  Post(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
   // Start goes away while the trace runs (perhaps too briefly to see), and the
-  // typed host heads the list once it has started.
-  const bool started = WaitFor([&] { return FirstItem(combo) == host; }, 10000);
+  // typed host joins the list once it has started.
+  const bool started =
+      WaitFor([&] { return SendMessageA(combo, CB_GETCOUNT, 0, 0) > hostsBefore; }, 10000);
   report << "typed-start " << (started ? "started" : "not-started") << "\n";
   if (!WaitFor([&] { return Idle(main); }, 60000)) return Fail("typed-trace");
   report << "typed-trace done\n";
