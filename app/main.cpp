@@ -7,7 +7,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/TerminalSession.h"
-#include "net/IdStackPosix.h"
+#include "net/IdStack.h"
 #include "platform/FileVersion.h"
 #include "platform/Process.h"
 

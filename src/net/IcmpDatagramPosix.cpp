@@ -4,16 +4,10 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 
-#include <algorithm>
 #include <cstring>
 
 namespace quillon {
 namespace {
-
-void PutBigEndian16(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-  at[1] = static_cast<std::uint8_t>(value & 0xFF);
-}
 
 TIdIPv4Bytes BytesOf(const in_addr& address) {
   TIdIPv4Bytes bytes{};
@@ -21,89 +15,7 @@ TIdIPv4Bytes BytesOf(const in_addr& address) {
   return bytes;
 }
 
-// Copies as much of the piece as still fits at position 'at' of out; returns
-// the position after the piece, whether it fitted or not.
-std::size_t Put(std::span<std::uint8_t> out, std::size_t at, std::span<const std::uint8_t> piece) {
-  if (at < out.size()) {
-    const std::size_t count = std::min(piece.size(), out.size() - at);
-    std::memcpy(out.data() + at, piece.data(), count);
-  }
-  return at + piece.size();
-}
-
-// The folded one's-complement sum of big-endian 16-bit words, an odd last byte
-// padded with zero, added to a running sum.
-std::uint32_t OnesComplementSum(std::span<const std::uint8_t> bytes, std::uint32_t sum) {
-  std::size_t i = 0;
-  for (; i + 1 < bytes.size(); i += 2)
-    sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-  if (i < bytes.size()) sum += static_cast<std::uint32_t>(bytes[i] << 8);
-  while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
-  return sum;
-}
-
-int WrittenLength(std::span<std::uint8_t> out, std::size_t length) {
-  return static_cast<int>(std::min(out.size(), length));
-}
-
 }  // namespace
-
-std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
-  return static_cast<std::uint16_t>(~OnesComplementSum(bytes, 0) & 0xFFFF);
-}
-
-void WriteIcmpIpHeader(std::uint8_t* header, std::uint16_t totalLength, std::uint8_t ttl,
-                       const TIdIPv4Bytes& source, const TIdIPv4Bytes& destination) {
-  std::memset(header, 0, Id_IP_HEADER_SIZE);
-  header[0] = 0x45;  // version 4, five 32-bit words
-  PutBigEndian16(header + 2, totalLength);
-  header[8] = ttl;
-  header[9] = IPPROTO_ICMP;
-  std::memcpy(header + 12, source.data(), source.size());
-  std::memcpy(header + 16, destination.data(), destination.size());
-  PutBigEndian16(header + 10, InternetChecksum({header, Id_IP_HEADER_SIZE}));
-}
-
-int BuildReplyDatagram(std::span<const std::uint8_t> message, const TIdIPv4Bytes& source,
-                       std::uint8_t ttl, std::span<std::uint8_t> out) {
-  const std::size_t total = Id_IP_HEADER_SIZE + message.size();
-  std::uint8_t header[Id_IP_HEADER_SIZE];
-  // The destination was this host; which of its addresses is not reported.
-  WriteIcmpIpHeader(header, static_cast<std::uint16_t>(std::min<std::size_t>(total, 0xFFFF)), ttl,
-                    source, TIdIPv4Bytes{});
-  Put(out, Put(out, 0, header), message);
-  return WrittenLength(out, total);
-}
-
-int BuildErrorDatagram(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
-                       std::span<std::uint8_t> out) {
-  constexpr std::size_t kHeaders = Id_IP_HEADER_SIZE + Id_ICMP_HEADER_SIZE + Id_IP_HEADER_SIZE;
-  const std::size_t total = kHeaders + request.size();
-  std::uint8_t headers[kHeaders] = {};
-  std::uint8_t* const outer = headers;
-  std::uint8_t* const icmp = headers + Id_IP_HEADER_SIZE;
-  std::uint8_t* const inner = icmp + Id_ICMP_HEADER_SIZE;
-
-  // The request's own header as the offender quoted it: only its length, protocol
-  // and destination are known here.
-  WriteIcmpIpHeader(
-      inner,
-      static_cast<std::uint16_t>(std::min<std::size_t>(Id_IP_HEADER_SIZE + request.size(), 0xFFFF)),
-      0, TIdIPv4Bytes{}, report.OriginalDestination);
-  icmp[0] = report.Type;
-  icmp[1] = report.Code;
-  if (report.Type == 3 && report.Code == 4) PutBigEndian16(icmp + 6, report.Info);
-  // The ICMP checksum covers the header, the quoted header and the quoted request.
-  // The headers are of even length, so an odd request is padded at the very end.
-  const std::uint32_t sum = OnesComplementSum(
-      request, OnesComplementSum({icmp, Id_ICMP_HEADER_SIZE + Id_IP_HEADER_SIZE}, 0));
-  PutBigEndian16(icmp + 2, ~sum & 0xFFFF);
-  WriteIcmpIpHeader(outer, static_cast<std::uint16_t>(std::min<std::size_t>(total, 0xFFFF)),
-                    report.Ttl, report.Offender, TIdIPv4Bytes{});
-
-  Put(out, Put(out, 0, headers), request);
-  return WrittenLength(out, total);
-}
 
 std::uint8_t TtlFromControl(const msghdr& message, std::uint8_t fallback) {
   msghdr copy = message;

@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "net/IdException.h"
-#include "net/IdStackPosix.h"
+#include "net/IdWinSock2.h"
 #include "platform/Text.h"
 
 namespace quillon {
 
 std::atomic<TIdStack*> GSocketStack{nullptr};
-TIdStackClass GSocketStackClass = &CreatePosixStack;
+TIdStackClass GSocketStackClass = &CreateSystemStack;
 std::mutex GSocketStackLock;
 std::int32_t GSocketUserCount = 0;
 std::atomic<bool> GSocketStarted{false};
@@ -223,6 +223,18 @@ std::uint32_t TIdStack::TextToAddr(const std::string& text) {
   std::uint32_t address = 0;
   std::memcpy(&address, bytes.data(), sizeof address);
   return address;
+}
+
+void ShutdownSocketLayer() {
+  static std::atomic<bool> cleanedUp{false};
+  if (GSocketStarted.load(std::memory_order_acquire) && !cleanedUp.exchange(true)) {
+    try {
+      WS2CleanupSlot.load(std::memory_order_acquire)();  // its result changes nothing now
+    } catch (const EIdWS2StubError&) {
+      // Released already; nothing is left to clean up.
+    }
+  }
+  UnloadSocketLibrary();
 }
 
 }  // namespace quillon

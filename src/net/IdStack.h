@@ -96,7 +96,14 @@ extern std::int32_t GSocketUserCount;
 // Set once the socket library has started; never cleared.
 extern std::atomic<bool> GSocketStarted;
 
+// The platform's own stack: the default of GSocketStackClass.
+std::unique_ptr<TIdStack> CreateSystemStack();
+// Program end: the library's clean-up once if it was started, then its release.
+void ShutdownSocketLayer();
+
 // The stack in force (never null while a component lives).
-inline TIdStack& Stack() { return *GSocketStack.load(std::memory_order_acquire); }
+inline TIdStack& Stack() {
+  return *GSocketStack.load(std::memory_order_acquire);
+}
 
 }  // namespace quillon

@@ -2,9 +2,6 @@
 // error texts are keyed by on every platform.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdint>
 
 namespace quillon {
@@ -13,13 +10,19 @@ using TIdStackSocketHandle = int;
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 constexpr int Id_SOCKET_ERROR = -1;
 
-constexpr int Id_PF_INET4 = AF_INET;
-constexpr int Id_SOCK_RAW = SOCK_RAW;
-constexpr int Id_SOCK_DGRAM = SOCK_DGRAM;
-constexpr int Id_IPPROTO_IP = IPPROTO_IP;
-constexpr int Id_IPPROTO_ICMP = IPPROTO_ICMP;
-constexpr int Id_IP_TTL = IP_TTL;
-constexpr int Id_SD_Send = SHUT_WR;
+// The same numbers on Linux and Windows, but for the TTL option; each stack
+// checks them against the system's headers.
+constexpr int Id_PF_INET4 = 2;
+constexpr int Id_SOCK_RAW = 3;
+constexpr int Id_SOCK_DGRAM = 2;
+constexpr int Id_IPPROTO_IP = 0;
+constexpr int Id_IPPROTO_ICMP = 1;
+#ifdef _WIN32
+constexpr int Id_IP_TTL = 4;
+#else
+constexpr int Id_IP_TTL = 2;
+#endif
+constexpr int Id_SD_Send = 1;  // shut down the sending side
 
 // Error codes as the error-text table numbers them.
 constexpr std::int32_t Id_WSAEINTR = 10004;

@@ -9,9 +9,13 @@
 
 #include "net/IcmpDatagramPosix.h"
 #include "net/IdException.h"
-#include "net/IdWinSock2.h"
+#include "net/IdWinSock2Posix.h"
 
 namespace quillon {
+
+static_assert(Id_PF_INET4 == AF_INET && Id_SOCK_RAW == SOCK_RAW && Id_SOCK_DGRAM == SOCK_DGRAM &&
+              Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
+              Id_IP_TTL == IP_TTL && Id_SD_Send == SHUT_WR);
 
 using enum TWS2Function;
 
@@ -396,16 +400,8 @@ std::unique_ptr<TIdStack> CreatePosixStack() {
   return std::make_unique<TIdStackPosix>();
 }
 
-void ShutdownSocketLayer() {
-  static std::atomic<bool> cleanedUp{false};
-  if (GSocketStarted.load(std::memory_order_acquire) && !cleanedUp.exchange(true)) {
-    try {
-      WS2CleanupSlot.load(std::memory_order_acquire)();  // its result changes nothing now
-    } catch (const EIdWS2StubError&) {
-      // Released already; nothing is left to clean up.
-    }
-  }
-  UnloadSocketLibrary();
+std::unique_ptr<TIdStack> CreateSystemStack() {
+  return CreatePosixStack();
 }
 
 }  // namespace quillon

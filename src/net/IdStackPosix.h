@@ -61,7 +61,4 @@ class TIdStackPosix : public TIdStack {
 // The factory that GSocketStackClass holds by default.
 std::unique_ptr<TIdStack> CreatePosixStack();
 
-// Program end: the library's clean-up once if it was started, then its release.
-void ShutdownSocketLayer();
-
 }  // namespace quillon

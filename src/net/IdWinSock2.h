@@ -2,7 +2,7 @@
 // library as far as its own code is concerned: the library is opened by file
 // name when the first socket stack starts it, and each function is looked up
 // by its exported name on its first call. On Linux the socket library is the C
-// library.
+// library, on Windows "WS2_32.DLL".
 //
 // Every bound function has an entry in the binding table: its stub, its
 // function slot and its exported name. A slot starts out pointing at the stub;
@@ -10,14 +10,6 @@
 // the library is not loaded) and continues into the real function. Callers
 // always call through the slot: WS2<wsSocket>()(AF_INET, SOCK_RAW, 1).
 #pragma once
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <time.h>
 
 #include <atomic>
 #include <cstddef>
@@ -58,45 +50,12 @@ struct TWSAData {
   std::string SystemStatus;
 };
 
-// The entries of the binding table, in table order.
-enum class TWS2Function : std::size_t {
-  wsSocket,
-  wsSetSockOpt,
-  wsGetSockOpt,
-  wsSendTo,
-  wsPPoll,
-  wsRecv,
-  wsRecvMsg,
-  wsShutdown,
-  wsClose,
-  wsGetAddrInfo,
-  wsFreeAddrInfo,
-  wsGetNameInfo,
-  wsInetAton,
-  wsHtons,
-  wsCount
-};
-constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
-
-// The library function's own type for each entry.
+// The entries of the binding table, in table order, and each entry's function
+// type (TWS2Signature) are the platform's: see IdWinSock2Posix.h and
+// IdWinSock2Windows.h.
+enum class TWS2Function : std::size_t;
 template <TWS2Function F>
 struct TWS2Signature;
-// clang-format off
-template <> struct TWS2Signature<TWS2Function::wsSocket> { using Type = int(int, int, int); };
-template <> struct TWS2Signature<TWS2Function::wsSetSockOpt> { using Type = int(int, int, int, const void*, socklen_t); };
-template <> struct TWS2Signature<TWS2Function::wsGetSockOpt> { using Type = int(int, int, int, void*, socklen_t*); };
-template <> struct TWS2Signature<TWS2Function::wsSendTo> { using Type = ssize_t(int, const void*, std::size_t, int, const sockaddr*, socklen_t); };
-template <> struct TWS2Signature<TWS2Function::wsPPoll> { using Type = int(pollfd*, nfds_t, const timespec*, const sigset_t*); };
-template <> struct TWS2Signature<TWS2Function::wsRecv> { using Type = ssize_t(int, void*, std::size_t, int); };
-template <> struct TWS2Signature<TWS2Function::wsRecvMsg> { using Type = ssize_t(int, msghdr*, int); };
-template <> struct TWS2Signature<TWS2Function::wsShutdown> { using Type = int(int, int); };
-template <> struct TWS2Signature<TWS2Function::wsClose> { using Type = int(int); };
-template <> struct TWS2Signature<TWS2Function::wsGetAddrInfo> { using Type = int(const char*, const char*, const addrinfo*, addrinfo**); };
-template <> struct TWS2Signature<TWS2Function::wsFreeAddrInfo> { using Type = void(addrinfo*); };
-template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = int(const sockaddr*, socklen_t, char*, socklen_t, char*, socklen_t, int); };
-template <> struct TWS2Signature<TWS2Function::wsInetAton> { using Type = int(const char*, in_addr*); };
-template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = std::uint16_t(std::uint16_t); };
-// clang-format on
 
 // Run by an entry's stub: raises EIdWS2StubError (code 10093) while the library
 // is not loaded; otherwise looks the exported name up, stores it in the slot
@@ -132,7 +91,38 @@ struct TWS2Entry {
   bool (*SlotAtStub)();
   void (*StoreAddress)(void* address);
 };
-extern const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT];
+
+namespace ws2detail {
+template <TWS2Function F>
+void PointAtStub() {
+  WS2Slot<F>.store(&TWS2Stub<F>::Call, std::memory_order_release);
+}
+template <TWS2Function F>
+bool SlotAtStub() {
+  return WS2Slot<F>.load(std::memory_order_acquire) == &TWS2Stub<F>::Call;
+}
+template <TWS2Function F>
+void StoreAddress(void* address) {
+  // One aligned pointer store: threads binding the same entry at once all store
+  // the same address.
+  WS2Slot<F>.store(reinterpret_cast<typename TWS2Signature<F>::Type*>(address),
+                   std::memory_order_release);
+}
+}  // namespace ws2detail
+
+// The table row of an entry.
+template <TWS2Function F>
+constexpr TWS2Entry WS2Entry(const char* exportedName) {
+  return {exportedName, &ws2detail::PointAtStub<F>, &ws2detail::SlotAtStub<F>,
+          &ws2detail::StoreAddress<F>};
+}
+
+// "Error on call Winsock2 library function %s" for the name, with code 10093.
+[[noreturn]] void RaiseNotStarted(const char* exportedName);
+// The two titles filled with a library's file name or a function's name.
+std::string LoadErrorTitle(const std::string& fileName);
+std::string CallErrorTitle(const std::string& exportedName);
+extern const TWS2Entry WS2BindingTable[];
 
 // The start-up and clean-up of the library, outside the table.
 using TWS2StartupProc = std::int32_t (*)(std::uint16_t version, TWSAData* data);

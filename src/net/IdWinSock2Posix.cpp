@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "net/IdStackConsts.h"
-#include "net/IdWinSock2.h"
+#include "net/IdWinSock2Posix.h"
 
 namespace quillon {
 
@@ -15,24 +15,12 @@ const char* const Id_SOCKET_LIBRARY_NAME = "libc.so.6";
 
 namespace {
 
-constexpr const char* kLoadTitle = "Error on loading Winsock2 library (%s)";
-constexpr const char* kCallTitle = "Error on call Winsock2 library function %s";
 constexpr const char* kStartupName = "SocketLibraryStartup";
 constexpr const char* kCleanupName = "SocketLibraryCleanup";
 constexpr std::uint16_t kHighestVersion = 0x0202;  // 2.2: major in the low byte
 constexpr std::int32_t kVersionNotSupported = 10092;
 
 std::atomic<void*> gLibraryHandle{nullptr};
-
-std::string FillTitle(const char* format, const std::string& value) {
-  std::string title(format);
-  title.replace(title.find("%s"), 2, value);
-  return title;
-}
-
-[[noreturn]] void RaiseCallError(const char* exportedName) {
-  throw EIdWS2StubError(Id_WSANOTINITIALISED, FillTitle(kCallTitle, exportedName));
-}
 
 // Major version in the low byte, minor in the high byte.
 int VersionRank(std::uint16_t version) {
@@ -55,30 +43,10 @@ std::int32_t CleanupStandIn() {
 }
 
 std::int32_t StartupStub(std::uint16_t, TWSAData*) {
-  RaiseCallError(kStartupName);
+  RaiseNotStarted(kStartupName);
 }
 std::int32_t CleanupStub() {
-  RaiseCallError(kCleanupName);
-}
-
-template <TWS2Function F>
-void PointAtStub() {
-  WS2Slot<F>.store(&TWS2Stub<F>::Call, std::memory_order_release);
-}
-template <TWS2Function F>
-bool SlotAtStub() {
-  return WS2Slot<F>.load(std::memory_order_acquire) == &TWS2Stub<F>::Call;
-}
-template <TWS2Function F>
-void StoreAddress(void* address) {
-  // One aligned pointer store: threads binding the same entry at once all store
-  // the same address.
-  WS2Slot<F>.store(reinterpret_cast<typename TWS2Signature<F>::Type*>(address),
-                   std::memory_order_release);
-}
-template <TWS2Function F>
-constexpr TWS2Entry Entry(const char* exportedName) {
-  return {exportedName, &PointAtStub<F>, &SlotAtStub<F>, &StoreAddress<F>};
+  RaiseNotStarted(kCleanupName);
 }
 
 }  // namespace
@@ -86,35 +54,24 @@ constexpr TWS2Entry Entry(const char* exportedName) {
 using enum TWS2Function;
 
 const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
-    Entry<wsSocket>("socket"),
-    Entry<wsSetSockOpt>("setsockopt"),
-    Entry<wsGetSockOpt>("getsockopt"),
-    Entry<wsSendTo>("sendto"),
-    Entry<wsPPoll>("ppoll"),
-    Entry<wsRecv>("recv"),
-    Entry<wsRecvMsg>("recvmsg"),
-    Entry<wsShutdown>("shutdown"),
-    Entry<wsClose>("close"),
-    Entry<wsGetAddrInfo>("getaddrinfo"),
-    Entry<wsFreeAddrInfo>("freeaddrinfo"),
-    Entry<wsGetNameInfo>("getnameinfo"),
-    Entry<wsInetAton>("inet_aton"),
-    Entry<wsHtons>("htons"),
+    WS2Entry<wsSocket>("socket"),
+    WS2Entry<wsSetSockOpt>("setsockopt"),
+    WS2Entry<wsGetSockOpt>("getsockopt"),
+    WS2Entry<wsSendTo>("sendto"),
+    WS2Entry<wsPPoll>("ppoll"),
+    WS2Entry<wsRecv>("recv"),
+    WS2Entry<wsRecvMsg>("recvmsg"),
+    WS2Entry<wsShutdown>("shutdown"),
+    WS2Entry<wsClose>("close"),
+    WS2Entry<wsGetAddrInfo>("getaddrinfo"),
+    WS2Entry<wsFreeAddrInfo>("freeaddrinfo"),
+    WS2Entry<wsGetNameInfo>("getnameinfo"),
+    WS2Entry<wsInetAton>("inet_aton"),
+    WS2Entry<wsHtons>("htons"),
 };
 
 std::atomic<TWS2StartupProc> WS2StartupSlot{&StartupStub};
 std::atomic<TWS2CleanupProc> WS2CleanupSlot{&CleanupStub};
-
-EIdWS2StubError::EIdWS2StubError(std::int32_t systemCode, const std::string& callTitle)
-    : EIdWS2StubError(systemCode, systemCode != 0 ? SystemErrorMessage(systemCode) : std::string(),
-                      callTitle) {}
-
-EIdWS2StubError::EIdWS2StubError(std::int32_t systemCode, const std::string& systemMessage,
-                                 const std::string& callTitle)
-    : EIdException(systemCode != 0 ? callTitle + ": " + systemMessage : callTitle),
-      SystemCode(systemCode),
-      SystemMessage(systemCode != 0 ? systemMessage : std::string()),
-      CallTitle(callTitle) {}
 
 std::string SystemErrorMessage(std::int32_t code) {
   if (code == Id_WSANOTINITIALISED) return "The socket library has not been started.";
@@ -127,13 +84,13 @@ std::string SystemErrorMessage(std::int32_t code) {
 void* BindOnFirstCall(std::size_t index) {
   const TWS2Entry& entry = WS2BindingTable[index];
   void* handle = gLibraryHandle.load(std::memory_order_acquire);
-  if (handle == nullptr) RaiseCallError(entry.ExportedName);
+  if (handle == nullptr) RaiseNotStarted(entry.ExportedName);
   void* address = dlsym(handle, entry.ExportedName);
   if (address == nullptr) {
     // The slot stays at its stub, so every later call raises the same way.
     const char* reason = dlerror();
     throw EIdWS2StubError(ENOSYS, reason != nullptr ? reason : SystemErrorMessage(ENOSYS),
-                          FillTitle(kCallTitle, entry.ExportedName));
+                          CallErrorTitle(entry.ExportedName));
   }
   entry.StoreAddress(address);
   return address;
@@ -151,7 +108,7 @@ std::int32_t StartSocketLibraryFrom(const char* fileName, std::uint16_t version,
     const int code = errno != 0 ? errno : ELIBACC;
     const char* reason = dlerror();
     throw EIdWS2StubError(code, reason != nullptr ? reason : SystemErrorMessage(code),
-                          FillTitle(kLoadTitle, fileName));
+                          LoadErrorTitle(fileName));
   }
   void* expected = nullptr;
   if (!gLibraryHandle.compare_exchange_strong(expected, handle, std::memory_order_acq_rel)) {

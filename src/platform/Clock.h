@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace quillon {
 
@@ -20,6 +21,12 @@ std::uint32_t GetTickCount();
 // Counts of the high-resolution counter and how many of them make a second.
 std::int64_t QueryPerformanceCounter();
 std::int64_t QueryPerformanceFrequency();
+
+// The local calendar time of a moment; false when the system cannot tell.
+bool LocalTime(std::time_t moment, std::tm& local);
+
+// The system's own clock.
+TClock& SystemClock();
 
 // Replaces the clock for the whole process (nullptr: the system's clock again).
 // Set it before any worker thread runs.

@@ -1,8 +1,5 @@
 #include "platform/FileVersion.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "platform/ExecutablePath.h"
@@ -190,34 +187,6 @@ std::optional<std::string> QueryVersionText(std::string_view block, std::string_
   if (!node->Text) return std::nullopt;
   const std::string_view value = node->Value;
   return std::string(value.substr(0, value.find('\0')));
-}
-
-std::string ReadFileVersionFrom(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  const TReadAt read = [fd](std::uint64_t offset, std::size_t length, std::string& out) {
-    out.assign(length, '\0');
-    std::size_t done = 0;
-    while (done < length) {
-      const ssize_t n =
-          pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  };
-  std::string result;
-  try {
-    if (const auto block = ReadElfSection(read, VersionSectionName)) {
-      result = QueryVersionText(*block, std::string("StringFileInfo\\") +
-                                            std::string(VersionStringBlockKey) + "\\FileVersion")
-                   .value_or(std::string{});
-    }
-  } catch (...) {
-    result.clear();  // an allocation failure on a damaged file: no version
-  }
-  close(fd);
-  return result;
 }
 
 std::string ReadFileVersion() {

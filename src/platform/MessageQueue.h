@@ -1,6 +1,8 @@
 // The window-message queue: any thread posts, the window thread dispatches.
-// It stands in for the desktop's message queue so that the trace engine runs
-// the same way under the Qt window, in the terminal and in tests.
+// On Linux it stands in for the desktop's message queue so that the trace engine
+// runs the same way under the Qt window, in the terminal and in tests; on Windows
+// it is the window thread's own message queue, so that a native window's message
+// loop dispatches the engine's messages as well.
 #pragma once
 
 #include <condition_variable>
@@ -38,7 +40,8 @@ class TMessageQueue {
   TMessageQueue(const TMessageQueue&) = delete;
   TMessageQueue& operator=(const TMessageQueue&) = delete;
 
-  // Window thread: gives a window its handle; messages posted to it reach the handler.
+  // Window thread: gives a window its handle; messages posted to it reach the handler
+  // (on Windows the handle of a message-only window of the calling thread).
   HWND RegisterWindow(THandler handler);
   // Window thread: forgets the window; its waiting and later messages are dropped.
   void UnregisterWindow(HWND window);
@@ -61,8 +64,11 @@ class TMessageQueue {
   void SetWakeHandler(std::function<void()> wake);
 
  private:
+  friend class TMessageQueueDispatch;  // the Windows window procedure
+
   mutable std::mutex lock_;
   std::condition_variable posted_;
+  // Waiting messages in posting order (on Windows: their tags, until dispatched).
   std::deque<TMessage> queue_;
   std::map<HWND, THandler> windows_;
   HWND nextWindow_ = 1;

@@ -1,7 +1,5 @@
 #include "platform/Process.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -14,8 +12,6 @@ std::thread::id gMainThread;  // guarded by gMainLock
 bool gMainKnown = false;      // guarded by gMainLock
 
 }  // namespace
-
-std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 void MarkMainThread() {
   std::lock_guard lock(gMainLock);

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/AtomicFile.h"
+#include "platform/Clock.h"
 
 namespace quillon {
 namespace {
@@ -83,7 +84,7 @@ double NowAsOleDate() {
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   const std::time_t seconds = system_clock::to_time_t(now);
   std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return 0.0;
+  if (!LocalTime(seconds, local)) return 0.0;
   return EncodeOleDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                        local.tm_min, local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
 }

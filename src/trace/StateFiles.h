@@ -1,6 +1,7 @@
 // Where the host history (".hst") and the name cache (".dnb") are kept: beside
 // the executable, named after it, as long as that folder takes files; an
-// installed copy keeps them in the user's XDG state and cache folders instead.
+// installed copy keeps them in the user's XDG state and cache folders instead
+// (on Windows in %LOCALAPPDATA%\Quillon).
 #pragma once
 
 #include <string>
@@ -10,9 +11,10 @@
 namespace quillon {
 
 struct TStateEnvironment {
-  std::string XdgStateHome;  // $XDG_STATE_HOME (used only when absolute)
-  std::string XdgCacheHome;  // $XDG_CACHE_HOME (used only when absolute)
-  std::string Home;          // $HOME, or the home folder of the user
+  std::string XdgStateHome;    // $XDG_STATE_HOME (used only when absolute)
+  std::string XdgCacheHome;    // $XDG_CACHE_HOME (used only when absolute)
+  std::string Home;            // $HOME, or the home folder of the user
+  std::string LocalAppData{};  // %LOCALAPPDATA% (Windows; used only when absolute)
 };
 
 // The environment of this process.
@@ -29,6 +31,9 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
 // <cache> = $XDG_CACHE_HOME or ~/.cache. Those two folders are created here
 // (mode 0700), so the files can be written later. With no home folder known at
 // all, the files stay beside the executable.
+// On Windows: beside the executable when its folder takes files (not so under
+// Program Files without administrator rights), otherwise
+// <LocalAppData>\Quillon\<name>.hst and .dnb, the folder being created here.
 TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironment& env);
 
 // FormFilesFor the running executable and this process's environment.

@@ -13,7 +13,7 @@
 #include "net/IdStack.h"
 #include "net/IdStackConsts.h"
 #include "net/IdStackPosix.h"
-#include "net/IdWinSock2.h"
+#include "net/IdWinSock2Posix.h"
 
 namespace quillon {
 namespace {

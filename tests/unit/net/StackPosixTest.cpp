@@ -19,7 +19,7 @@
 
 #include "net/IdException.h"
 #include "net/IdStackPosix.h"
-#include "net/IdWinSock2.h"
+#include "net/IdWinSock2Posix.h"
 
 namespace quillon {
 namespace {

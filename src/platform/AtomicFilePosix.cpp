@@ -37,7 +37,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view data) {
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   // Keep the permissions of the file being replaced, or the usual 0644.
-  struct stat old{};
+  struct stat old {};
   ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
   const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {

@@ -1,0 +1,23 @@
+# Tests of a cross build run under the emulator (wine) with a prefix of the
+# build's own: made quietly once before the first test, and its wineserver
+# stopped after the last.
+set(QUILLON_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+set(QUILLON_WINE_ENVIRONMENT
+    "WINEPREFIX=${QUILLON_WINEPREFIX}" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml="
+    "QUILLON_BINARY_DIR=${PROJECT_BINARY_DIR}")
+get_filename_component(_wine_dir "${CMAKE_CROSSCOMPILING_EMULATOR}" DIRECTORY)
+find_program(QUILLON_WINESERVER NAMES wineserver wineserver64 PATHS ${_wine_dir} /usr/lib/wine
+             NO_DEFAULT_PATH)
+
+add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
+add_test(NAME wine_stop COMMAND ${QUILLON_WINESERVER} -k)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT
+                                            "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration")
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT
+                                          "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration")
+
+# Gives a test the prefix and the fixture that makes and stops it.
+function(quillon_emulated_test name)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT
+                                          "${QUILLON_WINE_ENVIRONMENT}")
+endfunction()

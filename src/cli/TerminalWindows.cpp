@@ -1,0 +1,126 @@
+// The terminal front end on Windows: the standard handles, a console's size and
+// virtual-terminal mode, and Ctrl-C from the console's control handler.
+#include "cli/TerminalSession.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/ExecutablePath.h"
+#include "trace/StateFiles.h"
+
+namespace quillon {
+namespace {
+
+void WriteAll(HANDLE handle, std::string_view text) {
+  while (!text.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1u << 20));
+    // A closed pipe or a full disk: nothing more to do.
+    if (!WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return;
+    text.remove_prefix(written);
+  }
+}
+
+CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(HANDLE console) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(console, &info)) info = {};
+  return info;
+}
+
+// The session that the console's control handler speaks to. The handler runs
+// on a thread of the system's; posting to the session is safe from any thread.
+std::atomic<TTerminalSession*> gSession{nullptr};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  TTerminalSession* session = gSession.load(std::memory_order_acquire);
+  if (session == nullptr) return FALSE;
+  // Ctrl-C as the Stop button (a second one quits); the others quit at once.
+  session->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  return TRUE;
+}
+
+// Switches a console output to escape sequences and UTF-8 for the session's
+// time, and back afterwards.
+class TConsoleMode {
+ public:
+  explicit TConsoleMode(HANDLE output) : output_(output) {
+    isConsole_ = GetConsoleMode(output_, &oldMode_) != FALSE;
+    if (!isConsole_) return;
+    escapes_ = SetConsoleMode(output_, oldMode_ | ENABLE_PROCESSED_OUTPUT |
+                                           ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+    oldCodePage_ = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+  }
+  ~TConsoleMode() {
+    if (!isConsole_) return;
+    SetConsoleMode(output_, oldMode_);
+    if (oldCodePage_ != 0) SetConsoleOutputCP(oldCodePage_);
+  }
+  TConsoleMode(const TConsoleMode&) = delete;
+  TConsoleMode& operator=(const TConsoleMode&) = delete;
+
+  bool IsConsole() const { return isConsole_; }
+  // True when the console takes the escape sequences that redraw the table.
+  bool TakesEscapes() const { return escapes_; }
+
+ private:
+  HANDLE output_;
+  DWORD oldMode_ = 0;
+  UINT oldCodePage_ = 0;
+  bool isConsole_ = false;
+  bool escapes_ = false;
+};
+
+}  // namespace
+
+std::string PrivilegeHint(const std::string& programPath) {
+  return "Tracing needs raw ICMP sockets, which Windows gives administrators only, or the "
+         "system's ICMP service (iphlpapi.dll), which could not be used either: run " +
+         programPath + " from a console opened with 'Run as administrator'.";
+}
+
+int RunTerminal(const std::vector<std::string>& parameters, bool json) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  const TConsoleMode console(out);
+
+  TTerminalIo io;
+  io.Out = [out](std::string_view text) { WriteAll(out, text); };
+  io.Err = [err](std::string_view text) { WriteAll(err, text); };
+  // Without escape sequences a console gets the plain table once, as a file does.
+  io.Live = !json && console.TakesEscapes();
+  io.Color = io.Live && std::getenv("NO_COLOR") == nullptr;
+  io.Columns = [out] {
+    const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(out);
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    return width > 1 ? width : 80;
+  };
+  io.Rows = [out] {
+    const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(out);
+    const int height = info.srWindow.Bottom - info.srWindow.Top + 1;
+    return height > 1 ? height : 24;
+  };
+
+  TTerminalSession session(io, DefaultFormFiles(), json);
+  const std::string path = ExecutablePath();
+  if (!path.empty()) session.SetProgramPath(path);
+  gSession.store(&session, std::memory_order_release);
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  const int status = session.Run(parameters);
+  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+  gSession.store(nullptr, std::memory_order_release);
+
+  if (session.WorkersBusy()) {
+    // Probes beyond the route's end or lookups still under way: their results
+    // are of no use any more, and waiting for them could take seconds.
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
+}
+
+}  // namespace quillon

@@ -1,0 +1,143 @@
+// The socket library binding on Windows: "WS2_32.DLL" is loaded by name when
+// the first socket stack starts, and each function is found by its exported
+// name on its first call, so the executable has no load-time tie to it.
+#include "net/IdWinSock2Windows.h"
+
+#include <windows.h>
+
+#include "net/IdStackConsts.h"
+
+namespace quillon {
+
+const char* const Id_SOCKET_LIBRARY_NAME = "WS2_32.DLL";
+
+namespace {
+
+using TWSAStartup = int WSAAPI(WORD, WSADATA*);
+
+std::atomic<HMODULE> gLibraryHandle{nullptr};
+// The library's own start-up, outside the table.
+std::atomic<TWSAStartup*> gWSAStartup{nullptr};
+
+std::int32_t StartupStub(std::uint16_t, TWSAData*) {
+  RaiseNotStarted("WSAStartup");
+}
+std::int32_t CleanupStub() {
+  RaiseNotStarted("WSACleanup");
+}
+
+// The library's start-up with its record copied into ours.
+std::int32_t StartupThroughLibrary(std::uint16_t version, TWSAData* data) {
+  WSADATA record{};
+  const int result = gWSAStartup.load(std::memory_order_acquire)(version, &record);
+  if (result == 0 && data != nullptr) {
+    data->Version = record.wVersion;
+    data->HighVersion = record.wHighVersion;
+    data->Description = record.szDescription;
+    data->SystemStatus = record.szSystemStatus;
+  }
+  return result;
+}
+
+// A function of the library by its exported name, or nullptr.
+void* Export(HMODULE library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(library, name));
+}
+
+}  // namespace
+
+using enum TWS2Function;
+
+const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
+    WS2Entry<wsSocket>("socket"),
+    WS2Entry<wsSetSockOpt>("setsockopt"),
+    WS2Entry<wsSendTo>("sendto"),
+    WS2Entry<wsSelect>("select"),
+    WS2Entry<wsRecv>("recv"),
+    WS2Entry<wsShutdown>("shutdown"),
+    WS2Entry<wsCloseSocket>("closesocket"),
+    WS2Entry<wsGetLastError>("WSAGetLastError"),
+    WS2Entry<wsGetHostByName>("gethostbyname"),
+    WS2Entry<wsGetHostByAddr>("gethostbyaddr"),
+    WS2Entry<wsInetAddr>("inet_addr"),
+    WS2Entry<wsHtons>("htons"),
+};
+
+std::atomic<TWS2StartupProc> WS2StartupSlot{&StartupStub};
+std::atomic<TWS2CleanupProc> WS2CleanupSlot{&CleanupStub};
+
+std::string SystemErrorMessage(std::int32_t code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  // The system ends its texts with a line break.
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "System error " + std::to_string(code) + ".";
+  return message;
+}
+
+void* BindOnFirstCall(std::size_t index) {
+  const TWS2Entry& entry = WS2BindingTable[index];
+  const HMODULE handle = gLibraryHandle.load(std::memory_order_acquire);
+  if (handle == nullptr) RaiseNotStarted(entry.ExportedName);
+  void* address = Export(handle, entry.ExportedName);
+  if (address == nullptr) {
+    // The slot stays at its stub, so every later call raises the same way.
+    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()),
+                          CallErrorTitle(entry.ExportedName));
+  }
+  entry.StoreAddress(address);
+  return address;
+}
+
+std::int32_t StartSocketLibrary(std::uint16_t version, TWSAData* data) {
+  return StartSocketLibraryFrom(Id_SOCKET_LIBRARY_NAME, version, data);
+}
+
+std::int32_t StartSocketLibraryFrom(const char* fileName, std::uint16_t version, TWSAData* data) {
+  if (gLibraryHandle.load(std::memory_order_acquire) != nullptr) return 0;
+  const HMODULE handle = LoadLibraryA(fileName);
+  if (handle == nullptr) {
+    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()), LoadErrorTitle(fileName));
+  }
+  HMODULE expected = nullptr;
+  if (!gLibraryHandle.compare_exchange_strong(expected, handle, std::memory_order_acq_rel)) {
+    FreeLibrary(handle);  // another thread loaded it meanwhile; its start-up stands
+    return 0;
+  }
+  auto* startup = reinterpret_cast<TWSAStartup*>(Export(handle, "WSAStartup"));
+  auto* cleanup = reinterpret_cast<TWS2CleanupProc>(Export(handle, "WSACleanup"));
+  if (startup == nullptr) {
+    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()), CallErrorTitle("WSAStartup"));
+  }
+  gWSAStartup.store(startup, std::memory_order_release);
+  if (cleanup != nullptr) WS2CleanupSlot.store(cleanup, std::memory_order_release);
+  WS2StartupSlot.store(&StartupThroughLibrary, std::memory_order_release);
+  return WS2StartupSlot.load(std::memory_order_acquire)(version, data);
+}
+
+void ResetBindings() {
+  gLibraryHandle.store(nullptr, std::memory_order_release);
+  for (const TWS2Entry& entry : WS2BindingTable) entry.PointAtStub();
+  WS2StartupSlot.store(&StartupStub, std::memory_order_release);
+  WS2CleanupSlot.store(&CleanupStub, std::memory_order_release);
+}
+
+void UnloadSocketLibrary() {
+  const HMODULE handle = gLibraryHandle.exchange(nullptr, std::memory_order_acq_rel);
+  if (handle == nullptr) return;
+  FreeLibrary(handle);
+  ResetBindings();
+}
+
+void* SocketLibHandle() {
+  return reinterpret_cast<void*>(gLibraryHandle.load(std::memory_order_acquire));
+}
+
+}  // namespace quillon
