@@ -14,6 +14,9 @@
 #if QUILLON_WITH_GUI
 #include "gui/DesktopApp.h"
 constexpr bool GuiBuilt = true;
+#elif QUILLON_WITH_WINDOWS_UI
+#include "winui/DesktopAppWindows.h"
+constexpr bool GuiBuilt = true;
 #else
 constexpr bool GuiBuilt = false;
 #endif
@@ -35,12 +38,19 @@ int main(int argc, char** argv) {
   // The socket layer comes up with the first socket-layer component (the
   // window's ICMP client) through the default stack class, and goes at the end.
   int status = 0;
+#if QUILLON_WITH_WINDOWS_UI
+  // A Windows program always has its desktop, whatever DISPLAY says.
+  const char* display = "desktop";
+#else
   const char* display = std::getenv("DISPLAY");
+#endif
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if (ShouldOpenWindow(options, GuiBuilt, display, wayland) &&
       DisplayReachable(display, wayland, std::getenv("XDG_RUNTIME_DIR"))) {
 #if QUILLON_WITH_GUI
     status = RunDesktop(argc, argv);
+#elif QUILLON_WITH_WINDOWS_UI
+    status = RunDesktop(options.Parameters);
 #endif
   } else {
     status = RunTerminal(options.Parameters, options.Json);

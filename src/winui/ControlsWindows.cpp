@@ -30,19 +30,35 @@ void RegisterOnce(const char* name, WNDPROC procedure, LPCSTR cursor) {
   RegisterClassExA(&cls);
 }
 
+// Fills the window with the face colour, draws the edge (0: none) and, if asked,
+// the window's text centred in its font, moved down and right while sunken.
+void PaintFace(::HWND window, UINT edge, bool withCaption) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  RECT rect;
+  GetClientRect(window, &rect);
+  FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
+  if (edge != 0) DrawEdge(dc, &rect, edge, BF_RECT);
+  if (withCaption) {
+    const std::string caption = WindowText(window);
+    HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(window, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    if (edge & BDR_SUNKEN) OffsetRect(&rect, 1, 1);
+    DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &rect,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, old);
+  }
+  EndPaint(window, &paint);
+}
+
 // Panel: the bevel kind is kept in the window's user data.
 LRESULT CALLBACK PanelProcedure(::HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      RECT rect;
-      GetClientRect(window, &rect);
-      FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
-      DrawEdge(dc, &rect, static_cast<UINT>(GetWindowLongPtrA(window, GWLP_USERDATA)), BF_RECT);
-      EndPaint(window, &paint);
+    case WM_PAINT:
+      PaintFace(window, static_cast<UINT>(GetWindowLongPtrA(window, GWLP_USERDATA)), false);
       return 0;
-    }
     case WM_COMMAND:
     case WM_NOTIFY:
     case WM_DRAWITEM:
@@ -100,25 +116,9 @@ LRESULT CALLBACK SpeedButtonProcedure(::HWND window, UINT msg, WPARAM wParam, LP
     case WM_CAPTURECHANGED:
       SetPressed(window, false);
       return 0;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      RECT rect;
-      GetClientRect(window, &rect);
-      FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
-      const bool pressed = GetWindowLongPtrA(window, GWLP_USERDATA) != 0;
-      if (pressed) DrawEdge(dc, &rect, BDR_SUNKENOUTER, BF_RECT);
-      const std::string caption = WindowText(window);
-      HGDIOBJ old = SelectObject(dc, GetPropA(window, FontProperty));
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-      if (pressed) OffsetRect(&rect, 1, 1);
-      DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &rect,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      SelectObject(dc, old);
-      EndPaint(window, &paint);
+    case WM_PAINT:
+      PaintFace(window, GetWindowLongPtrA(window, GWLP_USERDATA) != 0 ? BDR_SUNKENOUTER : 0, true);
       return 0;
-    }
     default:
       break;
   }

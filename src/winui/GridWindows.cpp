@@ -26,13 +26,14 @@ void TOutGridWindow::SetForm(const TTraceRouteForm* form) {
 }
 
 void TOutGridWindow::Refresh() {
+  if (!Handle()) return;  // gone with its parent
   UpdateScrollBars();
   InvalidateRect(Handle(), nullptr, FALSE);
   UpdateWindow(Handle());
 }
 
 TGridLayout TOutGridWindow::Layout() const {
-  RECT client;
+  RECT client{};
   GetClientRect(Handle(), &client);
   return TGridLayout(form_ ? form_->OutGrid.ColCount() : 0, form_ ? form_->OutGrid.RowCount() : 0,
                      client.right, client.bottom, rowOffset_, scrollX_);
@@ -106,7 +107,7 @@ void TOutGridWindow::OnScroll(int bar, WORD request) {
 }
 
 void TOutGridWindow::PaintTo(HDC dc) const {
-  RECT client;
+  RECT client{};
   GetClientRect(Handle(), &client);
   FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
   if (!form_) return;

@@ -5,29 +5,13 @@
 #include <algorithm>
 
 #include "GuiFixture.h"
+#include "support/HopRows.h"
 
 namespace quillon::guitest {
 namespace {
 
 constexpr QRgb Red = qRgb(255, 0, 0);
 constexpr QRgb LightRed = qRgb(255, 220, 220);
-
-// Fills the hop table directly and lets the engine refresh the grid.
-void ShowHops(TTraceRouteForm& form, const std::vector<std::uint32_t>& times) {
-  form.ResetGrid();
-  for (std::size_t i = 0; i < times.size(); ++i) {
-    THopEntry& entry = form.Hops[i + 1];
-    entry.Address = "10.0.0." + std::to_string(i + 1);
-    entry.HostName = "hop" + std::to_string(i + 1) + ".test";
-    entry.HopNo = static_cast<std::int32_t>(i + 1);
-    entry.Time = times[i];
-    entry.Filled = true;
-  }
-  form.HighestAnsweringHop = static_cast<std::int32_t>(times.size());
-  form.RouteEndFound = true;
-  form.RouteLength = static_cast<std::int32_t>(times.size());
-  form.RefreshGrid();
-}
 
 int CountPixels(const QImage& image, const QRect& area, QRgb colour) {
   int count = 0;

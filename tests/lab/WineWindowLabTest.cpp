@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lab/LabNetwork.h"
@@ -36,11 +38,12 @@ std::map<std::string, std::string> ReadReport(const std::string& text) {
   return values;
 }
 
-// The time bars in a 24-bit bottom-up BMP: the length of each run of rows
-// that hold pure red, top to bottom, measured as the widest red span in it.
+// The time bars in a 24-bit bottom-up BMP, top to bottom: runs of rows whose
+// pure red starts where the widest bar starts (every bar starts at its cell's
+// left edge), each measured as its widest red span. Red elsewhere (an icon)
+// does not count.
 std::vector<int> BarLengths(const std::string& bmp) {
-  std::vector<int> bars;
-  if (bmp.size() < 54 || bmp.compare(0, 2, "BM") != 0) return bars;
+  if (bmp.size() < 54 || bmp.compare(0, 2, "BM") != 0) return {};
   const auto number = [&bmp](std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bmp[at + i]);
@@ -51,22 +54,30 @@ std::vector<int> BarLengths(const std::string& bmp) {
   const int height = static_cast<int>(number(22));
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
   if (number(28) % 65536 != 24 || bmp.size() < offset + stride * static_cast<std::size_t>(height))
-    return bars;
-  bool inBar = false;
+    return {};
+  // The longest red run of every row: where it starts, how long it is.
+  std::vector<std::pair<int, int>> runs(static_cast<std::size_t>(height), {-1, 0});
   for (int y = 0; y < height; ++y) {
     const std::size_t row = offset + stride * static_cast<std::size_t>(height - 1 - y);
-    int longest = 0;
     int run = 0;
     for (int x = 0; x < width; ++x) {
       const std::size_t at = row + static_cast<std::size_t>(x) * 3;  // blue, green, red
       const bool red =
           bmp[at] == 0 && bmp[at + 1] == 0 && static_cast<unsigned char>(bmp[at + 2]) == 255;
       run = red ? run + 1 : 0;
-      if (run > longest) longest = run;
+      auto& longest = runs[static_cast<std::size_t>(y)];
+      if (run > longest.second) longest = {x - run + 1, run};
     }
-    if (longest > 0 && !inBar) bars.push_back(0);
-    if (longest > 0) bars.back() = std::max(bars.back(), longest);
-    inBar = longest > 0;
+  }
+  const auto widest = std::max_element(
+      runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::vector<int> bars;
+  bool inBar = false;
+  for (const auto& [start, length] : runs) {
+    const bool bar = length > 0 && start == widest->first;
+    if (bar && !inBar) bars.push_back(0);
+    if (bar) bars.back() = std::max(bars.back(), length);
+    inBar = bar;
   }
   return bars;
 }
@@ -123,6 +134,11 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       " && timeout -k 5 180 " +
       wine +
       " wineboot --init >wineboot.log 2>&1"
+      // A crash must end the program, not wait for someone to close a dialog.
+      " ; timeout -k 5 60 " +
+      wine +
+      " reg add 'HKCU\\Software\\Wine\\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f"
+      " >/dev/null 2>&1"
       " ; { timeout -k 5 150 " +
       wine +
       " bin/quillon.exe -h 12 -w 400 target.lab >out 2>err & "
@@ -130,6 +146,10 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       " ; timeout -k 5 140 " +
       wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) +
       " one.lab >robot.out 2>&1; rc=$?"
+      // A robot that gave up leaves the window open: end it rather than wait.
+      " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
+      wineserver +
+      " -k"
       " ; wait $app; echo $? >app.status"
       " ; timeout -k 5 30 " +
       wineserver + " -k; kill $wm $xvfb; wait $wm $xvfb; exit $rc";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/HopRows.h"
 #include "support/SimulatedNetwork.h"
 #include "trace/TraceRouteForm.h"
 #include "winui/GridWindows.h"
@@ -18,23 +19,6 @@ namespace {
 constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF LightRed = RGB(255, 220, 220);
 constexpr COLORREF White = RGB(255, 255, 255);
-
-// Fills the hop table directly and lets the engine refresh the grid.
-void ShowHops(TTraceRouteForm& form, const std::vector<std::uint32_t>& times) {
-  form.ResetGrid();
-  for (std::size_t i = 0; i < times.size(); ++i) {
-    THopEntry& entry = form.Hops[i + 1];
-    entry.Address = "10.0.0." + std::to_string(i + 1);
-    entry.HostName = "hop" + std::to_string(i + 1) + ".test";
-    entry.HopNo = static_cast<std::int32_t>(i + 1);
-    entry.Time = times[i];
-    entry.Filled = true;
-  }
-  form.HighestAnsweringHop = static_cast<std::int32_t>(times.size());
-  form.RouteEndFound = true;
-  form.RouteLength = static_cast<std::int32_t>(times.size());
-  form.RefreshGrid();
-}
 
 // The grid's client area as the window paints it.
 class Picture {

@@ -157,9 +157,10 @@ int main(int argc, char** argv) {
   SetForegroundWindow(main);
   SendMessageA(edit, EM_SETSEL, 0, -1);
   for (char c : host) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
-  Post(edit, WM_KEYDOWN, VK_RETURN, 1);
-  Post(edit, WM_CHAR, '\r', 1);
-  Post(edit, WM_KEYUP, VK_RETURN, 0xC0000001);
+  // Enter as a key: the window's own message loop makes its character.
+  constexpr LPARAM EnterScanCode = 0x1C << 16;
+  Post(edit, WM_KEYDOWN, VK_RETURN, EnterScanCode | 1);
+  Post(edit, WM_KEYUP, VK_RETURN, EnterScanCode | 0xC0000001);
   // Start goes away while the trace runs (perhaps too briefly to see), and the
   // typed host joins the list once it has started.
   const bool started =
