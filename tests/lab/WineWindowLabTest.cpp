@@ -94,7 +94,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       windowsDir ? fs::path(windowsDir) : fs::path(TestBinaryDir()).parent_path() / "windows";
   const fs::path program = windows / "app" / "quillon.exe";
   const fs::path robot = windows / "tests" / "winui" / "quillon_winrobot.exe";
-  if (!fs::exists(program) || !fs::exists(robot))
+  const fs::path help = windows / "help" / "quillon.chm";
+  if (!fs::exists(program) || !fs::exists(robot) || !fs::exists(help))
     GTEST_SKIP() << "the Windows build is not there: " << windows;
   const std::string wine = FindWine("wine64");
   const std::string wineserver = FindWine("wineserver");
@@ -139,6 +140,11 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       wine +
       " reg add 'HKCU\\Software\\Wine\\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f"
       " >/dev/null 2>&1"
+      // The help file where the program looks for it.
+      " ; mkdir -p \"$WINEPREFIX/drive_c/Program Files/Quillon\""
+      " && cp " +
+      ShellQuote(help.string()) +
+      " \"$WINEPREFIX/drive_c/Program Files/Quillon/\""
       " ; { timeout -k 5 150 " +
       wine +
       " bin/quillon.exe -h 12 -w 400 target.lab >out 2>err & "
@@ -168,6 +174,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(report.count("about-line") ? report.at("about-line") : "",
             "Free Quillon ( Version 0.8.0.0 )");
   EXPECT_EQ(report.count("main-blocked") ? report.at("main-blocked") : "", "1");
+  // The Help button opened the compiled help file in the help viewer.
+  EXPECT_EQ(report.count("help-caption") ? report.at("help-caption") : "", "Quillon Help");
   // Enter in the Host box started a trace, which ran to its end.
   EXPECT_EQ(report.count("typed-start") ? report.at("typed-start") : "", "started");
   EXPECT_EQ(report.count("typed-trace") ? report.at("typed-trace") : "", "done");

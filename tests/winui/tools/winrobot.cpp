@@ -1,7 +1,7 @@
 // Drives the native window as a person would, from beside it under the same
 // (wine) desktop: waits for the window the command line opened and its trace,
 // types a host into the Host box and presses Enter, opens the About window,
-// takes pictures of both windows (BMP), and closes them. What it saw goes to
+// takes pictures of both windows (BMP), opens the help, and closes them. What it saw goes to
 // OUTDIR/report.txt, one "key value" line each; the lab test checks it.
 //
 //   quillon_winrobot OUTDIR HOST
@@ -189,6 +189,17 @@ int main(int argc, char** argv) {
   Post(about, WM_CLOSE, 0, 0);
   if (!WaitFor([&] { return !IsWindowVisible(about) && IsWindowEnabled(main); }, 10000))
     return Fail("about-close");
+
+  // The Help button: the help viewer's window with the help file's contents.
+  HWND helpButton = Child(main, "QuillonSpeedButton", "Help");
+  if (!helpButton) return Fail("help-button");
+  Post(helpButton, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  Post(helpButton, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  HWND help = nullptr;
+  const bool helpShown = WaitFor(
+      [&] { return (help = FindWindowA("HH Parent", nullptr)) && IsWindowVisible(help); }, 15000);
+  report << "help-caption " << (helpShown ? Text(help) : std::string()) << "\n";
+  if (helpShown) Post(help, WM_CLOSE, 0, 0);
 
   Post(main, WM_CLOSE, 0, 0);
   if (!WaitFor([&] { return !IsWindow(main); }, 10000)) return Fail("main-close");
