@@ -10,7 +10,8 @@ find_program(QUILLON_WINESERVER NAMES wineserver wineserver64 PATHS ${_wine_dir}
              NO_DEFAULT_PATH)
 
 add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
-add_test(NAME wine_stop COMMAND ${QUILLON_WINESERVER} -k)
+# -k fails when the server has ended already; -w then waits until it has.
+add_test(NAME wine_stop COMMAND sh -c "\"$1\" -k; \"$1\" -w" sh ${QUILLON_WINESERVER})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT
                                             "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration")
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT
@@ -21,3 +22,10 @@ function(quillon_emulated_test name)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT
                                           "${QUILLON_WINE_ENVIRONMENT}")
 endfunction()
+
+# The program loads the socket library at run time and carries its own C++
+# runtime: its import table names neither.
+add_test(NAME quillon_imports COMMAND ${CMAKE_OBJDUMP} -p $<TARGET_FILE:quillon>)
+set_tests_properties(quillon_imports PROPERTIES LABELS unit
+  PASS_REGULAR_EXPRESSION "DLL Name: KERNEL32"
+  FAIL_REGULAR_EXPRESSION "DLL Name: ([Ww][Ss]2_32|[Ww][Ss][Oo][Cc][Kk]32|lib(stdc|gcc|winpthread))")

@@ -22,7 +22,9 @@ constexpr int Id_IP_TTL = 4;
 #else
 constexpr int Id_IP_TTL = 2;
 #endif
-constexpr int Id_SD_Send = 1;  // shut down the sending side
+constexpr int Id_SD_Receive = 0;  // shutdown: the receiving side, the sending side, both
+constexpr int Id_SD_Send = 1;
+constexpr int Id_SD_Both = 2;
 
 // Error codes as the error-text table numbers them.
 constexpr std::int32_t Id_WSAEINTR = 10004;

@@ -1,8 +1,7 @@
 #include "support/SimulatedNetwork.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -27,14 +26,60 @@ constexpr std::int32_t kFamilyNotSupported = 10047;
 constexpr std::int32_t kNotConnected = 10057;
 constexpr std::int32_t kShutDown = 10058;
 
+// The C library's classic reading of address text (inet_aton), which every
+// platform's resolver shares: one to four parts, each decimal, octal (leading 0)
+// or hexadecimal (0x), the last part filling the bytes that remain. The count
+// of parts goes to parts.
+bool ClassicAddress(const std::string& text, TIdIPv4Bytes& bytes, int* parts = nullptr) {
+  std::uint64_t values[4] = {};
+  int count = 0;
+  std::size_t i = 0;
+  for (;;) {
+    if (count == 4 || i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
+      return false;
+    }
+    int base = 10;
+    if (text[i] == '0') {
+      base = 8;
+      if (i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+      }
+    }
+    std::uint64_t value = 0;
+    for (; i < text.size() && text[i] != '.'; ++i) {
+      const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+      const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                        : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                                                                    : 99;
+      if (digit >= base) return false;
+      value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+      if (value > 0xFFFFFFFFu) return false;
+    }
+    values[count++] = value;
+    if (i >= text.size()) break;
+    ++i;  // the dot
+  }
+  std::uint64_t address = 0;
+  for (int k = 0; k < count - 1; ++k) {
+    if (values[k] > 0xFF) return false;
+    address |= values[k] << (24 - 8 * k);
+  }
+  if (values[count - 1] > (0xFFFFFFFFu >> (8 * (count - 1)))) return false;
+  address |= values[count - 1];
+  for (int k = 0; k < 4; ++k)
+    bytes[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(address >> (24 - 8 * k));
+  if (parts != nullptr) *parts = count;
+  return true;
+}
+
 // Addresses the test configured; a typo there is a fault of the test itself.
 TIdIPv4Bytes ConfiguredAddress(const std::string& text) {
-  in_addr address{};
-  if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+  TIdIPv4Bytes bytes{};
+  int parts = 0;
+  if (!ClassicAddress(text, bytes, &parts) || parts != 4) {
     throw std::invalid_argument("simulated network: not an IPv4 address: \"" + text + "\"");
   }
-  TIdIPv4Bytes bytes{};
-  std::memcpy(bytes.data(), &address, 4);
   return bytes;
 }
 
@@ -608,13 +653,13 @@ int TSimNetwork::Shutdown(TIdStackSocketHandle socket, int how) {
     SetThreadError(kNotSocket);
     return Id_SOCKET_ERROR;
   }
-  if (how != SHUT_RD && how != SHUT_WR && how != SHUT_RDWR) {
+  if (how != Id_SD_Receive && how != Id_SD_Send && how != Id_SD_Both) {
     SetThreadError(Id_WSAEINVAL);
     return Id_SOCKET_ERROR;
   }
   // As on an unconnected datagram socket: the direction is shut all the same,
   // but the call reports that the socket is not connected.
-  if (how != SHUT_RD) {
+  if (how != Id_SD_Receive) {
     found->second.SendShut = true;
   }
   SetThreadError(kNotConnected);
@@ -866,7 +911,7 @@ std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& erro
     const auto entry =
         std::find_if(config_.ForwardNames.begin(), config_.ForwardNames.end(),
                      [&](const auto& item) { return EqualsIgnoringCase(item.first, name); });
-    in_addr numeric{};
+    TIdIPv4Bytes numeric{};
     if (entry != config_.ForwardNames.end()) {
       const TSimForward forward = entry->second;  // the configuration may change while we wait
       LookupDelay(lock, forward.DelayMs, false);
@@ -874,10 +919,8 @@ std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& erro
       if (errorCode == 0) {
         result = forward.Address;
       }
-    } else if (inet_aton(name.c_str(), &numeric) != 0) {
-      TIdIPv4Bytes bytes{};
-      std::memcpy(bytes.data(), &numeric, 4);
-      result = Dotted(bytes);
+    } else if (ClassicAddress(name, numeric)) {
+      result = Dotted(numeric);
     } else {
       errorCode = config_.UnknownNameCode;
     }
@@ -889,9 +932,8 @@ std::string TSimNetwork::ResolveName(const std::string& name, std::int32_t& erro
 std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t& errorCode) {
   // The address goes through inet_addr unchecked, as the stack does: text that
   // is no address looks up 255.255.255.255.
-  const in_addr_t raw = inet_addr(address.c_str());
   TIdIPv4Bytes bytes{};
-  std::memcpy(bytes.data(), &raw, 4);
+  if (!ClassicAddress(address, bytes)) bytes = {255, 255, 255, 255};
   const std::string key = Dotted(bytes);
 
   std::unique_lock lock(mutex_);

@@ -3,9 +3,8 @@
 // test made read-only go too.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -14,9 +13,15 @@ namespace quillon {
 class TTempDir {
  public:
   explicit TTempDir(const std::string& label = "quillon") {
-    std::string pattern = (std::filesystem::temp_directory_path() / (label + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
-    path_ = pattern;
+    // Making the folder is the test of its being new, as mkdtemp does it.
+    std::random_device seed;
+    std::mt19937_64 draw(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = std::filesystem::temp_directory_path() /
+              (label + "-" + std::to_string(draw() % 1000000000));
+      if (std::filesystem::create_directory(path_)) return;
+    }
+    throw std::runtime_error("no new temporary folder for " + label);
   }
   ~TTempDir() {
     namespace fs = std::filesystem;

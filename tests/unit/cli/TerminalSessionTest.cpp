@@ -146,10 +146,6 @@ TEST_F(TerminalSession, NoRightToOpenSocketsExitsWithThreeAndTellsHow) {
   EXPECT_EQ(err_.substr(0, nl), "Cannot allocate socket.");
   const std::string hint = err_.substr(nl + 1);
   EXPECT_EQ(hint, PrivilegeHint("/opt/quillon/quillon") + "\n");
-  for (const char* part :
-       {"root", "setcap cap_net_raw+ep /opt/quillon/quillon", "net.ipv4.ping_group_range"}) {
-    EXPECT_NE(hint.find(part), std::string::npos) << part;
-  }
   EXPECT_EQ(out_, "");
 }
 

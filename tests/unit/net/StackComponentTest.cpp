@@ -14,7 +14,7 @@
 #include "net/IdComponent.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
-#include "net/IdStackPosix.h"
+#include "net/IdWinSock2.h"
 
 namespace quillon {
 namespace {
@@ -153,10 +153,10 @@ TEST_F(StackComponentTest, FailedCreationLeavesNoStackNoCountAndAFreeLock) {
   EXPECT_EQ(gMade.load(), 1);
 }
 
-TEST_F(StackComponentTest, TheProgramsStackIsThePosixOne) {
-  GSocketStackClass = &CreatePosixStack;
+TEST_F(StackComponentTest, TheProgramsStackStartsTheSystemsSocketLibrary) {
+  GSocketStackClass = &CreateSystemStack;
   TIdComponent component;
-  EXPECT_NE(dynamic_cast<TIdStackPosix*>(&Stack()), nullptr);
+  EXPECT_NE(SocketLibHandle(), nullptr);
   EXPECT_TRUE(GSocketStarted.load());
   EXPECT_EQ(Stack().HostToAddressText("LocalHost"), "127.0.0.1");
 }

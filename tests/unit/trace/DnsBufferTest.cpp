@@ -1,9 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,10 +18,6 @@ constexpr double FixedDate = 45000.0 + (13 * 3600 + 14 * 60 + 15.678) / 86400.0;
 
 class DnsBufferFile : public ::testing::Test {
  protected:
-  void TearDown() override {
-    if (immutable_) SetImmutable(path_, false);
-  }
-
   std::string ReadAll() const {
     std::ifstream in(path_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -40,22 +31,8 @@ class DnsBufferFile : public ::testing::Test {
     return TDnsBuffer([] { return FixedDate; });
   }
 
-  static bool SetImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-  }
-
   TTempDir dir_{"quillon-dnb"};
   std::string path_ = dir_.File("quillon.dnb");
-  bool immutable_ = false;
 };
 
 // A record as the file holds it, built by hand.
@@ -160,23 +137,6 @@ TEST_F(DnsBufferFile, EmptyOrMissingFileGivesAnEmptyCache) {
   WriteAll(std::string(100, '\x07'));
   cache.LoadFromFile(path_);
   EXPECT_EQ(cache.Count(), 0);
-}
-
-TEST_F(DnsBufferFile, ReadOnlyFileLoads) {
-  WriteAll(HandMadeRecord("192.0.2.9", "ro.example", FixedDateBytes));
-  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  // Root ignores permission bits; an immutable file refuses writing even to root.
-  immutable_ = ::geteuid() == 0 && SetImmutable(path_, true);
-  const int fd = ::open(path_.c_str(), O_RDWR);
-  const bool writable = fd >= 0;
-  if (writable) ::close(fd);
-  if (::geteuid() != 0 || immutable_) {
-    EXPECT_FALSE(writable);  // the file really refuses write access
-  }
-  TDnsBuffer cache;
-  cache.LoadFromFile(path_);
-  EXPECT_EQ(cache.Count(), 1);
-  EXPECT_EQ(cache.FindName("192.0.2.9"), "ro.example");
 }
 
 TEST_F(DnsBufferFile, DamagedLengthBytesNeverReachBeyondTheirFields) {
