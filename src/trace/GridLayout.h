@@ -27,6 +27,8 @@ class TGridLayout {
 
   int ColCount() const { return colCount_; }
   int RowCount() const { return rowCount_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
   // The first data row shown below the fixed row.
   int TopRow() const { return FixedRows + rowOffset_; }
   // Left edge of a column, top edge of a row, in view coordinates.

@@ -107,15 +107,18 @@ void TOutGridWindow::OnScroll(int bar, WORD request) {
 }
 
 void TOutGridWindow::PaintTo(HDC dc) const {
-  RECT client{};
-  GetClientRect(Handle(), &client);
-  FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
-  if (!form_) return;
+  PaintGridView(dc, form_, Layout());
+}
+
+void PaintGridView(HDC dc, const TTraceRouteForm* form, const TGridLayout& layout) {
+  const RECT view{0, 0, layout.Width(), layout.Height()};
+  FillRect(dc, &view, GetSysColorBrush(COLOR_WINDOW));
+  if (!form) return;
   // Cell texts use the desktop's user-interface font, not the window's.
   HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   {
     TGdiCanvas canvas(dc, GetSysColor(COLOR_WINDOWTEXT));
-    PaintGrid(*form_, canvas, Layout(), LineColor);
+    PaintGrid(*form, canvas, layout, LineColor);
   }
   SelectObject(dc, oldFont);
 }

@@ -13,6 +13,10 @@ namespace quillon {
 
 class TTraceRouteForm;
 
+// Paints the grid as the layout places it onto dc: the window colour, then
+// every cell in sight through the engine (nothing more without a form).
+void PaintGridView(HDC dc, const TTraceRouteForm* form, const TGridLayout& layout);
+
 class TOutGridWindow : public TWindowBase {
  public:
   TOutGridWindow(::HWND parent, int id);
