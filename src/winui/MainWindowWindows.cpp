@@ -240,6 +240,16 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
       if (OutGrid) LayOut();
       return 0;
+    case WM_ACTIVATE:
+      // The keyboard focus comes back to the control that had it (the Host
+      // box at first), not to the window itself.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        const ::HWND focus = GetFocus();
+        if (focus && IsChild(Handle(), focus)) focus_ = focus;
+      } else {
+        SetFocus(focus_ && IsWindow(focus_) ? focus_ : Host);
+      }
+      return 0;
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
       limits->ptMinTrackSize = {DesignWidth, MinHeight};

@@ -65,6 +65,7 @@ class TWinMainWindow : public TWindowBase, public TTraceView {
 
   TWinAboutFrm* about_ = nullptr;
   bool pulling_ = false;
+  ::HWND focus_ = nullptr;  // the control to give the focus back to
 
   ::HWND Panel1 = nullptr;
   ::HWND Panel2 = nullptr;

@@ -168,6 +168,10 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   // The main window: its caption and outer size as the system reports them.
   EXPECT_EQ(report.count("main-caption") ? report.at("main-caption") : "", "Quillon");
   EXPECT_EQ(report.count("main-size") ? report.at("main-size") : "", "511 440");
+  // The keyboard focus starts in the Host box; Tab goes to Max Hoops, Time
+  // Out, the grid and Start.
+  EXPECT_EQ(report.count("focus-order") ? report.at("focus-order") : "",
+            "Host Edit:12 Edit:400 QuillonGrid Button:Start");
   // The About window, opened by the About button, blocks the main window.
   EXPECT_EQ(report.count("about-caption") ? report.at("about-caption") : "", "About");
   EXPECT_EQ(report.count("about-size") ? report.at("about-size") : "", "307 330");

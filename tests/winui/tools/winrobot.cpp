@@ -145,6 +145,35 @@ int main(int argc, char** argv) {
   report << "command-line-trace done\n";
   report << "main-picture " << SavePicture(main, dir + "\\main.bmp") << "\n";
 
+  // The keyboard focus starts in the Host box and Tab moves it through the
+  // boxes, the grid and the Start button.
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof(thread);
+  const DWORD threadId = GetWindowThreadProcessId(main, nullptr);
+  const auto focusName = [&] {
+    if (!GetGUIThreadInfo(threadId, &thread) || !thread.hwndFocus) return std::string("none");
+    char className[64] = {};
+    GetClassNameA(thread.hwndFocus, className, sizeof className);
+    char parentClass[64] = {};
+    GetClassNameA(GetParent(thread.hwndFocus), parentClass, sizeof parentClass);
+    // The Host box's edit field stands for the box.
+    if (lstrcmpiA(parentClass, "ComboBox") == 0) return std::string("Host");
+    char text[64] = {};  // WM_GETTEXT is copied across processes; an edit's text
+    SendMessageA(thread.hwndFocus, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return std::string(className) + (text[0] == 0 ? "" : ":" + std::string(text));
+  };
+  SetForegroundWindow(main);
+  WaitFor([&] { return focusName() == "Host"; }, 5000);
+  std::string order = focusName();
+  for (int i = 0; i < 4; ++i) {
+    const std::string before = focusName();
+    Post(thread.hwndFocus, WM_KEYDOWN, VK_TAB, 0x0F0001);
+    Post(thread.hwndFocus, WM_KEYUP, VK_TAB, 0xC00F0001);
+    WaitFor([&] { return focusName() != before; }, 5000);
+    order += " " + focusName();
+  }
+  report << "focus-order " << order << "\n";
+
   // Typing a host and pressing Enter in the box: the keys go to the box's edit
   // field as the keyboard would send them.
   HWND combo = Child(main, "ComboBox");
