@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the debug build with all
-# labels (unit, integration, lab, gui), then the unit and integration tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# Installs what is missing, builds and runs every test: the Windows cross build
+# with its unit and integration tests under wine, the debug build with all
+# labels (unit, integration, lab, gui; the lab compares the Windows program with
+# it), then the unit and integration tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer and under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,6 +18,7 @@ run_preset() {
   ctest --preset "$preset" -j"$jobs" --timeout 600
 }
 
+run_preset windows
 run_preset debug
 run_preset asan
 run_preset tsan
