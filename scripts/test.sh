@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the debug build with all
-# labels (unit, integration, lab, gui), then the unit and integration tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# Installs what is missing, builds and runs every test: the Windows cross build
+# with its unit and integration tests under wine, the debug build with all
+# labels (unit, integration, lab, gui; the lab compares the Windows program with
+# it), then the unit and integration tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer and under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,11 +18,8 @@ run_preset() {
   ctest --preset "$preset" -j"$jobs" --timeout 600
 }
 
-# The Windows build first: the debug build's lab tests run its window under wine.
-echo "=== windows: configure and build"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs"
-
+# The Windows build first: the debug build\'s lab tests run it under wine.
+run_preset windows
 run_preset debug
 run_preset asan
 run_preset tsan

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The Windows program under wine against the Linux program in one lab: a route
+# of four routers, the second silent, the third without a name. Both must give
+# the same rows (address, host name, "[no DNS]", TTL; times aside) and the same
+# route length, and so must the Windows program on the system's ICMP service
+# (forced with QUILLON_ICMP_SERVICE=1), as for a user without administrator
+# rights. wine runs inside the lab's source namespace with a prefix of this
+# test's own, so its wineserver (which opens the sockets) is there too; the
+# server is stopped at the end.
+#
+#   wine-lab.sh LAB_SCRIPT LINUX_PROGRAM WINDOWS_PROGRAM
+#
+# Exit codes: 0 same results, 1 a difference or failure, 77 skipped (not root,
+# no namespaces, no wine, no Windows build).
+set -euo pipefail
+readonly EXIT_SKIP=77
+
+if [[ ${1:-} == --inside ]]; then
+  linux=$2 windows=$3 wine=$4 wineserver=$5
+  work=$(mktemp -d /tmp/quillon-winelab.XXXXXX)
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  stop_wine() {
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+    rm -rf "$work"
+  }
+  trap stop_wine EXIT
+  # Copies, so that each program keeps its state files in this test's folder.
+  cp "$linux" "$work/quillon"
+  cp "$windows" "$work/quillon.exe"
+  "$wine" wineboot --init >/dev/null 2>&1
+
+  # One JSON document per run, without the times and with Unix line ends.
+  result() { "$@" --terminal --json -w 1000 "$LAB_TARGET" | tr -d '\r' | grep -v '"time_ms"'; }
+  expected=$(result "$work/quillon")
+  windows_raw=$(result "$wine" "$work/quillon.exe")
+  windows_service=$(QUILLON_ICMP_SERVICE=1 result "$wine" "$work/quillon.exe")
+
+  status=0
+  grep -q '"route_length": 5' <<<"$expected" || { echo "unexpected Linux route:"; echo "$expected"; status=1; }
+  grep -q '\[no DNS\]' <<<"$expected" || { echo "no unnamed router in the Linux result"; status=1; }
+  for kind in windows_raw windows_service; do
+    if [[ ${!kind} != "$expected" ]]; then
+      echo "$kind differs from the Linux program:"
+      diff <(echo "$expected") <(echo "${!kind}") || true
+      status=1
+    fi
+  done
+  ((status == 0)) && echo "Linux, Windows (raw socket) and Windows (ICMP service): the same 5 rows"
+  exit $status
+fi
+
+lab=$1 linux=$2 windows=$3
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+for need in "$windows" "$wine" "$wineserver"; do
+  [[ -e $need ]] || { echo "skipped: $need is missing"; exit $EXIT_SKIP; }
+done
+[[ -x $linux ]] || { echo "no Linux program at $linux"; exit 1; }
+exec "$lab" run --routers 4 --silent 2 --names "1=one.lab,4=four.lab,target=end.lab" \
+  -- bash "$0" --inside "$linux" "$windows" "$wine" "$wineserver"
