@@ -18,7 +18,7 @@ run_preset() {
   ctest --preset "$preset" -j"$jobs" --timeout 600
 }
 
-# The Windows build first: the debug build\'s lab tests run it under wine.
+# The Windows build first: the debug build's lab tests run it under wine.
 run_preset windows
 run_preset debug
 run_preset asan
