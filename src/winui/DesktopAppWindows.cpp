@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "trace/StateFiles.h"
 #include "winui/AboutFormWindows.h"
@@ -40,7 +41,14 @@ int RunDesktop(const std::vector<std::string>& parameters) {
     if (got < 0) break;
     if (window.Handle() && IsDialogMessageA(window.Handle(), &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    try {
+      DispatchMessageA(&message);
+    } catch (const std::exception& e) {
+      // An error that left a handler (a worker's report among them) is shown
+      // like any other, and the loop goes on.
+      window.ShowError(e.what());
+      window.ControlsChanged();
+    }
   }
 
   // Closing does not wait for the workers of a trace still under way (a probe

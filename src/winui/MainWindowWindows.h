@@ -42,6 +42,8 @@ class TWinMainWindow : public TWindowBase, public TTraceView {
 
   // Runs an engine handler; an exception that leaves it goes to the error box.
   void Guard(const std::function<void()>& handler);
+  // The application's error box, with an OK button.
+  void ShowError(const std::string& text);
 
   static constexpr int DesignLeft = 216;
   static constexpr int DesignTop = 109;
@@ -55,7 +57,6 @@ class TWinMainWindow : public TWindowBase, public TTraceView {
  private:
   void CreateControls();
   void LayOut();
-  void ShowError(const std::string& text);
   // Copies the engine's control state into the controls.
   void PullControls();
   // Copies what the user changed in a box into the engine's control state.

@@ -117,6 +117,12 @@ void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   PostMessageA(window, msg, wParam, lParam);
 }
 
+// A click of the left mouse button near the control's top-left corner.
+void Click(HWND control) {
+  Post(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  Post(control, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
 int Fail(const char* step) {
   report << "failed " << step << "\n";
   return 1;
@@ -202,8 +208,7 @@ int main(int argc, char** argv) {
   // The About button: a flat button that acts on a click of the mouse.
   HWND aboutButton = Child(main, "QuillonSpeedButton", "About");
   if (!aboutButton) return Fail("about-button");
-  Post(aboutButton, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  Post(aboutButton, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  Click(aboutButton);
   HWND about = nullptr;
   if (!WaitFor(
           [&] { return (about = FindWindowA("QuillonAbout", nullptr)) && IsWindowVisible(about); },
@@ -222,8 +227,7 @@ int main(int argc, char** argv) {
   // The Help button: the help viewer's window with the help file's contents.
   HWND helpButton = Child(main, "QuillonSpeedButton", "Help");
   if (!helpButton) return Fail("help-button");
-  Post(helpButton, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  Post(helpButton, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  Click(helpButton);
   HWND help = nullptr;
   const bool helpShown = WaitFor(
       [&] { return (help = FindWindowA("HH Parent", nullptr)) && IsWindowVisible(help); }, 15000);
