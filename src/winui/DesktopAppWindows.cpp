@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 #include "trace/StateFiles.h"
 #include "winui/AboutFormWindows.h"
@@ -22,7 +23,14 @@ int RunDesktop(const std::vector<std::string>& parameters) {
   InitCommonControlsEx(&controls);
   SetHelpFile(QUILLON_HELP_FILE);
 
-  TWinMainWindow window(DefaultFormFiles(), parameters);
+  std::unique_ptr<TWinMainWindow> created;
+  try {
+    created = std::make_unique<TWinMainWindow>(DefaultFormFiles(), parameters);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillon: %s\n", e.what());
+    return 1;
+  }
+  TWinMainWindow& window = *created;
   TWinAboutFrm about(window.Handle());
   window.SetAboutForm(&about);
   ShowWindow(window.Handle(), SW_SHOW);

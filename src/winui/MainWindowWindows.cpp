@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "winui/AboutFormWindows.h"
@@ -60,6 +61,8 @@ std::string ComboItem(::HWND combo, LRESULT index) {
 TWinMainWindow::TWinMainWindow(TFormFiles files, const std::vector<std::string>& parameters) {
   Create("QuillonMain", WS_EX_CONTROLPARENT, "Quillon", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
          DesignLeft, DesignTop, DesignWidth, DesignHeight, nullptr);
+  // Without its window (no desktop to draw on) the program cannot go on.
+  if (!Handle()) throw std::runtime_error("Cannot create the window.");
   CreateControls();
   form_ = std::make_unique<TTraceRouteForm>(this, std::move(files));
   OutGrid->SetForm(form_.get());
@@ -254,6 +257,7 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
       limits->ptMinTrackSize = {DesignWidth, MinHeight};
       limits->ptMaxTrackSize.x = DesignWidth;
+      limits->ptMaxSize.x = DesignWidth;  // maximised, too, it keeps its width
       return 0;
     }
     case WM_CLOSE:
