@@ -1,10 +1,11 @@
 // The native Windows window as users start it, under wine inside the namespace
 // lab: quillon.exe traces the lab's route from its command line on a virtual X
 // display with a window manager, and a robot beside it (quillon_winrobot.exe,
-// under the same wineserver) types a second host and presses Enter, opens the
-// About window and takes pictures of both windows, kept under the build tree
-// (tests/lab/artefacts). Needs the Windows build next to this one
-// (build/windows, or QUILLON_WINDOWS_BINARY_DIR).
+// under the same wineserver) types a second host and presses Enter, then one
+// without an address, opens the About window and the help, and takes pictures
+// of both windows, kept under the build tree (tests/lab/artefacts). Needs
+// the Windows build next to this one (build/windows, or
+// QUILLON_WINDOWS_BINARY_DIR).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -151,7 +152,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       "app=$!; }"
       " ; timeout -k 5 140 " +
       wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) +
-      " one.lab >robot.out 2>&1; rc=$?"
+      " one.lab nohost.lab >robot.out 2>&1; rc=$?"
       // A robot that gave up leaves the window open: end it rather than wait.
       " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
       wineserver +
@@ -181,6 +182,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(seen("main-blocked"), "1");
   // The Help button opened the compiled help file in the help viewer.
   EXPECT_EQ(seen("help-caption"), "Quillon Help");
+  // A host without an address: the modal message box, then back to idle.
+  EXPECT_EQ(seen("message"), "Host not found: nohost.lab");
   // Enter in the Host box started a trace, which ran to its end.
   EXPECT_EQ(seen("typed-start"), "started");
   EXPECT_EQ(seen("typed-trace"), "done");
@@ -204,10 +207,10 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
                     fs::copy_options::overwrite_existing);
   }
 
-  // Both traces went into the history, and the hops' names into the name
-  // cache saved when the window closed.
+  // Every typed host went into the history, and the hops' names into the
+  // name cache saved when the window closed.
   EXPECT_EQ(ReadWholeFile((dir / "bin" / "quillon.hst").string()),
-            "one.lab\r\ntarget.lab\r\nlocalhost\r\n");
+            "nohost.lab\r\none.lab\r\ntarget.lab\r\nlocalhost\r\n");
   TDnsBuffer cache;
   cache.LoadFromFile((dir / "bin" / "quillon.dnb").string());
   EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "one.lab");

@@ -1,10 +1,11 @@
 // Drives the native window as a person would, from beside it under the same
 // (wine) desktop: waits for the window the command line opened and its trace,
-// types a host into the Host box and presses Enter, opens the About window,
+// types a host into the Host box and presses Enter, then one that has no
+// address (and closes the message box that says so), opens the About window,
 // takes pictures of both windows (BMP), opens the help, and closes them. What it saw goes to
 // OUTDIR/report.txt, one "key value" line each; the lab test checks it.
 //
-//   quillon_winrobot OUTDIR HOST
+//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST
 #include <windows.h>
 
 #include <cstdio>
@@ -117,6 +118,17 @@ void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   PostMessageA(window, msg, wParam, lParam);
 }
 
+// Types the text over what the box holds and presses Enter, as the keyboard
+// would: the characters, then Enter as a key whose character the window's own
+// message loop makes.
+void TypeAndEnter(HWND edit, const std::string& text) {
+  SendMessageA(edit, EM_SETSEL, 0, -1);
+  for (char c : text) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+  constexpr LPARAM EnterScanCode = 0x1C << 16;
+  Post(edit, WM_KEYDOWN, VK_RETURN, EnterScanCode | 1);
+  Post(edit, WM_KEYUP, VK_RETURN, EnterScanCode | 0xC0000001);
+}
+
 // A click of the left mouse button near the control's top-left corner.
 void Click(HWND control) {
   Post(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -131,12 +143,13 @@ int Fail(const char* step) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST\n");
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST\n");
     return 2;
   }
   const std::string dir = argv[1];
   const std::string host = argv[2];
+  const std::string unknownHost = argv[3];
   report.open(dir + "\\report.txt");
 
   HWND main = nullptr;
@@ -190,12 +203,7 @@ int main(int argc, char** argv) {
   if (!edit) return Fail("host-box");
   const LRESULT hostsBefore = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   SetForegroundWindow(main);
-  SendMessageA(edit, EM_SETSEL, 0, -1);
-  for (char c : host) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
-  // Enter as a key: the window's own message loop makes its character.
-  constexpr LPARAM EnterScanCode = 0x1C << 16;
-  Post(edit, WM_KEYDOWN, VK_RETURN, EnterScanCode | 1);
-  Post(edit, WM_KEYUP, VK_RETURN, EnterScanCode | 0xC0000001);
+  TypeAndEnter(edit, host);
   // Start goes away while the trace runs (perhaps too briefly to see), and the
   // typed host joins the list once it has started.
   const bool started =
@@ -204,6 +212,20 @@ int main(int argc, char** argv) {
   if (!WaitFor([&] { return Idle(main); }, 60000)) return Fail("typed-trace");
   report << "typed-trace done\n";
   report << "typed-picture " << SavePicture(main, dir + "\\typed.bmp") << "\n";
+
+  // A host that no one knows: a modal message box says so, and once it is
+  // closed the window is back in its idle state.
+  TypeAndEnter(edit, unknownHost);
+  HWND box = nullptr;
+  const bool boxShown = WaitFor(
+      [&] {
+        box = FindWindowA("#32770", "Quillon");
+        return box && IsWindowVisible(box) && GetWindow(box, GW_OWNER) == main;
+      },
+      15000);
+  report << "message " << (boxShown ? Text(Child(box, "Static", "Host*")) : std::string()) << "\n";
+  if (boxShown) Post(box, WM_CLOSE, 0, 0);
+  if (!WaitFor([&] { return Idle(main) && !IsWindow(box); }, 10000)) return Fail("message-box");
 
   // The About button: a flat button that acts on a click of the mouse.
   HWND aboutButton = Child(main, "QuillonSpeedButton", "About");
