@@ -230,11 +230,13 @@ bool OnPath(const std::string& program) {
   return RunProgram({"sh", "-c", "command -v " + ShellQuote(program)}).ExitCode == 0;
 }
 
-std::string TestBinaryDir() {
-  if (const char* dir = std::getenv("QUILLON_BINARY_DIR")) return dir;
+std::filesystem::path BuildDir() {
+  if (const char* dir = std::getenv("QUILLON_BINARY_DIR"); dir != nullptr && *dir != '\0') {
+    return dir;
+  }
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : self.parent_path().parent_path().parent_path().string();
+  return error ? std::filesystem::path() : self.parent_path().parent_path().parent_path();
 }
 
 std::string LabScriptPath() {

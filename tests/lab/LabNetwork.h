@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -92,9 +93,9 @@ CommandResult RunProgram(const std::vector<std::string>& argv,
 std::string ShellQuote(const std::string& word);
 std::string ReadWholeFile(const std::string& path);
 bool OnPath(const std::string& program);
-// The build tree: QUILLON_BINARY_DIR, or else three levels above the running
-// test (build/tests/lab/quillon_lab_tests).
-std::string TestBinaryDir();
+// The build tree this test belongs to: from the environment CTest sets, or else
+// three levels above the test executable (build/tests/lab/).
+std::filesystem::path BuildDir();
 
 // The lab's script and forwarder, found from the build.
 std::string LabScriptPath();

@@ -91,8 +91,7 @@ std::string FindWine(const std::string& name) {
 
 TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   const char* windowsDir = std::getenv("QUILLON_WINDOWS_BINARY_DIR");
-  const fs::path windows =
-      windowsDir ? fs::path(windowsDir) : fs::path(TestBinaryDir()).parent_path() / "windows";
+  const fs::path windows = windowsDir ? fs::path(windowsDir) : BuildDir().parent_path() / "windows";
   const fs::path program = windows / "app" / "quillon.exe";
   const fs::path robot = windows / "tests" / "winui" / "quillon_winrobot.exe";
   const fs::path help = windows / "help" / "quillon.chm";
@@ -196,7 +195,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(BarLengths(ReadWholeFile((dir / "typed.bmp").string())), std::vector<int>{96});
 
   // The pictures, kept as PNG where ImageMagick converts them, else as BMP.
-  const fs::path artefacts = fs::path(TestBinaryDir()) / "tests" / "lab" / "artefacts";
+  const fs::path artefacts = BuildDir() / "tests" / "lab" / "artefacts";
   fs::create_directories(artefacts);
   for (const char* name : {"main", "typed", "about"}) {
     const fs::path bmp = dir / (std::string(name) + ".bmp");
