@@ -13,9 +13,9 @@ add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --in
 # -k fails when the server has ended already; -w then waits until it has.
 add_test(NAME wine_stop COMMAND sh -c "\"$1\" -k; \"$1\" -w" sh ${QUILLON_WINESERVER})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT
-                                            "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration")
+                                            "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration;program")
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT
-                                          "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration")
+                                          "${QUILLON_WINE_ENVIRONMENT}" LABELS "unit;integration;program")
 
 # Gives a test the prefix and the fixture that makes and stops it.
 function(quillon_emulated_test name)
@@ -29,3 +29,13 @@ add_test(NAME quillon_imports COMMAND ${CMAKE_OBJDUMP} -p $<TARGET_FILE:quillon>
 set_tests_properties(quillon_imports PROPERTIES LABELS unit
   PASS_REGULAR_EXPRESSION "DLL Name: KERNEL32"
   FAIL_REGULAR_EXPRESSION "DLL Name: ([Ww][Ss]2_32|[Ww][Ss][Oo][Cc][Kk]32|lib(stdc|gcc|winpthread))")
+
+# The program itself under wine, tracing loopback (raw sockets as root, else the
+# ICMP service): with its output redirected it prints the plain table once,
+# without escape sequences.
+string(ASCII 27 _escape)
+add_test(NAME quillon_exe_plain_table COMMAND quillon --terminal -w 2000 127.0.0.1)
+set_tests_properties(quillon_exe_plain_table PROPERTIES LABELS program
+  PASS_REGULAR_EXPRESSION "\n *1 +127\\.0\\.0\\.1 "
+  FAIL_REGULAR_EXPRESSION "${_escape}")
+quillon_emulated_test(quillon_exe_plain_table)

@@ -53,8 +53,8 @@ std::string HelpText(const std::string& program) {
          "table is printed once.\n"
          "\n"
          "Exit status: 0 when the trace ended, 2 when the host is not found, 3 when the\n"
-         "ICMP socket cannot be opened (tracing needs root, CAP_NET_RAW or ICMP datagram\n"
-         "sockets allowed by net.ipv4.ping_group_range), 1 on any other failure.\n";
+         "ICMP socket cannot be opened " +
+         SocketRightsNote() + ", 1 on any other failure.\n";
 }
 
 std::string VersionText(const std::string& fileVersion) {

@@ -33,6 +33,9 @@ bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* dis
 
 // The texts of --help and --version; program is the name to show in the usage.
 std::string HelpText(const std::string& program);
+// The help's note on what tracing needs where no ICMP socket can be opened, as
+// this platform grants it.
+std::string SocketRightsNote();
 std::string VersionText(const std::string& fileVersion);
 
 }  // namespace quillon

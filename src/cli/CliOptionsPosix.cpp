@@ -46,4 +46,9 @@ bool DisplayReachable(const char* display, const char* waylandDisplay, const cha
   return CanConnect("/tmp/.X11-unix/X" + number);
 }
 
+std::string SocketRightsNote() {
+  return "(tracing needs root, CAP_NET_RAW or ICMP datagram\n"
+         "sockets allowed by net.ipv4.ping_group_range)";
+}
+
 }  // namespace quillon

@@ -4,10 +4,11 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/ExecutablePath.h"
 #include "trace/StateFiles.h"
@@ -32,15 +33,21 @@ CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(HANDLE console) {
 }
 
 // The session that the console's control handler speaks to. The handler runs
-// on a thread of the system's; posting to the session is safe from any thread.
-std::atomic<TTerminalSession*> gSession{nullptr};
+// on a thread of the system's; the lock keeps the session alive while it posts.
+std::mutex gSessionLock;
+TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  TTerminalSession* session = gSession.load(std::memory_order_acquire);
-  if (session == nullptr) return FALSE;
+  std::lock_guard lock(gSessionLock);
+  if (gSession == nullptr) return FALSE;
   // Ctrl-C as the Stop button (a second one quits); the others quit at once.
-  session->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
   return TRUE;
+}
+
+void ListenToConsole(TTerminalSession* session) {
+  std::lock_guard lock(gSessionLock);
+  gSession = session;
 }
 
 // Switches a console output to escape sequences and UTF-8 for the session's
@@ -108,11 +115,11 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   TTerminalSession session(io, DefaultFormFiles(), json);
   const std::string path = ExecutablePath();
   if (!path.empty()) session.SetProgramPath(path);
-  gSession.store(&session, std::memory_order_release);
+  ListenToConsole(&session);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
   const int status = session.Run(parameters);
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
-  gSession.store(nullptr, std::memory_order_release);
+  ListenToConsole(nullptr);
 
   if (session.WorkersBusy()) {
     // Probes beyond the route's end or lookups still under way: their results

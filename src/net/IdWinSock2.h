@@ -117,11 +117,6 @@ constexpr TWS2Entry WS2Entry(const char* exportedName) {
           &ws2detail::StoreAddress<F>};
 }
 
-// "Error on call Winsock2 library function %s" for the name, with code 10093.
-[[noreturn]] void RaiseNotStarted(const char* exportedName);
-// The two titles filled with a library's file name or a function's name.
-std::string LoadErrorTitle(const std::string& fileName);
-std::string CallErrorTitle(const std::string& exportedName);
 extern const TWS2Entry WS2BindingTable[];
 
 // The start-up and clean-up of the library, outside the table.
@@ -141,5 +136,20 @@ void ResetBindings();
 void UnloadSocketLibrary();
 // The loaded library's handle, or nullptr.
 void* SocketLibHandle();
+
+// The platform's part of the binding (dlopen or LoadLibraryA and their kin).
+// A failure leaves nullptr with the system's code and its text in reason.
+struct TWS2Failure {
+  std::int32_t Code = 0;
+  std::string Reason;
+};
+void* OpenLibraryFile(const char* fileName, TWS2Failure& failure);
+void CloseLibraryFile(void* library);
+void* FindLibraryExport(void* library, const char* exportedName, TWS2Failure& failure);
+// Points WS2StartupSlot and WS2CleanupSlot at the loaded library's start-up and
+// clean-up and runs the start-up.
+std::int32_t StartLoadedLibrary(void* library, std::uint16_t version, TWSAData* data);
+// The binding table's rows.
+std::size_t WS2EntryCount();
 
 }  // namespace quillon

@@ -15,12 +15,8 @@ const char* const Id_SOCKET_LIBRARY_NAME = "libc.so.6";
 
 namespace {
 
-constexpr const char* kStartupName = "SocketLibraryStartup";
-constexpr const char* kCleanupName = "SocketLibraryCleanup";
 constexpr std::uint16_t kHighestVersion = 0x0202;  // 2.2: major in the low byte
 constexpr std::int32_t kVersionNotSupported = 10092;
-
-std::atomic<void*> gLibraryHandle{nullptr};
 
 // Major version in the low byte, minor in the high byte.
 int VersionRank(std::uint16_t version) {
@@ -40,13 +36,6 @@ std::int32_t StartupStandIn(std::uint16_t version, TWSAData* data) {
 
 std::int32_t CleanupStandIn() {
   return 0;
-}
-
-std::int32_t StartupStub(std::uint16_t, TWSAData*) {
-  RaiseNotStarted(kStartupName);
-}
-std::int32_t CleanupStub() {
-  RaiseNotStarted(kCleanupName);
 }
 
 }  // namespace
@@ -70,8 +59,9 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsHtons>("htons"),
 };
 
-std::atomic<TWS2StartupProc> WS2StartupSlot{&StartupStub};
-std::atomic<TWS2CleanupProc> WS2CleanupSlot{&CleanupStub};
+std::size_t WS2EntryCount() {
+  return Id_WS2_ENTRY_COUNT;
+}
 
 std::string SystemErrorMessage(std::int32_t code) {
   if (code == Id_WSANOTINITIALISED) return "The socket library has not been started.";
@@ -81,62 +71,35 @@ std::string SystemErrorMessage(std::int32_t code) {
   return strerror_r(code, buffer, sizeof buffer);
 }
 
-void* BindOnFirstCall(std::size_t index) {
-  const TWS2Entry& entry = WS2BindingTable[index];
-  void* handle = gLibraryHandle.load(std::memory_order_acquire);
-  if (handle == nullptr) RaiseNotStarted(entry.ExportedName);
-  void* address = dlsym(handle, entry.ExportedName);
-  if (address == nullptr) {
-    // The slot stays at its stub, so every later call raises the same way.
+void* OpenLibraryFile(const char* fileName, TWS2Failure& failure) {
+  errno = 0;
+  void* library = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    failure.Code = errno != 0 ? errno : ELIBACC;
     const char* reason = dlerror();
-    throw EIdWS2StubError(ENOSYS, reason != nullptr ? reason : SystemErrorMessage(ENOSYS),
-                          CallErrorTitle(entry.ExportedName));
+    failure.Reason = reason != nullptr ? reason : SystemErrorMessage(failure.Code);
   }
-  entry.StoreAddress(address);
+  return library;
+}
+
+void CloseLibraryFile(void* library) {
+  dlclose(library);
+}
+
+void* FindLibraryExport(void* library, const char* exportedName, TWS2Failure& failure) {
+  void* address = dlsym(library, exportedName);
+  if (address == nullptr) {
+    failure.Code = ENOSYS;
+    const char* reason = dlerror();
+    failure.Reason = reason != nullptr ? reason : SystemErrorMessage(ENOSYS);
+  }
   return address;
 }
 
-std::int32_t StartSocketLibrary(std::uint16_t version, TWSAData* data) {
-  return StartSocketLibraryFrom(Id_SOCKET_LIBRARY_NAME, version, data);
-}
-
-std::int32_t StartSocketLibraryFrom(const char* fileName, std::uint16_t version, TWSAData* data) {
-  if (gLibraryHandle.load(std::memory_order_acquire) != nullptr) return 0;
-  errno = 0;
-  void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const int code = errno != 0 ? errno : ELIBACC;
-    const char* reason = dlerror();
-    throw EIdWS2StubError(code, reason != nullptr ? reason : SystemErrorMessage(code),
-                          LoadErrorTitle(fileName));
-  }
-  void* expected = nullptr;
-  if (!gLibraryHandle.compare_exchange_strong(expected, handle, std::memory_order_acq_rel)) {
-    // Another thread loaded it meanwhile; its start-up stands.
-    dlclose(handle);
-    return 0;
-  }
+std::int32_t StartLoadedLibrary(void*, std::uint16_t version, TWSAData* data) {
   WS2CleanupSlot.store(&CleanupStandIn, std::memory_order_release);
   WS2StartupSlot.store(&StartupStandIn, std::memory_order_release);
   return WS2StartupSlot.load(std::memory_order_acquire)(version, data);
-}
-
-void ResetBindings() {
-  gLibraryHandle.store(nullptr, std::memory_order_release);
-  for (const TWS2Entry& entry : WS2BindingTable) entry.PointAtStub();
-  WS2StartupSlot.store(&StartupStub, std::memory_order_release);
-  WS2CleanupSlot.store(&CleanupStub, std::memory_order_release);
-}
-
-void UnloadSocketLibrary() {
-  void* handle = gLibraryHandle.exchange(nullptr, std::memory_order_acq_rel);
-  if (handle == nullptr) return;
-  dlclose(handle);
-  ResetBindings();
-}
-
-void* SocketLibHandle() {
-  return gLibraryHandle.load(std::memory_order_acquire);
 }
 
 }  // namespace quillon

@@ -15,16 +15,8 @@ namespace {
 
 using TWSAStartup = int WSAAPI(WORD, WSADATA*);
 
-std::atomic<HMODULE> gLibraryHandle{nullptr};
 // The library's own start-up, outside the table.
 std::atomic<TWSAStartup*> gWSAStartup{nullptr};
-
-std::int32_t StartupStub(std::uint16_t, TWSAData*) {
-  RaiseNotStarted("WSAStartup");
-}
-std::int32_t CleanupStub() {
-  RaiseNotStarted("WSACleanup");
-}
 
 // The library's start-up with its record copied into ours.
 std::int32_t StartupThroughLibrary(std::uint16_t version, TWSAData* data) {
@@ -63,8 +55,9 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsHtons>("htons"),
 };
 
-std::atomic<TWS2StartupProc> WS2StartupSlot{&StartupStub};
-std::atomic<TWS2CleanupProc> WS2CleanupSlot{&CleanupStub};
+std::size_t WS2EntryCount() {
+  return Id_WS2_ENTRY_COUNT;
+}
 
 std::string SystemErrorMessage(std::int32_t code) {
   char* text = nullptr;
@@ -82,62 +75,41 @@ std::string SystemErrorMessage(std::int32_t code) {
   return message;
 }
 
-void* BindOnFirstCall(std::size_t index) {
-  const TWS2Entry& entry = WS2BindingTable[index];
-  const HMODULE handle = gLibraryHandle.load(std::memory_order_acquire);
-  if (handle == nullptr) RaiseNotStarted(entry.ExportedName);
-  void* address = Export(handle, entry.ExportedName);
-  if (address == nullptr) {
-    // The slot stays at its stub, so every later call raises the same way.
-    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()),
-                          CallErrorTitle(entry.ExportedName));
+void* OpenLibraryFile(const char* fileName, TWS2Failure& failure) {
+  const HMODULE library = LoadLibraryA(fileName);
+  if (library == nullptr) {
+    failure.Code = static_cast<std::int32_t>(GetLastError());
+    failure.Reason = SystemErrorMessage(failure.Code);
   }
-  entry.StoreAddress(address);
+  return reinterpret_cast<void*>(library);
+}
+
+void CloseLibraryFile(void* library) {
+  FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void* FindLibraryExport(void* library, const char* exportedName, TWS2Failure& failure) {
+  void* address = Export(static_cast<HMODULE>(library), exportedName);
+  if (address == nullptr) {
+    failure.Code = static_cast<std::int32_t>(GetLastError());
+    failure.Reason = SystemErrorMessage(failure.Code);
+  }
   return address;
 }
 
-std::int32_t StartSocketLibrary(std::uint16_t version, TWSAData* data) {
-  return StartSocketLibraryFrom(Id_SOCKET_LIBRARY_NAME, version, data);
-}
-
-std::int32_t StartSocketLibraryFrom(const char* fileName, std::uint16_t version, TWSAData* data) {
-  if (gLibraryHandle.load(std::memory_order_acquire) != nullptr) return 0;
-  const HMODULE handle = LoadLibraryA(fileName);
-  if (handle == nullptr) {
-    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()), LoadErrorTitle(fileName));
-  }
-  HMODULE expected = nullptr;
-  if (!gLibraryHandle.compare_exchange_strong(expected, handle, std::memory_order_acq_rel)) {
-    FreeLibrary(handle);  // another thread loaded it meanwhile; its start-up stands
-    return 0;
-  }
-  auto* startup = reinterpret_cast<TWSAStartup*>(Export(handle, "WSAStartup"));
-  auto* cleanup = reinterpret_cast<TWS2CleanupProc>(Export(handle, "WSACleanup"));
+std::int32_t StartLoadedLibrary(void* library, std::uint16_t version, TWSAData* data) {
+  auto* startup =
+      reinterpret_cast<TWSAStartup*>(Export(static_cast<HMODULE>(library), "WSAStartup"));
+  auto* cleanup =
+      reinterpret_cast<TWS2CleanupProc>(Export(static_cast<HMODULE>(library), "WSACleanup"));
   if (startup == nullptr) {
-    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()), CallErrorTitle("WSAStartup"));
+    throw EIdWS2StubError(static_cast<std::int32_t>(GetLastError()),
+                          "Error on call Winsock2 library function WSAStartup");
   }
   gWSAStartup.store(startup, std::memory_order_release);
   if (cleanup != nullptr) WS2CleanupSlot.store(cleanup, std::memory_order_release);
   WS2StartupSlot.store(&StartupThroughLibrary, std::memory_order_release);
   return WS2StartupSlot.load(std::memory_order_acquire)(version, data);
-}
-
-void ResetBindings() {
-  gLibraryHandle.store(nullptr, std::memory_order_release);
-  for (const TWS2Entry& entry : WS2BindingTable) entry.PointAtStub();
-  WS2StartupSlot.store(&StartupStub, std::memory_order_release);
-  WS2CleanupSlot.store(&CleanupStub, std::memory_order_release);
-}
-
-void UnloadSocketLibrary() {
-  const HMODULE handle = gLibraryHandle.exchange(nullptr, std::memory_order_acq_rel);
-  if (handle == nullptr) return;
-  FreeLibrary(handle);
-  ResetBindings();
-}
-
-void* SocketLibHandle() {
-  return reinterpret_cast<void*>(gLibraryHandle.load(std::memory_order_acquire));
 }
 
 }  // namespace quillon

@@ -4,11 +4,6 @@
 
 namespace quillon {
 
-TMessageQueue& TMessageQueue::Main() {
-  static TMessageQueue queue;
-  return queue;
-}
-
 HWND TMessageQueue::RegisterWindow(THandler handler) {
   std::lock_guard lock(lock_);
   const HWND window = nextWindow_++;
@@ -52,11 +47,6 @@ bool TMessageQueue::ProcessOneMessage() {
   return true;
 }
 
-void TMessageQueue::ProcessMessages() {
-  while (ProcessOneMessage()) {
-  }
-}
-
 bool TMessageQueue::WaitMessage(int timeoutMs) {
   std::unique_lock lock(lock_);
   const auto ready = [this] { return !queue_.empty(); };
@@ -65,16 +55,6 @@ bool TMessageQueue::WaitMessage(int timeoutMs) {
     return true;
   }
   return posted_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
-}
-
-std::size_t TMessageQueue::PendingCount() const {
-  std::lock_guard lock(lock_);
-  return queue_.size();
-}
-
-void TMessageQueue::SetWakeHandler(std::function<void()> wake) {
-  std::lock_guard lock(lock_);
-  wake_ = std::move(wake);
 }
 
 }  // namespace quillon

@@ -92,11 +92,6 @@ void RegisterWindowClass() {
 
 }  // namespace
 
-TMessageQueue& TMessageQueue::Main() {
-  static TMessageQueue queue;
-  return queue;
-}
-
 HWND TMessageQueue::RegisterWindow(THandler handler) {
   RegisterWindowClass();
   const ::HWND native = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, kMessageOnlyParent,
@@ -150,11 +145,6 @@ bool TMessageQueue::ProcessOneMessage() {
   return true;
 }
 
-void TMessageQueue::ProcessMessages() {
-  while (ProcessOneMessage()) {
-  }
-}
-
 bool TMessageQueue::WaitMessage(int timeoutMs) {
   const ULONGLONG start = GetTickCount64();
   for (;;) {
@@ -171,16 +161,6 @@ bool TMessageQueue::WaitMessage(int timeoutMs) {
       return false;
     }
   }
-}
-
-std::size_t TMessageQueue::PendingCount() const {
-  std::lock_guard lock(lock_);
-  return queue_.size();
-}
-
-void TMessageQueue::SetWakeHandler(std::function<void()> wake) {
-  std::lock_guard lock(lock_);
-  wake_ = std::move(wake);
 }
 
 }  // namespace quillon

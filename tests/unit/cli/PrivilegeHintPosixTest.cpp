@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "cli/CliOptions.h"
 #include "cli/TerminalSession.h"
 
 namespace quillon {
@@ -14,6 +15,7 @@ TEST(PrivilegeHint, NamesRootTheCapabilityAndPingSockets) {
        {"root", "setcap cap_net_raw+ep /opt/quillon/quillon", "net.ipv4.ping_group_range"}) {
     EXPECT_NE(hint.find(part), std::string::npos) << part;
   }
+  EXPECT_NE(SocketRightsNote().find("ping_group_range"), std::string::npos);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "cli/CliOptions.h"
 #include "cli/TerminalSession.h"
 
 namespace quillon {
@@ -14,6 +15,7 @@ TEST(PrivilegeHint, NamesAdministratorRightsAndTheIcmpService) {
     EXPECT_NE(hint.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(hint.find("setcap"), std::string::npos);
+  EXPECT_NE(SocketRightsNote().find("administrator"), std::string::npos);
 }
 
 }  // namespace

@@ -13,13 +13,12 @@
 
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
+#include "unit/trace/DnsRecordText.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string FixedDateBytes("\x58\xdb\x76\xa6\x11\xf9\xe5\x40", 8);
 
 class DnsBufferReadOnlyFile : public ::testing::Test {
  protected:
@@ -49,18 +48,6 @@ class DnsBufferReadOnlyFile : public ::testing::Test {
   std::string path_ = dir_.File("quillon.dnb");
   bool immutable_ = false;
 };
-
-// A record as the file holds it, built by hand.
-std::string HandMadeRecord(const std::string& address, const std::string& name,
-                           const std::string& dateBytes) {
-  std::string record(288, '\0');
-  record[0] = static_cast<char>(address.size());
-  record.replace(1, address.size(), address);
-  record[21] = static_cast<char>(name.size());
-  record.replace(22, name.size(), name);
-  record.replace(280, 8, dateBytes);
-  return record;
-}
 
 TEST_F(DnsBufferReadOnlyFile, ReadOnlyFileLoads) {
   WriteAll(HandMadeRecord("192.0.2.9", "ro.example", FixedDateBytes));

@@ -7,6 +7,7 @@
 
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
+#include "unit/trace/DnsRecordText.h"
 
 namespace quillon {
 namespace {
@@ -34,20 +35,6 @@ class DnsBufferFile : public ::testing::Test {
   TTempDir dir_{"quillon-dnb"};
   std::string path_ = dir_.File("quillon.dnb");
 };
-
-// A record as the file holds it, built by hand.
-std::string HandMadeRecord(const std::string& address, const std::string& name,
-                           const std::string& dateBytes) {
-  std::string record(288, '\0');
-  record[0] = static_cast<char>(address.size());
-  record.replace(1, address.size(), address);
-  record[21] = static_cast<char>(name.size());
-  record.replace(22, name.size(), name);
-  record.replace(280, 8, dateBytes);
-  return record;
-}
-
-const std::string FixedDateBytes("\x58\xdb\x76\xa6\x11\xf9\xe5\x40", 8);
 
 TEST(OleDate, EncodesLocalDateAndTimeToTheMillisecond) {
   EXPECT_EQ(EncodeOleDate(1899, 12, 30, 0, 0, 0, 0), 0.0);

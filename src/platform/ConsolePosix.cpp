@@ -1,0 +1,11 @@
+#include "platform/Console.h"
+
+namespace quillon {
+
+bool ConsoleIsOurOwn() {
+  return false;
+}
+
+void ReleaseOwnConsole() {}
+
+}  // namespace quillon
