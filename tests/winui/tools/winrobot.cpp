@@ -6,9 +6,13 @@
 // OUTDIR/report.txt, one "key value" line each; the lab test checks it.
 //
 //   quillon_winrobot OUTDIR HOST UNKNOWN_HOST
+//
+// With QUILLON_RECORD_COMMAND_LINE=FILE in its environment it only writes its
+// command line to FILE: a stand-in for the browser the web link starts.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -143,6 +147,11 @@ int Fail(const char* step) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Started as a stand-in browser: it notes how it was started and ends.
+  if (const char* record = std::getenv("QUILLON_RECORD_COMMAND_LINE")) {
+    std::ofstream(record, std::ios::binary) << GetCommandLineA();
+    return 0;
+  }
   if (argc != 4) {
     std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST\n");
     return 2;
