@@ -16,7 +16,20 @@
 
 namespace quillon {
 
+namespace {
+
+// A console made for this program alone (it was started by a double-click) is
+// not wanted behind the window; one it shares with the shell it was started
+// from stays.
+void LeaveOwnConsole() {
+  DWORD processes[2];
+  if (GetConsoleWindow() != nullptr && GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+}
+
+}  // namespace
+
 int RunDesktop(const std::vector<std::string>& parameters) {
+  LeaveOwnConsole();
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_STANDARD_CLASSES;
