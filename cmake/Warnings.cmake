@@ -22,4 +22,6 @@ function(quillon_folder_library name)
   add_library(${name} STATIC ${_sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE quillon_warnings)
+  # The window module links them too.
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
