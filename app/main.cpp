@@ -2,9 +2,9 @@
 // the terminal otherwise or when asked for. Both run the same engine on this,
 // the main thread. The window is a module loaded only once it is to open, so
 // that nothing of the window toolkit is loaded before, or for a terminal run.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 #include <string>
 
@@ -50,11 +50,11 @@ int main(int argc, char** argv) {
 
   const TCliOptions options = SplitCliOptions(argc, argv);
   if (options.Help) {
-    std::cout << HelpText(argc > 0 && argv[0] != nullptr ? argv[0] : "quillon");
+    std::fputs(HelpText(argc > 0 && argv[0] != nullptr ? argv[0] : "quillon").c_str(), stdout);
     return 0;
   }
   if (options.Version) {
-    std::cout << VersionText(ReadFileVersion());
+    std::fputs(VersionText(ReadFileVersion()).c_str(), stdout);
     return 0;
   }
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   if (ShouldOpenWindow(options, GuiBuilt, display, wayland) &&
       DisplayReachable(display, wayland, std::getenv("XDG_RUNTIME_DIR"))) {
     status = RunWindowModule(argc, argv);
-    if (!status) std::cerr << "The window is not installed; tracing in the terminal.\n";
+    if (!status) std::fputs("The window is not installed; tracing in the terminal.\n", stderr);
   }
   if (!status) status = RunTerminal(options.Parameters, options.Json);
   ShutdownSocketLayer();
