@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the debug build with all
 # labels (unit, integration, lab, gui), then the unit and integration tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, and
+# last the Debian packages and the check of their split.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -19,4 +20,7 @@ run_preset() {
 run_preset debug
 run_preset asan
 run_preset tsan
+echo "=== package: build and check"
+scripts/package.sh
+tests/package/check.sh
 echo "=== all test runs passed"
