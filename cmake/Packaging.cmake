@@ -11,7 +11,6 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "quillon")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "Quillon developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "route tracer")
 # The paths the build fixes (help pages) and the module's place must be those
 # the packages install to.
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
@@ -28,17 +27,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME "quillon")
-set(CPACK_COMPONENT_PROGRAM_DESCRIPTION
-    "route tracer for the terminal and the desktop\n"
-    "Quillon finds the route to a host hop by hop with ICMP echo requests, looks up\n"
-    "the name of every hop and shows each hop's address, name and time. This\n"
-    "package traces in the terminal; quillon-window adds the desktop window.")
+# The first line of a description is the package's synopsis.
+set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "route tracer for the terminal and the desktop
+Quillon finds the route to a host hop by hop with ICMP echo requests, looks up
+the name of every hop and shows each hop's address, name and time. This
+package traces in the terminal; quillon-window adds the desktop window.")
 
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME "quillon-window")
 set(CPACK_COMPONENT_WINDOW_DEPENDS program)
-set(CPACK_COMPONENT_WINDOW_DESCRIPTION
-    "desktop window of the Quillon route tracer\n"
-    "The Qt window that quillon opens when a display is there, with its menu\n"
-    "entry, icon and help pages.")
+set(CPACK_COMPONENT_WINDOW_DESCRIPTION "desktop window of the Quillon route tracer
+The Qt window that quillon opens when a display is there, with its menu
+entry, icon and help pages.")
 
 include(CPack)
