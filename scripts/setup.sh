@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev
   iproute2 nftables iputils-ping traceroute iputils-tracepath mtr-tiny
   xvfb xauth imagemagick time util-linux libcap2-bin procps
+  man-db
 )
 
 missing=()
