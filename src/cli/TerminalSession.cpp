@@ -136,7 +136,7 @@ void TTerminalSession::OnSignal(int signo) {
 }
 
 bool TTerminalSession::WorkersBusy() const {
-  return form_ && (form_->ProbeSlotBusy() || form_->ResolverSlotBusy());
+  return form_ && form_->WorkersUnderWay();
 }
 
 int TTerminalSession::Failure(const std::exception& error) {

@@ -14,7 +14,9 @@ void FailThreadStartsForTesting(bool fail) {
   gFailStarts.store(fail);
 }
 
-TThread::~TThread() { WaitFor(); }
+TThread::~TThread() {
+  WaitFor();
+}
 
 void TThread::Start() {
   if (started_) return;
