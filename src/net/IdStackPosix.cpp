@@ -276,7 +276,8 @@ int TIdStackPosix::ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer
 void TIdStackPosix::DropStaleErrors(TIdStackSocketHandle socket) {
   std::array<std::uint8_t, 576> discard;
   alignas(cmsghdr) std::array<std::uint8_t, 512> control;
-  for (;;) {
+  // Bounded, so that a flood of reports cannot hold the sender here.
+  for (int report = 0; report < 64; ++report) {
     iovec part{discard.data(), discard.size()};
     msghdr header{};
     header.msg_iov = &part;

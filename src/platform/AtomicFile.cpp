@@ -61,7 +61,7 @@ int CreateBeside(const std::string& path, std::string& temp) {
 bool ReplaceFileContents(const std::string& requested, std::string_view data) {
   // Through a symbolic link the link stays and its target is replaced.
   const std::string path = LinkTarget(requested);
-  struct stat old {};
+  struct stat old{};
   const bool replacing = ::stat(path.c_str(), &old) == 0;
   // A file the user may not write stays as it is, as a plain write would leave it.
   if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;

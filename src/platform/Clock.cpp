@@ -31,8 +31,6 @@ std::int64_t QueryPerformanceFrequency() {
   return 1'000'000'000;
 }
 
-void SetClockForTesting(TClock* clock) {
-  gClock.store(clock, std::memory_order_release);
-}
+void SetClockForTesting(TClock* clock) { gClock.store(clock, std::memory_order_release); }
 
 }  // namespace quillon

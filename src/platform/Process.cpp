@@ -15,9 +15,7 @@ bool gMainKnown = false;      // guarded by gMainLock
 
 }  // namespace
 
-std::uint32_t GetCurrentProcessId() {
-  return static_cast<std::uint32_t>(getpid());
-}
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 void MarkMainThread() {
   std::lock_guard lock(gMainLock);

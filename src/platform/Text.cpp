@@ -7,12 +7,9 @@ namespace {
 
 int DigitValue(char c, int base) {
   int v = -1;
-  if (c >= '0' && c <= '9')
-    v = c - '0';
-  else if (c >= 'a' && c <= 'f')
-    v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F')
-    v = c - 'A' + 10;
+  if (c >= '0' && c <= '9') v = c - '0';
+  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
   return v < base ? v : -1;
 }
 
@@ -83,8 +80,6 @@ std::string LowerCase(std::string_view text) {
   return out;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  return LowerCase(a) == LowerCase(b);
-}
+bool SameText(std::string_view a, std::string_view b) { return LowerCase(a) == LowerCase(b); }
 
 }  // namespace quillon

@@ -10,13 +10,9 @@ std::atomic<bool> gFailStarts{false};
 
 }  // namespace
 
-void FailThreadStartsForTesting(bool fail) {
-  gFailStarts.store(fail);
-}
+void FailThreadStartsForTesting(bool fail) { gFailStarts.store(fail); }
 
-TThread::~TThread() {
-  WaitFor();
-}
+TThread::~TThread() { WaitFor(); }
 
 void TThread::Start() {
   if (started_) return;
