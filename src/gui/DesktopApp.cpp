@@ -15,10 +15,6 @@
 #include "gui/Shell.h"
 #include "trace/StateFiles.h"
 
-#ifndef QUILLON_HELP_FILE
-#define QUILLON_HELP_FILE ""
-#endif
-
 namespace quillon {
 
 namespace {
@@ -49,7 +45,7 @@ int RunDesktop(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quillon"));
   // No display name: the desktop would add it to every caption ("About — Quillon").
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon")));
-  SetHelpFile(QUILLON_HELP_FILE);
+  SetHelpFile(BuiltInHelpFile());
 
   // Qt has taken its own options out of the argument list by now.
   std::vector<std::string> parameters;

@@ -352,6 +352,9 @@ TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowser) {
   SetHelpFile(previous);
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl("file:///opt/quillon-test/help/index.html"));
+  // A program run where it was built, as this test is, opens a page that exists
+  // though nothing was installed.
+  EXPECT_TRUE(std::filesystem::is_regular_file(BuiltInHelpFile())) << BuiltInHelpFile();
 }
 
 // Closing ends the process at once, though probes that a failed Start set
