@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -90,6 +91,13 @@ CommandResult RunProgram(const std::vector<std::string>& argv,
 // The lab's script and forwarder, found from the build.
 std::string LabScriptPath();
 std::string DelayLinkPath();
+
+// The build tree this test belongs to: from the environment CTest sets, or else
+// three levels above the test executable (build/tests/lab/).
+std::filesystem::path BuildDir();
+// Copies the build's window module to where a copy of the program at program
+// looks for it; false when the build has no window.
+bool CopyWindowModule(const std::filesystem::path& program);
 
 class LabNetwork {
  public:
