@@ -475,12 +475,13 @@ for topology, topo, data, args, agreed in sections:
               "| Tool | Command | Median ms | Min–max ms | Quillon ÷ tool | Peak RSS MB | CPU ms |",
               "|---|---|---:|---:|---:|---:|---:|"]
     q_median = statistics.median(r["wall_ms"] for r in measured if r["tool"] == "quillon")
+    rss_mb = {}
     for tool in TOOLS:
         rs = [r for r in measured if r["tool"] == tool]
         walls = [r["wall_ms"] for r in rs]
         median = statistics.median(walls)
         ratio = "—" if tool == "quillon" else f"{q_median / median:.2f}"
-        rss = statistics.median(r["rss_kb"] for r in rs) / 1024.0
+        rss = rss_mb[tool] = statistics.median(r["rss_kb"] for r in rs) / 1024.0
         cpu_ms = statistics.median(r["cpu_ms"] for r in rs)
         lines.append(f"| {tool} | `{COMMANDS[tool]}` | {fmt_ms(median)} | "
                      f"{fmt_ms(min(walls))}–{fmt_ms(max(walls))} | {ratio} | {rss:.1f} | "
@@ -496,14 +497,15 @@ for topology, topo, data, args, agreed in sections:
                  if target_rtt else "")
               + f") the floor is {lab_floor:.0f} ms, and Quillon {q_median / lab_floor:.2f} × that.",
               ""]
-    summary.append((topology, schedule.floor_ms, lab_floor, q_median))
+    summary.append((topology, schedule.floor_ms, lab_floor, q_median, rss_mb))
 
 lines += ["## Summary", "",
-          "| Topology | Floor ms | Quillon median ms | Quillon ÷ floor | Floor at the lab's round trips ms | Quillon ÷ that |",
-          "|---|---:|---:|---:|---:|---:|"]
-for topology, floor_ms, lab_floor, q_median in summary:
+          "| Topology | Floor ms | Quillon median ms | Quillon ÷ floor | Floor at the lab's round trips ms | Quillon ÷ that | Peak RSS MB: quillon / traceroute / tracepath / mtr |",
+          "|---|---:|---:|---:|---:|---:|---:|"]
+for topology, floor_ms, lab_floor, q_median, rss_mb in summary:
+    rss = " / ".join(f"{rss_mb[t]:.1f}" for t in ("quillon", "traceroute", "tracepath", "mtr"))
     lines.append(f"| {TITLES[topology]} | {floor_ms:.0f} | {q_median:.0f} | "
-                 f"{q_median / floor_ms:.2f} | {lab_floor:.0f} | {q_median / lab_floor:.2f} |")
+                 f"{q_median / floor_ms:.2f} | {lab_floor:.0f} | {q_median / lab_floor:.2f} | {rss} |")
 lines.append("")
 
 text = "\n".join(lines)

@@ -11,7 +11,8 @@ packages=(
   qt6-base-dev libgl-dev
   nlohmann-json3-dev
   iproute2 nftables iputils-ping traceroute iputils-tracepath mtr-tiny
-  xvfb xauth imagemagick time util-linux libcap2-bin procps
+  xvfb xauth openbox x11-utils imagemagick time util-linux libcap2-bin procps
+  man-db
   g++-mingw-w64-x86-64-posix wine64
   openbox fp-utils
 )

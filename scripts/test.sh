@@ -3,7 +3,8 @@
 # with its unit and integration tests under wine, the debug build with all
 # labels (unit, integration, lab, gui; the lab compares the Windows program with
 # it), then the unit and integration tests under AddressSanitizer +
-# UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer and under ThreadSanitizer, and last the Debian
+# packages and the check of their split.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -23,4 +24,7 @@ run_preset windows
 run_preset debug
 run_preset asan
 run_preset tsan
+echo "=== package: build and check"
+scripts/package.sh
+tests/package/check.sh
 echo "=== all test runs passed"

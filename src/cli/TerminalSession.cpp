@@ -1,6 +1,7 @@
 #include "cli/TerminalSession.h"
 
 #include <csignal>
+#include <filesystem>
 
 #include "cli/TerminalText.h"
 #include "net/IdException.h"
@@ -52,7 +53,7 @@ void TTerminalSession::OnSignal(int signo) {
 }
 
 bool TTerminalSession::WorkersBusy() const {
-  return form_ && (form_->ProbeSlotBusy() || form_->ResolverSlotBusy());
+  return form_ && form_->WorkersUnderWay();
 }
 
 int TTerminalSession::Failure(const std::exception& error) {
@@ -103,8 +104,12 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
   try {
     form_->FormCreate(parameters);
     if (view_.Messages().empty() && !form_->Running) {
-      // No host on the command line: trace what the Host box holds.
+      // No host on the command line: trace what the Host box holds, and say so.
+      const bool remembered =
+          !Trim(form_->Host.Text).empty() && std::filesystem::exists(files_.HistoryPath);
       if (Trim(form_->Host.Text).empty()) form_->Host.Text = DefaultHost;
+      io_.Err("No host given; tracing " + SanitizeForTerminal(Trim(form_->Host.Text)) +
+              (remembered ? " (the last host traced)" : "") + "\n");
       form_->Button1Click();
     }
     if (!view_.Messages().empty()) return ReportMessages();

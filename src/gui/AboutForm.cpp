@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "gui/Fonts.h"
+#include "gui/OuterFrame.h"
 #include "gui/Shell.h"
 #include "platform/FileVersion.h"
 #include "trace/AboutText.h"
@@ -43,7 +44,7 @@ TAboutFrm::TAboutFrm(QWidget* parent)
   setWindowTitle(QStringLiteral("About"));
   setFont(WindowFont());
   setModal(true);
-  resize(DesignWidth, DesignHeight);
+  new TOuterFrame(*this, DesignWidth, DesignHeight, 0, TOuterFrame::TAnchor::Centre);
 
   Label1 = new QLabel(this);
   Label1->setObjectName(QStringLiteral("Label1"));

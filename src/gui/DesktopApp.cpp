@@ -15,10 +15,6 @@
 #include "gui/Shell.h"
 #include "trace/StateFiles.h"
 
-#ifndef QUILLON_HELP_FILE
-#define QUILLON_HELP_FILE ""
-#endif
-
 namespace quillon {
 
 namespace {
@@ -47,9 +43,9 @@ void ArmScreenshot(TMainWindow& window) {
 int RunDesktop(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillon"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
+  // No display name: the desktop would add it to every caption ("About — Quillon").
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon")));
-  SetHelpFile(QUILLON_HELP_FILE);
+  SetHelpFile(BuiltInHelpFile());
 
   // Qt has taken its own options out of the argument list by now.
   std::vector<std::string> parameters;
@@ -61,12 +57,15 @@ int RunDesktop(int argc, char** argv) {
   TAboutFrm about(&window);
   window.SetAboutForm(&about);
   ArmScreenshot(window);
+  return RunMainWindow(window);
+}
+
+int RunMainWindow(TMainWindow& window) {
   window.show();
   const int code = QApplication::exec();
-
-  // Closing does not wait for the workers of a trace still under way (a probe
-  // may wait out three time-outs); the name cache is already saved.
-  if (window.Form().ProbeSlotBusy() || window.Form().ResolverSlotBusy()) {
+  // Closing does not wait for workers, of this run or set aside by a later
+  // Start (a probe may wait out three time-outs); the name cache is already saved.
+  if (window.Form().WorkersUnderWay()) {
     std::fflush(nullptr);
     std::_Exit(code);
   }

@@ -1,5 +1,6 @@
 #include "gui/Fonts.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,13 @@ QFont WindowFont() {
                                                           : QStringLiteral("DejaVu Sans"));
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
+  return font;
+}
+
+QFont GridFont() {
+  QFont font = QApplication::font();
+  font.setPixelSize(11);
+  font.setResolveMask(QFont::AllPropertiesResolved);
   return font;
 }
 

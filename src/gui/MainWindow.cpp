@@ -10,17 +10,16 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStringList>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindow>
 #include <exception>
 #include <utility>
 
 #include "gui/AboutForm.h"
 #include "gui/Fonts.h"
 #include "gui/GridWidget.h"
+#include "gui/OuterFrame.h"
 #include "gui/Shell.h"
 #include "platform/MessageQueue.h"
 
@@ -154,12 +153,10 @@ void TMainWindow::CreateControls() {
   setObjectName(QStringLiteral("TraceRouteForm"));
   setWindowTitle(QStringLiteral("Quillon"));
   setFont(WindowFont());
-  // The frame is fitted to the outer size once the window manager has placed
-  // it (showEvent); until then the client area takes the whole size.
+  // The sizes are those of the outer frame, fitted once the window manager has
+  // framed the window; until then the client area takes the whole size.
   move(DesignLeft, DesignTop);
-  resize(DesignWidth, DesignHeight);
-  setMinimumSize(DesignWidth, MinHeight);
-  setMaximumWidth(DesignWidth);
+  new TOuterFrame(*this, DesignWidth, DesignHeight, MinHeight, TOuterFrame::TAnchor::TopLeft);
 
   Panel1 = NewPanel("Panel1", this);
   Panel1->setFixedHeight(57);
@@ -181,6 +178,9 @@ void TMainWindow::CreateControls() {
   Host->setInsertPolicy(QComboBox::NoInsert);
   Host->setGeometry(70, 6, 415, 21);
   Host->setEditText(QStringLiteral("localhost"));
+  // A key pressed in the box reaches the box itself, which hands it to its line
+  // editor directly; a key sent to the editor meets the editor's filter.
+  Host->installEventFilter(this);
   Host->lineEdit()->installEventFilter(this);
   Hoops = NewControl<QLineEdit>("Hoops", "30", Panel1, 70, 30, 43, 21);
   StaticText2 = NewStaticText("StaticText2", "Time Out", Panel1, 120, 31, 57, 20);
@@ -188,10 +188,7 @@ void TMainWindow::CreateControls() {
 
   OutGrid = new TOutGridWidget(Panel2);
   OutGrid->setObjectName(QStringLiteral("OutGrid"));
-  // Cell texts use the desktop's user-interface font, not the window's.
-  QFont cellFont = QApplication::font();
-  cellFont.setResolveMask(QFont::AllPropertiesResolved);
-  OutGrid->setFont(cellFont);
+  OutGrid->setFont(GridFont());
   auto* gridLayout = new QVBoxLayout(Panel2);
   gridLayout->setContentsMargins(0, 0, 0, 0);
   gridLayout->addWidget(OutGrid);
@@ -279,7 +276,8 @@ void TMainWindow::PullControls() {
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Host->lineEdit() && event->type() == QEvent::KeyPress && form_) {
+  if ((watched == Host || watched == Host->lineEdit()) && event->type() == QEvent::KeyPress &&
+      form_) {
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
     char key = 0;
     if (keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter) {
@@ -304,21 +302,6 @@ void TMainWindow::SpeedButton2Click() {
 void TMainWindow::closeEvent(QCloseEvent* event) {
   Guard([this] { form_->FormClose(); });
   event->accept();
-}
-
-void TMainWindow::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (frameFitted_) return;
-  frameFitted_ = true;
-  // The sizes are those of the outer frame: take the window manager's frame
-  // off the client area where it has one.
-  const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  const int frameWidth = frame.left() + frame.right();
-  const int frameHeight = frame.top() + frame.bottom();
-  if (frameWidth == 0 && frameHeight == 0) return;
-  setMinimumSize(DesignWidth - frameWidth, MinHeight - frameHeight);
-  setMaximumWidth(DesignWidth - frameWidth);
-  resize(DesignWidth - frameWidth, DesignHeight - frameHeight);
 }
 
 }  // namespace quillon

@@ -62,7 +62,6 @@ class TMainWindow : public QWidget, public TTraceView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -76,7 +75,6 @@ class TMainWindow : public QWidget, public TTraceView {
   TMessageBoxes boxes_;
   TAboutFrm* about_ = nullptr;
   bool pulling_ = false;
-  bool frameFitted_ = false;
 
   QFrame* Panel1;
   QFrame* Panel2;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <exception>
 
+#include "platform/ExecutablePath.h"
+
 namespace quillon {
 
 namespace {
@@ -34,6 +36,11 @@ void Open(const QUrl& url) {
 
 void SetUrlOpener(TUrlOpener opener) {
   Opener() = std::move(opener);
+}
+
+std::string BuiltInHelpFile() {
+  const std::string buildTree = QUILLON_BUILD_TREE "/";
+  return ExecutablePath().rfind(buildTree, 0) == 0 ? QUILLON_BUILD_HELP_FILE : QUILLON_HELP_FILE;
 }
 
 void SetHelpFile(const std::string& path) {

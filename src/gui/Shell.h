@@ -16,8 +16,11 @@ using TUrlOpener = std::function<bool(const QUrl& url)>;
 // An empty opener restores the desktop's.
 void SetUrlOpener(TUrlOpener opener);
 
-// The help page's absolute path, fixed when the program is built and set at
-// start-up.
+// The help page's absolute path, fixed when the program is built: the build
+// tree's copy for the program run where it was built (which nobody installed),
+// the installed page for any other copy.
+std::string BuiltInHelpFile();
+// Sets the page the Help button opens (BuiltInHelpFile() at start-up).
 void SetHelpFile(const std::string& path);
 const std::string& HelpFile();
 

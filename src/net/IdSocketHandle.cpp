@@ -3,6 +3,7 @@
 #include "net/IdAntiFreezeBase.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
+#include "platform/Clock.h"
 
 namespace quillon {
 
@@ -87,9 +88,20 @@ bool TIdSocketHandle::WaitReadable(int timeoutMs) {
 }
 
 bool TIdSocketHandle::WaitSlice(int timeoutMs) {
-  TIdSocketList readList{OsSocket};
-  // A failed select counts as a slice in which nothing arrived.
-  const bool readable = Stack().SockSelect(&readList, nullptr, nullptr, timeoutMs) == 1;
+  const std::uint32_t start = GetTickCount();
+  int left = timeoutMs;
+  bool readable = false;
+  for (;;) {
+    TIdSocketList readList{OsSocket};
+    const int result = Stack().SockSelect(&readList, nullptr, nullptr, left);
+    readable = result == 1;
+    // A signal that cut the wait short is no time-out: wait out the rest. Any
+    // other failure counts as a slice in which nothing arrived.
+    if (result != Id_SOCKET_ERROR || Stack().GetSocketError() != Id_WSAEINTR) break;
+    if (timeoutMs == Id_WAIT_NO_LIMIT) continue;
+    left = timeoutMs - static_cast<int>(GetTickCount() - start);
+    if (left <= 0) break;
+  }
   AntiFreezeStep(!readable, false);
   return readable;
 }

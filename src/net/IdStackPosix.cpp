@@ -277,8 +277,28 @@ int TIdStackPosix::ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer
                             out);
 }
 
+void TIdStackPosix::DropStaleErrors(TIdStackSocketHandle socket) {
+  std::array<std::uint8_t, 576> discard;
+  alignas(cmsghdr) std::array<std::uint8_t, 512> control;
+  // Bounded, so that a flood of reports cannot hold the sender here.
+  for (int report = 0; report < 64; ++report) {
+    iovec part{discard.data(), discard.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control.data();
+    header.msg_controllen = control.size();
+    if (WS2<wsRecvMsg>()(socket, &header, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
+  }
+  // Reading the pending error clears it, whatever the queue held.
+  int pending = 0;
+  socklen_t size = sizeof pending;
+  WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_ERROR, &pending, &size);
+}
+
 int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                               int flags, const std::string& address, int port) {
+  if (IsIcmpDatagramSocket(socket)) DropStaleErrors(socket);
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));

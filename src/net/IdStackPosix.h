@@ -56,6 +56,9 @@ class TIdStackPosix : public TIdStack {
 
  private:
   int ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer, int length, int flags);
+  // Drops the error reports an earlier exchange left on an ICMP datagram
+  // socket: the first of them would otherwise fail the next send.
+  void DropStaleErrors(TIdStackSocketHandle socket);
 };
 
 // The factory that GSocketStackClass holds by default.

@@ -8,7 +8,9 @@
 
 namespace quillon {
 
-// True when the file now holds exactly the data. Creates it when missing.
+// True when the file now holds exactly the data. Creates it when missing, as a
+// plain write would: with the umask applied. A file the user may not write is
+// left alone (false); through a symbolic link its target is replaced.
 bool ReplaceFileContents(const std::string& path, std::string_view data);
 
 // The whole file, or false when it cannot be opened or read (read-only access).

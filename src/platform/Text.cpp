@@ -39,8 +39,10 @@ std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min
   for (; i < text.size(); ++i) {
     const int d = DigitValue(text[i], base);
     if (d < 0) return std::nullopt;
-    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-    if (magnitude > limit) return std::nullopt;
+    // Checked before the step, which would otherwise wrap past 2^64.
+    const auto digit = static_cast<std::uint64_t>(d);
+    if (magnitude > (limit - digit) / static_cast<std::uint64_t>(base)) return std::nullopt;
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + digit;
   }
   if (negative) {
     if (magnitude == 0) return 0;

@@ -36,4 +36,8 @@ class TThread {
   std::atomic<bool> finished_{false};
 };
 
+// While set, every Start fails as when the system has no thread to give
+// (std::system_error), for tests of what callers do then.
+void FailThreadStartsForTesting(bool fail);
+
 }  // namespace quillon

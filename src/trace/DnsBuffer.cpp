@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <memory>
 
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
@@ -106,10 +107,14 @@ void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
 void TDnsBuffer::LoadFromFile(const std::string& path) {
   Clear();
   try {
-    std::ifstream file(path, std::ios::binary);  // read access is all a load needs
+    // C streams rather than C++ ones: a terminal run then never sets up the
+    // C++ locale machinery, a good part of its memory. Read access is all a
+    // load needs.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
     if (!file) return;
     TDnsRecord record{};
-    while (file.read(reinterpret_cast<char*>(&record), RecordSize)) Append(record);
+    while (std::fread(&record, RecordSize, 1, file.get()) == 1) Append(record);
   } catch (...) {
     // A cache that cannot be read is simply smaller; the records so far stay.
   }

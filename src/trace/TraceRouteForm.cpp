@@ -184,8 +184,10 @@ void TTraceRouteForm::StartTrace() {
     TargetAddress = Stack().HostNameToAddr(TargetHost);
   } catch (...) {
     TargetAddress.clear();
-    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
+    // Set the earlier run's workers aside before the box: its loop handles
+    // their reports.
     AbandonStart();
+    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
     return;
   }
 
@@ -299,9 +301,13 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
         slot.reset();
       }
     }
-    CheckRunFinished();
   } catch (...) {
     // A report must never take the window down; the run goes on as it can.
+  }
+  try {
+    // Also when the next probe could not start: this may have been the last worker.
+    CheckRunFinished();
+  } catch (...) {
   }
   // Let one further message through (without waiting for one), as the
   // desktop's message loop would between two reports.

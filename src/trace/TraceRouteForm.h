@@ -114,6 +114,12 @@ class TTraceRouteForm {
   std::size_t DroppedResolverCount() const { return droppedResolvers_.size(); }
   // Probe workers dropped from their slots by a later Start, not yet reported.
   std::size_t DroppedProbeCount() const { return droppedProbes_.size(); }
+  // Any worker, in a slot or set aside, that has not reported yet: releasing
+  // the window would wait for it (a probe may wait out three time-outs).
+  bool WorkersUnderWay() const {
+    return ProbeSlotBusy() || ResolverSlotBusy() || !droppedProbes_.empty() ||
+           !droppedResolvers_.empty();
+  }
 
   // --- controls ---
   // The design-time text: what the box shows when the history gives nothing.

@@ -2,6 +2,7 @@
 // opened through the main window's About button.
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
@@ -75,6 +76,18 @@ TEST(AboutForm, OpenerFailureIsNotReported) {
   SetUrlOpener(nullptr);
 }
 
+// The caption the desktop shows: on X the window's name property, which the
+// toolkit may have added to; elsewhere the window's own title.
+std::string ShownCaption(QWidget& window) {
+  if (QGuiApplication::platformName() != "xcb") return window.windowTitle().toStdString();
+  QProcess xprop;
+  xprop.start("xprop", {"-id", QString::number(window.winId()), "_NET_WM_NAME"});
+  if (!xprop.waitForFinished(5000)) return "(xprop did not answer)";
+  // _NET_WM_NAME(UTF8_STRING) = "About"
+  const QString text = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+  return text.section('"', 1, -2).toStdString();
+}
+
 TEST_F(MainWindowTest, AboutButtonShowsTheWindowModallyOverTheMainWindow) {
   TMainWindow& window = Open(ThreeHops());
   TAboutFrm about(&window);
@@ -83,8 +96,11 @@ TEST_F(MainWindowTest, AboutButtonShowsTheWindowModallyOverTheMainWindow) {
   QPoint centre;
   for (int round = 0; round < 2; ++round) {
     QTimer::singleShot(0, [&] {
-      SaveArtefact(about, "AboutFrm.png");
       wasModal = QApplication::activeModalWidget() == &about;
+      EXPECT_TRUE(WaitFramed(about, QSize(307, 330)))
+          << about.frameGeometry().width() << "x" << about.frameGeometry().height();
+      EXPECT_EQ(ShownCaption(about), "About");
+      SaveArtefact(about, "AboutFrm.png");
       centre = about.frameGeometry().center();
       QTest::mouseClick(about.findChild<QPushButton*>("Button1"), Qt::LeftButton);
     });

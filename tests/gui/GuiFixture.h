@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -129,6 +130,20 @@ class MainWindowTest : public ::testing::Test {
 
   void SetHost(const std::string& text) { HostBox()->setEditText(QString::fromStdString(text)); }
 
+  // A key pressed in the Host box as the platform delivers it: to the focused
+  // widget of the active window.
+  void PressInHost(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    HostBox()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+  }
+
+  // Until the window manager has framed the window and the outer size is fitted.
+  static bool WaitFramed(QWidget& window, QSize outer) {
+    return WaitUntil([&] { return window.frameGeometry().size() == outer; }, 5000);
+  }
+
   std::string Cell(int col, int row) { return window_->Form().OutGrid.Cell(col, row); }
 
   // Keeps a picture of a window under the build tree (found from the
@@ -147,7 +162,10 @@ class MainWindowTest : public ::testing::Test {
     if (error || binaryDir.empty()) return;
     const fs::path dir = binaryDir / "tests" / "gui" / "artefacts";
     fs::create_directories(dir, error);
-    widget.grab().save(QString::fromStdString((dir / name).string()));
+    // Pictures taken on a real desktop are kept beside the offscreen ones.
+    const QString platform = QGuiApplication::platformName();
+    const QString file = QString::fromStdString((dir / name).string());
+    widget.grab().save(platform == "offscreen" ? file : file.chopped(4) + "-" + platform + ".png");
   }
 
   std::filesystem::path dir_;

@@ -10,6 +10,5 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillon"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Quillon"));
   return RUN_ALL_TESTS();
 }

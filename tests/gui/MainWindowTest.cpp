@@ -3,15 +3,20 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QProcess>
+#include <QTimer>
 #include <QToolButton>
 #include <fstream>
 #include <iterator>
 #include <set>
 
 #include "GuiFixture.h"
+#include "gui/DesktopApp.h"
 #include "gui/Shell.h"
 #include "platform/Text.h"
+#include "trace/HopGrid.h"
 
 namespace quillon::guitest {
 namespace {
@@ -40,7 +45,10 @@ TEST_F(MainWindowTest, ControlsSitWhereTheDesignPutsThem) {
   TMainWindow& window = Open(ThreeHops());
   EXPECT_EQ(window.windowTitle(), "Quillon");
   EXPECT_EQ(QApplication::applicationDisplayName(), "Quillon");
-  // The sizes are the outer frame's (the offscreen platform draws a thin one).
+  // The sizes are the outer frame's (the offscreen platform draws a thin one, a
+  // window manager its own once it has framed the window).
+  EXPECT_TRUE(WaitFramed(window, QSize(511, 440)))
+      << window.frameGeometry().size().width() << "x" << window.frameGeometry().size().height();
   EXPECT_EQ(window.frameGeometry(), QRect(216, 109, 511, 440));
   const QSize frame = window.frameGeometry().size() - window.size();
   EXPECT_EQ(window.minimumWidth() + frame.width(), 511);
@@ -88,17 +96,19 @@ TEST_F(MainWindowTest, ControlsSitWhereTheDesignPutsThem) {
   EXPECT_EQ(HostBox()->itemText(0), "localhost");
 
   // Verdana where installed, else the metric-alike; the grid keeps the
-  // desktop's own font.
+  // desktop's own family, at a size whose texts (drawn 2 pixels below a row's
+  // top) fit the row, descenders included.
   EXPECT_EQ(window.font().pixelSize(), 11);
   EXPECT_TRUE(window.font().family() == "Verdana" || window.font().family() == "DejaVu Sans")
       << window.font().family().toStdString();
   EXPECT_EQ(grid->font().family(), QApplication::font().family());
-  EXPECT_EQ(grid->font().pointSizeF(), QApplication::font().pointSizeF());
+  EXPECT_LE(2 + QFontMetrics(grid->font()).height(), THopGrid::DefaultRowHeight);
   EXPECT_EQ(Child("Hoops")->font(), window.font());
 }
 
 TEST_F(MainWindowTest, HeightFollowsTheUserButNotBelowTheMinimum) {
   TMainWindow& window = Open(ThreeHops());
+  ASSERT_TRUE(WaitFramed(window, QSize(511, 440)));
   const QSize frame = window.frameGeometry().size() - window.size();
   const int width = window.width();
   window.resize(width, 600);
@@ -172,7 +182,7 @@ TEST_F(MainWindowTest, EnterInTheHostBoxStartsButNotWhileARunIsActive) {
   config.ReverseNames["10.9.9.9"] = TSimReverse::HeldName("target.test");
   Open(config);
   SetHost("target.test");
-  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  PressInHost(Qt::Key_Return);
   ASSERT_TRUE(WaitUntil([this] { return Cell(1, 3) == "10.9.9.9"; }));
   ASSERT_TRUE(window_->Form().Running);
   EXPECT_FALSE(StartButton()->isVisible());
@@ -181,7 +191,7 @@ TEST_F(MainWindowTest, EnterInTheHostBoxStartsButNotWhileARunIsActive) {
   const std::uint16_t runId = window_->Form().RunId;
   const std::size_t lookups = network_->Lookups().size();
   SetHost("other.test");
-  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  PressInHost(Qt::Key_Enter, Qt::KeypadModifier);
   EXPECT_EQ(window_->Form().RunId, runId);
   EXPECT_EQ(ReadFile(files_.HistoryPath), "target.test\r\nlocalhost\r\n");
   // The key went on to the box: its text is still what was typed.
@@ -320,7 +330,7 @@ TEST_F(MainWindowTest, HistoryAndNameCacheSurviveARestart) {
   EXPECT_EQ(HostBox()->currentText(), "Target.test");
   // Typed again in other letters: one entry, in the new letters.
   SetHost("TARGET.TEST");
-  QTest::keyClick(HostBox()->lineEdit(), Qt::Key_Return);
+  PressInHost(Qt::Key_Enter, Qt::KeypadModifier);
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(ReadFile(files_.HistoryPath), "TARGET.TEST\r\nlocalhost\r\n");
   EXPECT_EQ(Cell(2, 2), "10.0.0.2[no DNS]");
@@ -342,6 +352,59 @@ TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowser) {
   SetHelpFile(previous);
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl("file:///opt/quillon-test/help/index.html"));
+  // A program run where it was built, as this test is, opens a page that exists
+  // though nothing was installed.
+  EXPECT_TRUE(std::filesystem::is_regular_file(BuiltInHelpFile())) << BuiltInHelpFile();
+}
+
+// Closing ends the process at once, though probes that a failed Start set
+// aside still wait out three time-outs of 9 s; the name cache is saved first.
+// The window runs in a child process of this test, as in the program.
+TEST_F(MainWindowTest, ClosingEndsTheProcessWhateverWorkersAreUnderWay) {
+  const QString childDir = qEnvironmentVariable("QUILLON_CLOSING_CHILD");
+  if (!childDir.isEmpty()) {
+    files_.HistoryPath = childDir.toStdString() + "/quillon.hst";
+    files_.CachePath = childDir.toStdString() + "/quillon.dnb";
+    TMainWindow& window = Open(ThreeHops());
+    SetHost("target.test");
+    QTest::mouseClick(StartButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    // Four probes cannot open a socket and report silence at once, which ends
+    // the route; the others wait at silent hops.
+    network_->Update([](TSimConfig& c) {
+      c.OpenFailure = TSimFailure{Id_WSAEMFILE, 4};
+      for (TSimHop& hop : c.Route) hop = TSimHop::Silent(hop.Address);
+    });
+    SetLimits("30", "9000");
+    QTest::mouseClick(StartButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(window.Form().ProbeSlotBusy());
+    SetHost("nowhere.test");
+    QTest::mouseClick(StartButton(), Qt::LeftButton);
+    ASSERT_EQ(messages_.size(), 1u);
+    QTimer::singleShot(0, &window, [&window] { window.close(); });
+    RunMainWindow(window);
+    ADD_FAILURE() << "no worker was under way when the window closed";
+    return;
+  }
+
+  QProcess child;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QUILLON_CLOSING_CHILD", QString::fromStdString(dir_.string()));
+  child.setProcessEnvironment(environment);
+  child.setProcessChannelMode(QProcess::MergedChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {"--gtest_filter=MainWindowTest.ClosingEndsTheProcessWhateverWorkersAreUnderWay"});
+  // Well short of the 27 s the set-aside probes take.
+  const bool ended = child.waitForFinished(15000);
+  if (!ended) {
+    child.kill();
+    child.waitForFinished();
+  }
+  ASSERT_TRUE(ended) << "the process outlived its window\n" << child.readAll().toStdString();
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+  EXPECT_NE(ReadFile((dir_ / "quillon.dnb").string()), "") << "the name cache was not saved";
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "platform/Random.h"
+#include "platform/Thread.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
 
@@ -184,7 +185,8 @@ std::vector<AttemptFault> AttemptFaults() {
       call("SendFails", &TSimConfig::SendFailure, Id_WSAEACCES, false),
       call("SendTooBig", &TSimConfig::SendFailure, Id_WSAEMSGSIZE, false),
       AttemptFault{"SendShort", shortSend, true, false, none},
-      call("SelectFails", &TSimConfig::SelectFailure, Id_WSAEINTR, true),
+      // A signal only interrupts the wait (see the socket handle); other failures end it.
+      call("SelectFails", &TSimConfig::SelectFailure, Id_WSAEINVAL, true),
       call("ReceiveFails", &TSimConfig::ReceiveFailure, Id_WSAECONNREFUSED, true),
       stray("RedirectBeforeTheAnswer", TSimStrayKind::Redirect),
       stray("TruncatedBeforeTheAnswer", TSimStrayKind::Truncated),
@@ -327,6 +329,21 @@ TEST_F(Faults, ProbesThatCannotOpenARawSocketReportSilenceAtOnce) {
   ASSERT_TRUE(RunUntilIdle());
   ExpectRoute(3);
   ExpectNothingLeft();
+}
+
+TEST_F(Faults, ProbesThatCannotStartTheirThreadsStillEndTheRun) {
+  Install(RouteTo(8));
+  auto& form = MakeForm(TargetName, "30", "100");
+  form.StartTrace();
+  // The five probes of the Start run; none that their reports launch can.
+  FailThreadStartsForTesting(true);
+  const bool idle = RunUntilIdle();
+  FailThreadStartsForTesting(false);
+  ASSERT_TRUE(idle) << "the last report left the window tracing";
+  EXPECT_TRUE(ShowsIdle());
+  EXPECT_FALSE(form.RouteEndFound);
+  ASSERT_TRUE(Settle());
+  for (int n = 1; n <= 5; ++n) EXPECT_TRUE(Hop(n).Filled) << n;
 }
 
 TEST_F(Faults, WindowCannotBeCreatedWithoutASocketStackNorLeaveOneBehind) {
@@ -650,7 +667,12 @@ TEST_F(Faults, StartThatFindsNoHostLetsTheEarlierWorkersReportUnrecorded) {
   const std::int32_t lastRequested = form.LastRequestedTtl;
 
   form.Host.Text = "nohost.test";
+  // The box shows over an idle window whose earlier workers are set aside.
+  bool idleBehindTheBox = false;
+  view_.WhileShown = [&] { idleBehindTheBox = ShowsIdle() && !form.ProbeSlotBusy(); };
   form.StartTrace();
+  view_.WhileShown = nullptr;
+  EXPECT_TRUE(idleBehindTheBox);
   EXPECT_EQ(view_.Messages, std::vector<std::string>{"Host not found: nohost.test"});
   EXPECT_TRUE(ShowsIdle());
   EXPECT_FALSE(form.ProbeSlotBusy()) << "the failed Start dropped the earlier run's workers";

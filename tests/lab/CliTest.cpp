@@ -30,16 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 
-// The program of the build this test belongs to: from the environment CTest
-// sets, or else found from this test's own place (build/tests/lab/).
 std::string BuiltProgram() {
-  if (const char* dir = std::getenv("QUILLON_BINARY_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/app/quillon";
-  }
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string{}
-               : (self.parent_path() / "../../app/quillon").lexically_normal().string();
+  return (BuildDir() / "app" / "quillon").string();
 }
 
 std::string Quote(const std::string& word) {
@@ -160,6 +152,48 @@ TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
     EXPECT_EQ(user["time_ms"].is_null(), root["time_ms"].is_null()) << "row " << i + 1;
   }
   EXPECT_EQ(asUser["hops"][1]["address"], "Unknown Ip") << "the silent router";
+}
+
+// A display as far as the program can tell: a Wayland socket path that exists.
+// The prefix for RunQuillon sets it, and runs the program under the dynamic
+// loader's report of every library it loads (into files beside "out").
+std::string WithDisplay(const fs::path& dir) {
+  return "exec env -u DISPLAY WAYLAND_DISPLAY=" + Quote(dir.string()) +
+         " LD_DEBUG=files LD_DEBUG_OUTPUT=" + Quote((dir / "loaded").string());
+}
+
+std::string LoadedLibraries(const fs::path& dir) {
+  std::string report;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().rfind("loaded.", 0) == 0) report += ReadFile(entry.path());
+  }
+  return report;
+}
+
+TEST_F(CliLab, WithoutTheWindowModuleADisplayGetsATraceInTheTerminal) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  // The copy of the program has no module beside it.
+  ASSERT_EQ(RunQuillon(lab, WithDisplay(dir_), {"-w", "1000", lab.Facts().Target}), 0) << Err();
+  EXPECT_EQ(Err(), "The window is not installed; tracing in the terminal.\n");
+  const auto lines = Lines(Out());
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(lab.Facts().Hops) + 1) << Out();
+  EXPECT_EQ(PlainTableCells(lines.front(), lines.back())[1], lab.Facts().Target);
+}
+
+TEST_F(CliLab, TerminalRunLoadsNothingOfTheWindow) {
+  const CommandResult dynamic = RunProgram({"readelf", "-d", Exe()});
+  ASSERT_NE(dynamic.Output.find("(NEEDED)"), std::string::npos) << dynamic.Output;
+  EXPECT_EQ(dynamic.Output.find("Qt"), std::string::npos) << dynamic.Output;
+
+  if (!CopyWindowModule(Exe())) GTEST_SKIP() << "the program is built without the window";
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  ASSERT_EQ(RunQuillon(lab, WithDisplay(dir_), {"--terminal", "-w", "1000", lab.Facts().Target}), 0)
+      << Err();
+  EXPECT_EQ(Err(), "");
+  const std::string loaded = LoadedLibraries(dir_);
+  EXPECT_NE(loaded.find("libc.so.6"), std::string::npos) << "the loader reported nothing";
+  EXPECT_EQ(loaded.find("libQt6"), std::string::npos) << loaded;
+  EXPECT_EQ(loaded.find("quillon-window"), std::string::npos) << loaded;
 }
 
 // What traceroute -I -n reports per TTL: the address, or "*" for no answer.

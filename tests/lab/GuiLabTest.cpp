@@ -1,6 +1,6 @@
 // The desktop window as users start it, inside the namespace lab: the built
-// program, on a virtual X display, traces the lab's route from its command line
-// and saves a picture of its window under the build tree (tests/lab/artefacts).
+// program with its window module, on a virtual X display, traces the lab's route from its command
+// line and saves a picture of its window under the build tree (tests/lab/artefacts).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -51,22 +51,10 @@ std::pair<std::uint32_t, std::uint32_t> PngSize(const std::string& bytes) {
   return {big(16), big(20)};
 }
 
-// The build tree: from the environment, or else three levels above this test
-// (build/tests/lab/quillon_lab_tests).
-fs::path BinaryDir() {
-  if (const char* dir = std::getenv("QUILLON_BINARY_DIR")) return dir;
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? fs::path() : self.parent_path().parent_path().parent_path();
-}
-
 TEST(GuiLab, WindowTracesTheLabRouteFromItsCommandLine) {
-  const fs::path binaryDir = BinaryDir();
+  const fs::path binaryDir = BuildDir();
   const fs::path program = binaryDir / "app" / "quillon";
   if (!fs::exists(program)) GTEST_SKIP() << "the program is not built";
-  // The window's picture hook is only there when the window is built in.
-  if (ReadFile(program).find("QUILLON_SCREENSHOT") == std::string::npos)
-    GTEST_SKIP() << "the program is built without the desktop window";
   if (!OnPath("Xvfb")) GTEST_SKIP() << "Xvfb (package xvfb) is not installed";
 
   // Links that hold every packet 5 ms make the hops' times, and so their bars,
@@ -81,6 +69,11 @@ TEST(GuiLab, WindowTracesTheLabRouteFromItsCommandLine) {
   fs::remove_all(dir);
   fs::create_directories(dir / "bin");
   fs::copy_file(program, dir / "bin" / "quillon");
+  // The window is the program's module, at its place beside the copy.
+  if (!CopyWindowModule(dir / "bin" / "quillon")) {
+    fs::remove_all(dir);
+    GTEST_SKIP() << "the program is built without the desktop window";
+  }
   const fs::path shot = dir / "window.png";
 
   // The X server starts inside the lab's namespace too; it picks a free display

@@ -204,11 +204,14 @@ Bytes IcmpError(std::uint8_t type, std::uint8_t code, const Bytes& original, std
 }
 
 Bytes Echo(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence, const Bytes& data) {
-  Bytes message(8 + data.size(), 0);
+  // No datagram carries more than 64 KiB; bounding the data so also tells GCC 12
+  // at -O3 that the size cannot wrap to an empty (null) buffer, which it warned of.
+  const std::size_t carried = std::min<std::size_t>(data.size(), 0xFFFF);
+  Bytes message(8 + carried, 0);
   message[0] = type;
   Put16LittleEndian(message, 4, identifier);
   Put16LittleEndian(message, 6, sequence);
-  std::copy(data.begin(), data.end(), message.begin() + 8);
+  std::copy_n(data.begin(), carried, message.begin() + 8);
   StoreChecksum(message, 2);
   return message;
 }

@@ -2,6 +2,10 @@
 // command-line parser exactly as given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,6 +80,32 @@ TEST(CliOptions, VersionAndHelpTexts) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);
+}
+
+// The manual page's OPTIONS and EXIT STATUS list exactly what --help names.
+TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
+  std::ifstream file(QUILLON_MANUAL_PAGE);
+  std::ostringstream read;
+  read << file.rdbuf();
+  const std::string page = std::regex_replace(read.str(), std::regex(R"(\\-)"), "-");
+  const auto section = [&page](const std::string& title) {
+    const std::size_t from = page.find(".SH " + title + "\n");
+    return from == std::string::npos ? std::string()
+                                     : page.substr(from, page.find(".SH ", from + 1) - from);
+  };
+  const auto listed = [](const std::string& text, const std::regex& item) {
+    std::vector<std::string> items;
+    for (std::sregex_iterator it(text.begin(), text.end(), item), end; it != end; ++it)
+      items.push_back((*it)[1]);
+    std::sort(items.begin(), items.end());
+    return items;
+  };
+  const std::string help = HelpText("quillon");
+  const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z]+))"));
+  ASSERT_EQ(helpOptions.size(), 6u) << help;
+  EXPECT_EQ(listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z]+))")), helpOptions);
+  EXPECT_EQ(listed(section("EXIT STATUS"), std::regex(R"(\.TP\n\.B (\d)\n)")),
+            listed(help, std::regex(R"((\d) (?:when|on) )")));
 }
 
 }  // namespace

@@ -158,6 +158,7 @@ TEST_F(TerminalSession, WithoutAHostTheFirstHistoryEntryIsTraced) {
   EXPECT_EQ(Run({"-w", "600"}), ExitTraceEnded);
   EXPECT_EQ(session_->Form()->TargetHost, "target.test");
   EXPECT_EQ(session_->Form()->Hoops.Text, "30") << "options without a host are not applied";
+  EXPECT_EQ(err_, "No host given; tracing target.test (the last host traced)\n");
 }
 
 TEST_F(TerminalSession, WithoutAHostOrHistoryLocalhostIsTraced) {
@@ -166,6 +167,7 @@ TEST_F(TerminalSession, WithoutAHostOrHistoryLocalhostIsTraced) {
   EXPECT_EQ(session_->Form()->TargetHost, "localhost");
   EXPECT_EQ(session_->Form()->TargetAddress, "127.0.0.1");
   EXPECT_EQ(History().rfind("localhost", 0), 0u);
+  EXPECT_EQ(err_, "No host given; tracing localhost\n");
 }
 
 TEST_F(TerminalSession, EmptyHistoryFallsBackToLocalhost) {

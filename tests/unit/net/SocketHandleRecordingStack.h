@@ -66,6 +66,8 @@ class TRecordingStack : public TIdStack {
   std::uint32_t ArrivalDelayMs = 0;
   // Scripted select results taken before the queue is looked at.
   std::deque<int> SelectResults;
+  // Milliseconds after which a failed select (a signal) returns; -1: its whole time-out.
+  int InterruptAfterMs = -1;
   // -1 to fail every receive with ReceiveError.
   int ReceiveResult = 0;
   std::int32_t ReceiveError = 0;
@@ -154,6 +156,8 @@ class TRecordingStack : public TIdStack {
     if (Clock != nullptr) {
       if (result == 1) {
         Clock->Tick += ArrivalDelayMs;
+      } else if (result == -1 && InterruptAfterMs >= 0) {
+        Clock->Tick += static_cast<std::uint32_t>(InterruptAfterMs);
       } else if (timeoutMs > 0) {
         Clock->Tick += static_cast<std::uint32_t>(timeoutMs);
       }

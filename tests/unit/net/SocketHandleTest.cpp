@@ -158,6 +158,19 @@ TEST_F(SocketHandleTest, WithoutAnAntiFreezeEveryWaitIsOneSelect) {
               ElementsAre("select 100 120", "select 100 -2", "select 100 30", "select 100 0"));
 }
 
+TEST_F(SocketHandleTest, AWaitCutShortByASignalWaitsOutTheRest) {
+  TIdSocketHandle& handle = OpenHandle();
+  Recording().InterruptAfterMs = 30;
+  Recording().SelectResults = {-1, -1, 0};
+  EXPECT_FALSE(handle.WaitReadable(100));
+  EXPECT_THAT(Recording().SelectTimeouts, ElementsAre(100, 70, 40));
+  // An unlimited wait stays unlimited.
+  Recording().SelectTimeouts.clear();
+  Recording().SelectResults = {-1, 1};
+  EXPECT_TRUE(handle.WaitReadable(Id_WAIT_NO_LIMIT));
+  EXPECT_THAT(Recording().SelectTimeouts, ElementsAre(Id_WAIT_NO_LIMIT, Id_WAIT_NO_LIMIT));
+}
+
 class SocketHandleSlicingTest : public SocketHandleTest {
  protected:
   void SetUp() override {

@@ -113,6 +113,9 @@ const TParseCase kParseCases[] = {
     {"a.b.c.d", false, {}, atInvalid, acNone},
     {".1.2.3", false, {}, atInvalid, acNone},
     {"99999999999999999999", false, {}, atInvalid, acNone},
+    // Parts beyond 2^64 must not wrap into small numbers.
+    {"18446744073709551617", false, {}, atInvalid, acNone},
+    {"1.2.3.18446744073709551620", false, {}, atInvalid, acNone},
 };
 // clang-format on
 

@@ -7,9 +7,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <utility>
 #include <vector>
 
 #include "net/IcmpDatagramPosix.h"
+#include "net/IdStackPosix.h"
+#include "net/IdWinSock2Posix.h"
 
 namespace quillon {
 namespace {
@@ -247,6 +251,65 @@ TEST(StackIcmpDatagramTest, TtlComesFromTheControlData) {
   EXPECT_EQ(TtlFromControl(message.Header(), 64), 1);
   const TErrorQueueMessage high(SO_EE_ORIGIN_ICMP, 0, 0, 0, true, 255);
   EXPECT_EQ(TtlFromControl(high.Header(), 64), 255);
+}
+
+// An ICMP datagram socket as the kernel keeps it: every ICMP error about a
+// request is queued and also becomes the pending error, which the next send
+// reports and clears; reading the queue (or the pending error) clears it too.
+struct TKernelDatagramSocket {
+  static inline std::deque<int> Queued;
+  static inline int Pending = 0;
+  static inline int Sends = 0;
+
+  static int GetSockOpt(int, int level, int name, void* value, socklen_t* length) {
+    int answer = 0;
+    if (level == SOL_SOCKET && name == SO_TYPE) answer = SOCK_DGRAM;
+    if (level == SOL_SOCKET && name == SO_PROTOCOL) answer = IPPROTO_ICMP;
+    if (level == SOL_SOCKET && name == SO_ERROR) answer = std::exchange(Pending, 0);
+    std::memcpy(value, &answer, sizeof answer);
+    *length = sizeof answer;
+    return 0;
+  }
+  static ssize_t RecvMsg(int, msghdr*, int flags) {
+    if ((flags & MSG_ERRQUEUE) == 0 || Queued.empty()) {
+      errno = EAGAIN;
+      return -1;
+    }
+    Queued.pop_front();
+    Pending = Queued.empty() ? 0 : Queued.front();
+    return 36;
+  }
+  static ssize_t SendTo(int, const void*, std::size_t length, int, const sockaddr*, socklen_t) {
+    ++Sends;
+    if (const int error = std::exchange(Pending, 0)) {
+      errno = error;
+      return -1;
+    }
+    return static_cast<ssize_t>(length);
+  }
+};
+
+template <TWS2Function F>
+class TSlotSwap {
+ public:
+  explicit TSlotSwap(typename TWS2Signature<F>::Type* fake) : saved_(WS2Slot<F>.exchange(fake)) {}
+  ~TSlotSwap() { WS2Slot<F>.store(saved_); }
+
+ private:
+  typename TWS2Signature<F>::Type* saved_;
+};
+
+TEST(StackIcmpDatagramTest, ErrorsLeftFromAnEarlierExchangeDoNotFailTheNextSend) {
+  TIdStackPosix stack;
+  const TSlotSwap<TWS2Function::wsGetSockOpt> options(&TKernelDatagramSocket::GetSockOpt);
+  const TSlotSwap<TWS2Function::wsRecvMsg> receive(&TKernelDatagramSocket::RecvMsg);
+  const TSlotSwap<TWS2Function::wsSendTo> send(&TKernelDatagramSocket::SendTo);
+  // Two time-exceeded reports arrived after their request had been given up.
+  TKernelDatagramSocket::Queued = {EHOSTUNREACH, EHOSTUNREACH};
+  TKernelDatagramSocket::Pending = EHOSTUNREACH;
+  EXPECT_EQ(stack.SockSendTo(7, kRequest.data(), 12, 0, "198.18.3.2", 0), 12);
+  EXPECT_EQ(TKernelDatagramSocket::Sends, 1);
+  EXPECT_TRUE(TKernelDatagramSocket::Queued.empty());
 }
 
 }  // namespace

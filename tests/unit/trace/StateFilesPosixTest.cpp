@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "platform/AtomicFile.h"
@@ -124,6 +125,50 @@ TEST_F(StateFiles, ReadOnlyFolderUsesTheXdgFolders) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "a read-only folder kept the files beside the program";
   EXPECT_TRUE(fs::is_directory(P("state/quillon")));
   EXPECT_TRUE(fs::is_directory(P("cache/quillon")));
+}
+
+// Replacing a file keeps what a plain write would respect: the umask of a new
+// file, and a symbolic link, whose target is what changes.
+TEST_F(StateFiles, ReplacingKeepsTheUmaskAndSymbolicLinks) {
+  const mode_t previous = ::umask(077);
+  EXPECT_TRUE(ReplaceFileContents(P("new.hst"), "a\r\n"));
+  ::umask(previous);
+  EXPECT_EQ(Mode(P("new.hst")), fs::perms::owner_read | fs::perms::owner_write);
+
+  ASSERT_TRUE(ReplaceFileContents(P("bin/quillon.dnb"), "old"));
+  fs::create_symlink("bin/quillon.dnb", P("link.dnb"));
+  EXPECT_TRUE(ReplaceFileContents(P("link.dnb"), "new"));
+  EXPECT_TRUE(fs::is_symlink(P("link.dnb")));
+  std::string data;
+  EXPECT_TRUE(ReadFileContents(P("bin/quillon.dnb"), data));
+  EXPECT_EQ(data, "new");
+}
+
+// A file its owner made read-only is not replaced. Root may write any file, so
+// as root the save is made as nobody, owner of the folder and the file.
+TEST_F(StateFiles, ReadOnlyFileIsNotReplaced) {
+  const std::string file = P("bin/quillon.hst");
+  ASSERT_TRUE(ReplaceFileContents(file, "old\r\n"));
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0) {
+      for (const std::string& path : {dir_.Path().string(), P("bin"), file}) {
+        if (::chown(path.c_str(), 65534, 65534) != 0) ::_exit(10);
+      }
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    }
+    ::_exit(ReplaceFileContents(file, "new\r\n") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the read-only file was replaced";
+  std::string data;
+  EXPECT_TRUE(ReadFileContents(file, data));
+  EXPECT_EQ(data, "old\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(P("bin")), fs::directory_iterator()), 1);
 }
 
 TEST_F(StateFiles, DefaultFilesFollowTheRunningProgram) {
