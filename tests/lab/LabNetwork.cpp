@@ -246,15 +246,6 @@ std::string DelayLinkPath() {
   return QUILLON_DELAYLINK_PATH;
 }
 
-std::filesystem::path BuildDir() {
-  if (const char* dir = std::getenv("QUILLON_BINARY_DIR"); dir != nullptr && *dir != '\0') {
-    return dir;
-  }
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path() : self.parent_path().parent_path().parent_path();
-}
-
 bool CopyWindowModule(const std::filesystem::path& program) {
   namespace fs = std::filesystem;
   const fs::path built = BuildDir() / "app" / QUILLON_WINDOW_MODULE;

@@ -101,9 +101,6 @@ std::filesystem::path BuildDir();
 std::string LabScriptPath();
 std::string DelayLinkPath();
 
-// The build tree this test belongs to: from the environment CTest sets, or else
-// three levels above the test executable (build/tests/lab/).
-std::filesystem::path BuildDir();
 // Copies the build's window module to where a copy of the program at program
 // looks for it; false when the build has no window.
 bool CopyWindowModule(const std::filesystem::path& program);
