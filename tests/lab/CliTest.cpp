@@ -34,19 +34,6 @@ std::string BuiltProgram() {
   return (BuildDir() / "app" / "quillon").string();
 }
 
-std::string Quote(const std::string& word) {
-  std::string out = "'";
-  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -75,16 +62,17 @@ class CliLab : public ::testing::Test {
   }
 
   std::string Exe() const { return (dir_ / "bin" / "quillon").string(); }
-  std::string Out() const { return ReadFile(dir_ / "out"); }
-  std::string Err() const { return ReadFile(dir_ / "err"); }
+  std::string Out() const { return ReadWholeFile(dir_ / "out"); }
+  std::string Err() const { return ReadWholeFile(dir_ / "err"); }
 
   // Runs the program in the lab's source namespace through `sh -c`, after the
   // shell words of the prefix (which end in the word that runs it, such as
   // "exec"), with its standard output and error going to the files "out" and "err".
   int RunQuillon(const LabNetwork& lab, const std::string& prefix, const Words& arguments) {
-    std::string command = prefix + " " + Quote(Exe());
-    for (const auto& argument : arguments) command += " " + Quote(argument);
-    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    std::string command = prefix + " " + ShellQuote(Exe());
+    for (const auto& argument : arguments) command += " " + ShellQuote(argument);
+    command +=
+        " >" + ShellQuote((dir_ / "out").string()) + " 2>" + ShellQuote((dir_ / "err").string());
     return lab.RunInSource({"sh", "-c", command}).ExitCode;
   }
 
@@ -158,14 +146,15 @@ TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
 // The prefix for RunQuillon sets it, and runs the program under the dynamic
 // loader's report of every library it loads (into files beside "out").
 std::string WithDisplay(const fs::path& dir) {
-  return "exec env -u DISPLAY WAYLAND_DISPLAY=" + Quote(dir.string()) +
-         " LD_DEBUG=files LD_DEBUG_OUTPUT=" + Quote((dir / "loaded").string());
+  return "exec env -u DISPLAY WAYLAND_DISPLAY=" + ShellQuote(dir.string()) +
+         " LD_DEBUG=files LD_DEBUG_OUTPUT=" + ShellQuote((dir / "loaded").string());
 }
 
 std::string LoadedLibraries(const fs::path& dir) {
   std::string report;
   for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().filename().string().rfind("loaded.", 0) == 0) report += ReadFile(entry.path());
+    if (entry.path().filename().string().rfind("loaded.", 0) == 0)
+      report += ReadWholeFile(entry.path());
   }
   return report;
 }
@@ -285,10 +274,11 @@ TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {
   EXPECT_NE(Out().find(shown), std::string::npos) << Out();
 
   // On a terminal: only the program's own sequences (cursor up, clearing, colour).
-  const std::string inner = Quote(Exe()) + " -w 1000 " + Quote(lab.Facts().Target);
-  const CommandResult live = lab.RunInSource({"sh", "-c",
-                                              "TERM=xterm COLUMNS=120 script -qec " + Quote(inner) +
-                                                  " /dev/null >" + Quote((dir_ / "out").string())});
+  const std::string inner = ShellQuote(Exe()) + " -w 1000 " + ShellQuote(lab.Facts().Target);
+  const CommandResult live =
+      lab.RunInSource({"sh", "-c",
+                       "TERM=xterm COLUMNS=120 script -qec " + ShellQuote(inner) + " /dev/null >" +
+                           ShellQuote((dir_ / "out").string())});
   ASSERT_EQ(live.ExitCode, 0) << live.Output;
   const std::string stripped =
       std::regex_replace(Out(), std::regex("\r|\x1b\\[[0-9]*[AJK]|\x1b\\[[0-9;]*m"), "");
@@ -301,19 +291,19 @@ TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {
 TEST_F(CliLab, ReadOnlyFolderKeepsStateInXdgFoldersAcrossRuns) {
   QUILLON_START_LAB(
       lab, LabOptions().WithRouters(2).WithName("1", "gw1.lab").WithName("target", "far-end.lab"));
-  const std::string bin = Quote((dir_ / "bin").string());
+  const std::string bin = ShellQuote((dir_ / "bin").string());
   // `ip netns exec` gives the shell a mount namespace of its own: the read-only
   // mount is seen by this run alone.
   const std::string prefix = "mount --bind " + bin + " " + bin + " && mount -o remount,bind,ro " +
                              bin + " " + bin +
-                             " && XDG_STATE_HOME=" + Quote((dir_ / "state").string()) +
-                             " XDG_CACHE_HOME=" + Quote((dir_ / "cache").string());
+                             " && XDG_STATE_HOME=" + ShellQuote((dir_ / "state").string()) +
+                             " XDG_CACHE_HOME=" + ShellQuote((dir_ / "cache").string());
   ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "1000", "far-end.lab"}), 0) << Err();
   ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "1000", lab.Facts().Hop(1)}), 0) << Err();
 
   EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.hst"));
   EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.dnb"));
-  EXPECT_EQ(ReadFile(dir_ / "state" / "quillon" / "quillon.hst"),
+  EXPECT_EQ(ReadWholeFile(dir_ / "state" / "quillon" / "quillon.hst"),
             lab.Facts().Hop(1) + "\r\nfar-end.lab\r\nlocalhost\r\n")
       << "both hosts, the latest first, before the first start's default";
   TDnsBuffer cache;

@@ -19,23 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Quote(const std::string& word) {
-  std::string out = "'";
-  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-bool OnPath(const std::string& program) {
-  return RunProgram({"sh", "-c", "command -v " + program}).ExitCode == 0;
-}
-
 // Width and height from a PNG file's header chunk; 0 x 0 when it is no PNG.
 std::pair<std::uint32_t, std::uint32_t> PngSize(const std::string& bytes) {
   if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
@@ -80,21 +63,22 @@ TEST(GuiLab, WindowTracesTheLabRouteFromItsCommandLine) {
   // and writes its number to descriptor 3. Nothing of it stays behind, even
   // when the window hangs.
   const std::string script =
-      "cd " + Quote(dir.string()) +
+      "cd " + ShellQuote(dir.string()) +
       " && { Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >xvfb.log 2>&1 & "
       "xvfb=$!; }"
       " && for i in $(seq 200); do [ -s display ] && break; sleep 0.05; done"
       " && export DISPLAY=:$(cat display)"
       " && QUILLON_SCREENSHOT=" +
-      Quote(shot.string()) +
+      ShellQuote(shot.string()) +
       " timeout -k 5 90 ./bin/quillon -h 10 -w 1000 target.lab >out 2>err; "
       "rc=$?; kill $xvfb; wait $xvfb; exit $rc";
   const CommandResult run = lab.RunInSource({"sh", "-c", script}, 120000);
-  EXPECT_EQ(run.ExitCode, 0) << run.Output << ReadFile(dir / "err") << ReadFile(dir / "xvfb.log");
+  EXPECT_EQ(run.ExitCode, 0) << run.Output << ReadWholeFile(dir / "err")
+                             << ReadWholeFile(dir / "xvfb.log");
 
   // The picture: the window's client area, as large as its outer size (no
   // window manager, no frame).
-  const std::string png = ReadFile(shot);
+  const std::string png = ReadWholeFile(shot);
   EXPECT_EQ(PngSize(png), (std::pair<std::uint32_t, std::uint32_t>(511, 440)));
   const fs::path artefacts = binaryDir / "tests" / "lab" / "artefacts";
   fs::create_directories(artefacts);
@@ -103,7 +87,7 @@ TEST(GuiLab, WindowTracesTheLabRouteFromItsCommandLine) {
 
   // The trace really ran: the host went into the history, and every hop's name
   // (or its lack of one) into the name cache saved when the window closed.
-  EXPECT_EQ(ReadFile(dir / "bin" / "quillon.hst"), "target.lab\r\nlocalhost\r\n");
+  EXPECT_EQ(ReadWholeFile(dir / "bin" / "quillon.hst"), "target.lab\r\nlocalhost\r\n");
   TDnsBuffer cache;
   cache.LoadFromFile((dir / "bin" / "quillon.dnb").string());
   const LabFacts& facts = lab.Facts();
