@@ -50,9 +50,10 @@ TBytes EchoMessage(std::uint8_t type, std::uint16_t sequence, std::uint16_t iden
 }
 
 // An IPv4 datagram as the raw socket hands it over: a header of ihl 32-bit words
-// (TTL and source filled in), then the ICMP bytes.
+// (TTL and source filled in; never fewer than the five an IPv4 header has),
+// then the ICMP bytes.
 TBytes Datagram(int ihl, std::uint8_t ttl, TIdIPv4Bytes source, const TBytes& icmp) {
-  TBytes datagram(static_cast<std::size_t>(ihl) * 4, 0);
+  TBytes datagram(static_cast<std::size_t>(std::max(ihl, 5)) * 4, 0);
   datagram[0] = static_cast<std::uint8_t>(0x40 | ihl);
   datagram[8] = ttl;
   datagram[9] = 1;
