@@ -20,6 +20,10 @@ struct TStateEnvironment {
 // The environment of this process.
 TStateEnvironment CurrentStateEnvironment();
 
+// Where the path's last component starts after: the last separator of the
+// platform's paths ('/', and on Windows '\\' too), or npos.
+std::size_t LastPathSeparator(const std::string& path);
+
 // The path with the extension of its last component replaced by the given one
 // (which includes the dot), or appended where it has none.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);

@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/ExecutablePath.h"
-
 namespace quillon {
 namespace {
 
@@ -24,13 +22,13 @@ bool IsAbsolute(const std::string& path) {
 }
 
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = LastPathSeparator(path);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = LastPathSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -63,13 +61,8 @@ void MakeFolders(const std::string& folder) {
 
 }  // namespace
 
-std::string ChangeFileExt(const std::string& path, const std::string& extension) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = path.rfind('.');
-  // A dot that opens the name (".quillon") starts no extension.
-  if (dot == std::string::npos || dot <= nameStart) return path + extension;
-  return path.substr(0, dot) + extension;
+std::size_t LastPathSeparator(const std::string& path) {
+  return path.rfind('/');
 }
 
 TStateEnvironment CurrentStateEnvironment() {
@@ -105,10 +98,6 @@ TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironme
   MakeFolders(cacheFolder);
   return {ChangeFileExt(stateFolder + "/" + name, ".hst"),
           ChangeFileExt(cacheFolder + "/" + name, ".dnb")};
-}
-
-TFormFiles DefaultFormFiles() {
-  return FormFilesFor(ExecutablePath(), CurrentStateEnvironment());
 }
 
 }  // namespace quillon

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "platform/ExecutablePath.h"
 #include "platform/WideText.h"
 
 namespace quillon {
@@ -18,17 +17,13 @@ bool IsAbsolute(const std::string& path) {
   return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
-std::size_t LastSeparator(const std::string& path) {
-  return path.find_last_of("\\/");
-}
-
 std::string FolderOf(const std::string& path) {
-  const std::size_t cut = LastSeparator(path);
+  const std::size_t cut = LastPathSeparator(path);
   return cut == std::string::npos ? "." : path.substr(0, cut);
 }
 
 std::string NameOf(const std::string& path) {
-  const std::size_t cut = LastSeparator(path);
+  const std::size_t cut = LastPathSeparator(path);
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -48,12 +43,8 @@ std::string Env(const wchar_t* name) {
 
 }  // namespace
 
-std::string ChangeFileExt(const std::string& path, const std::string& extension) {
-  const std::size_t cut = LastSeparator(path);
-  const std::size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot <= nameStart) return path + extension;
-  return path.substr(0, dot) + extension;
+std::size_t LastPathSeparator(const std::string& path) {
+  return path.find_last_of("\\/");
 }
 
 TStateEnvironment CurrentStateEnvironment() {
@@ -73,10 +64,6 @@ TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironme
   CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);  // there already is fine
   const std::string name = known ? NameOf(executablePath) : std::string("quillon.exe");
   return {ChangeFileExt(folder + "\\" + name, ".hst"), ChangeFileExt(folder + "\\" + name, ".dnb")};
-}
-
-TFormFiles DefaultFormFiles() {
-  return FormFilesFor(ExecutablePath(), CurrentStateEnvironment());
 }
 
 }  // namespace quillon
