@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -126,13 +125,8 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
     TSignalWatcher watcher(signals, [&session](int signo) { session.Signal(signo); });
     status = session.Run(parameters);
   }
-  if (session.WorkersBusy()) {
-    // Probes beyond the route's end or lookups still under way: their results
-    // are of no use any more, and waiting for them could take seconds.
-    std::fflush(nullptr);
-    std::_Exit(status);
-  }
-  return status;
+  // Probes beyond the route's end or lookups may still be under way.
+  return ExitWithoutWaitingForWorkers(session.Form(), status);
 }
 
 }  // namespace quillon

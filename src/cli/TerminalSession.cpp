@@ -52,10 +52,6 @@ void TTerminalSession::OnSignal(int signo) {
   view_.SetInterrupted();
 }
 
-bool TTerminalSession::WorkersBusy() const {
-  return form_ && form_->WorkersUnderWay();
-}
-
 int TTerminalSession::Failure(const std::exception& error) {
   view_.Discard();
   std::string text = SanitizeForTerminal(WithUnixLineEnds(error.what()));

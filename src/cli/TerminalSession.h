@@ -41,10 +41,8 @@ class TTerminalSession {
   // Stop button does), a second one or any other signal quits at once.
   void Signal(int signo);
 
-  // The engine's window (after Run has created it), for tests.
+  // The engine's window (after Run has created it).
   TTraceRouteForm* Form() { return form_.get(); }
-  // True when workers are still under way (the form's release would wait for them).
-  bool WorkersBusy() const;
   // Executable path for the privilege hint ("quillon" when unknown).
   void SetProgramPath(std::string path) { programPath_ = std::move(path); }
 

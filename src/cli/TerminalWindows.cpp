@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -121,13 +120,8 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   ListenToConsole(nullptr);
 
-  if (session.WorkersBusy()) {
-    // Probes beyond the route's end or lookups still under way: their results
-    // are of no use any more, and waiting for them could take seconds.
-    std::fflush(nullptr);
-    std::_Exit(status);
-  }
-  return status;
+  // Probes beyond the route's end or lookups may still be under way.
+  return ExitWithoutWaitingForWorkers(session.Form(), status);
 }
 
 }  // namespace quillon

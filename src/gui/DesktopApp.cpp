@@ -5,8 +5,6 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QTimer>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -63,13 +61,8 @@ int RunDesktop(int argc, char** argv) {
 int RunMainWindow(TMainWindow& window) {
   window.show();
   const int code = QApplication::exec();
-  // Closing does not wait for workers, of this run or set aside by a later
-  // Start (a probe may wait out three time-outs); the name cache is already saved.
-  if (window.Form().WorkersUnderWay()) {
-    std::fflush(nullptr);
-    std::_Exit(code);
-  }
-  return code;
+  // Closing does not wait for workers; the name cache is already saved.
+  return ExitWithoutWaitingForWorkers(&window.Form(), code);
 }
 
 }  // namespace quillon

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "net/IdStack.h"
@@ -341,6 +343,14 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
 
   StartNameResolution(reply.ReplyFrom, n);
   RefreshGrid();
+}
+
+int ExitWithoutWaitingForWorkers(const TTraceRouteForm* form, int status) {
+  if (form != nullptr && form->WorkersUnderWay()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }
 
 }  // namespace quillon

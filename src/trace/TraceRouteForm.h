@@ -172,4 +172,10 @@ class TTraceRouteForm {
   std::vector<std::unique_ptr<TDNSThread>> droppedResolvers_;
 };
 
+// Ends the process at once with the status when the form (if there is one)
+// still has workers under way, of its run or set aside by a later Start: a probe
+// may wait out three time-outs, and no result of theirs is wanted any more.
+// Otherwise returns the status. Save what must be kept before calling it.
+int ExitWithoutWaitingForWorkers(const TTraceRouteForm* form, int status);
+
 }  // namespace quillon

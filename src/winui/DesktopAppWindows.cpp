@@ -72,13 +72,8 @@ int RunDesktop(const std::vector<std::string>& parameters) {
     }
   }
 
-  // Closing does not wait for the workers of a trace still under way (a probe
-  // may wait out three time-outs); the name cache is already saved.
-  if (window.Form().ProbeSlotBusy() || window.Form().ResolverSlotBusy()) {
-    std::fflush(nullptr);
-    std::_Exit(code);
-  }
-  return code;
+  // Closing does not wait for workers; the name cache is already saved.
+  return ExitWithoutWaitingForWorkers(&window.Form(), code);
 }
 
 }  // namespace quillon
