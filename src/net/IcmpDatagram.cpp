@@ -95,4 +95,48 @@ int BuildErrorDatagram(const TIcmpErrorReport& report, std::span<const std::uint
   return WrittenLength(out, total);
 }
 
+void WriteIcmpV6Header(std::uint8_t* header, std::uint16_t payloadLength, std::uint8_t hopLimit,
+                       const TIdIPv6Bytes& source, const TIdIPv6Bytes& destination) {
+  std::memset(header, 0, Id_IPV6_HEADER_SIZE);
+  header[0] = 0x60;  // version 6, no traffic class, no flow label
+  PutBigEndian16(header + 4, payloadLength);
+  header[6] = Id_IPPROTO_ICMPV6;
+  header[7] = hopLimit;
+  std::memcpy(header + 8, source.data(), source.size());
+  std::memcpy(header + 24, destination.data(), destination.size());
+}
+
+int BuildReplyDatagramV6(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
+                         std::uint8_t hopLimit, std::span<std::uint8_t> out) {
+  std::uint8_t header[Id_IPV6_HEADER_SIZE];
+  WriteIcmpV6Header(header,
+                    static_cast<std::uint16_t>(std::min<std::size_t>(message.size(), 0xFFFF)),
+                    hopLimit, source, TIdIPv6Bytes{});
+  Put(out, Put(out, 0, header), message);
+  return WrittenLength(out, Id_IPV6_HEADER_SIZE + message.size());
+}
+
+int BuildErrorDatagramV6(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
+                         std::span<std::uint8_t> out) {
+  constexpr std::size_t kHeaders = Id_IPV6_HEADER_SIZE + Id_ICMP_HEADER_SIZE + Id_IPV6_HEADER_SIZE;
+  std::uint8_t headers[kHeaders] = {};
+  std::uint8_t* const icmp = headers + Id_IPV6_HEADER_SIZE;
+  const auto clamp = [](std::size_t length) {
+    return static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF));
+  };
+  WriteIcmpV6Header(headers, clamp(Id_ICMP_HEADER_SIZE + Id_IPV6_HEADER_SIZE + request.size()),
+                    report.HopLimit, report.Offender, TIdIPv6Bytes{});
+  icmp[0] = report.Type;
+  icmp[1] = report.Code;
+  if (report.Type == Id_ICMPV6_PACKET_TOO_BIG) {
+    PutBigEndian16(icmp + 4, report.Info >> 16);
+    PutBigEndian16(icmp + 6, report.Info & 0xFFFF);
+  }
+  // Only the quoted request's length, protocol and destination are known.
+  WriteIcmpV6Header(icmp + Id_ICMP_HEADER_SIZE, clamp(request.size()), 0, TIdIPv6Bytes{},
+                    report.OriginalDestination);
+  Put(out, Put(out, 0, headers), request);
+  return WrittenLength(out, kHeaders + request.size());
+}
+
 }  // namespace quillon

@@ -1,12 +1,15 @@
 // Where the system gives no raw ICMP socket (an ICMP datagram socket on Linux,
 // the system's ICMP service on Windows), the answers arrive in other shapes.
 // These functions rebuild from them the IPv4 datagram a raw socket would have
-// delivered, so that the layers above read all alike.
+// delivered, so that the layers above read all alike. An IPv6 socket never
+// hands over the IPv6 header, raw or not: for IPv6 every path rebuilds a 40-byte
+// IPv6 header in front of the ICMPv6 message.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "net/IdIPAddress.h"
 #include "net/IdStack.h"
 
 namespace quillon {
@@ -45,5 +48,36 @@ int BuildReplyDatagram(std::span<const std::uint8_t> message, const TIdIPv4Bytes
 // request's IP header and the request as far as the error quoted it.
 int BuildErrorDatagram(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
                        std::span<std::uint8_t> out);
+
+constexpr int Id_IPV6_HEADER_SIZE = 40;
+
+// An ICMPv6 error about one of our requests, however the system reported it.
+struct TIcmp6ErrorReport {
+  bool FromIcmp = false;   // an ICMPv6 message from the network (else a local error)
+  std::int32_t Errno = 0;  // the error the system made of it
+  std::uint8_t Type = 0;   // ICMPv6 type and code of the message
+  std::uint8_t Code = 0;
+  std::uint32_t Info = 0;                        // the MTU of "packet too big"
+  TIdIPv6Bytes Offender{};                       // who sent the message
+  TIdIPv6Bytes OriginalDestination{};            // where the request was going
+  std::uint8_t HopLimit = Id_DEFAULT_REPLY_TTL;  // of the message on arrival
+};
+
+// Writes a 40-byte IPv6 header for an ICMPv6 payload of the length.
+void WriteIcmpV6Header(std::uint8_t* header, std::uint16_t payloadLength, std::uint8_t hopLimit,
+                       const TIdIPv6Bytes& source, const TIdIPv6Bytes& destination);
+
+// Any ICMPv6 message as it arrived (a reply, or an error with its quote): the
+// IPv6 header, then the message; the destination is left all zero. Bytes
+// written, cut to out as BuildReplyDatagram cuts.
+int BuildReplyDatagramV6(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
+                         std::uint8_t hopLimit, std::span<std::uint8_t> out);
+
+// An ICMPv6 error: the IPv6 header from the offender, the ICMPv6 error header,
+// the request's IPv6 header and the request as far as it was quoted. The
+// ICMPv6 checksum stays zero: its pseudo-header needs our own address, which
+// the reports do not give, and nothing above checks it.
+int BuildErrorDatagramV6(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
+                         std::span<std::uint8_t> out);
 
 }  // namespace quillon

@@ -20,4 +20,11 @@ bool ReadErrorQueueMessage(const msghdr& message, TIcmpErrorReport& report);
 // The TTL that the control data reports (IP_TTL), or the fallback.
 std::uint8_t TtlFromControl(const msghdr& message, std::uint8_t fallback);
 
+// The same for an ICMPv6 datagram socket (IPV6_RECVERR, SO_EE_ORIGIN_ICMP6,
+// the hop limit from IPV6_HOPLIMIT).
+bool ReadErrorQueueMessageV6(const msghdr& message, TIcmp6ErrorReport& report);
+
+// The hop limit that the control data reports (IPV6_HOPLIMIT), or the fallback.
+std::uint8_t HopLimitFromControl(const msghdr& message, std::uint8_t fallback);
+
 }  // namespace quillon

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "net/IcmpDatagram.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/IdStackConsts.h"
@@ -97,7 +98,8 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
 
   // A message shorter than the header gets only as much of it as fits.
   std::array<std::uint8_t, kEchoFieldsSize> header{};
-  header[0] = Id_ICMP_ECHO;
+  const bool v6 = IPVersion == TIdIPVersion::ivIPv6;
+  header[0] = v6 ? Id_ICMPV6_ECHO : Id_ICMP_ECHO;
   header[1] = 0;
   PutLe16(&header[4], static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
   PutLe16(&header[6], NextSequence);
@@ -109,6 +111,9 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
     message[p] = next != payload.end() ? static_cast<std::uint8_t>(*next++) : std::uint8_t{'E'};
   }
 
+  // The ICMPv6 checksum covers a pseudo-header with the source address, which
+  // only the kernel knows: it fills the checksum in on raw and datagram sockets.
+  if (v6) return;
   const std::uint16_t checksum = IcmpChecksum(message, MessageLength);
   if (length > 2) message[2] = static_cast<std::uint8_t>(checksum & 0xFF);
   if (length > 3) message[3] = static_cast<std::uint8_t>(checksum >> 8);
@@ -142,9 +147,11 @@ bool TIdIcmpClient::ClassifyPacket(int byteCount, TReplyStatus& record) {
     record.IcmpType = 0;
     record.SequenceNumber = NextSequence;
     record.ReplyTtl = 0;
+    record.IcmpCode = 0;
     record.StatusKind = TReplyStatusKind::rskTimedOut;
     return true;
   }
+  if (IPVersion == TIdIPVersion::ivIPv6) return ClassifyPacketV6(byteCount, record);
 
   record.StatusKind = TReplyStatusKind::rskError;
   // Only the bytes that arrived, and never more than the area holds, may be read.
@@ -191,8 +198,54 @@ bool TIdIcmpClient::ClassifyPacket(int byteCount, TReplyStatus& record) {
   record.ReplyFrom =
       Stack().AddrToText(TIdIPv4Bytes{datagram[12], datagram[13], datagram[14], datagram[15]});
   record.IcmpType = type;
+  record.IcmpCode = datagram[header + 1];
   record.SequenceNumber = candidate;
   record.ReplyTtl = datagram[8];
+  return true;
+}
+
+bool TIdIcmpClient::ClassifyPacketV6(int byteCount, TReplyStatus& record) {
+  constexpr std::size_t kHeader = Id_IPV6_HEADER_SIZE;
+  record.StatusKind = TReplyStatusKind::rskError;
+  const auto available = static_cast<std::size_t>(std::min(byteCount, Id_ICMP_AREA_SIZE));
+  const std::uint8_t* datagram = ReplyArea.data();
+  if (available < kHeader + kIcmpHeaderSize) throw EIdIcmpException("Not enough bytes received");
+
+  const std::uint8_t type = datagram[kHeader];
+  TReplyStatusKind kind = TReplyStatusKind::rskError;
+  std::size_t sequenceAt = kHeader + 6;
+  switch (type) {
+    case Id_ICMPV6_ECHOREPLY:
+      kind = TReplyStatusKind::rskEchoReply;
+      break;
+    case Id_ICMPV6_UNREACH:
+    case Id_ICMPV6_TIMXCEED: {
+      kind = type == Id_ICMPV6_UNREACH ? TReplyStatusKind::rskUnreachable
+                                       : TReplyStatusKind::rskTtlExpired;
+      // The quote: the request's IPv6 header, then its ICMPv6 header. A quote
+      // with an extension header before the ICMPv6 one is no request of ours.
+      const std::size_t quote = kHeader + kIcmpHeaderSize;
+      if (quote + kHeader > available || datagram[quote + 6] != Id_IPPROTO_ICMPV6) return false;
+      sequenceAt = quote + kHeader + 6;
+      break;
+    }
+    default:
+      return false;  // neighbour discovery and the like: not ours to judge
+  }
+  if (sequenceAt + 2 > available || GetLe16(datagram + sequenceAt) != NextSequence) return false;
+
+  TIdIPv6Bytes source{};
+  std::memcpy(source.data(), datagram + 8, source.size());
+  // A link-local router answers on the link the request left by: the zone of
+  // the target is its zone too.
+  const std::string_view zone = IsLinkLocal(source) ? ZoneOfAddressText(Host) : "";
+  record.StatusKind = kind;
+  record.ReceivedBytes = byteCount;
+  record.ReplyFrom = IPv6ToText(source, zone);
+  record.IcmpType = type;
+  record.IcmpCode = datagram[kHeader + 1];
+  record.SequenceNumber = NextSequence;
+  record.ReplyTtl = datagram[7];
   return true;
 }
 

@@ -1,6 +1,7 @@
 // One ICMP echo exchange over a raw socket: build the request, send it, wait for
 // the message that answers it (echo reply, time exceeded, unreachable) and keep
-// the outcome in LastReply.
+// the outcome in LastReply. With IPVersion ivIPv6 the exchange is ICMPv6 echo,
+// the same identifier, sequence and data after a type of 128.
 #pragma once
 
 #include <array>
@@ -11,6 +12,12 @@
 #include "net/IdRawClient.h"
 
 namespace quillon {
+
+// The codes of an ICMPv6 destination unreachable that a trace tells apart.
+constexpr std::uint8_t Id_ICMPV6_UNREACH_NOROUTE = 0;
+constexpr std::uint8_t Id_ICMPV6_UNREACH_ADMIN = 1;
+constexpr std::uint8_t Id_ICMPV6_UNREACH_ADDR = 3;
+constexpr std::uint8_t Id_ICMPV6_UNREACH_PORT = 4;
 
 enum class TReplyStatusKind : std::uint8_t {
   rskEchoReply = 0,
@@ -26,7 +33,8 @@ struct TReplyStatus {
   std::uint8_t IcmpType = 0;
   std::uint16_t SequenceNumber = 0;
   std::uint32_t RoundTripMicros = 0;
-  std::uint8_t ReplyTtl = 0;
+  std::uint8_t ReplyTtl = 0;  // the hop limit for IPv6
+  std::uint8_t IcmpCode = 0;  // why unreachable: Id_ICMPV6_UNREACH_* for IPv6
   TReplyStatusKind StatusKind = TReplyStatusKind::rskEchoReply;
 };
 
@@ -57,6 +65,11 @@ class TIdIcmpClient : public TIdRawClient {
   // plus 8 bytes, or than the 20-byte IP header, and for other ICMP types. An
   // error message too short to hold the copy's sequence number answers nothing.
   bool ClassifyPacket(int byteCount, TReplyStatus& record);
+  // The same for the IPv6 datagram the stack rebuilds (a 40-byte IPv6 header,
+  // then the ICMPv6 message): EIdIcmpException when shorter than both headers;
+  // a type other than echo reply, time exceeded and unreachable is skipped, as
+  // is an error whose quote is cut before the request's sequence number.
+  bool ClassifyPacketV6(int byteCount, TReplyStatus& record);
 
   std::uint16_t NextSequence = 3489;
   std::int32_t MessageLength = 0;

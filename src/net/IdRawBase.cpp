@@ -14,15 +14,31 @@ TIdRawBase::TIdRawBase() {
 TIdRawBase::~TIdRawBase() = default;
 
 TIdSocketHandle& TIdRawBase::EnsureSocket() {
-  if (!Socket.IsOpen) Socket.Open(Id_SOCK_RAW, Protocol);
+  const bool v6 = IPVersion == TIdIPVersion::ivIPv6;
+  if (Socket.IsOpen && (socketVersion_ == TIdIPVersion::ivIPv6) != v6) Socket.Close();
+  if (!Socket.IsOpen) {
+    // ICMP of IPv6 is a protocol of its own number.
+    const int protocol = v6 && Protocol == Id_IPPROTO_ICMP ? Id_IPPROTO_ICMPV6 : Protocol;
+    Socket.Open(Id_SOCK_RAW, protocol, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+    socketVersion_ = v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4;
+  }
   // Applied on every access, so a changed TTL holds from the next access on.
-  Socket.SetOption(Id_IPPROTO_IP, Id_IP_TTL, &OutgoingTtl, sizeof(OutgoingTtl));
+  ApplyTtl();
   return Socket;
+}
+
+void TIdRawBase::ApplyTtl() {
+  if (socketVersion_ == TIdIPVersion::ivIPv6) {
+    Socket.SetOption(Id_IPPROTO_IPV6, Id_IPV6_UNICAST_HOPS, &OutgoingTtl, sizeof(OutgoingTtl));
+  } else {
+    Socket.SetOption(Id_IPPROTO_IP, Id_IP_TTL, &OutgoingTtl, sizeof(OutgoingTtl));
+  }
 }
 
 void TIdRawBase::SetOutgoingTtl(std::int32_t ttl) {
   OutgoingTtl = ttl;
-  EnsureSocket().SetOption(Id_IPPROTO_IP, Id_IP_TTL, &OutgoingTtl, sizeof(OutgoingTtl));
+  EnsureSocket();
+  ApplyTtl();
 }
 
 void TIdRawBase::SendRaw(const std::string& host, int port, const void* buffer, int length) {

@@ -1,5 +1,6 @@
-// A raw IPv4 socket component: opens its socket lazily, keeps the socket's TTL
-// at OutgoingTtl on every access, sends whole datagrams and receives one at a time.
+// A raw socket component: opens its socket (IPv4, or IPv6 for IPVersion ivIPv6)
+// lazily, keeps the socket's TTL or hop limit at OutgoingTtl on every access,
+// sends whole datagrams and receives one at a time.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "net/IdComponent.h"
+#include "net/IdIPAddress.h"
 #include "net/IdSocketHandle.h"
 
 namespace quillon {
@@ -17,7 +19,8 @@ class TIdRawBase : public TIdComponent {
   TIdRawBase();
   ~TIdRawBase() override;
 
-  // The handle with a raw socket open and OutgoingTtl applied.
+  // The handle with a raw socket of IPVersion open and OutgoingTtl applied; a
+  // socket of the other family is replaced.
   TIdSocketHandle& EnsureSocket();
   void SetOutgoingTtl(std::int32_t ttl);
   void SendRaw(const std::string& host, int port, const void* buffer, int length);
@@ -33,11 +36,15 @@ class TIdRawBase : public TIdComponent {
   std::int32_t ReceiveTimeout = 0;
   std::int32_t Protocol = 255;
   std::int32_t OutgoingTtl = 128;
+  TIdIPVersion IPVersion = TIdIPVersion::ivIPv4;
 
  protected:
   TIdSocketHandle Socket;
 
  private:
+  void ApplyTtl();
+
+  TIdIPVersion socketVersion_ = TIdIPVersion::ivIPv4;
   std::unique_ptr<std::vector<std::uint8_t>> buffer_;
 };
 

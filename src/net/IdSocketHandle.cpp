@@ -17,9 +17,9 @@ TIdSocketHandle::~TIdSocketHandle() {
   TIdSocketHandle::Close();
 }
 
-void TIdSocketHandle::Open(int socketType, int protocol) {
+void TIdSocketHandle::Open(int socketType, int protocol, TIdIPVersion version) {
   Close();
-  OsSocket = Stack().OpenSocket(socketType, protocol);
+  OsSocket = Stack().OpenSocket(socketType, protocol, version);
   IsOpen = true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/IdIPAddress.h"
 #include "net/IdStackConsts.h"
 
 namespace quillon {
@@ -15,8 +16,9 @@ class TIdSocketHandle {
   TIdSocketHandle(const TIdSocketHandle&) = delete;
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
-  // Closes any open socket, then opens a new IPv4 one (EIdInvalidSocket on failure).
-  void Open(int socketType, int protocol);
+  // Closes any open socket, then opens a new one of the family (EIdInvalidSocket
+  // on failure).
+  void Open(int socketType, int protocol, TIdIPVersion version = TIdIPVersion::ivIPv4);
   // Shutdown (sending side) and close; does nothing when no socket is open.
   virtual void Close();
   void Clear(bool resetLocal);

@@ -135,16 +135,34 @@ void TIdStack::RaiseSocketFailure(std::int32_t errorCode) {
   throw EIdSocketError(errorCode, SocketErrorText(errorCode));
 }
 
-TIdStackSocketHandle TIdStack::OpenSocket(int socketType, int protocol) {
-  const TIdStackSocketHandle socket = SockOpen(Id_PF_INET4, socketType, protocol);
+TIdStackSocketHandle TIdStack::OpenSocket(int socketType, int protocol, TIdIPVersion version) {
+  const int family = version == TIdIPVersion::ivIPv6 ? Id_PF_INET6 : Id_PF_INET4;
+  const TIdStackSocketHandle socket = SockOpen(family, socketType, protocol);
   if (socket == Id_INVALID_SOCKET) throw EIdInvalidSocket();
   return socket;
 }
 
 std::string TIdStack::HostToAddressText(const std::string& host) {
   if (SameText(host, "LOCALHOST")) return "127.0.0.1";
-  if (IsAddressText(host)) return host;
+  if (IsAddressText(host) || IsIPv6Text(host)) return host;
   return HostNameToAddr(host);
+}
+
+std::string TIdStack::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
+  if (version == TIdIPVersion::ivIPv6) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
+  return HostNameToAddr(hostName);
+}
+
+std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion version) {
+  if (IsIPv6Text(host)) {
+    // No host name holds ':', so this is an address or nothing.
+    const std::optional<std::string> address = CanonicalIPv6Text(host);
+    if (!address) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
+    return *address;
+  }
+  // A dotted address is looked up as before, whatever family was asked for.
+  if (IsAddressText(host)) return HostNameToAddr(host);
+  return HostNameToAddrOf(host, version);
 }
 
 bool TIdStack::IsAddressText(const std::string& text) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "net/IdIPAddress.h"
 #include "net/IdStackConsts.h"
 
 namespace quillon {
@@ -53,6 +54,10 @@ class TIdStack {
   virtual std::string HostNameToAddr(const std::string& hostName) = 0;
   // The official host name of an address text; raises EIdSocketError on failure.
   virtual std::string AddrToHostName(const std::string& address) = 0;
+  // The first address of a host name in the family asked for (ivAny: the
+  // resolver's first of either) as address text; EIdSocketError as
+  // HostNameToAddr. This default knows IPv4 names only.
+  virtual std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version);
 
   // "Socket Error # %d\r\n%s" with the table text for the code.
   virtual std::string SocketErrorText(std::int32_t errorCode);
@@ -65,10 +70,16 @@ class TIdStack {
   // Returns for results other than -1; for -1 raises EIdSocketError for GetSocketError().
   void CheckSocketCall(int result);
   [[noreturn]] void RaiseSocketFailure(std::int32_t errorCode);
-  // An IPv4 socket of the type and protocol, or EIdInvalidSocket.
-  TIdStackSocketHandle OpenSocket(int socketType, int protocol);
-  // "LOCALHOST" in any case gives "127.0.0.1"; address text passes unchanged;
-  // anything else goes through HostNameToAddr.
+  // A socket of the family (ivAny counts as IPv4), type and protocol, or
+  // EIdInvalidSocket.
+  TIdStackSocketHandle OpenSocket(int socketType, int protocol,
+                                  TIdIPVersion version = TIdIPVersion::ivIPv4);
+  // The address a trace of the host goes to: a literal decides its own family
+  // (an IPv6 one comes back canonical, IPv4-mapped as dotted IPv4); a name is
+  // looked up in the family asked for. EIdSocketError (11001) when there is none.
+  std::string ResolveHost(const std::string& host, TIdIPVersion version);
+  // "LOCALHOST" in any case gives "127.0.0.1"; address text (IPv6 too) passes
+  // unchanged; anything else goes through HostNameToAddr.
   std::string HostToAddressText(const std::string& host);
   bool IsAddressText(const std::string& text);
   bool AddressTextIsKind(const std::string& text, TAddressTextKind kind);

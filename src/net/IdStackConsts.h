@@ -17,10 +17,16 @@ constexpr int Id_SOCK_RAW = 3;
 constexpr int Id_SOCK_DGRAM = 2;
 constexpr int Id_IPPROTO_IP = 0;
 constexpr int Id_IPPROTO_ICMP = 1;
+constexpr int Id_IPPROTO_IPV6 = 41;
+constexpr int Id_IPPROTO_ICMPV6 = 58;
 #ifdef _WIN32
+constexpr int Id_PF_INET6 = 23;
 constexpr int Id_IP_TTL = 4;
+constexpr int Id_IPV6_UNICAST_HOPS = 4;
 #else
+constexpr int Id_PF_INET6 = 10;
 constexpr int Id_IP_TTL = 2;
+constexpr int Id_IPV6_UNICAST_HOPS = 16;
 #endif
 constexpr int Id_SD_Receive = 0;  // shutdown: the receiving side, the sending side, both
 constexpr int Id_SD_Send = 1;
@@ -49,6 +55,12 @@ constexpr std::uint8_t Id_ICMP_UNREACH = 3;
 constexpr std::uint8_t Id_ICMP_REDIRECT = 5;
 constexpr std::uint8_t Id_ICMP_ECHO = 8;
 constexpr std::uint8_t Id_ICMP_TIMXCEED = 11;
+// And their ICMPv6 counterparts.
+constexpr std::uint8_t Id_ICMPV6_UNREACH = 1;
+constexpr std::uint8_t Id_ICMPV6_PACKET_TOO_BIG = 2;
+constexpr std::uint8_t Id_ICMPV6_TIMXCEED = 3;
+constexpr std::uint8_t Id_ICMPV6_ECHO = 128;
+constexpr std::uint8_t Id_ICMPV6_ECHOREPLY = 129;
 
 constexpr int Id_SELECT_LIST_MAX = 64;  // handles per wait list
 constexpr int Id_WAIT_NO_LIMIT = -2;    // a wait in milliseconds without limit

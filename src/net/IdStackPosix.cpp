@@ -1,11 +1,15 @@
 #include "net/IdStackPosix.h"
 
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <span>
 
 #include "net/IcmpDatagramPosix.h"
 #include "net/IdException.h"
@@ -16,6 +20,8 @@ namespace quillon {
 static_assert(Id_PF_INET4 == AF_INET && Id_SOCK_RAW == SOCK_RAW && Id_SOCK_DGRAM == SOCK_DGRAM &&
               Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
               Id_IP_TTL == IP_TTL && Id_SD_Send == SHUT_WR);
+static_assert(Id_PF_INET6 == AF_INET6 && Id_IPPROTO_IPV6 == IPPROTO_IPV6 &&
+              Id_IPPROTO_ICMPV6 == IPPROTO_ICMPV6 && Id_IPV6_UNICAST_HOPS == IPV6_UNICAST_HOPS);
 
 using enum TWS2Function;
 
@@ -51,6 +57,68 @@ TIdIPv4Bytes BytesOf(const in_addr& address) {
 std::size_t ListSize(const TIdSocketList* list) {
   return list != nullptr ? list->size() : 0;
 }
+
+enum class TIcmpSocketKind : std::uint8_t { Other, Datagram4, Raw6, Datagram6 };
+
+TIcmpSocketKind IcmpSocketKind(TIdStackSocketHandle socket) {
+  const auto option = [socket](int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    return WS2<wsGetSockOpt>()(socket, SOL_SOCKET, name, &value, &length) == 0 ? value : -1;
+  };
+  const int type = option(SO_TYPE);
+  if (type != SOCK_DGRAM && type != SOCK_RAW) return TIcmpSocketKind::Other;
+  const int protocol = option(SO_PROTOCOL);
+  if (type == SOCK_DGRAM && protocol == IPPROTO_ICMP) return TIcmpSocketKind::Datagram4;
+  if (protocol != IPPROTO_ICMPV6 || option(SO_DOMAIN) != AF_INET6) return TIcmpSocketKind::Other;
+  return type == SOCK_RAW ? TIcmpSocketKind::Raw6 : TIcmpSocketKind::Datagram6;
+}
+
+bool IsRawIcmp(int family, int type, int protocol) {
+  return type == SOCK_RAW && ((family == AF_INET && protocol == IPPROTO_ICMP) ||
+                              (family == AF_INET6 && protocol == IPPROTO_ICMPV6));
+}
+
+int SetIntOption(TIdStackSocketHandle socket, int level, int name, int value) {
+  return WS2<wsSetSockOpt>()(socket, level, name, &value, sizeof value);
+}
+
+// An ICMP datagram socket reports errors about our requests only through its
+// error queue, and the TTL or hop limit of arriving datagrams only as control
+// data; both are asked for here.
+int ConfigureIcmpDatagramSocket(TIdStackSocketHandle socket, int family) {
+  if (family == AF_INET6) {
+    if (SetIntOption(socket, SOL_IPV6, IPV6_RECVERR, 1) != 0) return -1;
+    return SetIntOption(socket, SOL_IPV6, IPV6_RECVHOPLIMIT, 1);
+  }
+  if (SetIntOption(socket, SOL_IP, IP_RECVERR, 1) != 0) return -1;
+  return SetIntOption(socket, SOL_IP, IP_RECVTTL, 1);
+}
+
+// The buffers of one recvmsg of an ICMP socket, made ready again for each call.
+struct TReceiveParts {
+  std::array<std::uint8_t, kLargestDatagram> Message;
+  alignas(cmsghdr) std::array<std::uint8_t, 512> Control;
+  sockaddr_storage Peer{};
+  iovec Part{};
+  msghdr Header{};
+
+  msghdr& Reset() {
+    Peer = sockaddr_storage{};
+    Part = iovec{Message.data(), Message.size()};
+    Header = msghdr{};
+    Header.msg_name = &Peer;
+    Header.msg_namelen = sizeof Peer;
+    Header.msg_iov = &Part;
+    Header.msg_iovlen = 1;
+    Header.msg_control = Control.data();
+    Header.msg_controllen = Control.size();
+    return Header;
+  }
+  std::span<const std::uint8_t> Received(ssize_t count) const {
+    return {Message.data(), static_cast<std::size_t>(count)};
+  }
+};
 
 }  // namespace
 
@@ -194,23 +262,40 @@ int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how) {
 
 TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol) {
   const TIdStackSocketHandle socket = WS2<wsSocket>()(family, type, protocol);
-  if (socket >= 0) return socket;
+  if (socket >= 0) {
+    if (family == AF_INET6 && IsRawIcmp(family, type, protocol) &&
+        ConfigureRawIcmpV6Socket(socket) != 0) {
+      const std::int32_t error = tLastSocketError;
+      WS2<wsClose>()(socket);
+      return FailWith(error);
+    }
+    return socket;
+  }
   const int refusal = errno;
-  const bool rawIcmpRefused = family == AF_INET && type == SOCK_RAW && protocol == IPPROTO_ICMP &&
-                              (refusal == EPERM || refusal == EACCES);
+  const bool rawIcmpRefused =
+      IsRawIcmp(family, type, protocol) && (refusal == EPERM || refusal == EACCES);
   if (!rawIcmpRefused) return FailWith(SocketErrorFromErrno(refusal));
 
-  const TIdStackSocketHandle datagram = WS2<wsSocket>()(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+  const TIdStackSocketHandle datagram = WS2<wsSocket>()(family, SOCK_DGRAM, protocol);
   if (datagram < 0) return FailWith(SocketErrorFromErrno(refusal));
-  // ICMP errors about our requests reach this socket only through its error
-  // queue, and the TTL of arriving datagrams only as control data.
-  const int on = 1;
-  if (WS2<wsSetSockOpt>()(datagram, SOL_IP, IP_RECVERR, &on, sizeof on) != 0 ||
-      WS2<wsSetSockOpt>()(datagram, SOL_IP, IP_RECVTTL, &on, sizeof on) != 0) {
+  if (ConfigureIcmpDatagramSocket(datagram, family) != 0) {
     WS2<wsClose>()(datagram);
     return FailWith(SocketErrorFromErrno(refusal));
   }
   return datagram;
+}
+
+int ConfigureRawIcmpV6Socket(TIdStackSocketHandle socket) {
+  icmp6_filter filter;
+  ICMP6_FILTER_SETBLOCKALL(&filter);
+  ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+  ICMP6_FILTER_SETPASS(ICMP6_DST_UNREACH, &filter);
+  ICMP6_FILTER_SETPASS(ICMP6_TIME_EXCEEDED, &filter);
+  if (WS2<wsSetSockOpt>()(socket, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0 ||
+      SetIntOption(socket, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1) != 0) {
+    return FailWithErrno();
+  }
+  return 0;
 }
 
 int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
@@ -222,59 +307,75 @@ int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int opt
 }
 
 bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
-  int type = 0;
-  int protocol = 0;
-  socklen_t length = sizeof type;
-  if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
-  if (type != SOCK_DGRAM) return false;
-  length = sizeof protocol;
-  if (WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_PROTOCOL, &protocol, &length) != 0) return false;
-  return protocol == IPPROTO_ICMP;
+  const TIcmpSocketKind kind = IcmpSocketKind(socket);
+  return kind == TIcmpSocketKind::Datagram4 || kind == TIcmpSocketKind::Datagram6;
 }
 
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
   if (length < 0) return FailWith(Id_WSAEINVAL);
-  if (IsIcmpDatagramSocket(socket)) return ReceiveIcmpDatagram(socket, buffer, length, flags);
+  switch (IcmpSocketKind(socket)) {
+    case TIcmpSocketKind::Datagram4:
+      return ReceiveIcmpDatagram(socket, buffer, length, flags);
+    case TIcmpSocketKind::Raw6:
+      return ReceiveIcmpV6(socket, buffer, length, flags, false);
+    case TIcmpSocketKind::Datagram6:
+      return ReceiveIcmpV6(socket, buffer, length, flags, true);
+    case TIcmpSocketKind::Other:
+      break;
+  }
   return CountResult(WS2<wsRecv>()(socket, buffer, static_cast<std::size_t>(length), flags));
 }
 
 int TIdStackPosix::ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer, int length,
                                        int flags) {
-  std::array<std::uint8_t, kLargestDatagram> message;
-  alignas(cmsghdr) std::array<std::uint8_t, 512> control;
-  sockaddr_in peer{};
-  iovec part{message.data(), message.size()};
-  msghdr header{};
-  const auto reset = [&] {
-    header = msghdr{};
-    header.msg_name = &peer;
-    header.msg_namelen = sizeof peer;
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control.data();
-    header.msg_controllen = control.size();
-  };
+  const auto parts = std::make_unique<TReceiveParts>();
   const std::span<std::uint8_t> out(static_cast<std::uint8_t*>(buffer),
                                     static_cast<std::size_t>(length));
 
   // Errors about our requests first: they are what made the socket readable
   // when no reply is waiting.
-  reset();
-  ssize_t count = WS2<wsRecvMsg>()(socket, &header, flags | MSG_ERRQUEUE | MSG_DONTWAIT);
+  ssize_t count = WS2<wsRecvMsg>()(socket, &parts->Reset(), flags | MSG_ERRQUEUE | MSG_DONTWAIT);
   if (count >= 0) {
     TIcmpErrorReport report;
-    if (!ReadErrorQueueMessage(header, report)) return FailWith(Id_WSAEINVAL);
+    if (!ReadErrorQueueMessage(parts->Header, report)) return FailWith(Id_WSAEINVAL);
     if (!report.FromIcmp) return FailWith(SocketErrorFromErrno(report.Errno));
-    return BuildErrorDatagram(report, {message.data(), static_cast<std::size_t>(count)}, out);
+    return BuildErrorDatagram(report, parts->Received(count), out);
   }
   if (errno != EAGAIN) return FailWithErrno();  // EWOULDBLOCK is the same number
 
-  reset();
-  count = WS2<wsRecvMsg>()(socket, &header, flags);
+  count = WS2<wsRecvMsg>()(socket, &parts->Reset(), flags);
   if (count < 0) return FailWithErrno();
-  return BuildReplyDatagram({message.data(), static_cast<std::size_t>(count)},
-                            BytesOf(peer.sin_addr), TtlFromControl(header, Id_DEFAULT_REPLY_TTL),
-                            out);
+  sockaddr_in peer{};
+  std::memcpy(&peer, &parts->Peer, sizeof peer);
+  return BuildReplyDatagram(parts->Received(count), BytesOf(peer.sin_addr),
+                            TtlFromControl(parts->Header, Id_DEFAULT_REPLY_TTL), out);
+}
+
+int TIdStackPosix::ReceiveIcmpV6(TIdStackSocketHandle socket, void* buffer, int length, int flags,
+                                 bool datagram) {
+  const auto parts = std::make_unique<TReceiveParts>();
+  const std::span<std::uint8_t> out(static_cast<std::uint8_t*>(buffer),
+                                    static_cast<std::size_t>(length));
+  ssize_t count = 0;
+  if (datagram) {
+    count = WS2<wsRecvMsg>()(socket, &parts->Reset(), flags | MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (count >= 0) {
+      TIcmp6ErrorReport report;
+      if (!ReadErrorQueueMessageV6(parts->Header, report)) return FailWith(Id_WSAEINVAL);
+      if (!report.FromIcmp) return FailWith(SocketErrorFromErrno(report.Errno));
+      return BuildErrorDatagramV6(report, parts->Received(count), out);
+    }
+    if (errno != EAGAIN) return FailWithErrno();
+  }
+  // A raw socket hands over every message whole, errors with their quotes.
+  count = WS2<wsRecvMsg>()(socket, &parts->Reset(), flags);
+  if (count < 0) return FailWithErrno();
+  sockaddr_in6 peer{};
+  std::memcpy(&peer, &parts->Peer, sizeof peer);
+  TIdIPv6Bytes source{};
+  std::memcpy(source.data(), &peer.sin6_addr, source.size());
+  return BuildReplyDatagramV6(parts->Received(count), source,
+                              HopLimitFromControl(parts->Header, Id_DEFAULT_REPLY_TTL), out);
 }
 
 void TIdStackPosix::DropStaleErrors(TIdStackSocketHandle socket) {
@@ -296,9 +397,45 @@ void TIdStackPosix::DropStaleErrors(TIdStackSocketHandle socket) {
   WS2<wsGetSockOpt>()(socket, SOL_SOCKET, SO_ERROR, &pending, &size);
 }
 
+bool IPv6SocketAddress(const std::string& address, int port, sockaddr_in6& target) {
+  TIdIPv6Address parsed;
+  if (!ParseIPv6Text(address, parsed)) {
+    errno = EINVAL;
+    return false;
+  }
+  target = sockaddr_in6{};
+  target.sin6_family = AF_INET6;
+  target.sin6_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
+  std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
+  if (parsed.Zone.empty()) return true;
+  const bool numeric =
+      parsed.Zone.size() <= 10 && std::all_of(parsed.Zone.begin(), parsed.Zone.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+  if (numeric) {
+    const std::uint64_t number = std::stoull(parsed.Zone);
+    if (number > 0xFFFFFFFFULL) {
+      errno = EINVAL;
+      return false;
+    }
+    target.sin6_scope_id = static_cast<std::uint32_t>(number);
+    return true;
+  }
+  target.sin6_scope_id = WS2<wsIfNameToIndex>()(parsed.Zone.c_str());
+  if (target.sin6_scope_id != 0) return true;
+  errno = ENODEV;
+  return false;
+}
+
 int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                               int flags, const std::string& address, int port) {
   if (IsIcmpDatagramSocket(socket)) DropStaleErrors(socket);
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 target{};
+    if (!IPv6SocketAddress(address, port, target)) return FailWithErrno();
+    if (length < 0) return FailWith(Id_WSAEINVAL);
+    return CountResult(WS2<wsSendTo>()(socket, buffer, static_cast<std::size_t>(length), flags,
+                                       reinterpret_cast<const sockaddr*>(&target), sizeof target));
+  }
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
@@ -392,21 +529,70 @@ std::string TIdStackPosix::HostNameToAddr(const std::string& hostName) {
 }
 
 std::string TIdStackPosix::AddrToHostName(const std::string& address) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
+  sockaddr_storage target{};
+  socklen_t size = sizeof(sockaddr_in);
   // Text that is no address is not looked up at all.
-  if (WS2<wsInetAton>()(address.c_str(), &target.sin_addr) == 0) {
+  bool valid = false;
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    valid = IPv6SocketAddress(address, 0, v6);
+    std::memcpy(&target, &v6, sizeof v6);
+    size = sizeof v6;
+  } else {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    valid = WS2<wsInetAton>()(address.c_str(), &v4.sin_addr) != 0;
+    std::memcpy(&target, &v4, sizeof v4);
+  }
+  if (!valid) {
     FailWith(Id_WSAEINVAL);
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   char name[NI_MAXHOST] = {};
-  const int result = WS2<wsGetNameInfo>()(reinterpret_cast<const sockaddr*>(&target), sizeof target,
-                                          name, sizeof name, nullptr, 0, NI_NAMEREQD);
+  const int result = WS2<wsGetNameInfo>()(reinterpret_cast<const sockaddr*>(&target), size, name,
+                                          sizeof name, nullptr, 0, NI_NAMEREQD);
   if (result != 0) {
     FailWith(SocketErrorFromResolver(result, errno));
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return name;
+}
+
+std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
+  addrinfo hints{};
+  hints.ai_family = version == TIdIPVersion::ivIPv4   ? AF_INET
+                    : version == TIdIPVersion::ivIPv6 ? AF_INET6
+                                                      : AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;  // one entry per address
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    FailWith(SocketErrorFromResolver(result, errno));
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  std::string address;
+  for (const addrinfo* entry = found; entry != nullptr && address.empty(); entry = entry->ai_next) {
+    if (entry->ai_addr == nullptr) continue;
+    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      sockaddr_in v4{};
+      std::memcpy(&v4, entry->ai_addr, sizeof v4);
+      address = AddrToText(BytesOf(v4.sin_addr));
+    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
+      sockaddr_in6 v6{};
+      std::memcpy(&v6, entry->ai_addr, sizeof v6);
+      TIdIPv6Bytes bytes{};
+      std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
+      const std::string zone = v6.sin6_scope_id != 0 ? std::to_string(v6.sin6_scope_id) : "";
+      address = CanonicalIPv6Text(IPv6ToText(bytes, zone)).value_or("");
+    }
+  }
+  WS2<wsFreeAddrInfo>()(found);
+  if (address.empty()) {
+    FailWith(Id_WSAHOST_NOT_FOUND);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return address;
 }
 
 std::string TIdStackPosix::SocketErrorText(std::int32_t errorCode) {

@@ -3,6 +3,8 @@
 // Winsock numbers that the error texts are keyed by.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,9 +36,10 @@ class TIdStackPosix : public TIdStack {
 
   int SockClose(TIdStackSocketHandle socket) override;
   int SockShutdown(TIdStackSocketHandle socket, int how) override;
-  // A raw ICMP socket that the system refuses for lack of rights becomes an
-  // ICMP datagram socket where the system allows those; SockRecv and
-  // SockSelect make it look like the raw one.
+  // A raw ICMP or ICMPv6 socket that the system refuses for lack of rights
+  // becomes an ICMP datagram socket of the same family where the system allows
+  // those; SockRecv and SockSelect make it look like the raw one. A raw ICMPv6
+  // socket gets ConfigureRawIcmpV6Socket.
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;
@@ -47,19 +50,39 @@ class TIdStackPosix : public TIdStack {
                  int timeoutMs) override;
   std::int32_t GetSocketError() override;
   std::string HostNameToAddr(const std::string& hostName) override;
+  // IPv6 addresses too (a zone goes in as the scope id).
   std::string AddrToHostName(const std::string& address) override;
+  // getaddrinfo with AI_ADDRCONFIG: the system's order, families this host
+  // has an address of.
+  std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
   // Adds the system's text for errno values that have no Winsock number.
   std::string SocketErrorText(std::int32_t errorCode) override;
 
-  // True for an ICMP datagram socket (the unprivileged stand-in for a raw one).
+  // True for an ICMP datagram socket of either family (the unprivileged
+  // stand-in for a raw one).
   bool IsIcmpDatagramSocket(TIdStackSocketHandle socket);
 
  private:
   int ReceiveIcmpDatagram(TIdStackSocketHandle socket, void* buffer, int length, int flags);
+  // Any ICMPv6 socket: what arrives is rebuilt behind an IPv6 header; a datagram
+  // socket's error queue is read first.
+  int ReceiveIcmpV6(TIdStackSocketHandle socket, void* buffer, int length, int flags,
+                    bool datagram);
   // Drops the error reports an earlier exchange left on an ICMP datagram
   // socket: the first of them would otherwise fail the next send.
   void DropStaleErrors(TIdStackSocketHandle socket);
 };
+
+// The options every raw ICMPv6 socket needs, however it was opened: only echo
+// replies, unreachables and time-exceeded messages pass the filter (neighbour
+// discovery would reach it otherwise), and each arrives with its hop limit.
+// IPV6_RECVERR stays off: a raw socket gets the errors as messages already, and
+// would get each a second time. 0, or -1 with the socket error set.
+int ConfigureRawIcmpV6Socket(TIdStackSocketHandle socket);
+
+// Fills an IPv6 socket address from address text; a zone becomes the scope id
+// (a number, or an interface's index). False, with errno set, when it cannot.
+bool IPv6SocketAddress(const std::string& address, int port, sockaddr_in6& target);
 
 // The factory that GSocketStackClass holds by default.
 std::unique_ptr<TIdStack> CreatePosixStack();

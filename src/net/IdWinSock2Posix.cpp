@@ -57,6 +57,7 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsGetNameInfo>("getnameinfo"),
     WS2Entry<wsInetAton>("inet_aton"),
     WS2Entry<wsHtons>("htons"),
+    WS2Entry<wsIfNameToIndex>("if_nametoindex"),
 };
 
 std::size_t WS2EntryCount() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,6 +31,7 @@ enum class TWS2Function : std::size_t {
   wsGetNameInfo,
   wsInetAton,
   wsHtons,
+  wsIfNameToIndex,
   wsCount
 };
 constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
@@ -50,6 +52,7 @@ template <> struct TWS2Signature<TWS2Function::wsFreeAddrInfo> { using Type = vo
 template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = int(const sockaddr*, socklen_t, char*, socklen_t, char*, socklen_t, int); };
 template <> struct TWS2Signature<TWS2Function::wsInetAton> { using Type = int(const char*, in_addr*); };
 template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = std::uint16_t(std::uint16_t); };
+template <> struct TWS2Signature<TWS2Function::wsIfNameToIndex> { using Type = unsigned(const char*); };
 // clang-format on
 
 extern const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT];

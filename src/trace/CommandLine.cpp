@@ -54,6 +54,16 @@ void TakeOption(TWordList& words, int i, std::int32_t& target, std::int32_t fall
 
 }  // namespace
 
+TIdIPVersion TakeIPVersionOptions(std::vector<std::string>& parameters) {
+  TIdIPVersion version = TIdIPVersion::ivAny;
+  std::erase_if(parameters, [&version](const std::string& parameter) {
+    if (parameter == "-4") version = TIdIPVersion::ivIPv4;
+    if (parameter == "-6") version = TIdIPVersion::ivIPv6;
+    return parameter == "-4" || parameter == "-6";
+  });
+  return version;
+}
+
 std::string BuildCommandText(const std::vector<std::string>& parameters) {
   std::string text;
   for (const auto& parameter : parameters) {

@@ -1,9 +1,12 @@
-// The command line: `-h` hops, `-w` time-out in milliseconds, and a host word.
+// The command line: `-h` hops, `-w` time-out in milliseconds, and a host word;
+// `-4` and `-6` pick the family.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "net/IdIPAddress.h"
 
 namespace quillon {
 
@@ -11,6 +14,11 @@ constexpr std::int32_t DefaultCommandHops = 30;
 constexpr std::int32_t DefaultCommandTimeOut = 5000;
 // The parser holds words 0..100; words after the 101st are ignored.
 constexpr int MaxCommandWords = 101;
+
+// Takes every "-4" and "-6" out of the parameters, before any host word is
+// read, so that neither is ever taken for a host; the last one wins, ivAny
+// without either.
+TIdIPVersion TakeIPVersionOptions(std::vector<std::string>& parameters);
 
 // One space before each parameter, so a parameter with blanks yields several words.
 std::string BuildCommandText(const std::vector<std::string>& parameters);

@@ -44,7 +44,9 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
   }
   Notify();
 
-  if (ParseCommandLine(BuildCommandText(parameters), CmdHost, CmdHops, CmdTimeOut)) {
+  std::vector<std::string> words = parameters;
+  IPVersion = TakeIPVersionOptions(words);
+  if (ParseCommandLine(BuildCommandText(words), CmdHost, CmdHops, CmdTimeOut)) {
     Host.Text = CmdHost;
     Hoops.Text = std::to_string(CmdHops);
     TimeOut.Text = std::to_string(CmdTimeOut);

@@ -32,6 +32,7 @@ void TPingThread::Execute() {
 
 void TPingThread::Probe() {
   const auto client = std::make_unique<TIdIcmpClient>();
+  client->IPVersion = VersionOfAddressText(TargetAddress);
   Succeeded = false;
   for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
     client->SetOutgoingTtl(Ttl);

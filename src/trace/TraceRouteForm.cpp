@@ -183,7 +183,7 @@ void TTraceRouteForm::StartTrace() {
   Notify();
 
   try {
-    TargetAddress = Stack().HostNameToAddr(TargetHost);
+    TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
   } catch (...) {
     TargetAddress.clear();
     // Set the earlier run's workers aside before the box: its loop handles
@@ -197,6 +197,7 @@ void TTraceRouteForm::StartTrace() {
     // Opens the window's raw socket now, so that a missing right to raw
     // sockets shows as an error at Start.
     IdIcmpClient1->ReceiveTimeout = TimeOutMs;
+    IdIcmpClient1->IPVersion = VersionOfAddressText(TargetAddress);
     IdIcmpClient1->SetOutgoingTtl(1);
   } catch (...) {
     AbandonStart();  // the error is the caller's to show

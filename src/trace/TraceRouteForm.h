@@ -145,6 +145,8 @@ class TTraceRouteForm {
   std::int32_t TimeOutMs = 0;
   std::string TargetHost;
   std::string TargetAddress;
+  // The family asked for ("-4", "-6"); a literal host decides its own.
+  TIdIPVersion IPVersion = TIdIPVersion::ivAny;
   std::int32_t MaxHops = 0;
   std::int32_t LastRequestedTtl = 0;
   std::string CmdHost;
