@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "net/IcmpDatagram.h"
 #include "net/IdException.h"
 #include "net/IdIcmpClient.h"
 #include "platform/Process.h"
@@ -447,6 +448,167 @@ TEST_F(IcmpClientTest, ATruncatedErrorMessageNeverMatchesOnLeftoverBytes) {
   EXPECT_TRUE(Classify(Datagram(5, 12, {172, 16, 0, 1}, ErrorMessage(11, 0)),
                        Id_ICMP_AREA_SIZE + 100, record));
   EXPECT_EQ(record.ReceivedBytes, Id_ICMP_AREA_SIZE + 100);
+}
+
+// --- ICMPv6: the datagrams the stack rebuilds, a 40-byte IPv6 header in front ---
+
+const TIdIPv6Bytes kRouter6{0x20, 0x01, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x01};
+const TIdIPv6Bytes kTarget6{0x20, 0x01, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0x02};
+
+// What a raw ICMPv6 socket hands over for an error: the message with its quote
+// of our request (IPv6 header with next header 58, then the request).
+TBytes RawError6(std::uint8_t type, std::uint8_t code, const TBytes& request, std::size_t cut) {
+  TBytes quote(Id_IPV6_HEADER_SIZE);
+  WriteIcmpV6Header(quote.data(), static_cast<std::uint16_t>(request.size()), 1, kTarget6,
+                    kTarget6);
+  quote.insert(quote.end(), request.begin(), request.end());
+  quote.resize(std::min(quote.size(), cut));
+  TBytes icmp{type, code, 0x12, 0x34, 0, 0, 0, 0};
+  icmp.insert(icmp.end(), quote.begin(), quote.end());
+  return icmp;
+}
+
+TBytes Rebuilt(const TBytes& message, std::uint8_t hopLimit) {
+  TBytes datagram(Id_IPV6_HEADER_SIZE + message.size());
+  datagram.resize(static_cast<std::size_t>(
+      BuildReplyDatagramV6(message, kRouter6, hopLimit, datagram)));
+  return datagram;
+}
+
+class IcmpClientV6Test : public IcmpClientTest {
+ protected:
+  void SetUp() override {
+    IcmpClientTest::SetUp();
+    Client().IPVersion = TIdIPVersion::ivIPv6;
+    Client().Host = "2001:2:0:3::2";
+  }
+  TBytes Request6(std::uint16_t sequence) {
+    Client().NextSequence = sequence;
+    Client().BuildRequest("asdas");
+    return Request();
+  }
+  bool Classify6(const TBytes& datagram, int count, TReplyStatus& record) {
+    Client().ReplyArea.fill(0);
+    std::copy(datagram.begin(), datagram.end(), Client().ReplyArea.begin());
+    return Client().ClassifyPacket(count, record);
+  }
+};
+
+TEST_F(IcmpClientV6Test, TheRequestIsTheIPv4LayoutWithTypeOneTwentyEightOnAnIPv6Socket) {
+  clock_.Tick = 0x12345678;
+  Client().ReceiveTimeout = 0;
+  Client().SetOutgoingTtl(4);
+  Client().Echo("asdas", 0);
+  ASSERT_EQ(Recording().Sent.size(), 1U);
+  const TBytes& sent = Recording().Sent[0].Bytes;
+  ASSERT_EQ(sent.size(), 12U);
+  const std::uint32_t pid = GetCurrentProcessId();
+  EXPECT_EQ(TBytes(sent.begin(), sent.begin() + 4), (TBytes{128, 0, 0, 0}))
+      << "the kernel writes the ICMPv6 checksum";
+  EXPECT_EQ(Le16(sent.data() + 4), pid & 0xFFFF);
+  EXPECT_EQ(Le16(sent.data() + 6), 3489);
+  EXPECT_EQ(TBytes(sent.begin() + 8, sent.end()), (TBytes{0x78, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(Recording().Sent[0].Address, "2001:2:0:3::2");
+  EXPECT_THAT(Recording().Calls, Contains("open6 3 58"));
+  EXPECT_THAT(Recording().Calls, Contains("hops 100 4"));
+  EXPECT_THAT(Recording().Calls, Not(Contains("ttl 100 4")));
+}
+
+TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreNoError) {
+  const TBytes request = Request6(3489);
+  const TBytes foreign = Request6(77);
+  Client().NextSequence = 3489;
+  TBytes reply = request;
+  reply[0] = 129;
+  struct TCase {
+    const char* Name;
+    TBytes Datagram;
+    bool Matches;
+    TReplyStatusKind Kind;
+    std::uint8_t Code;
+  };
+  const TCase cases[] = {
+      {"echo reply", Rebuilt(reply, 60), true, TReplyStatusKind::rskEchoReply, 0},
+      {"time exceeded", Rebuilt(RawError6(3, 0, request, 999), 63), true,
+       TReplyStatusKind::rskTtlExpired, 0},
+      {"no route", Rebuilt(RawError6(1, 0, request, 999), 63), true,
+       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_NOROUTE},
+      {"prohibited", Rebuilt(RawError6(1, 1, request, 999), 63), true,
+       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_ADMIN},
+      {"address unreachable", Rebuilt(RawError6(1, 3, request, 999), 63), true,
+       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_ADDR},
+      {"port unreachable", Rebuilt(RawError6(1, 4, request, 999), 63), true,
+       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_PORT},
+      {"foreign reply", Rebuilt([&] { TBytes r = foreign; r[0] = 129; return r; }(), 60), false,
+       TReplyStatusKind::rskError, 0},
+      {"foreign quote", Rebuilt(RawError6(3, 0, foreign, 999), 63), false,
+       TReplyStatusKind::rskError, 0},
+      {"quote cut before the sequence", Rebuilt(RawError6(3, 0, request, 40 + 7), 63), false,
+       TReplyStatusKind::rskError, 0},
+      {"neighbour solicitation", Rebuilt(TBytes{135, 0, 0, 0, 0, 0, 0xA1, 0x0D}, 255), false,
+       TReplyStatusKind::rskError, 0},
+      {"own request", Rebuilt(request, 64), false, TReplyStatusKind::rskError, 0},
+  };
+  for (const TCase& c : cases) {
+    TReplyStatus record;
+    EXPECT_EQ(Classify6(c.Datagram, static_cast<int>(c.Datagram.size()), record), c.Matches)
+        << c.Name;
+    if (!c.Matches) continue;
+    EXPECT_EQ(record.StatusKind, c.Kind) << c.Name;
+    EXPECT_EQ(record.IcmpCode, c.Code) << c.Name;
+    EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << c.Name;
+    EXPECT_EQ(record.ReplyTtl, c.Datagram[7]) << c.Name;
+    EXPECT_EQ(record.SequenceNumber, 3489) << c.Name;
+  }
+  TReplyStatus record;
+  EXPECT_THROW(Classify6(Rebuilt(TBytes{129, 0, 0}, 1), 43, record), EIdIcmpException);
+}
+
+TEST_F(IcmpClientV6Test, TheDatagramSocketsRebuildReadsAsTheRawSocketsMessage) {
+  const TBytes request = Request6(3489);
+  for (const std::uint8_t type : {std::uint8_t{3}, std::uint8_t{1}}) {
+    TIcmp6ErrorReport report;
+    report.FromIcmp = true;
+    report.Type = type;
+    report.Code = type == 1 ? 1 : 0;
+    report.Offender = kRouter6;
+    report.OriginalDestination = kTarget6;
+    report.HopLimit = 62;
+    TBytes fromQueue(200);
+    fromQueue.resize(static_cast<std::size_t>(BuildErrorDatagramV6(report, request, fromQueue)));
+    const TBytes fromRaw = Rebuilt(RawError6(type, report.Code, request, 999), 62);
+    ASSERT_EQ(fromQueue.size(), fromRaw.size());
+
+    TReplyStatus viaQueue;
+    TReplyStatus viaRaw;
+    ASSERT_TRUE(Classify6(fromQueue, static_cast<int>(fromQueue.size()), viaQueue));
+    ASSERT_TRUE(Classify6(fromRaw, static_cast<int>(fromRaw.size()), viaRaw));
+    EXPECT_EQ(viaQueue.ReplyFrom, viaRaw.ReplyFrom);
+    EXPECT_EQ(viaQueue.StatusKind, viaRaw.StatusKind);
+    EXPECT_EQ(viaQueue.IcmpType, viaRaw.IcmpType);
+    EXPECT_EQ(viaQueue.IcmpCode, viaRaw.IcmpCode);
+    EXPECT_EQ(viaQueue.ReplyTtl, viaRaw.ReplyTtl);
+    // Both carry the same header fields: version, lengths, next header, hop limit, source.
+    EXPECT_EQ(TBytes(fromQueue.begin(), fromQueue.begin() + 24),
+              TBytes(fromRaw.begin(), fromRaw.begin() + 24));
+    EXPECT_EQ(fromQueue[0], 0x60);
+    EXPECT_EQ(fromQueue[6], 58);
+  }
+}
+
+TEST_F(IcmpClientV6Test, ALinkLocalRouterTakesTheZoneOfTheTarget) {
+  Client().Host = "fe80::2%eth1";
+  TBytes reply = Request6(3489);
+  reply[0] = 129;
+  const TIdIPv6Bytes linkLocal{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+  TBytes datagram(Id_IPV6_HEADER_SIZE + reply.size());
+  BuildReplyDatagramV6(reply, linkLocal, 64, datagram);
+  TReplyStatus record;
+  ASSERT_TRUE(Classify6(datagram, static_cast<int>(datagram.size()), record));
+  EXPECT_EQ(record.ReplyFrom, "fe80::2%eth1");
+  EXPECT_EQ(Rebuilt(reply, 64).size(), datagram.size());
+  ASSERT_TRUE(Classify6(Rebuilt(reply, 64), static_cast<int>(datagram.size()), record));
+  EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << "a global address takes no zone";
 }
 
 }  // namespace

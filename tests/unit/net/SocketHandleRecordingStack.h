@@ -92,8 +92,9 @@ class TRecordingStack : public TIdStack {
     return 0;
   }
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override {
-    EXPECT_EQ(family, Id_PF_INET4);
-    Calls.push_back("open " + std::to_string(type) + " " + std::to_string(protocol));
+    EXPECT_TRUE(family == Id_PF_INET4 || family == Id_PF_INET6);
+    Calls.push_back((family == Id_PF_INET6 ? "open6 " : "open ") + std::to_string(type) + " " +
+                    std::to_string(protocol));
     if (OpenFails) {
       LastError = Id_WSAEACCES;
       return Id_INVALID_SOCKET;
@@ -106,6 +107,8 @@ class TRecordingStack : public TIdStack {
     if (valueLength == 4) std::memcpy(&intValue, value, 4);
     if (level == Id_IPPROTO_IP && optionName == Id_IP_TTL) {
       Calls.push_back("ttl " + std::to_string(socket) + " " + std::to_string(intValue));
+    } else if (level == Id_IPPROTO_IPV6 && optionName == Id_IPV6_UNICAST_HOPS) {
+      Calls.push_back("hops " + std::to_string(socket) + " " + std::to_string(intValue));
     } else {
       Calls.push_back("setopt " + std::to_string(socket) + " " + std::to_string(level) + " " +
                       std::to_string(optionName));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,101 @@ TEST(StackAddressTest, HostToAddressTextLooksUpOnlyWhatIsNoAddress) {
             (std::vector<std::string>{"router.lab", "localhost.localdomain", "256.1.1.1"}));
 }
 
+// IPv6 text as typed, and the text kept above the socket layer (nullptr: no address).
+struct TIPv6Case {
+  const char* Text;
+  const char* Canonical;
+};
+
+// clang-format off
+constexpr TIPv6Case kIPv6Cases[] = {
+    {"::", "::"},
+    {"::1", "::1"},
+    {"2001:DB8::1", "2001:db8::1"},
+    {"2001:0db8:0000:0000:0000:0000:0000:0001", "2001:db8::1"},
+    {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},         // leftmost of equal runs
+    {"2001:0:0:1:0:0:0:1", "2001:0:0:1::1"},               // the longest run
+    {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},      // one zero group stays
+    {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
+    {"::2:3:4:5:6:7:8", "0:2:3:4:5:6:7:8"},
+    {"fe80::1%eth0", "fe80::1%eth0"},
+    {"FE80::A%2", "fe80::a%2"},
+    {"::ffff:198.18.0.1", "198.18.0.1"},                    // mapped: IPv4 again
+    {"0:0:0:0:0:FFFF:C612:0001", "198.18.0.1"},
+    {"::198.18.0.1", "::c612:1"},                           // compatible, not mapped
+    {"64:ff9b::192.0.2.33", "64:ff9b::c000:221"},
+    {"2001:2::", "2001:2::"},
+    {"", nullptr},
+    {":", nullptr},
+    {":::", nullptr},
+    {"1::2::3", nullptr},
+    {"1:2:3:4:5:6:7:8:9", nullptr},
+    {"1:2:3:4:5:6:7", nullptr},
+    {"1:2:3:4:5:6:7:8::", nullptr},                         // "::" stands for a group at least
+    {":1::2", nullptr},
+    {"1::2:", nullptr},
+    {"12345::1", nullptr},
+    {"g::1", nullptr},
+    {"::ffff:198.18.0.01", nullptr},
+    {"::ffff:198.18.0", nullptr},
+    {"::ffff:256.1.1.1", nullptr},
+    {"::198.18.0.1:1", nullptr},
+    {"fe80::1%", nullptr},
+    {"fe80::1%eth 0", nullptr},
+    {"fe80::1%a%b", nullptr},
+    {"fe80::1%abcdefghijklmnop", nullptr},                  // longer than an interface name
+    {"::ffff:198.18.0.1%eth0", nullptr},
+    {" ::1", nullptr},
+};
+// clang-format on
+
+TEST(StackAddressTest, IPv6TextBecomesCanonicalOrIsRefused) {
+  for (const TIPv6Case& c : kIPv6Cases) {
+    const std::optional<std::string> canonical = CanonicalIPv6Text(c.Text);
+    if (c.Canonical == nullptr) {
+      EXPECT_FALSE(canonical.has_value()) << c.Text << " gave " << canonical.value_or("");
+      continue;
+    }
+    ASSERT_TRUE(canonical.has_value()) << c.Text;
+    EXPECT_EQ(*canonical, c.Canonical) << c.Text;
+    // The canonical IPv6 text reads back as itself.
+    if (IsIPv6Text(*canonical)) {
+      EXPECT_EQ(CanonicalIPv6Text(*canonical).value_or("?"), *canonical) << c.Text;
+    }
+  }
+  TIdIPv6Address address;
+  ASSERT_TRUE(ParseIPv6Text("fe80::1:2%eth0", address));
+  EXPECT_EQ(address.Zone, "eth0");
+  EXPECT_TRUE(IsLinkLocal(address.Bytes));
+  EXPECT_EQ(address.Bytes[13], 1);
+  EXPECT_EQ(address.Bytes[15], 2);
+  EXPECT_FALSE(ParseIPv6Text("1::2::3", address));
+  EXPECT_EQ(address.Zone, "eth0") << "a refused text leaves the address as it was";
+}
+
+TEST(StackAddressTest, ALiteralDecidesItsFamilyAndANameIsLookedUp) {
+  TScriptedStack stack;
+  for (const TIdIPVersion version :
+       {TIdIPVersion::ivAny, TIdIPVersion::ivIPv4, TIdIPVersion::ivIPv6}) {
+    EXPECT_EQ(stack.ResolveHost("2001:0002::0001", version), "2001:2::1");
+    EXPECT_EQ(stack.ResolveHost("::ffff:198.18.0.1", version), "198.18.0.1");
+  }
+  EXPECT_TRUE(stack.Lookups.empty()) << "an IPv6 literal needs no lookup";
+  EXPECT_EQ(stack.ResolveHost("198.18.0.1", TIdIPVersion::ivIPv6), "192.0.2.7");
+  EXPECT_EQ(stack.ResolveHost("router.lab", TIdIPVersion::ivAny), "192.0.2.7");
+  EXPECT_EQ(stack.Lookups, (std::vector<std::string>{"198.18.0.1", "router.lab"}));
+  // A stack that knows IPv4 names only finds no IPv6 address for a name.
+  try {
+    stack.ResolveHost("router.lab", TIdIPVersion::ivIPv6);
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.ErrorCode, Id_WSAHOST_NOT_FOUND);
+  }
+  EXPECT_THROW(stack.ResolveHost("1::2::3", TIdIPVersion::ivAny), EIdSocketError);
+  EXPECT_EQ(stack.HostToAddressText("2001:2::1"), "2001:2::1");
+  EXPECT_EQ(stack.Lookups.size(), 2U);
+}
+
 TEST(StackErrorTextTest, TextsOfTheTable) {
   TScriptedStack stack;
   EXPECT_EQ(stack.SocketErrorText(10060), "Socket Error # 10060\r\nConnection timed out.");
@@ -283,6 +379,10 @@ TEST(StackOpenTest, OpensAnIPv4SocketOrRaisesWithoutFetchingAnError) {
     EXPECT_EQ(e.Message(), "Cannot allocate socket.");
   }
   EXPECT_EQ(stack.ErrorFetches, 0);
+
+  stack.OpenResult = 8;
+  EXPECT_EQ(stack.OpenSocket(Id_SOCK_RAW, Id_IPPROTO_ICMPV6, TIdIPVersion::ivIPv6), 8);
+  EXPECT_EQ(stack.OpenCalls.back().Family, Id_PF_INET6);
 }
 
 }  // namespace
