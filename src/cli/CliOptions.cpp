@@ -35,11 +35,14 @@ bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* dis
 
 std::string HelpText(const std::string& program) {
   return "Usage: " + program +
-         " [options] [-h HOPS] [-w TIMEOUT] [HOST]\n"
-         "Traces the route to HOST (a name or dotted IPv4 address) hop by hop with ICMP\n"
-         "echo requests and shows every hop's address, host name and time.\n"
+         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [HOST]\n"
+         "Traces the route to HOST (a name, a dotted IPv4 or an IPv6 address) hop by hop\n"
+         "with ICMP echo requests and shows every hop's address, host name and time.\n"
          "Without HOST the first host of the history is traced (localhost at first).\n"
          "\n"
+         "  -4            trace a name over IPv4\n"
+         "  -6            trace a name over IPv6 (without -4 or -6: at the first address\n"
+         "                the resolver gives; an address decides its family itself)\n"
          "  -h HOPS       the most hops to probe, 1 to 100 (default 30)\n"
          "  -w TIMEOUT    time to wait for each reply, in milliseconds, 1 to 9000\n"
          "                (default 5000)\n"

@@ -76,7 +76,7 @@ TEST(CliOptions, VersionAndHelpTexts) {
   const std::string help = HelpText("quillon");
   EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
   for (const char* option :
-       {"-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version"}) {
+       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);
@@ -102,7 +102,7 @@ TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
   };
   const std::string help = HelpText("quillon");
   const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z]+))"));
-  ASSERT_EQ(helpOptions.size(), 6u) << help;
+  ASSERT_EQ(helpOptions.size(), 8u) << help;
   EXPECT_EQ(listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z]+))")), helpOptions);
   EXPECT_EQ(listed(section("EXIT STATUS"), std::regex(R"(\.TP\n\.B (\d)\n)")),
             listed(help, std::regex(R"((\d) (?:when|on) )")));

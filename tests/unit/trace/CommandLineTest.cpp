@@ -57,6 +57,24 @@ TEST(CommandLine, OptionsAndHost) {
   EXPECT_EQ(p.timeOut, 0);
 }
 
+TEST(CommandLine, TheFamilyOptionsAreTakenOutBeforeTheHostIsRead) {
+  std::vector<std::string> parameters{"-6", "a"};
+  EXPECT_EQ(TakeIPVersionOptions(parameters), TIdIPVersion::ivIPv6);
+  EXPECT_EQ(Parse(parameters).host, "a") << "-6 would be the longer word";
+  parameters = {"-6", "-h", "5", "-4", "2001:2::1"};
+  EXPECT_EQ(TakeIPVersionOptions(parameters), TIdIPVersion::ivIPv4) << "the last one counts";
+  EXPECT_EQ(parameters, (std::vector<std::string>{"-h", "5", "2001:2::1"}));
+  const Parsed p = Parse(parameters);
+  EXPECT_EQ(p.host, "2001:2::1");
+  EXPECT_EQ(p.hops, 5);
+  parameters = {"-64", "-6 x", "host"};  // only the whole words
+  EXPECT_EQ(TakeIPVersionOptions(parameters), TIdIPVersion::ivAny);
+  EXPECT_EQ(parameters.size(), 3U);
+  parameters = {"-6"};
+  EXPECT_EQ(TakeIPVersionOptions(parameters), TIdIPVersion::ivIPv6);
+  EXPECT_FALSE(Parse(parameters).found);
+}
+
 TEST(CommandLine, UnusableValueGivesTheDefaultAndStaysACandidate) {
   Parsed p = Parse({"-h", "x", "target"});
   EXPECT_EQ(p.hops, 30);
