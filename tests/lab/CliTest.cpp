@@ -112,6 +112,12 @@ TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
   EXPECT_EQ(Out(), "");
 }
 
+// The prefix of RunQuillon that runs the program as nobody, who may open
+// ICMP and ICMPv6 datagram sockets in the lab's source namespace but no raw ones.
+constexpr const char* kAsUser =
+    "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
+    "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+
 TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
   const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
@@ -119,10 +125,7 @@ TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
   const auto asRoot = nlohmann::json::parse(Out());
   // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
   // group open ICMP datagram sockets instead.
-  const std::string prefix =
-      "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
-      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
-  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
+  ASSERT_EQ(RunQuillon(lab, kAsUser, arguments), 0) << Err();
   const auto asUser = nlohmann::json::parse(Out());
 
   EXPECT_EQ(asUser["route_end_found"], true);
@@ -255,6 +258,86 @@ TEST_F(CliLab, PlainAndJsonResultsAgreeWithTracerouteHopByHop) {
     EXPECT_EQ(hop["host"], row.Host) << "from the name cache of the first run";
     EXPECT_TRUE(hop["time_ms"].is_number_unsigned()) << hop;
     EXPECT_EQ(hop["ttl"], ttl);
+  }
+}
+
+// Over IPv6 the route is the one `traceroute -6 -I` finds, row by row, as root
+// (raw ICMPv6 sockets) and as a user (ICMPv6 datagram sockets); where the end
+// of the route leaves rows beyond traceroute's last, they repeat the router
+// that rejected the probe. The first variant's target checks the checksum the
+// kernel wrote into every request.
+TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
+  if (std::system("command -v traceroute >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "traceroute is not installed";
+  }
+  struct TVariant {
+    const char* Name;
+    LabOptions Options;
+    int RouteLength;  // with -h 6
+  };
+  const TVariant variants[] = {
+      {"plain chain", LabOptions().WithVerifiedChecksums(), 4},
+      {"silent router", LabOptions().WithSilent({2}), 4},
+      {"target drops echo", LabOptions().WithDropEcho(), 6},
+      {"router prohibits", LabOptions().WithProhibit(2), 6},
+  };
+  for (const TVariant& variant : variants) {
+    SCOPED_TRACE(variant.Name);
+    LabOptions options = variant.Options;
+    QUILLON_START_LAB(lab, options.WithRouters(3)
+                               .WithIPv6()
+                               .WithName("1", "gw1.lab")
+                               .WithName("target", "far-end.lab"));
+    const LabFacts& facts = lab.Facts();
+    const CommandResult reference = lab.RunInSource(
+        {"traceroute", "-6", "-I", "-n", "-q", "1", "-w", "1", "-m", "6", facts.Target6});
+    const auto expected = TracerouteHops(reference.Output);
+    ASSERT_FALSE(expected.empty()) << reference.Output;
+    for (const char* prefix : {"exec", kAsUser}) {
+      ASSERT_EQ(RunQuillon(lab, prefix,
+                           {"-6", "--terminal", "--json", "-w", "1000", "-h", "6", "far-end.lab"}),
+                0)
+          << prefix << "\n"
+          << Err();
+      const auto doc = nlohmann::json::parse(Out());
+      EXPECT_EQ(doc["address"], facts.Target6);
+      EXPECT_EQ(doc["route_end_found"], true);
+      ASSERT_EQ(doc["route_length"], variant.RouteLength) << prefix << "\n" << reference.Output;
+      for (int ttl = 1; ttl <= variant.RouteLength; ++ttl) {
+        const auto& hop = doc["hops"][static_cast<std::size_t>(ttl - 1)];
+        const auto row = expected.find(ttl);
+        const std::string want = row == expected.end() ? expected.rbegin()->second : row->second;
+        EXPECT_EQ(hop["address"], want == "*" ? "Unknown Ip" : want)
+            << prefix << " row " << ttl << "\n"
+            << reference.Output;
+        if (facts.Names.count(ttl) != 0 &&
+            want == facts.HopAddresses6.at(static_cast<std::size_t>(ttl - 1))) {
+          EXPECT_EQ(hop["host"], facts.Names.at(ttl)) << prefix << " row " << ttl;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndAnAddressDecidesItself) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6().WithName("target", "both.lab"));
+  const LabFacts& facts = lab.Facts();
+  const std::pair<Words, std::string> runs[] = {
+      {{"both.lab"}, facts.Target6},
+      {{"-4", "both.lab"}, facts.Target},
+      {{"-4", "-6", "both.lab"}, facts.Target6},
+      {{"-6", facts.Target}, facts.Target},
+      {{"::ffff:" + facts.Target}, facts.Target},
+  };
+  for (const auto& [arguments, address] : runs) {
+    Words words = {"--json", "-w", "1000"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    ASSERT_EQ(RunQuillon(lab, "exec", words), 0) << Err();
+    const auto doc = nlohmann::json::parse(Out());
+    EXPECT_EQ(doc["address"], address) << arguments.back();
+    EXPECT_EQ(doc["route_length"], 2);
+    EXPECT_EQ(doc["hops"][0]["address"],
+              address == facts.Target ? facts.HopAddresses[0] : facts.HopAddresses6[0]);
   }
 }
 

@@ -153,6 +153,13 @@ std::optional<LabFacts> LabFacts::Parse(const std::string& text) {
     if (name != values.end()) facts.Names[hop] = name->second;
   }
   if (facts.HopAddresses.back() != facts.Target) return std::nullopt;
+  if (values["LAB_IPV6"] == "1") {
+    facts.Target6 = values["LAB_TARGET6"];
+    for (int hop = 1; hop <= facts.Hops; ++hop)
+      facts.HopAddresses6.push_back(values["LAB_HOP6_" + std::to_string(hop)]);
+    if (facts.HopAddresses6.back().empty() || facts.HopAddresses6.back() != facts.Target6)
+      return std::nullopt;
+  }
   return facts;
 }
 
@@ -182,6 +189,11 @@ std::vector<std::string> LabFacts::EnvironmentWords() const {
   }
   for (const auto& [hop, name] : Names) {
     words.push_back("LAB_NAME_" + std::to_string(hop) + "=" + name);
+  }
+  words.push_back(std::string("LAB_IPV6=") + (Target6.empty() ? "0" : "1"));
+  if (!Target6.empty()) words.push_back("LAB_TARGET6=" + Target6);
+  for (std::size_t i = 0; i < HopAddresses6.size(); ++i) {
+    words.push_back("LAB_HOP6_" + std::to_string(i + 1) + "=" + HopAddresses6[i]);
   }
   return words;
 }
@@ -285,6 +297,7 @@ LabNetwork::LabNetwork(const LabOptions& options) {
   }
   if (options.DelayMs > 0) argv.insert(argv.end(), {"--delay", std::to_string(options.DelayMs)});
   if (options.VerifyChecksums) argv.emplace_back("--verify-checksums");
+  if (options.IPv6) argv.emplace_back("--ipv6");
   if (options.DelayMs > 0 || options.VerifyChecksums) {
     argv.insert(argv.end(), {"--delaylink", DelayLinkPath()});
   }

@@ -33,6 +33,7 @@ struct LabOptions {
   int DelayMs = 0;                           // one-way delay of every link
   // The target checks the ICMP checksum of what it receives (see lab.sh).
   bool VerifyChecksums = false;
+  bool IPv6 = false;  // dual-stack: every link also carries an IPv6 /64
 
   LabOptions& WithRouters(int routers) { return Set(Routers, routers); }
   LabOptions& WithSilent(std::vector<int> routers) { return Set(Silent, std::move(routers)); }
@@ -44,6 +45,7 @@ struct LabOptions {
   }
   LabOptions& WithDelay(int delayMs) { return Set(DelayMs, delayMs); }
   LabOptions& WithVerifiedChecksums() { return Set(VerifyChecksums, true); }
+  LabOptions& WithIPv6() { return Set(IPv6, true); }
 
  private:
   template <typename T, typename V>
@@ -66,6 +68,9 @@ struct LabFacts {
   bool VerifyChecksums = false;
   std::vector<std::string> HopAddresses;  // hop 1 first
   std::map<int, std::string> Names;       // by hop
+  // A dual-stack lab's IPv6 addresses (canonical text); empty otherwise.
+  std::string Target6;
+  std::vector<std::string> HopAddresses6;  // hop 1 first
 
   // The address answering at TTL ttl (1..Hops).
   const std::string& Hop(int ttl) const;

@@ -14,6 +14,12 @@
 # source), every rate limit on ICMP is off, and the source can reach nothing but
 # the lab (it has no default route).
 #
+# With --ipv6 the chain is dual-stack: link i also carries 2001:2:0:i::/64 (i in
+# hex; the IPv6 benchmarking range), left end ::1, right end ::2, so hop k
+# answers from 2001:2:0:(k-1)::2 as well. Duplicate address detection and router
+# advertisements are off, routers forward both families, ICMPv6 has no rate
+# limit, and every option below applies to both families.
+#
 # Links are veth pairs. With --delay MS every link is instead a pair of TUN
 # devices, one in each namespace, joined by quillon_delaylink (tests/lab/tools),
 # which holds every packet MS milliseconds in each direction; a probe to hop k
@@ -29,7 +35,8 @@
 #   --drop-echo    the target drops echo requests
 #   --prohibit k   router k rejects forwarded echo requests with admin-prohibited
 # Names: --names "1=one,3=three,target=end" writes the source namespace's hosts
-# file (/etc/netns/<src>/hosts); its resolv.conf points at 127.0.0.1, where
+# file (/etc/netns/<src>/hosts), a name for each address of the hop (both
+# families with --ipv6); its resolv.conf points at 127.0.0.1, where
 # nothing listens, so a name not in the hosts file fails at once and no lookup
 # leaves the machine.
 #
@@ -59,7 +66,7 @@ die() {
 usage() {
   log "$*"
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
-    "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--prefix P]" \
+    "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--ipv6] [--prefix P]" \
     "[--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
   log "       lab.sh run [up options] -- command..."
@@ -71,7 +78,7 @@ is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
 in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
-routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 prefix="" owner="" delaylink=""
+routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
 silent_list="" names_spec="" building=0
 declare -A silent=() names=()
 
@@ -90,9 +97,14 @@ parse_options() {
       --delaylink) delaylink=$2 ;;
       --drop-echo) drop_echo=1 ;;
       --verify-checksums) checksums=1 ;;
+      --ipv6) ipv6=1 ;;
       *) usage "unknown option '$1'" ;;
     esac
-    if [[ $1 == --drop-echo || $1 == --verify-checksums ]]; then shift; else shift 2; fi
+    if [[ $1 == --drop-echo || $1 == --verify-checksums || $1 == --ipv6 ]]; then
+      shift
+    else
+      shift 2
+    fi
   done
 
   in_range "$routers" 0 "$MAX_ROUTERS" ||
@@ -147,6 +159,11 @@ node_ns() {
 left_addr() { echo "198.18.$1.1"; }  # link i, left end
 right_addr() { echo "198.18.$1.2"; } # link i, right end
 hop_addr() { right_addr $(($1 - 1)); }
+# In the short form tracers print: link 0's addresses are 2001:2::1 and ::2.
+link_addr6() { if (($1 == 0)); then echo "2001:2::$2"; else printf '2001:2:0:%x::%s\n' "$1" "$2"; fi; }
+left_addr6() { link_addr6 "$1" 1; }
+right_addr6() { link_addr6 "$1" 2; }
+hop_addr6() { right_addr6 $(($1 - 1)); }
 
 state_dir() { echo "$LAB_STATE_ROOT/$1"; }
 
@@ -177,12 +194,13 @@ find_delaylink() {
 }
 
 # Per-namespace settings, before any link exists so that new interfaces inherit
-# them: no IPv6 (no DAD or router solicitations on the links), no reverse-path
-# filter, and no limit on ICMP errors or echo replies.
+# them: no IPv6 unless asked for, and then no DAD, router advertisements or
+# solicitations on the links; no reverse-path filter, and no limit on ICMP
+# errors or echo replies.
 configure_namespace() {
-  local ns=$1 forwarding=$2
+  local ns=$1 forwarding=$2 off=$((1 - ipv6))
   ip netns exec "$ns" sysctl -q -e -w \
-    net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 \
+    net.ipv6.conf.all.disable_ipv6=$off net.ipv6.conf.default.disable_ipv6=$off \
     net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 \
     net.ipv4.ip_forward="$forwarding" \
     net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_ratemask=0 \
@@ -191,6 +209,16 @@ configure_namespace() {
     net.ipv4.icmp_errors_use_inbound_ifaddr=1 >/dev/null 2>&1 || true
   [[ $(ip netns exec "$ns" sysctl -n net.ipv4.icmp_ratelimit) == 0 ]] ||
     die "cannot switch off the ICMP rate limit in $ns"
+  if ((ipv6)); then
+    ip netns exec "$ns" sysctl -q -w \
+      net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0 \
+      net.ipv6.conf.all.dad_transmits=0 net.ipv6.conf.default.dad_transmits=0 \
+      net.ipv6.conf.all.accept_ra=0 net.ipv6.conf.default.accept_ra=0 \
+      net.ipv6.conf.all.router_solicitations=0 net.ipv6.conf.default.router_solicitations=0 \
+      net.ipv6.conf.all.forwarding="$forwarding" net.ipv6.icmp.ratelimit=0 \
+      net.ipv6.icmp.echo_ignore_all=0 >/dev/null ||
+      die "cannot set up IPv6 in $ns"
+  fi
   ip -n "$ns" link set lo up
 }
 
@@ -223,12 +251,16 @@ routes_of() {
   local node=$1 j
   if ((node == 0)); then
     echo "route add 198.18.0.0/15 via $(right_addr 0)"
+    ((!ipv6)) || echo "route add 2001:2::/48 via $(right_addr6 0)"
   elif ((node == routers + 1)); then
     echo "route add 198.18.0.0/15 via $(left_addr "$routers")"
+    ((!ipv6)) || echo "route add 2001:2::/48 via $(left_addr6 "$routers")"
   else
     echo "route add 198.18.0.0/15 via $(right_addr "$node")"
+    ((!ipv6)) || echo "route add 2001:2::/48 via $(right_addr6 "$node")"
     for ((j = 0; j < node - 1; j++)); do
       echo "route add 198.18.$j.0/24 via $(left_addr $((node - 1)))"
+      ((!ipv6)) || echo "route add $(printf '2001:2:0:%x::/64' "$j") via $(left_addr6 $((node - 1)))"
     done
   fi
 }
@@ -250,6 +282,25 @@ nft_rules_of() {
   fi
 }
 
+# The same rules for ICMPv6, in a table of their own.
+nft_rules6_of() {
+  local node=$1
+  ((ipv6)) || return 0
+  if ((node >= 1 && node <= routers)) && [[ -n ${silent[$node]:-} ]]; then
+    echo "add chain ip6 quillon_lab6 output { type filter hook output priority 0; policy accept; }"
+    echo "add rule ip6 quillon_lab6 output icmpv6 type time-exceeded drop"
+  fi
+  if ((node == prohibit && node != 0)); then
+    echo "add chain ip6 quillon_lab6 forward { type filter hook forward priority 0; policy accept; }"
+    echo "add rule ip6 quillon_lab6 forward icmpv6 type echo-request" \
+      "reject with icmpv6 type admin-prohibited"
+  fi
+  if ((node == routers + 1 && drop_echo)); then
+    echo "add chain ip6 quillon_lab6 input { type filter hook input priority 0; policy accept; }"
+    echo "add rule ip6 quillon_lab6 input icmpv6 type echo-request drop"
+  fi
+}
+
 # The source namespace's view of names: our hosts file, a resolver that answers
 # nothing, and a switch that asks only those two.
 write_name_files() {
@@ -259,6 +310,7 @@ write_name_files() {
     echo "127.0.0.1 localhost"
     for hop in $(printf '%s\n' "${!names[@]}" | sort -n); do
       echo "$(hop_addr "$hop") ${names[$hop]}"
+      ((!ipv6)) || echo "$(hop_addr6 "$hop") ${names[$hop]}"
     done
   } >"$dir/hosts"
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
@@ -269,14 +321,14 @@ write_name_files() {
 
 link_is_up() { ip -n "$1" -o link show dev "$2" 2>/dev/null | grep -q 'LOWER_UP'; }
 
-# The farthest address that must answer an echo request: the readiness probe.
-probe_addr() {
+# The farthest hop that must answer an echo request: the readiness probe.
+probe_hop() {
   if ((prohibit > 0)); then
-    hop_addr "$prohibit"
+    echo "$prohibit"
   elif ((drop_echo)); then
-    if ((routers > 0)); then hop_addr "$routers"; fi
+    if ((routers > 0)); then echo "$routers"; fi
   else
-    hop_addr $((routers + 1))
+    echo $((routers + 1))
   fi
 }
 
@@ -295,6 +347,14 @@ facts() {
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
   done
+  echo "LAB_IPV6=$ipv6"
+  if ((ipv6)); then
+    echo "LAB_SRC_ADDR6=$(left_addr6 0)"
+    echo "LAB_TARGET6=$(hop_addr6 $((routers + 1)))"
+    for ((hop = 1; hop <= routers + 1; hop++)); do
+      echo "LAB_HOP6_$hop=$(hop_addr6 "$hop")"
+    done
+  fi
 }
 
 lab_up() {
@@ -336,6 +396,10 @@ lab_up() {
     fi
     ip -n "$left" addr add "$(left_addr "$link")/24" dev east
     ip -n "$right" addr add "$(right_addr "$link")/24" dev west
+    if ((ipv6)); then
+      ip -n "$left" addr add "$(left_addr6 "$link")/64" dev east nodad
+      ip -n "$right" addr add "$(right_addr6 "$link")/64" dev west nodad
+    fi
     ip -n "$left" link set east up
     ip -n "$right" link set west up
   done
@@ -352,17 +416,28 @@ lab_up() {
     if [[ -n $(nft_rules_of "$node") ]]; then
       { echo "add table ip quillon_lab" && nft_rules_of "$node"; } | ip netns exec "$ns" nft -f -
     fi
+    if [[ -n $(nft_rules6_of "$node") ]]; then
+      { echo "add table ip6 quillon_lab6" && nft_rules6_of "$node"; } |
+        ip netns exec "$ns" nft -f -
+    fi
   done
   write_name_files "$(node_ns 0)"
 
   # One answered echo proves the chain forwards both ways and fills every
   # neighbour table on the way, so the first probe of a test meets no delay of ours.
-  probe=$(probe_addr)
+  probe=$(probe_hop)
   if [[ -n $probe ]]; then
     for ((tries = 0; tries < 5; tries++)); do
-      ip netns exec "$(node_ns 0)" ping -n -q -c1 -W2 "$probe" >/dev/null 2>&1 && break
+      ip netns exec "$(node_ns 0)" ping -n -q -c1 -W2 "$(hop_addr "$probe")" >/dev/null 2>&1 && break
     done
-    ((tries < 5)) || die "$probe does not answer from $(node_ns 0): the lab is broken"
+    ((tries < 5)) || die "$(hop_addr "$probe") does not answer from $(node_ns 0): the lab is broken"
+    if ((ipv6)); then
+      for ((tries = 0; tries < 5; tries++)); do
+        ip netns exec "$(node_ns 0)" ping -6 -n -q -c1 -W2 "$(hop_addr6 "$probe")" >/dev/null 2>&1 &&
+          break
+      done
+      ((tries < 5)) || die "$(hop_addr6 "$probe") does not answer from $(node_ns 0): the lab is broken"
+    fi
   fi
   facts >"$dir/facts"
 }
