@@ -385,5 +385,87 @@ TEST_F(TraceRoute, HopTimeIsRightAcrossTheTickCountWrap) {
   EXPECT_LT(hop.Time, 60000u);
 }
 
+// ---- the same rules over an IPv6 route ----
+
+std::string HopAddress6(int position) {
+  return "2001:db8:0:" + std::to_string(position) + "::1";
+}
+constexpr const char* kTarget6 = "2001:db8:9::9";
+
+// A dual-stack name: its IPv4 route as RouteTo builds it, and an IPv6 route of
+// the hops given, which the name also resolves to under -6.
+TSimConfig DualStack(std::vector<TSimHop> hops6) {
+  TSimConfig config = RouteTo(2);
+  config.OtherRoutes[kTarget6] = std::move(hops6);
+  config.ForwardNames["six.test"] = TSimForward::To(kTarget6);
+  return config;
+}
+
+std::vector<TSimHop> Routers6(int from, int to) {
+  std::vector<TSimHop> hops;
+  for (int p = from; p <= to; ++p) hops.push_back(TSimHop::Router(HopAddress6(p)));
+  return hops;
+}
+
+TEST_F(TraceRoute, OverIPv6TheTargetsEchoReplyEndsTheRouteAndEveryProbeIsIcmpv6) {
+  std::vector<TSimHop> hops = Routers6(1, 3);
+  hops.push_back(TSimHop::Destination(kTarget6, 30));
+  TSimNetwork& net = Install(DualStack(hops));
+  auto& form = MakeForm("six.test");
+  form.IPVersion = TIdIPVersion::ivIPv6;
+  form.StartTrace();
+  EXPECT_EQ(form.TargetAddress, kTarget6);
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(form.RouteLength, 4);
+  for (int n = 1; n <= 3; ++n) EXPECT_EQ(Hop(n).Address, HopAddress6(n)) << n;
+  EXPECT_EQ(Hop(4).Address, kTarget6);
+  EXPECT_EQ(Hop(4).HostName, std::string(kTarget6) + "[no DNS]");
+  for (const auto& sent : net.Sent()) {
+    EXPECT_EQ(sent.Address, kTarget6);
+    ASSERT_EQ(sent.Bytes.size(), 12U);
+    EXPECT_EQ(sent.Bytes[0], 128);
+  }
+  // The name's IPv4 address when IPv4 is asked for: the same engine, IPv4 bytes.
+  MakeForm("six.test");
+  net.Update([](TSimConfig& config) {
+    config.ForwardNames["six.test"] = TSimForward::To(TargetAddressText);
+  });
+  form_->IPVersion = TIdIPVersion::ivIPv4;
+  form_->StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(form_->RouteLength, 3);
+  EXPECT_EQ(net.Sent().back().Bytes[0], 8);
+}
+
+TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
+  std::vector<TSimHop> hops = Routers6(1, 2);
+  for (int p = 3; p <= 6; ++p) hops.push_back(TSimHop::Silent(HopAddress6(p)));
+  hops.push_back(TSimHop::Router(HopAddress6(7)));
+  for (int p = 8; p <= 20; ++p) hops.push_back(TSimHop::Silent(HopAddress6(p)));
+  TSimNetwork& net = Install(DualStack(hops));
+  auto& form = MakeForm(kTarget6, "30", "150");
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(form.RouteLength, 7);
+  for (int n = 3; n <= 6; ++n) EXPECT_EQ(Hop(n).Address, "Unknown Ip") << n;
+  EXPECT_EQ(Hop(7).Address, HopAddress6(7));
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(SentWithTtl(net, 3), 3);
+
+  // A router that rejects the probe is tried three times and shown at every
+  // hop beyond it, up to the hop limit, as over IPv4.
+  hops = Routers6(1, 1);
+  hops.push_back(TSimHop::Unreachable(HopAddress6(2), 20));
+  Install(DualStack(hops));
+  MakeForm(kTarget6, "3", "2000").StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_EQ(SentWithTtl(net, 2), 3);
+  EXPECT_EQ(form_->RouteLength, 3);
+  EXPECT_EQ(Hop(2).Address, HopAddress6(2));
+  EXPECT_EQ(Hop(3).Address, HopAddress6(2));
+}
+
 }  // namespace
 }  // namespace quillon::testing

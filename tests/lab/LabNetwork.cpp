@@ -190,8 +190,7 @@ std::vector<std::string> LabFacts::EnvironmentWords() const {
   for (const auto& [hop, name] : Names) {
     words.push_back("LAB_NAME_" + std::to_string(hop) + "=" + name);
   }
-  words.push_back(std::string("LAB_IPV6=") + (Target6.empty() ? "0" : "1"));
-  if (!Target6.empty()) words.push_back("LAB_TARGET6=" + Target6);
+  if (!Target6.empty()) words.insert(words.end(), {"LAB_IPV6=1", "LAB_TARGET6=" + Target6});
   for (std::size_t i = 0; i < HopAddresses6.size(); ++i) {
     words.push_back("LAB_HOP6_" + std::to_string(i + 1) + "=" + HopAddresses6[i]);
   }

@@ -347,8 +347,8 @@ facts() {
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
   done
-  echo "LAB_IPV6=$ipv6"
   if ((ipv6)); then
+    echo "LAB_IPV6=1"
     echo "LAB_SRC_ADDR6=$(left_addr6 0)"
     echo "LAB_TARGET6=$(hop_addr6 $((routers + 1)))"
     for ((hop = 1; hop <= routers + 1; hop++)); do

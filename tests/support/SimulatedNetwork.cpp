@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
+#include "net/IcmpDatagram.h"
 #include "net/IdException.h"
+#include "net/IdIPAddress.h"
+#include "net/IdIcmpClient.h"
 #include "net/IdStackConsts.h"
 
 namespace quillon {
@@ -73,6 +77,21 @@ bool ClassicAddress(const std::string& text, TIdIPv4Bytes& bytes, int* parts = n
   return true;
 }
 
+// An IPv6 address the test configured, as canonical text.
+std::string ConfiguredAddress6(const std::string& text) {
+  const std::optional<std::string> canonical = CanonicalIPv6Text(text);
+  if (!canonical || !IsIPv6Text(*canonical)) {
+    throw std::invalid_argument("simulated network: not an IPv6 address: \"" + text + "\"");
+  }
+  return *canonical;
+}
+
+TIdIPv6Bytes Bytes6(const std::string& text) {
+  TIdIPv6Address address;
+  ParseIPv6Text(text, address);
+  return address.Bytes;
+}
+
 // Addresses the test configured; a typo there is a fault of the test itself.
 TIdIPv4Bytes ConfiguredAddress(const std::string& text) {
   TIdIPv4Bytes bytes{};
@@ -115,6 +134,13 @@ bool IsValidEchoRequest(const simpacket::Bytes& message) {
          simpacket::Checksum(message.data(), message.size()) == 0;
 }
 
+// An ICMPv6 error quoting the whole request datagram (it is small enough).
+simpacket::Bytes IcmpV6Error(std::uint8_t type, std::uint8_t code, const simpacket::Bytes& quoted) {
+  simpacket::Bytes icmp{type, code, 0, 0, 0, 0, 0, 0};
+  icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+  return icmp;
+}
+
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            auto lower = [](char c) {
@@ -128,18 +154,25 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 // test's set-up instead of a worker's send somewhere later.
 void Validate(const TSimConfig& config) {
   ConfiguredAddress(config.LocalAddress);
-  if (!config.Target.empty()) {
-    ConfiguredAddress(config.Target);
-  }
-  auto hops = [](const std::vector<TSimHop>& route) {
-    for (const TSimHop& hop : route) {
-      ConfiguredAddress(hop.Address);
-    }
+  ConfiguredAddress6(config.LocalAddress6);
+  // A route is of the family of its destination, every hop included.
+  const auto route = [](const std::string& destination, const std::vector<TSimHop>& hops) {
+    const bool v6 = IsIPv6Text(destination);
+    const auto check = [v6](const std::string& address) {
+      if (v6) {
+        ConfiguredAddress6(address);
+      } else {
+        ConfiguredAddress(address);
+      }
+    };
+    check(destination);
+    for (const TSimHop& hop : hops) check(hop.Address);
   };
-  hops(config.Route);
-  for (const auto& [address, route] : config.OtherRoutes) {
-    ConfiguredAddress(address);
-    hops(route);
+  if (!config.Target.empty()) {
+    route(config.Target, config.Route);
+  }
+  for (const auto& [address, hops] : config.OtherRoutes) {
+    route(address, hops);
   }
   for (const TSimStray& stray : config.Strays) {
     if (stray.Kind != TSimStrayKind::Raw) {
@@ -425,7 +458,8 @@ void TSimNetwork::Deliver(Clock::time_point now) {
   for (; done < pending_.size() && pending_[done].Due <= now; ++done) {
     const Pending& item = pending_[done];
     for (auto& [handle, socket] : sockets_) {
-      if (socket.Protocol != Id_IPPROTO_ICMP || socket.OpenedAt > item.Due) {
+      const bool listens = item.V6 ? socket.V6 : !socket.V6 && socket.Protocol == Id_IPPROTO_ICMP;
+      if (!listens || socket.OpenedAt > item.Due) {
         continue;
       }
       if (static_cast<int>(socket.Queue.size()) >= config_.SocketQueueLimit) {
@@ -439,47 +473,65 @@ void TSimNetwork::Deliver(Clock::time_point now) {
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
-void TSimNetwork::Schedule(simpacket::Bytes datagram, Clock::time_point due) {
+void TSimNetwork::Schedule(simpacket::Bytes datagram, Clock::time_point due, bool v6) {
   const auto at = std::upper_bound(pending_.begin(), pending_.end(), due,
                                    [](Clock::time_point t, const Pending& p) { return t < p.Due; });
-  pending_.insert(at, Pending{due, nextOrder_++, std::move(datagram)});
+  pending_.insert(at, Pending{due, nextOrder_++, std::move(datagram), v6});
   changed_.notify_all();
 }
 
 simpacket::Bytes TSimNetwork::Outgoing(const Request& request, const simpacket::Bytes& message,
                                        int ttlThere) const {
+  if (request.V6) {
+    simpacket::Bytes datagram(Id_IPV6_HEADER_SIZE);
+    WriteIcmpV6Header(datagram.data(), static_cast<std::uint16_t>(message.size()),
+                      static_cast<std::uint8_t>(ttlThere), Bytes6(config_.LocalAddress6),
+                      Bytes6(request.DestinationText));
+    datagram.insert(datagram.end(), message.begin(), message.end());
+    return datagram;
+  }
   return simpacket::Ipv4(config_.LocalAddress, request.DestinationText,
                          static_cast<std::uint8_t>(ttlThere), message, request.Id);
 }
 
 void TSimNetwork::Answer(const TSimHop& hop, int position, const simpacket::Bytes& message,
-                         Clock::time_point sent) {
+                         Clock::time_point sent, bool v6) {
   const std::uint8_t replyTtl =
       hop.ReplyTtl != 0 ? hop.ReplyTtl : static_cast<std::uint8_t>(std::max(1, 65 - position));
-  simpacket::Bytes datagram =
-      simpacket::Ipv4(hop.Address, config_.LocalAddress, replyTtl, message, nextIpId_++);
+  simpacket::Bytes datagram;
+  if (v6) {
+    datagram.resize(Id_IPV6_HEADER_SIZE + message.size());
+    BuildReplyDatagramV6(message, Bytes6(hop.Address), replyTtl, datagram);
+  } else {
+    datagram = simpacket::Ipv4(hop.Address, config_.LocalAddress, replyTtl, message, nextIpId_++);
+  }
   if (hop.TruncateTo > 0 && static_cast<std::size_t>(hop.TruncateTo) < datagram.size()) {
     datagram.resize(static_cast<std::size_t>(hop.TruncateTo));
   }
   const Clock::time_point due = sent + std::chrono::milliseconds(std::max(hop.DelayMs, 0));
   for (int copy = 0; copy < hop.Duplicates; ++copy) {
-    Schedule(datagram, due);
+    Schedule(datagram, due, v6);
   }
-  Schedule(std::move(datagram), due);
+  Schedule(std::move(datagram), due, v6);
 }
 
 void TSimNetwork::Route(const Request& request) {
   const simpacket::Bytes& message = request.Message;
   const std::vector<TSimHop>* route = nullptr;
-  if (!config_.Target.empty() && ConfiguredAddress(config_.Target) == request.Destination) {
+  const auto leadsThere = [&request](const std::string& address) {
+    if (IsIPv6Text(address) != request.V6) return false;
+    return request.V6 ? ConfiguredAddress6(address) == request.DestinationText
+                      : ConfiguredAddress(address) == request.Destination;
+  };
+  if (!config_.Target.empty() && leadsThere(config_.Target)) {
     route = &config_.Route;
   }
   for (const auto& [address, hops] : config_.OtherRoutes) {
-    if (route == nullptr && ConfiguredAddress(address) == request.Destination) {
+    if (route == nullptr && leadsThere(address)) {
       route = &hops;
     }
   }
-  if (route == nullptr && request.Destination[0] == 127) {
+  if (route == nullptr && !request.V6 && request.Destination[0] == 127) {
     if (!config_.LoopbackAnswers) {
       return;
     }
@@ -508,6 +560,12 @@ void TSimNetwork::Route(const Request& request) {
     simpacket::Bytes answer;
     switch (hop.Kind) {
       case TSimHopKind::Destination:
+        if (request.V6) {
+          if (message.size() < 8 || message[0] != Id_ICMPV6_ECHO) return;
+          answer = message;
+          answer[0] = Id_ICMPV6_ECHOREPLY;
+          break;
+        }
         if (!IsValidEchoRequest(message)) {
           if (message.size() >= 8 && message[0] == Id_ICMP_ECHO) {
             ++counters_.BadChecksumRequests;
@@ -519,8 +577,10 @@ void TSimNetwork::Route(const Request& request) {
         StoreChecksum(answer, 2);
         break;
       case TSimHopKind::Unreachable:
-        answer = simpacket::IcmpError(Id_ICMP_UNREACH, hop.UnreachableCode,
-                                      Outgoing(request, message, ttlThere));
+        answer = request.V6 ? IcmpV6Error(Id_ICMPV6_UNREACH, hop.UnreachableCode6,
+                                          Outgoing(request, message, ttlThere))
+                            : simpacket::IcmpError(Id_ICMP_UNREACH, hop.UnreachableCode,
+                                                   Outgoing(request, message, ttlThere));
         break;
       case TSimHopKind::Router:
       case TSimHopKind::Silent:
@@ -530,7 +590,10 @@ void TSimNetwork::Route(const Request& request) {
         if (hop.Kind == TSimHopKind::Silent) {
           return;
         }
-        answer = simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, message, ttlThere));
+        answer =
+            request.V6
+                ? IcmpV6Error(Id_ICMPV6_TIMXCEED, 0, Outgoing(request, message, ttlThere))
+                : simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, message, ttlThere));
         break;
     }
     const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];
@@ -538,7 +601,7 @@ void TSimNetwork::Route(const Request& request) {
       ++counters_.AnswersDropped;
       return;
     }
-    Answer(hop, position, answer, request.Sent);
+    Answer(hop, position, answer, request.Sent, request.V6);
     return;
   }
   // Ran past the end of the route: lost.
@@ -614,7 +677,7 @@ TIdStackSocketHandle TSimNetwork::Open(int family, int type, int protocol) {
   if (Fails(config_.OpenFailure)) {
     return Id_INVALID_SOCKET;
   }
-  if (family != Id_PF_INET4) {
+  if (family != Id_PF_INET4 && family != Id_PF_INET6) {
     SetThreadError(kFamilyNotSupported);
     return Id_INVALID_SOCKET;
   }
@@ -628,6 +691,7 @@ TIdStackSocketHandle TSimNetwork::Open(int family, int type, int protocol) {
   }
   const TIdStackSocketHandle handle = nextSocket_++;  // never reused: a stale handle stays invalid
   Socket& socket = sockets_[handle];
+  socket.V6 = family == Id_PF_INET6;
   socket.Protocol = protocol;
   socket.Ttl = config_.DefaultSocketTtl;
   socket.OpenedAt = Clock::now();
@@ -680,7 +744,10 @@ int TSimNetwork::SetOption(TIdStackSocketHandle socket, int level, int optionNam
     SetThreadError(kNotSocket);
     return Id_SOCKET_ERROR;
   }
-  if (level != Id_IPPROTO_IP || optionName != Id_IP_TTL) {
+  const bool hops = found->second.V6
+                        ? level == Id_IPPROTO_IPV6 && optionName == Id_IPV6_UNICAST_HOPS
+                        : level == Id_IPPROTO_IP && optionName == Id_IP_TTL;
+  if (!hops) {
     SetThreadError(kProtocolOptionBad);
     return Id_SOCKET_ERROR;
   }
@@ -745,7 +812,10 @@ int TSimNetwork::SendTo(TIdStackSocketHandle socket, const void* buffer, int len
 
   // Only ICMP travels this network; strays due with an answer reach the
   // sockets before it.
-  if (found->second.Protocol == Id_IPPROTO_ICMP) {
+  if (found->second.V6 && IsIPv6Text(address) && found->second.Protocol == Id_IPPROTO_ICMPV6) {
+    Route(Request{
+        request, {}, ConfiguredAddress6(address), found->second.Ttl, 0, Clock::now(), true});
+  } else if (!found->second.V6 && found->second.Protocol == Id_IPPROTO_ICMP) {
     const Request sending{request,           destination, Dotted(destination),
                           found->second.Ttl, nextIpId_++, Clock::now()};
     Strays(sending);
@@ -937,7 +1007,7 @@ std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t
   // is no address looks up 255.255.255.255.
   TIdIPv4Bytes bytes{};
   if (!ClassicAddress(address, bytes)) bytes = {255, 255, 255, 255};
-  const std::string key = Dotted(bytes);
+  const std::string key = IsIPv6Text(address) ? address : Dotted(bytes);
 
   std::unique_lock lock(mutex_);
   ++counters_.ReverseLookups;
@@ -990,6 +1060,11 @@ int TSimulatedStack::SockRecv(TIdStackSocketHandle socket, void* buffer, int len
 
 int TSimulatedStack::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                                 int /*flags*/, const std::string& address, int port) {
+  if (IsIPv6Text(address)) {
+    TIdIPv6Address parsed;
+    if (!ParseIPv6Text(address, parsed)) throw EIdInvalidIPAddress(address);
+    return net_.SendTo(socket, buffer, length, TIdIPv4Bytes{}, address, port);
+  }
   TIdIPv4Bytes destination{};
   TextToAddrInto(address, destination);  // raises for text that is no address, as a real stack does
   return net_.SendTo(socket, buffer, length, destination, address, port);
@@ -1009,6 +1084,15 @@ std::string TSimulatedStack::HostNameToAddr(const std::string& hostName) {
   std::string address = net_.ResolveName(hostName, code);
   if (code != 0) {
     TSimNetwork::SetThreadError(code);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return address;
+}
+
+std::string TSimulatedStack::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
+  const std::string address = HostNameToAddr(hostName);
+  if (version != TIdIPVersion::ivAny && VersionOfAddressText(address) != version) {
+    TSimNetwork::SetThreadError(Id_WSAHOST_NOT_FOUND);
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;

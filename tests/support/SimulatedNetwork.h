@@ -40,6 +40,12 @@
 //   the sender's included. Errors quote the request's IP header and its first 8
 //   bytes. Datagrams reach a socket in the order of their delivery time; strays
 //   due at the same moment as an answer come before it.
+// - IPv6: a route whose target and hops are IPv6 text is travelled by requests
+//   from an IPv6 ICMP socket (family Id_PF_INET6, protocol 58) alike; answers
+//   are ICMPv6 (echo reply 129, time exceeded 3, unreachable 1 with the hop's
+//   UnreachableCode6) in the datagram the real stack rebuilds (a 40-byte IPv6
+//   header, IcmpDatagram.h), delivered to the IPv6 sockets only. An ICMPv6
+//   echo request is answered whatever its checksum: the kernel writes it.
 // - Time is real (std::chrono::steady_clock): keep delays short and well apart
 //   from each other and from the time-outs a test uses, so that ordering never
 //   depends on chance.
@@ -87,8 +93,9 @@ struct TSimHop {
   // TTL byte of the answer on arrival; 0: 65 - position (64 from hop 1).
   std::uint8_t ReplyTtl = 0;
   std::uint8_t UnreachableCode = 13;
-  int Duplicates = 0;  // extra copies of every answer, delivered right after it
-  int TruncateTo = 0;  // deliver only this many bytes of every answer (0: whole)
+  std::uint8_t UnreachableCode6 = 1;  // administratively prohibited
+  int Duplicates = 0;                 // extra copies of every answer, delivered right after it
+  int TruncateTo = 0;                 // deliver only this many bytes of every answer (0: whole)
 
   static TSimHop Router(std::string address, int delayMs = 0);
   static TSimHop Silent(std::string address);
@@ -145,7 +152,8 @@ struct TSimStray {
 
 struct TSimConfig {
   std::string LocalAddress = "10.0.0.100";  // source of requests, destination of answers
-  std::string Target;                       // destination that follows Route
+  std::string LocalAddress6 = "2001:db8::100";
+  std::string Target;  // destination that follows Route
   std::vector<TSimHop> Route;
   // Further destinations with routes of their own (address text -> hops).
   std::map<std::string, std::vector<TSimHop>> OtherRoutes;
@@ -300,6 +308,7 @@ class TSimNetwork {
   TSimNetwork();
 
   struct Socket {
+    bool V6 = false;
     int Protocol = 0;
     int Ttl = 64;
     bool SendShut = false;
@@ -310,6 +319,7 @@ class TSimNetwork {
     Clock::time_point Due;
     std::uint64_t Order = 0;
     simpacket::Bytes Datagram;
+    bool V6 = false;  // for the IPv6 sockets
   };
 
   // One request on its way: the ICMP message, where it goes, its TTL when sent
@@ -321,14 +331,15 @@ class TSimNetwork {
     int Ttl;
     std::uint16_t Id;
     Clock::time_point Sent;
+    bool V6 = false;  // DestinationText is canonical IPv6 text, Destination unused
   };
 
   bool Fails(TSimFailure& failure);  // consumes one failure; sets the thread's error
   void Deliver(Clock::time_point now);
-  void Schedule(simpacket::Bytes datagram, Clock::time_point due);
+  void Schedule(simpacket::Bytes datagram, Clock::time_point due, bool v6 = false);
   void Route(const Request& request);
   void Answer(const TSimHop& hop, int position, const simpacket::Bytes& message,
-              Clock::time_point sent);
+              Clock::time_point sent, bool v6 = false);
   void Strays(const Request& request);
   // The request's datagram as a hop sees it, with the TTL it has there.
   simpacket::Bytes Outgoing(const Request& request, const simpacket::Bytes& message,
@@ -374,6 +385,8 @@ class TSimulatedStack : public TIdStack {
   std::int32_t GetSocketError() override;
   std::string HostNameToAddr(const std::string& hostName) override;
   std::string AddrToHostName(const std::string& address) override;
+  // A configured name of the family asked for, or the unknown-name code.
+  std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
 
  private:
   TSimNetwork& net_;
