@@ -3,7 +3,7 @@
 # namespace lab with delayed links, and against the floor of its own probe
 # pipeline (bench/floor.py). Run by hand, as root:
 #
-#   bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d] [--no-build]
+#   bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,b6,c6,d6] [--no-build]
 #                [--quillon PATH] [--out DIR]
 #
 # Topologies (every link of the chain delays each way):
@@ -11,6 +11,9 @@
 #   b  the same with routers 4 and 8 silent (no time-exceeded)
 #   c  the same with a target that drops echo requests
 #   d  30 routers, 2 ms per link, every third hop without a name
+#   a6, b6, c6, d6  the same labs dual-stack, traced over IPv6 (quillon -6,
+#      traceroute -6 -I, tracepath -6, mtr -6), with Quillon over IPv4 on the
+#      same lab beside them: its IPv6 time should be within 3 % of that
 # For each, one lab; the tools take turns (the order rotates every round), each
 # run a fresh process measured from spawn to exit, with its peak RSS and CPU
 # time. Every run's route is checked against the lab before any time is shown:
@@ -27,9 +30,9 @@ root=$(cd "$here/.." && pwd)
 build="$root/build/bench-release"
 lab="$root/tests/lab/lab.sh"
 
-runs=5 warmup=1 only="a,b,c,d" do_build=1 out="$here/results" quillon="$build/app/quillon"
+runs=5 warmup=1 only="a,b,c,d,a6,b6,c6,d6" do_build=1 out="$here/results" quillon="$build/app/quillon"
 usage() {
-  echo "usage: bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d] [--no-build]" \
+  echo "usage: bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,...] [--no-build]" \
     "[--quillon PATH] [--out DIR]" >&2
   exit 2
 }
@@ -47,7 +50,7 @@ while (($# > 0)); do
   esac
   if [[ $1 == --no-build ]]; then shift; else shift 2; fi
 done
-[[ $runs =~ ^[1-9][0-9]?$ && $warmup =~ ^[0-9]$ && $only =~ ^[abcd](,[abcd])*$ ]] || usage
+[[ $runs =~ ^[1-9][0-9]?$ && $warmup =~ ^[0-9]$ && $only =~ ^[abcd]6?(,[abcd]6?)*$ ]] || usage
 
 if (($(id -u) != 0)); then
   echo "bench/e2e.sh: skipped: the benchmark needs root (network namespaces, raw sockets)." >&2
@@ -109,6 +112,8 @@ declare -A topo_args=(
   [c]="--routers 12 --delay 10 --drop-echo --names $(names_for 12 all)"
   [d]="--routers 30 --delay 2 --names $(names_for 30 third)"
 )
+# The IPv6 versions: the same labs, dual-stack.
+for topology in a b c d; do topo_args[${topology}6]="${topo_args[$topology]} --ipv6"; done
 
 # --- measuring: one python process inside the source namespace per lab -------------
 # It spawns every run itself, so the wall time is spawn to exit of the tool alone
@@ -121,18 +126,30 @@ import json, os, sys, time
 
 topology, quillon, runs, warmup, out = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
 target = os.environ["LAB_TARGET"]
-state = [os.path.splitext(quillon)[0] + ext for ext in (".hst", ".dnb")]
-tools = {
-    "quillon": [quillon, "--terminal", "--json", "-w", "1000", target],
-    "quillon, warm": [quillon, "--terminal", "--json", "-w", "1000", target],
-    "traceroute": ["traceroute", "-I", "-w", "1", target],
-    "tracepath": ["tracepath", "-n", target],
-    "mtr": ["mtr", "--report", "-c", "1", target],
-}
+if topology.endswith("6"):
+    # Over IPv6, and Quillon over IPv4 on the same lab to compare with.
+    target6 = os.environ["LAB_TARGET6"]
+    tools = {
+        "quillon": [quillon, "-6", "--terminal", "--json", "-w", "1000", target6],
+        "quillon, warm": [quillon, "-6", "--terminal", "--json", "-w", "1000", target6],
+        # A copy of its own, so its state files leave those of the warm runs alone.
+        "quillon, IPv4": [quillon + "4", "-4", "--terminal", "--json", "-w", "1000", target],
+        "traceroute": ["traceroute", "-6", "-I", "-w", "1", target6],
+        "tracepath": ["tracepath", "-6", "-n", target6],
+        "mtr": ["mtr", "-6", "--report", "-c", "1", target6],
+    }
+else:
+    tools = {
+        "quillon": [quillon, "--terminal", "--json", "-w", "1000", target],
+        "quillon, warm": [quillon, "--terminal", "--json", "-w", "1000", target],
+        "traceroute": ["traceroute", "-I", "-w", "1", target],
+        "tracepath": ["tracepath", "-n", target],
+        "mtr": ["mtr", "--report", "-c", "1", target],
+    }
 order = list(tools)
 
-def forget_state():
-    for path in state:
+def forget_state(program=quillon):
+    for path in [os.path.splitext(program)[0] + ext for ext in (".hst", ".dnb")]:
         try:
             os.unlink(path)
         except FileNotFoundError:
@@ -145,8 +162,8 @@ def forget_state():
 # system, the tool's and time's own sliver) comes from wait4. Output goes to
 # files, so a helper process that keeps a pipe open cannot stretch the time.
 def run_measured(name, scratch):
-    if name == "quillon":
-        forget_state()
+    if name in ("quillon", "quillon, IPv4"):
+        forget_state(tools[name][0])
     env = dict(os.environ, LC_ALL="C")
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
@@ -172,6 +189,7 @@ def run_measured(name, scratch):
 os.chdir("/tmp")
 scratch = os.path.dirname(out)
 forget_state()
+forget_state(quillon + "4")
 results = []
 with open("/proc/loadavg") as f:
     load_before = f.read().split()[:3]
@@ -197,6 +215,7 @@ PY
 # scratch folder keeps those of the build (or of whoever owns --quillon) untouched.
 mkdir -p "$work/bin"
 cp "$quillon" "$work/bin/quillon"
+cp "$quillon" "$work/bin/quillon4"
 
 IFS=, read -ra chosen <<<"$only"
 for topology in "${chosen[@]}"; do
@@ -225,7 +244,18 @@ sys.path.insert(0, here)
 from floor import Topology, pipeline_floor  # noqa: E402
 
 DOTTED = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
+# An address of either family as the tools print it (IPv6 in its short form).
+ADDRESS = re.compile(r"^(\d{1,3}(\.\d{1,3}){3}|[0-9a-f:]*:[0-9a-f:]+)$")
 TOOLS = ["quillon", "quillon, warm", "traceroute", "tracepath", "mtr"]
+TOOLS6 = ["quillon", "quillon, warm", "quillon, IPv4", "traceroute", "tracepath", "mtr"]
+COMMANDS6 = {
+    "quillon": "quillon -6 --terminal --json -w 1000 TARGET6",
+    "quillon, warm": "the same, history and name cache kept",
+    "quillon, IPv4": "quillon -4 --terminal --json -w 1000 TARGET",
+    "traceroute": "traceroute -6 -I -w 1 TARGET6",
+    "tracepath": "tracepath -6 -n TARGET6",
+    "mtr": "mtr -6 --report -c 1 TARGET6",
+}
 COMMANDS = {
     "quillon": "quillon --terminal --json -w 1000 TARGET",
     "quillon, warm": "the same, history and name cache kept",
@@ -239,6 +269,7 @@ TITLES = {
     "c": "(c) as (a), the target drops echo requests",
     "d": "(d) 30 routers, 2 ms per link, every third hop unnamed",
 }
+TITLES.update({t + "6": TITLES[t].replace(")", "6)", 1) + ", over IPv6" for t in "abcd"})
 MAX_HOPS = 30  # every tool's default hop limit
 
 
@@ -254,7 +285,12 @@ def topology_of(args, facts):
                     "--drop-echo" in words, 1000.0, MAX_HOPS)
 
 
-def expected_route(topo, facts, udp):
+def hop_key(run, facts):
+    """The facts' hop addresses of the family the run traced in."""
+    return "LAB_HOP6_" if "LAB_TARGET6" in facts and run["tool"] != "quillon, IPv4" else "LAB_HOP_"
+
+
+def expected_route(topo, facts, udp, key="LAB_HOP_"):
     """Hop -> address (None: silent) and the route's length, as the tool's probes see it."""
     hops = {}
     for k in range(1, MAX_HOPS + 1):
@@ -265,7 +301,7 @@ def expected_route(topo, facts, udp):
             answers = udp or not topo.drop_echo
         else:
             answers = node not in topo.silent
-        hops[k] = facts[f"LAB_HOP_{node}"] if answers else None
+        hops[k] = facts[f"{key}{node}"] if answers else None
     if udp or not topo.drop_echo:
         length = min(topo.target_hop(), MAX_HOPS)
     else:
@@ -280,7 +316,7 @@ def parse_quillon(run, facts):
     hops = {}
     for hop in doc["hops"]:
         address = hop["address"]
-        hops[int(hop["no"])] = address if DOTTED.match(address) else None
+        hops[int(hop["no"])] = address if ADDRESS.match(address) else None
     return hops, int(doc["route_length"])
 
 
@@ -290,7 +326,7 @@ def parse_traceroute(run, facts):
         m = re.match(r"^\s*(\d+)\s+(.*)$", line)
         if not m:
             continue
-        found = set(re.findall(r"\((\d+\.\d+\.\d+\.\d+)\)", m.group(2)))
+        found = set(re.findall(r"\(([0-9a-f.:]+)\)", m.group(2)))
         if len(found) > 1:
             raise Mismatch(f"traceroute: several addresses at hop {m.group(1)}: {line}")
         hops[int(m.group(1))] = found.pop() if found else None
@@ -304,7 +340,7 @@ def parse_tracepath(run, facts):
         if not m:
             continue
         k, word = int(m.group(1)), m.group(2)
-        address = word if DOTTED.match(word) else None
+        address = word if ADDRESS.match(word) else None
         if hops.get(k) and address and hops[k] != address:
             raise Mismatch(f"tracepath: two addresses at hop {k}")
         hops[k] = hops.get(k) or address
@@ -312,7 +348,7 @@ def parse_tracepath(run, facts):
 
 
 def parse_mtr(run, facts):
-    by_name = {facts[key]: facts[f"LAB_HOP_{key[len('LAB_NAME_'):]}"]
+    by_name = {facts[key]: facts[f"{hop_key(run, facts)}{key[len('LAB_NAME_'):]}"]
                for key in facts if key.startswith("LAB_NAME_")}
     hops = {}
     for line in run["stdout"].splitlines():
@@ -322,7 +358,7 @@ def parse_mtr(run, facts):
         word = m.group(2)
         if word == "???":
             hops[int(m.group(1))] = None
-        elif DOTTED.match(word):
+        elif ADDRESS.match(word):
             hops[int(m.group(1))] = word
         elif word in by_name:
             hops[int(m.group(1))] = by_name[word]
@@ -331,7 +367,7 @@ def parse_mtr(run, facts):
     return hops, None
 
 
-PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon,
+PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon, "quillon, IPv4": parse_quillon,
            "traceroute": parse_traceroute, "tracepath": parse_tracepath, "mtr": parse_mtr}
 
 
@@ -340,7 +376,7 @@ def check_run(run, topo, facts):
     tool = run["tool"]
     if run["status"] != 0:
         raise Mismatch(f"{tool} exited with {run['status']}: {run['stderr'].strip()[:200]}")
-    expected, length = expected_route(topo, facts, udp=(tool == "tracepath"))
+    expected, length = expected_route(topo, facts, udp=(tool == "tracepath"), key=hop_key(run, facts))
     hops, reported_length = PARSERS[tool](run, facts)
     if reported_length is not None and reported_length != length:
         raise Mismatch(f"{tool}: route length {reported_length}, the lab has {length}")
@@ -400,7 +436,7 @@ for topology in chosen:
     # probes by UDP, which a target that drops echo requests still answers, so
     # it is compared on the hops the echo-based tools see.
     icmp_length = expected_route(topo, facts, udp=False)[1]
-    agreed = {r[:icmp_length] for rs in routes.values() for r in rs}
+    agreed = {r[:icmp_length] for tool, rs in routes.items() if tool != "quillon, IPv4" for r in rs}
     if len(agreed) > 1:
         problems.append(f"({topology}) the tools disagree: {sorted(agreed)}")
     sections.append((topology, topo, data, args, agreed))
@@ -463,7 +499,8 @@ for topology, topo, data, args, agreed in sections:
     silent = [str(k + 1) for k, a in enumerate(route) if a is None]
     lines += [f"## {TITLES[topology]}", ""]
     lines.append(
-        f"Lab: `{args.strip().split(' --names')[0]}`; target {data['facts']['LAB_TARGET']}; "
+        f"Lab: `{args.strip().split(' --names')[0]}`; target "
+        f"{data['facts'].get('LAB_TARGET6') if topology.endswith('6') else data['facts']['LAB_TARGET']}; "
         f"route as found by every tool: {len(route)} hops"
         + (f", hops {', '.join(silent)} silent" if silent else "")
         + (", ending at the hop limit of 30 (the target is hop 31)" if topo.target_hop() > MAX_HOPS else "")
@@ -476,16 +513,22 @@ for topology, topo, data, args, agreed in sections:
               "|---|---|---:|---:|---:|---:|---:|"]
     q_median = statistics.median(r["wall_ms"] for r in measured if r["tool"] == "quillon")
     rss_mb = {}
-    for tool in TOOLS:
+    six = topology.endswith("6")
+    for tool in TOOLS6 if six else TOOLS:
         rs = [r for r in measured if r["tool"] == tool]
         walls = [r["wall_ms"] for r in rs]
         median = statistics.median(walls)
         ratio = "—" if tool == "quillon" else f"{q_median / median:.2f}"
         rss = rss_mb[tool] = statistics.median(r["rss_kb"] for r in rs) / 1024.0
         cpu_ms = statistics.median(r["cpu_ms"] for r in rs)
-        lines.append(f"| {tool} | `{COMMANDS[tool]}` | {fmt_ms(median)} | "
+        lines.append(f"| {tool} | `{(COMMANDS6 if six else COMMANDS)[tool]}` | {fmt_ms(median)} | "
                      f"{fmt_ms(min(walls))}–{fmt_ms(max(walls))} | {ratio} | {rss:.1f} | "
                      f"{cpu_ms:.0f} |")
+    if six:
+        v4 = statistics.median(r["wall_ms"] for r in measured if r["tool"] == "quillon, IPv4")
+        within = abs(q_median / v4 - 1.0) <= 0.03
+        lines += ["", f"Quillon over IPv6 against over IPv4 on this lab: {q_median:.0f} ms against "
+                  f"{v4:.0f} ms, **{q_median / v4:.3f}** ({'within' if within else 'NOT within'} 3 %)."]
     ratio = q_median / schedule.floor_ms
     lines += ["",
               f"Floor of the pipeline: **{schedule.floor_ms:.0f} ms**; Quillon's median "

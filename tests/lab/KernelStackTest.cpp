@@ -4,6 +4,7 @@
 // (a resolver at 127.0.0.1 where nothing listens) apply and no lookup or
 // packet leaves the machine.
 #include <gtest/gtest.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -257,6 +258,34 @@ TEST(KernelStackTest, RawIcmpSocketOpensWithItsTtl) {
   EXPECT_FALSE(stack.IsIcmpDatagramSocket(socket));
   const int ttl = 5;
   EXPECT_EQ(stack.SockSetOption(socket, Id_IPPROTO_IP, Id_IP_TTL, &ttl, sizeof ttl), 0);
+  EXPECT_EQ(stack.SockClose(socket), 0);
+}
+
+// Without the filter neighbour discovery would reach the socket; with
+// IPV6_RECVERR every error would arrive twice.
+TEST(KernelStackTest, RawIcmpV6SocketPassesOnlyRepliesUnreachablesAndTimeExceeded) {
+  QUILLON_KERNEL_LAB(false);
+  TIdStackPosix stack;
+  const int socket = stack.OpenSocket(Id_SOCK_RAW, Id_IPPROTO_ICMPV6, TIdIPVersion::ivIPv6);
+  EXPECT_FALSE(stack.IsIcmpDatagramSocket(socket));
+  icmp6_filter filter{};
+  socklen_t size = sizeof filter;
+  ASSERT_EQ(getsockopt(socket, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, &size), 0);
+  for (int type = 0; type < 256; ++type) {
+    EXPECT_EQ(ICMP6_FILTER_WILLPASS(type, &filter), type == 1 || type == 3 || type == 129) << type;
+  }
+  const auto option = [socket](int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    getsockopt(socket, IPPROTO_IPV6, name, &value, &length);
+    return value;
+  };
+  EXPECT_EQ(option(IPV6_RECVHOPLIMIT), 1);
+  EXPECT_EQ(option(IPV6_RECVERR), 0);
+  const int hops = 7;
+  EXPECT_EQ(stack.SockSetOption(socket, Id_IPPROTO_IPV6, Id_IPV6_UNICAST_HOPS, &hops, sizeof hops),
+            0);
+  EXPECT_EQ(option(IPV6_UNICAST_HOPS), 7);
   EXPECT_EQ(stack.SockClose(socket), 0);
 }
 
