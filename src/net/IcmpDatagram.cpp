@@ -125,7 +125,7 @@ int BuildErrorDatagramV6(const TIcmp6ErrorReport& report, std::span<const std::u
     return static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF));
   };
   WriteIcmpV6Header(headers, clamp(Id_ICMP_HEADER_SIZE + Id_IPV6_HEADER_SIZE + request.size()),
-                    report.HopLimit, report.Offender, TIdIPv6Bytes{});
+                    report.Ttl, report.Offender, TIdIPv6Bytes{});
   icmp[0] = report.Type;
   icmp[1] = report.Code;
   if (report.Type == Id_ICMPV6_PACKET_TOO_BIG) {

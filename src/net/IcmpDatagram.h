@@ -19,17 +19,21 @@ constexpr int Id_ICMP_HEADER_SIZE = 8;
 // The TTL written when the socket did not report the one the datagram came with.
 constexpr std::uint8_t Id_DEFAULT_REPLY_TTL = 64;
 
-// An entry of a datagram ICMP socket's error queue.
-struct TIcmpErrorReport {
+// An ICMP error about one of our requests, however the system reported it (an
+// entry of a datagram ICMP socket's error queue), with addresses of one family.
+template <typename TAddressBytes>
+struct TIcmpErrorReportOf {
   bool FromIcmp = false;   // an ICMP message from the network (else a local error)
   std::int32_t Errno = 0;  // the error the system made of it
   std::uint8_t Type = 0;   // ICMP type and code of the message
   std::uint8_t Code = 0;
-  std::uint32_t Info = 0;                   // the next-hop MTU for "fragmentation needed"
-  TIdIPv4Bytes Offender{};                  // who sent the message
-  TIdIPv4Bytes OriginalDestination{};       // where the request was going
-  std::uint8_t Ttl = Id_DEFAULT_REPLY_TTL;  // of the message on arrival
+  std::uint32_t Info = 0;    // the next-hop MTU for "fragmentation needed", "packet too big"
+  TAddressBytes Offender{};  // who sent the message
+  TAddressBytes OriginalDestination{};      // where the request was going
+  std::uint8_t Ttl = Id_DEFAULT_REPLY_TTL;  // of the message on arrival (IPv6: its hop limit)
 };
+using TIcmpErrorReport = TIcmpErrorReportOf<TIdIPv4Bytes>;
+using TIcmp6ErrorReport = TIcmpErrorReportOf<TIdIPv6Bytes>;
 
 // The RFC 1071 checksum of the bytes as a big-endian 16-bit value.
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes);
@@ -50,18 +54,6 @@ int BuildErrorDatagram(const TIcmpErrorReport& report, std::span<const std::uint
                        std::span<std::uint8_t> out);
 
 constexpr int Id_IPV6_HEADER_SIZE = 40;
-
-// An ICMPv6 error about one of our requests, however the system reported it.
-struct TIcmp6ErrorReport {
-  bool FromIcmp = false;   // an ICMPv6 message from the network (else a local error)
-  std::int32_t Errno = 0;  // the error the system made of it
-  std::uint8_t Type = 0;   // ICMPv6 type and code of the message
-  std::uint8_t Code = 0;
-  std::uint32_t Info = 0;                        // the MTU of "packet too big"
-  TIdIPv6Bytes Offender{};                       // who sent the message
-  TIdIPv6Bytes OriginalDestination{};            // where the request was going
-  std::uint8_t HopLimit = Id_DEFAULT_REPLY_TTL;  // of the message on arrival
-};
 
 // Writes a 40-byte IPv6 header for an ICMPv6 payload of the length.
 void WriteIcmpV6Header(std::uint8_t* header, std::uint16_t payloadLength, std::uint8_t hopLimit,

@@ -265,39 +265,22 @@ routes_of() {
   fi
 }
 
+# The rules of a node for one family: ip (ICMP) or ip6 (ICMPv6, with --ipv6).
 nft_rules_of() {
-  local node=$1
+  local node=$1 family=$2 table=quillon_lab icmp=icmp
+  if [[ $family == ip6 ]]; then table=quillon_lab6 icmp=icmpv6; fi
   if ((node >= 1 && node <= routers)) && [[ -n ${silent[$node]:-} ]]; then
-    echo "add chain ip quillon_lab output { type filter hook output priority 0; policy accept; }"
-    echo "add rule ip quillon_lab output icmp type time-exceeded drop"
+    echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
+    echo "add rule $family $table output $icmp type time-exceeded drop"
   fi
   if ((node == prohibit && node != 0)); then
-    echo "add chain ip quillon_lab forward { type filter hook forward priority 0; policy accept; }"
-    echo "add rule ip quillon_lab forward icmp type echo-request" \
-      "reject with icmp type admin-prohibited"
+    echo "add chain $family $table forward { type filter hook forward priority 0; policy accept; }"
+    echo "add rule $family $table forward $icmp type echo-request" \
+      "reject with $icmp type admin-prohibited"
   fi
   if ((node == routers + 1 && drop_echo)); then
-    echo "add chain ip quillon_lab input { type filter hook input priority 0; policy accept; }"
-    echo "add rule ip quillon_lab input icmp type echo-request drop"
-  fi
-}
-
-# The same rules for ICMPv6, in a table of their own.
-nft_rules6_of() {
-  local node=$1
-  ((ipv6)) || return 0
-  if ((node >= 1 && node <= routers)) && [[ -n ${silent[$node]:-} ]]; then
-    echo "add chain ip6 quillon_lab6 output { type filter hook output priority 0; policy accept; }"
-    echo "add rule ip6 quillon_lab6 output icmpv6 type time-exceeded drop"
-  fi
-  if ((node == prohibit && node != 0)); then
-    echo "add chain ip6 quillon_lab6 forward { type filter hook forward priority 0; policy accept; }"
-    echo "add rule ip6 quillon_lab6 forward icmpv6 type echo-request" \
-      "reject with icmpv6 type admin-prohibited"
-  fi
-  if ((node == routers + 1 && drop_echo)); then
-    echo "add chain ip6 quillon_lab6 input { type filter hook input priority 0; policy accept; }"
-    echo "add rule ip6 quillon_lab6 input icmpv6 type echo-request drop"
+    echo "add chain $family $table input { type filter hook input priority 0; policy accept; }"
+    echo "add rule $family $table input $icmp type echo-request drop"
   fi
 }
 
@@ -358,7 +341,7 @@ facts() {
 }
 
 lab_up() {
-  local dir node ns link left right probe tries
+  local dir node ns link left right probe tries family rules
   dir=$(state_dir "$prefix")
   ((delay == 0 && !checksums)) || delaylink=$(find_delaylink)
   mkdir -p "$LAB_STATE_ROOT"
@@ -413,13 +396,12 @@ lab_up() {
     done
     ((tries < 250)) || die "the links of $ns did not come up"
     routes_of "$node" | ip -n "$ns" -batch -
-    if [[ -n $(nft_rules_of "$node") ]]; then
-      { echo "add table ip quillon_lab" && nft_rules_of "$node"; } | ip netns exec "$ns" nft -f -
-    fi
-    if [[ -n $(nft_rules6_of "$node") ]]; then
-      { echo "add table ip6 quillon_lab6" && nft_rules6_of "$node"; } |
-        ip netns exec "$ns" nft -f -
-    fi
+    for family in ip ip6; do
+      [[ $family == ip || $ipv6 == 1 ]] || continue
+      rules=$(nft_rules_of "$node" "$family")
+      [[ -z $rules ]] || printf 'add table %s %s\n%s\n' "$family" \
+        "quillon_lab${family#ip}" "$rules" | ip netns exec "$ns" nft -f -
+    done
   done
   write_name_files "$(node_ns 0)"
 

@@ -573,7 +573,7 @@ TEST_F(IcmpClientV6Test, TheDatagramSocketsRebuildReadsAsTheRawSocketsMessage) {
     report.Code = type == 1 ? 1 : 0;
     report.Offender = kRouter6;
     report.OriginalDestination = kTarget6;
-    report.HopLimit = 62;
+    report.Ttl = 62;
     TBytes fromQueue(200);
     fromQueue.resize(static_cast<std::size_t>(BuildErrorDatagramV6(report, request, fromQueue)));
     const TBytes fromRaw = Rebuilt(RawError6(type, report.Code, request, 999), 62);

@@ -246,6 +246,54 @@ TEST(StackIcmpDatagramTest, LocalErrorsAndMessagesWithoutAReportAreTold) {
   EXPECT_EQ(TtlFromControl(bare.Header(), 9), 9);
 }
 
+TEST(StackIcmpDatagramTest, IPv6ErrorQueueMessageGivesTypeCodeOffenderHopLimitAndDestination) {
+  alignas(cmsghdr) std::uint8_t control[256] = {};
+  sockaddr_in6 destination{};
+  destination.sin6_family = AF_INET6;
+  destination.sin6_addr.s6_addr[0] = 0x20;
+  destination.sin6_addr.s6_addr[15] = 2;
+  msghdr header{};
+  header.msg_name = &destination;
+  header.msg_namelen = sizeof destination;
+  header.msg_control = control;
+  header.msg_controllen = sizeof control;
+  sock_extended_err extended{};
+  extended.ee_errno = EACCES;
+  extended.ee_origin = SO_EE_ORIGIN_ICMP6;
+  extended.ee_type = 1;
+  extended.ee_code = 1;
+  sockaddr_in6 offender{};
+  offender.sin6_family = AF_INET6;
+  offender.sin6_addr.s6_addr[0] = 0x20;
+  offender.sin6_addr.s6_addr[15] = 1;
+  cmsghdr* c = CMSG_FIRSTHDR(&header);
+  c->cmsg_level = SOL_IPV6;
+  c->cmsg_type = IPV6_RECVERR;
+  c->cmsg_len = CMSG_LEN(sizeof extended + sizeof offender);
+  std::memcpy(CMSG_DATA(c), &extended, sizeof extended);
+  std::memcpy(CMSG_DATA(c) + sizeof extended, &offender, sizeof offender);
+  cmsghdr* h = CMSG_NXTHDR(&header, c);
+  h->cmsg_level = SOL_IPV6;
+  h->cmsg_type = IPV6_HOPLIMIT;
+  h->cmsg_len = CMSG_LEN(sizeof(int));
+  const int hopLimit = 62;
+  std::memcpy(CMSG_DATA(h), &hopLimit, sizeof hopLimit);
+  header.msg_controllen = CMSG_SPACE(sizeof extended + sizeof offender) + CMSG_SPACE(sizeof(int));
+
+  TIcmp6ErrorReport report;
+  ASSERT_TRUE(ReadErrorQueueMessageV6(header, report));
+  EXPECT_TRUE(report.FromIcmp);
+  EXPECT_EQ(report.Type, 1);
+  EXPECT_EQ(report.Code, 1);
+  EXPECT_EQ(IPv6ToText(report.Offender), "2000::1");
+  EXPECT_EQ(IPv6ToText(report.OriginalDestination), "2000::2");
+  EXPECT_EQ(report.Ttl, 62);
+  EXPECT_EQ(HopLimitFromControl(header, 9), 62);
+  EXPECT_EQ(TtlFromControl(header, 9), 9) << "an IPv4 TTL is another message";
+  TIcmpErrorReport v4;
+  EXPECT_FALSE(ReadErrorQueueMessage(header, v4)) << "an IPv4 reader finds no IPv4 report";
+}
+
 TEST(StackIcmpDatagramTest, TtlComesFromTheControlData) {
   const TErrorQueueMessage message(SO_EE_ORIGIN_ICMP, 0, 0, 0, false, 1);
   EXPECT_EQ(TtlFromControl(message.Header(), 64), 1);
