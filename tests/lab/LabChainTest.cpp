@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -139,6 +140,79 @@ TEST(LabChain, AVerifyingTargetIgnoresARequestWithAWrongChecksum) {
   const CommandResult result = lab.RunInSourceProcess([&] {
     return std::string(RawEchoAnswered(target, false, 0x1234) ? "good:answered" : "good:silent") +
            (RawEchoAnswered(target, true, 0x1235) ? " spoilt:answered" : " spoilt:silent");
+  });
+  EXPECT_EQ(result.ExitCode, 0) << result.Output;
+  EXPECT_EQ(result.Output, "good:answered spoilt:silent");
+}
+
+// The same over IPv6. A raw ICMPv6 socket always gets its checksum from the
+// kernel, so the request goes out whole, IPv6 header included, from a socket
+// of IPPROTO_RAW, and the reply comes back to an ICMPv6 one.
+bool RawEcho6Answered(const std::string& source, const std::string& address, bool spoilChecksum,
+                      std::uint16_t sequence) {
+  std::array<std::uint8_t, 56> packet = {0x60, 0, 0, 0, 0, 16, 58, 64};
+  ::inet_pton(AF_INET6, source.c_str(), packet.data() + 8);
+  ::inet_pton(AF_INET6, address.c_str(), packet.data() + 24);
+  std::uint8_t* icmp = packet.data() + 40;
+  const std::array<std::uint8_t, 16> message = {128,
+                                                0,
+                                                0,
+                                                0,
+                                                0x51,
+                                                0x4c,
+                                                static_cast<std::uint8_t>(sequence >> 8),
+                                                static_cast<std::uint8_t>(sequence & 0xFF),
+                                                'q',
+                                                'u',
+                                                'i',
+                                                'l',
+                                                'l',
+                                                'o',
+                                                'n',
+                                                0};
+  std::copy(message.begin(), message.end(), icmp);
+  // The pseudo-header: both addresses, the length and the next header.
+  std::uint32_t sum = 16 + 58;
+  for (std::size_t i = 8; i < packet.size(); i += 2) {
+    sum += static_cast<std::uint32_t>(packet[i] << 8 | packet[i + 1]);
+  }
+  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+  const auto checksum = static_cast<std::uint16_t>(~sum ^ (spoilChecksum ? 0x0100u : 0u));
+  icmp[2] = static_cast<std::uint8_t>(checksum >> 8);
+  icmp[3] = static_cast<std::uint8_t>(checksum & 0xFF);
+
+  const int listener = ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+  const int sender = ::socket(AF_INET6, SOCK_RAW, IPPROTO_RAW);
+  if (listener < 0 || sender < 0) throw std::runtime_error("no raw IPv6 socket");
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  ::inet_pton(AF_INET6, address.c_str(), &to.sin6_addr);
+  const bool sent =
+      ::sendto(sender, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to) == static_cast<ssize_t>(packet.size());
+  ::close(sender);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  bool answered = false;
+  while (sent && !answered && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{listener, POLLIN, 0};
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    std::array<std::uint8_t, 1500> reply{};
+    const ssize_t count = ::recv(listener, reply.data(), reply.size(), 0);
+    answered = count >= 8 && reply[0] == 129 && reply[6] == icmp[6] && reply[7] == icmp[7];
+  }
+  ::close(listener);
+  if (!sent) throw std::runtime_error("sendto failed");
+  return answered;
+}
+
+TEST(LabChain, OverIPv6AVerifyingTargetIgnoresARequestWithAWrongChecksum) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithVerifiedChecksums().WithIPv6());
+  const std::string source = "2001:2::1";
+  const std::string target = lab.Facts().Target6;
+  const CommandResult result = lab.RunInSourceProcess([&] {
+    return std::string(RawEcho6Answered(source, target, false, 0x2234) ? "good:answered"
+                                                                       : "good:silent") +
+           (RawEcho6Answered(source, target, true, 0x2235) ? " spoilt:answered" : " spoilt:silent");
   });
   EXPECT_EQ(result.ExitCode, 0) << result.Output;
   EXPECT_EQ(result.Output, "good:answered spoilt:silent");
