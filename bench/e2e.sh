@@ -467,8 +467,10 @@ lines += [
     f"{runs} measured runs of each tool per topology after {warmup} warm-up round(s), "
     "the tools taking turns in a rotating order within one lab. "
     f"Machine: {os.cpu_count()} CPU ({cpu}), Linux {platform.release()}. "
-    f"Quillon: {version_of([quillon, '--version'])}, release build; "
-    f"{version_of(['traceroute', '--version'])}; {version_of(['tracepath', '-V'])}; "
+    f"Quillon: {version_of([quillon, '--version'])}, "
+    + ("release build; " if quillon == os.path.join(root, "build/bench-release/app/quillon")
+       else f"the program at {quillon}; ")
+    + f"{version_of(['traceroute', '--version'])}; {version_of(['tracepath', '-V'])}; "
     f"{version_of(['mtr', '--version'])} (Debian packages).",
     "",
     "The lab (`tests/lab/lab.sh`) is a chain of network namespaces joined by links that "
