@@ -411,9 +411,12 @@ TEST_F(TraceRoute, OverIPv6TheTargetsEchoReplyEndsTheRouteAndEveryProbeIsIcmpv6)
   std::vector<TSimHop> hops = Routers6(1, 3);
   hops.push_back(TSimHop::Destination(kTarget6, 30));
   TSimNetwork& net = Install(DualStack(hops));
-  auto& form = MakeForm("six.test");
-  form.IPVersion = TIdIPVersion::ivIPv6;
-  form.StartTrace();
+  // As the program's command line gives it: -6 is taken out, never a host.
+  form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
+  form_->FormCreate({"-6", "six.test"});
+  TTraceRouteForm& form = *form_;
+  EXPECT_EQ(form.IPVersion, TIdIPVersion::ivIPv6);
+  EXPECT_EQ(form.Host.Text, "six.test");
   EXPECT_EQ(form.TargetAddress, kTarget6);
   ASSERT_TRUE(RunUntilIdle());
   ASSERT_TRUE(DrainWorkers());
