@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 
 #include "platform/AtomicFile.h"
@@ -181,7 +182,11 @@ void TDnsBuffer::LoadFromFile(const std::string& path) {
 
 bool TDnsBuffer::SaveToFile(const std::string& path) const {
   const bool saved4 = names4_.Save(path);
-  const bool saved6 = names6_.Count() == 0 || names6_.Save(Ipv6CachePath(path));
+  // An IPv4-only user gets no new file; one already there always mirrors the cache.
+  const std::string path6 = Ipv6CachePath(path);
+  std::error_code error;
+  const bool saved6 =
+      (names6_.Count() == 0 && !std::filesystem::exists(path6, error)) || names6_.Save(path6);
   return saved4 && saved6;
 }
 

@@ -136,15 +136,16 @@ class TDnsBuffer {
   void LoadFromFile(const std::string& path);
   // Writes every record, oldest first, through a temporary file that replaces the
   // old one only when complete: a failed save leaves the previous cache whole.
-  // The IPv6 sibling is written only when it has records, so an IPv4-only user
-  // finds no new file. Failures are silent (the cache is a convenience); true
+  // The IPv6 sibling is written when it has records or exists already, so an
+  // IPv4-only user finds no new file. Failures are silent (the cache is a convenience); true
   // when every file was saved.
   bool SaveToFile(const std::string& path) const;
 
   // The records of the ".dnb" file.
   std::int32_t Count() const { return names4_.Count(); }
   const TDnsRecord& Record(std::int32_t index) const { return names4_.Record(index); }
-  // The records of the ".dn6" file.
+  // The records of each file.
+  const TDnsRecordList<TDnsRecord>& Ipv4Names() const { return names4_; }
   const TDnsRecordList<TDnsRecord6>& Ipv6Names() const { return names6_; }
 
  private:

@@ -166,6 +166,13 @@ TEST_F(DnsBufferFile, IPv4OnlyCacheMakesNoSiblingFile) {
   cache.AddName("192.0.2.1", "a.example");
   ASSERT_TRUE(cache.SaveToFile(path_));
   EXPECT_FALSE(fs::exists(path6_));
+  // One that exists mirrors the cache, even with no whole record in it.
+  WriteAll(path6_, std::string(100, 'x'));
+  TDnsBuffer loaded;
+  loaded.LoadFromFile(path_);
+  ASSERT_TRUE(loaded.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(path6_), "");
+  fs::remove(path6_);
   // A sibling that cannot be written fails the save; the .dnb is still saved.
   fs::create_directory(path6_);
   cache.AddName("2001:db8::1", "six.example");
