@@ -129,8 +129,8 @@ TEST(NativeGrid, Ipv6AddressesAreShownWholeAndCutCellsGiveTheirTextAsTooltip) {
   DeleteDC(screen);
 
   // The control itself gives a cut cell's text as tooltip, and nothing for a whole one.
-  HWND parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPED, 0, 0, 600, 300, nullptr, nullptr,
-                                nullptr, nullptr);
+  ::HWND parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPED, 0, 0, 600, 300, nullptr, nullptr,
+                                  nullptr, nullptr);
   if (!parent) GTEST_SKIP() << "no window can be made here";
   {
     TOutGridWindow grid(parent, 1);
