@@ -1,8 +1,10 @@
 // What the grid control paints: the time bars counted in pixels, the fixed
 // header row staying in place while the rows scroll, and IPv6 addresses whole.
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QImage>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 #include "GuiFixture.h"
@@ -129,6 +131,11 @@ TEST_F(MainWindowTest, Ipv6AddressesAreShownWholeAndCutCellsGiveTheirTextAsToolt
   const QRect cut = grid.CellRect(2, 5);
   ASSERT_GT(2 + metrics.horizontalAdvance(QString::fromStdString(longName)), cut.width());
   EXPECT_EQ(grid.ToolTipAt(cut.center()).toStdString(), longName);
+  // Resting the mouse there shows it.
+  QHelpEvent hover(QEvent::ToolTip, cut.center(), grid.viewport()->mapToGlobal(cut.center()));
+  QApplication::sendEvent(grid.viewport(), &hover);
+  EXPECT_EQ(QToolTip::text().toStdString(), longName);
+  QToolTip::hideText();
   EXPECT_EQ(grid.ToolTipAt(grid.CellRect(2, 1).center()), "");
   SaveArtefact(window, "MainWindow-ipv6.png");
 }
