@@ -121,7 +121,7 @@ import json, os, sys, time
 
 topology, quillon, runs, warmup, out = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
 target = os.environ["LAB_TARGET"]
-state = [os.path.splitext(quillon)[0] + ext for ext in (".hst", ".dnb")]
+state = [os.path.splitext(quillon)[0] + ext for ext in (".hst", ".dnb", ".dn6")]
 tools = {
     "quillon": [quillon, "--terminal", "--json", "-w", "1000", target],
     "quillon, warm": [quillon, "--terminal", "--json", "-w", "1000", target],
