@@ -15,8 +15,10 @@
 #include "GuiFixture.h"
 #include "gui/DesktopApp.h"
 #include "gui/Shell.h"
+#include "platform/ExecutablePath.h"
 #include "platform/Text.h"
 #include "trace/HopGrid.h"
+#include "trace/SocketRights.h"
 
 namespace quillon::guitest {
 namespace {
@@ -247,7 +249,8 @@ TEST_F(MainWindowTest, RefusedRawSocketShowsTheErrorBoxAndReturnsToIdle) {
   SetHost("target.test");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], "Cannot allocate socket.");
+  // The first line as the socket layer says it, then how to allow tracing.
+  EXPECT_EQ(errors_[0], "Cannot allocate socket.\n" + PrivilegeHint(ExecutablePath()));
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(window_->Form().Running);
   EXPECT_TRUE(StartButton()->isVisible());
