@@ -295,7 +295,9 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainWindow::SpeedButton1Click() {
-  ShowHelp();
+  // Without an opener Qt only writes a line to standard error, which a user
+  // who started the window from a menu never sees.
+  if (!ShowHelp()) ShowMessage(NoHelpOpenerText());
 }
 
 void TMainWindow::SpeedButton2Click() {

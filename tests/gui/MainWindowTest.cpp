@@ -358,6 +358,20 @@ TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowser) {
   // A program run where it was built, as this test is, opens a page that exists
   // though nothing was installed.
   EXPECT_TRUE(std::filesystem::is_regular_file(BuiltInHelpFile())) << BuiltInHelpFile();
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowTest, HelpWithoutAnOpenerSaysSoInABox) {
+  SetUrlOpener([](const QUrl&) { return false; });  // as Qt answers without xdg-open
+  const std::string previous = HelpFile();
+  SetHelpFile("/opt/quillon-test/help/index.html");
+  Open(ThreeHops());
+  QTest::mouseClick(Child<QToolButton>("SpeedButton1"), Qt::LeftButton);
+  SetUrlOpener(nullptr);
+  SetHelpFile(previous);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_NE(messages_[0].find("xdg-utils"), std::string::npos) << messages_[0];
+  EXPECT_NE(messages_[0].find("/opt/quillon-test/help/index.html"), std::string::npos);
 }
 
 // Closing ends the process at once, though probes that a failed Start set
