@@ -57,7 +57,7 @@ set(CPACK_COMPONENT_WINDOW_DESCRIPTION "desktop window of the Quillon route trac
 The Qt window that quillon opens when a display is there, with its menu
 entry, icon and help pages.")
 
-# Each package carries the licence and the packaging's changelog.
+# Each package carries the licence, the packaging's changelog and its lintian overrides.
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
           > ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
@@ -69,6 +69,9 @@ foreach(_component IN LISTS CPACK_COMPONENTS_ALL)
                 ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${_upper}_PACKAGE_NAME}
           COMPONENT ${_component})
+  # The tags lintian is told to expect, each with its reason.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian/${CPACK_DEBIAN_${_upper}_PACKAGE_NAME}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT ${_component})
 endforeach()
 
 include(CPack)
