@@ -33,6 +33,18 @@ std::pair<std::uint32_t, std::uint32_t> PngSize(const std::string& bytes) {
   return {big(16), big(20)};
 }
 
+// A copy of the program in a folder of the test's own ("bin" in it), with the
+// window module at its place beside the copy; empty when the build has no window.
+fs::path CopyWithItsWindow(const fs::path& program, const std::string& name) {
+  const fs::path dir = fs::temp_directory_path() / (name + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "bin");
+  fs::copy_file(program, dir / "bin" / "quillon");
+  if (CopyWindowModule(dir / "bin" / "quillon")) return dir;
+  fs::remove_all(dir);
+  return {};
+}
+
 // The trace really ran: the host went into the history, and every hop's name
 // (or its lack of one) into the name cache saved when the window closed.
 void ExpectTheRouteTraced(const fs::path& dir, const LabFacts& facts) {
@@ -58,15 +70,8 @@ TEST(GuiLab, WindowTracesTheLabRouteFromItsCommandLine) {
                              .WithName("1", "one.lab")
                              .WithName("target", "target.lab"));
 
-  const fs::path dir = fs::temp_directory_path() / ("quillon-guilab-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "bin");
-  fs::copy_file(program, dir / "bin" / "quillon");
-  // The window is the program's module, at its place beside the copy.
-  if (!CopyWindowModule(dir / "bin" / "quillon")) {
-    fs::remove_all(dir);
-    GTEST_SKIP() << "the program is built without the desktop window";
-  }
+  const fs::path dir = CopyWithItsWindow(program, "quillon-guilab-");
+  if (dir.empty()) GTEST_SKIP() << "the program is built without the desktop window";
   const fs::path shot = dir / "window.png";
 
   // The X server starts inside the lab's namespace too; it picks a free display
@@ -107,15 +112,8 @@ TEST(GuiLab, AnOrdinaryUsersWindowTracesTheSameRouteThroughTheIcmpHelper) {
   QUILLON_START_LAB(
       lab, LabOptions().WithRouters(2).WithName("1", "one.lab").WithName("target", "target.lab"));
 
-  const fs::path dir =
-      fs::temp_directory_path() / ("quillon-guiuser-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "bin");
-  fs::copy_file(program, dir / "bin" / "quillon");
-  if (!CopyWindowModule(dir / "bin" / "quillon")) {
-    fs::remove_all(dir);
-    GTEST_SKIP() << "the program is built without the desktop window";
-  }
+  const fs::path dir = CopyWithItsWindow(program, "quillon-guiuser-");
+  if (dir.empty()) GTEST_SKIP() << "the program is built without the desktop window";
   ASSERT_TRUE(CopyIcmpHelper(dir / "bin" / "quillon")) << "setcap on the helper's copy";
   // The user's own: its home, and the folder where the state files are saved.
   RunProgram({"chown", "65534:65534", dir.string(), (dir / "bin").string()});
