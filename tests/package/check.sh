@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The Debian packages and their split: what each holds and depends on, and,
-# installed one after the other into an empty root (dpkg --root), a terminal
-# tracer from quillon alone and the window once quillon-window is added.
+# The Debian packages and their split: what each holds and depends on, what
+# lintian --pedantic says of them (no error, no warning), and, installed one
+# after the other into an empty root (dpkg --root, the maintainer scripts run on
+# it), the ICMP helper's capability, a terminal tracer from quillon alone (for
+# root, and for an ordinary user through the helper), the window once
+# quillon-window is added, and a purge that leaves none of their files.
 #
 #   tests/package/check.sh [DIR]    DIR: the packages (build/package/packages)
 #
