@@ -6,12 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "net/IcmpHelperPosix.h"
+#include "platform/ExecutablePath.h"
 
 namespace quillon {
 namespace {
@@ -116,6 +121,34 @@ TEST(IcmpHelperProgram, HandsOverAsManyRawSocketsAsAskedInOneRun) {
       ::close(socket);
     }
   }
+}
+
+// The stack's pool: a run of the helper brings a batch of sockets, so twenty
+// sockets (a trace's worth) start it twice, not twenty times. A wrapper at the
+// helper's place for this test program counts the runs of the built one.
+TEST(IcmpHelperClient, OneRunOfTheHelperServesABatchOfSockets) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
+  namespace fs = std::filesystem;
+  const fs::path helper = IcmpHelperPath(ExecutablePath());
+  if (fs::exists(helper.parent_path())) GTEST_SKIP() << helper.parent_path() << " exists";
+  fs::create_directories(helper.parent_path());
+  const fs::path runs = helper.parent_path() / "runs";
+  std::ofstream(helper) << "#!/bin/sh\necho run >>" << runs << "\nexec "
+                        << QUILLON_ICMP_HELPER_BUILT << " \"$@\"\n";
+  fs::permissions(helper, fs::perms::owner_all);
+
+  std::vector<int> sockets;
+  for (int i = 0; i < 20; ++i) sockets.push_back(OpenIcmpSocketFromHelper(AF_INET));
+  std::ifstream counted(runs);
+  const auto lines = std::count(std::istreambuf_iterator<char>(counted), {}, '\n');
+  fs::remove_all(helper.parent_path());
+  EXPECT_EQ(lines, 2);
+  for (const int socket : sockets) {
+    EXPECT_GE(socket, 0);
+    ::close(socket);
+  }
+  std::sort(sockets.begin(), sockets.end());
+  EXPECT_EQ(std::adjacent_find(sockets.begin(), sockets.end()), sockets.end()) << "each its own";
 }
 
 }  // namespace
