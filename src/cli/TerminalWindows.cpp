@@ -83,12 +83,6 @@ class TConsoleMode {
 
 }  // namespace
 
-std::string PrivilegeHint(const std::string& programPath) {
-  return "Tracing needs raw ICMP sockets, which Windows gives administrators only, or the "
-         "system's ICMP service (iphlpapi.dll), which could not be used either: run " +
-         programPath + " from a console opened with 'Run as administrator'.";
-}
-
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);

@@ -12,6 +12,7 @@
 #include <span>
 
 #include "net/IcmpDatagramPosix.h"
+#include "net/IcmpHelperPosix.h"
 #include "net/IdException.h"
 #include "net/IdWinSock2Posix.h"
 
@@ -58,20 +59,20 @@ std::size_t ListSize(const TIdSocketList* list) {
   return list != nullptr ? list->size() : 0;
 }
 
-enum class TIcmpSocketKind : std::uint8_t { Other, Datagram4, Raw6, Datagram6 };
+enum class TIcmpSocketShape : std::uint8_t { Other, Datagram4, Raw6, Datagram6 };
 
-TIcmpSocketKind IcmpSocketKind(TIdStackSocketHandle socket) {
+TIcmpSocketShape IcmpSocketShape(TIdStackSocketHandle socket) {
   const auto option = [socket](int name) {
     int value = -1;
     socklen_t length = sizeof value;
     return WS2<wsGetSockOpt>()(socket, SOL_SOCKET, name, &value, &length) == 0 ? value : -1;
   };
   const int type = option(SO_TYPE);
-  if (type != SOCK_DGRAM && type != SOCK_RAW) return TIcmpSocketKind::Other;
+  if (type != SOCK_DGRAM && type != SOCK_RAW) return TIcmpSocketShape::Other;
   const int protocol = option(SO_PROTOCOL);
-  if (type == SOCK_DGRAM && protocol == IPPROTO_ICMP) return TIcmpSocketKind::Datagram4;
-  if (protocol != IPPROTO_ICMPV6 || option(SO_DOMAIN) != AF_INET6) return TIcmpSocketKind::Other;
-  return type == SOCK_RAW ? TIcmpSocketKind::Raw6 : TIcmpSocketKind::Datagram6;
+  if (type == SOCK_DGRAM && protocol == IPPROTO_ICMP) return TIcmpSocketShape::Datagram4;
+  if (protocol != IPPROTO_ICMPV6 || option(SO_DOMAIN) != AF_INET6) return TIcmpSocketShape::Other;
+  return type == SOCK_RAW ? TIcmpSocketShape::Raw6 : TIcmpSocketShape::Datagram6;
 }
 
 bool IsRawIcmp(int family, int type, int protocol) {
@@ -93,6 +94,14 @@ int ConfigureIcmpDatagramSocket(TIdStackSocketHandle socket, int family) {
   }
   if (SetIntOption(socket, SOL_IP, IP_RECVERR, 1) != 0) return -1;
   return SetIntOption(socket, SOL_IP, IP_RECVTTL, 1);
+}
+
+// The raw ICMPv6 socket with its options set, or -1 (and the socket closed).
+TIdStackSocketHandle WithRawIcmpV6Options(TIdStackSocketHandle socket) {
+  if (ConfigureRawIcmpV6Socket(socket) == 0) return socket;
+  const std::int32_t error = tLastSocketError;
+  WS2<wsClose>()(socket);
+  return FailWith(error);
 }
 
 // The buffers of one recvmsg of an ICMP socket, made ready again for each call.
@@ -263,13 +272,8 @@ int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how) {
 TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol) {
   const TIdStackSocketHandle socket = WS2<wsSocket>()(family, type, protocol);
   if (socket >= 0) {
-    if (family == AF_INET6 && IsRawIcmp(family, type, protocol) &&
-        ConfigureRawIcmpV6Socket(socket) != 0) {
-      const std::int32_t error = tLastSocketError;
-      WS2<wsClose>()(socket);
-      return FailWith(error);
-    }
-    return socket;
+    return family == AF_INET6 && IsRawIcmp(family, type, protocol) ? WithRawIcmpV6Options(socket)
+                                                                   : socket;
   }
   const int refusal = errno;
   const bool rawIcmpRefused =
@@ -277,7 +281,12 @@ TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol)
   if (!rawIcmpRefused) return FailWith(SocketErrorFromErrno(refusal));
 
   const TIdStackSocketHandle datagram = WS2<wsSocket>()(family, SOCK_DGRAM, protocol);
-  if (datagram < 0) return FailWith(SocketErrorFromErrno(refusal));
+  if (datagram < 0) {
+    // Last, the installed helper opens the raw socket for us.
+    const TIdStackSocketHandle lent = OpenIcmpSocketFromHelper(family);
+    if (lent < 0) return FailWith(SocketErrorFromErrno(refusal));
+    return family == AF_INET6 ? WithRawIcmpV6Options(lent) : lent;
+  }
   if (ConfigureIcmpDatagramSocket(datagram, family) != 0) {
     WS2<wsClose>()(datagram);
     return FailWith(SocketErrorFromErrno(refusal));
@@ -307,20 +316,20 @@ int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int opt
 }
 
 bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
-  const TIcmpSocketKind kind = IcmpSocketKind(socket);
-  return kind == TIcmpSocketKind::Datagram4 || kind == TIcmpSocketKind::Datagram6;
+  const TIcmpSocketShape kind = IcmpSocketShape(socket);
+  return kind == TIcmpSocketShape::Datagram4 || kind == TIcmpSocketShape::Datagram6;
 }
 
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
   if (length < 0) return FailWith(Id_WSAEINVAL);
-  switch (IcmpSocketKind(socket)) {
-    case TIcmpSocketKind::Datagram4:
+  switch (IcmpSocketShape(socket)) {
+    case TIcmpSocketShape::Datagram4:
       return ReceiveIcmpDatagram(socket, buffer, length, flags);
-    case TIcmpSocketKind::Raw6:
+    case TIcmpSocketShape::Raw6:
       return ReceiveIcmpV6(socket, buffer, length, flags, false);
-    case TIcmpSocketKind::Datagram6:
+    case TIcmpSocketShape::Datagram6:
       return ReceiveIcmpV6(socket, buffer, length, flags, true);
-    case TIcmpSocketKind::Other:
+    case TIcmpSocketShape::Other:
       break;
   }
   return CountResult(WS2<wsRecv>()(socket, buffer, static_cast<std::size_t>(length), flags));

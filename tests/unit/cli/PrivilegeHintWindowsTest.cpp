@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/CliOptions.h"
-#include "cli/TerminalSession.h"
+#include "trace/SocketRights.h"
 
 namespace quillon {
 namespace {
