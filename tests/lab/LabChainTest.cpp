@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <regex>
 #include <stdexcept>
 
@@ -92,21 +93,57 @@ TEST(LabChain, OptionsSilenceRejectAndDropWhereAsked) {
   EXPECT_EQ(Ping(dropLab, dropLab.Facts().Hop(1)).ExitCode, 0);
 }
 
+// An echo request of our own making, sequence number in network order.
+std::array<std::uint8_t, 16> EchoRequest(std::uint8_t type, std::uint16_t sequence) {
+  return {type,
+          0,
+          0,
+          0,
+          0x51,
+          0x4c,
+          static_cast<std::uint8_t>(sequence >> 8),
+          static_cast<std::uint8_t>(sequence & 0xFF),
+          'q',
+          'u',
+          'i',
+          'l',
+          'l',
+          'o',
+          'n',
+          0};
+}
+
+// Stores at `at` the RFC 1071 checksum of the bytes added to `sum` (spoilt
+// when asked).
+void StoreChecksum(std::uint32_t sum, const std::uint8_t* bytes, std::size_t size, bool spoil,
+                   std::uint8_t* at) {
+  for (std::size_t i = 0; i < size; i += 2) {
+    sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+  }
+  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+  const auto checksum = static_cast<std::uint16_t>(~sum ^ (spoil ? 0x0100u : 0u));
+  at[0] = static_cast<std::uint8_t>(checksum >> 8);
+  at[1] = static_cast<std::uint8_t>(checksum & 0xFF);
+}
+
+// Whether a datagram the test takes for the reply arrives on fd within half a
+// second.
+bool ReplyArrives(int fd, const std::function<bool(const std::uint8_t*, ssize_t)>& isReply) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    std::array<std::uint8_t, 1500> reply{};
+    if (isReply(reply.data(), ::recv(fd, reply.data(), reply.size(), 0))) return true;
+  }
+  return false;
+}
+
 // Sends one echo request of our own making from a raw socket (with its
 // checksum spoilt when asked) and tells whether the address echoed it.
 bool RawEchoAnswered(const std::string& address, bool spoilChecksum, std::uint16_t sequence) {
-  std::array<std::uint8_t, 16> request = {8,   0,   0,   0,   0x51, 0x4c, 0,   0,
-                                          'q', 'u', 'i', 'l', 'l',  'o',  'n', 0};
-  request[6] = static_cast<std::uint8_t>(sequence >> 8);
-  request[7] = static_cast<std::uint8_t>(sequence & 0xFF);
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < request.size(); i += 2) {
-    sum += static_cast<std::uint32_t>(request[i] << 8 | request[i + 1]);
-  }
-  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
-  const auto checksum = static_cast<std::uint16_t>(~sum ^ (spoilChecksum ? 0x0100u : 0u));
-  request[2] = static_cast<std::uint8_t>(checksum >> 8);
-  request[3] = static_cast<std::uint8_t>(checksum & 0xFF);
+  std::array<std::uint8_t, 16> request = EchoRequest(8, sequence);
+  StoreChecksum(0, request.data(), request.size(), spoilChecksum, request.data() + 2);
 
   const int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd < 0) throw std::runtime_error("no raw socket");
@@ -118,17 +155,11 @@ bool RawEchoAnswered(const std::string& address, bool spoilChecksum, std::uint16
     ::close(fd);
     throw std::runtime_error("sendto failed");
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-  bool answered = false;
-  while (!answered && std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, 50) <= 0) continue;
-    std::array<std::uint8_t, 1500> reply{};
-    const ssize_t count = ::recv(fd, reply.data(), reply.size(), 0);
+  const bool answered = ReplyArrives(fd, [&](const std::uint8_t* reply, ssize_t count) {
     const std::size_t header = (reply[0] & 0x0Fu) * 4u;
-    answered = count >= static_cast<ssize_t>(header + 8) && reply[header] == 0 &&
-               reply[header + 6] == request[6] && reply[header + 7] == request[7];
-  }
+    return count >= static_cast<ssize_t>(header + 8) && reply[header] == 0 &&
+           reply[header + 6] == request[6] && reply[header + 7] == request[7];
+  });
   ::close(fd);
   return answered;
 }
@@ -153,33 +184,10 @@ bool RawEcho6Answered(const std::string& source, const std::string& address, boo
   std::array<std::uint8_t, 56> packet = {0x60, 0, 0, 0, 0, 16, 58, 64};
   ::inet_pton(AF_INET6, source.c_str(), packet.data() + 8);
   ::inet_pton(AF_INET6, address.c_str(), packet.data() + 24);
-  std::uint8_t* icmp = packet.data() + 40;
-  const std::array<std::uint8_t, 16> message = {128,
-                                                0,
-                                                0,
-                                                0,
-                                                0x51,
-                                                0x4c,
-                                                static_cast<std::uint8_t>(sequence >> 8),
-                                                static_cast<std::uint8_t>(sequence & 0xFF),
-                                                'q',
-                                                'u',
-                                                'i',
-                                                'l',
-                                                'l',
-                                                'o',
-                                                'n',
-                                                0};
-  std::copy(message.begin(), message.end(), icmp);
+  const std::array<std::uint8_t, 16> request = EchoRequest(128, sequence);
+  std::copy(request.begin(), request.end(), packet.begin() + 40);
   // The pseudo-header: both addresses, the length and the next header.
-  std::uint32_t sum = 16 + 58;
-  for (std::size_t i = 8; i < packet.size(); i += 2) {
-    sum += static_cast<std::uint32_t>(packet[i] << 8 | packet[i + 1]);
-  }
-  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
-  const auto checksum = static_cast<std::uint16_t>(~sum ^ (spoilChecksum ? 0x0100u : 0u));
-  icmp[2] = static_cast<std::uint8_t>(checksum >> 8);
-  icmp[3] = static_cast<std::uint8_t>(checksum & 0xFF);
+  StoreChecksum(16 + 58, packet.data() + 8, packet.size() - 8, spoilChecksum, packet.data() + 42);
 
   const int listener = ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
   const int sender = ::socket(AF_INET6, SOCK_RAW, IPPROTO_RAW);
@@ -191,15 +199,10 @@ bool RawEcho6Answered(const std::string& source, const std::string& address, boo
       ::sendto(sender, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                sizeof to) == static_cast<ssize_t>(packet.size());
   ::close(sender);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-  bool answered = false;
-  while (sent && !answered && std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{listener, POLLIN, 0};
-    if (::poll(&ready, 1, 50) <= 0) continue;
-    std::array<std::uint8_t, 1500> reply{};
-    const ssize_t count = ::recv(listener, reply.data(), reply.size(), 0);
-    answered = count >= 8 && reply[0] == 129 && reply[6] == icmp[6] && reply[7] == icmp[7];
-  }
+  const bool answered =
+      sent && ReplyArrives(listener, [&](const std::uint8_t* reply, ssize_t count) {
+        return count >= 8 && reply[0] == 129 && reply[6] == request[6] && reply[7] == request[7];
+      });
   ::close(listener);
   if (!sent) throw std::runtime_error("sendto failed");
   return answered;
