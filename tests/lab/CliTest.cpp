@@ -385,6 +385,27 @@ TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndAnAddressDecidesIt
   }
 }
 
+// A link-local address goes out on the link its zone names, by name or by
+// index, and keeps the zone in every address shown.
+TEST_F(CliLab, ALinkLocalTargetGoesOutOnTheLinkItsZoneNames) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6());
+  const CommandResult shown = RunProgram({"ip", "-n", lab.Facts().Prefix + "-r1", "-6", "-o",
+                                          "addr", "show", "dev", "west", "scope", "link"});
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(shown.Output, found, std::regex(R"(inet6 (fe80:[0-9a-f:]+)/)")))
+      << shown.Output;
+  const std::string index =
+      Lines(lab.RunInSource({"cat", "/sys/class/net/east/ifindex"}).Output)[0];
+  for (const std::string& zone : {std::string("east"), index}) {
+    const std::string target = found[1].str() + "%" + zone;
+    ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "1000", target}), 0) << Err();
+    const auto doc = nlohmann::json::parse(Out());
+    EXPECT_EQ(doc["address"], target);
+    EXPECT_EQ(doc["route_length"], 1);
+    EXPECT_EQ(doc["hops"][0]["address"], target);
+  }
+}
+
 TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
   const std::string evil =
