@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "net/IdStackWindows.h"
 #include "platform/ExecutablePath.h"
 #include "trace/StateFiles.h"
 
@@ -81,12 +82,30 @@ class TConsoleMode {
   bool escapes_ = false;
 };
 
+// On request (for tests and bug reports) the way the probes went out: the
+// service and a raw socket give the same rows, so nothing else tells them apart.
+void ReportProbePath(const TTerminalIo& io) {
+  const char* asked = std::getenv("QUILLON_SHOW_PROBE_PATH");
+  if (asked == nullptr || *asked == '\0') return;
+  switch (IcmpProbePathInUse()) {
+    case TIcmpProbePath::IcmpService:
+      io.Err("Probes went through the system's ICMP service.\n");
+      break;
+    case TIcmpProbePath::RawSocket:
+      io.Err("Probes went through a raw socket.\n");
+      break;
+    case TIcmpProbePath::None:
+      io.Err("No probe was sent.\n");
+      break;
+  }
+}
+
 }  // namespace
 
 std::string PrivilegeHint(const std::string& programPath) {
-  return "Tracing needs raw ICMP sockets, which Windows gives administrators only, or the "
-         "system's ICMP service (iphlpapi.dll), which could not be used either: run " +
-         programPath + " from a console opened with 'Run as administrator'.";
+  return "Tracing needs the system's ICMP service (iphlpapi.dll), which could not be used, "
+         "or raw ICMP sockets, which Windows gives administrators only: run " +
+         programPath + " --raw-sockets from a console opened with 'Run as administrator'.";
 }
 
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
@@ -119,6 +138,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   const int status = session.Run(parameters);
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   ListenToConsole(nullptr);
+  ReportProbePath(io);
 
   // Probes beyond the route's end or lookups may still be under way.
   return ExitWithoutWaitingForWorkers(session.Form(), status);
