@@ -36,12 +36,22 @@ CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(HANDLE console) {
 // on a thread of the system's; the lock keeps the session alive while it posts.
 std::mutex gSessionLock;
 TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
+// Set once the session has ended and saved the name cache.
+const HANDLE gSaved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Closing the console, logoff and shutdown end the process once the handler
+// returns, or after about five seconds: the wait for the save stays below that.
+constexpr DWORD kSaveWaitMs = 4000;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  std::lock_guard lock(gSessionLock);
-  if (gSession == nullptr) return FALSE;
-  // Ctrl-C as the Stop button (a second one quits); the others quit at once.
-  gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  {
+    std::lock_guard lock(gSessionLock);
+    if (gSession == nullptr) return FALSE;
+    // Ctrl-C as the Stop button (a second one quits); the others quit at once.
+    gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  }
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    if (gSaved != nullptr) WaitForSingleObject(gSaved, kSaveWaitMs);
+  }
   return TRUE;
 }
 
@@ -62,8 +72,11 @@ class TConsoleMode {
     oldCodePage_ = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
   }
-  ~TConsoleMode() {
+  ~TConsoleMode() { Restore(); }
+  // The console as it was; also before an exit that runs no destructor.
+  void Restore() {
     if (!isConsole_) return;
+    isConsole_ = false;
     SetConsoleMode(output_, oldMode_);
     if (oldCodePage_ != 0) SetConsoleOutputCP(oldCodePage_);
   }
@@ -111,7 +124,7 @@ std::string PrivilegeHint(const std::string& programPath) {
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  const TConsoleMode console(out);
+  TConsoleMode console(out);
 
   TTerminalIo io;
   io.Out = [out](std::string_view text) { WriteAll(out, text); };
@@ -136,9 +149,12 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   ListenToConsole(&session);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
   const int status = session.Run(parameters);
-  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+  // The names are saved: a console being closed may now end the process.
+  if (gSaved != nullptr) SetEvent(gSaved);
   ListenToConsole(nullptr);
+  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   ReportProbePath(io);
+  console.Restore();
 
   // Probes beyond the route's end or lookups may still be under way.
   return ExitWithoutWaitingForWorkers(session.Form(), status);

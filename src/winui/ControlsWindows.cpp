@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/MessageQueue.h"
+
 namespace quillon {
 
 namespace {
@@ -173,7 +175,13 @@ LRESULT CALLBACK TWindowBase::Procedure(::HWND window, UINT msg, WPARAM wParam, 
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     return DefWindowProcA(window, msg, wParam, lParam);
   }
-  return self->HandleMessage(msg, wParam, lParam);
+  try {
+    return self->HandleMessage(msg, wParam, lParam);
+  } catch (...) {
+    // Raised again by the loop that dispatched the message.
+    KeepHandlerError(std::current_exception());
+    return 0;
+  }
 }
 
 ::HWND NewControl(const char* className, const char* caption, DWORD style, DWORD exStyle,

@@ -261,8 +261,27 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      if (form_) Guard([this] { form_->FormClose(); });
+      if (form_) {
+        // No probe may start once the names are saved: stop first.
+        Guard([this] {
+          if (form_->Running && !form_->StopRequested) form_->Button2Click();
+          form_->FormClose();
+        });
+      }
       DestroyWindow(Handle());
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // Logoff or shutdown ends the process once this returns, without WM_CLOSE.
+      if (wParam != FALSE && form_) {
+        try {
+          if (form_->Running && !form_->StopRequested) form_->Button2Click();
+          form_->FormClose();
+        } catch (const std::exception&) {
+          // Nothing can be shown any more; the session ends all the same.
+        }
+      }
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
