@@ -27,6 +27,11 @@ void RegisterOnce(const char* name, WNDPROC procedure, LPCSTR cursor) {
   cls.lpfnWndProc = procedure;
   cls.hInstance = ModuleInstance();
   cls.hCursor = LoadCursorA(nullptr, cursor);
+  // The executable's own icon (resource 1), in the caption and the task bar.
+  cls.hIcon = LoadIconA(ModuleInstance(), MAKEINTRESOURCEA(1));
+  cls.hIconSm = static_cast<HICON>(LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(1), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   cls.lpszClassName = name;
   RegisterClassExA(&cls);

@@ -158,9 +158,21 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_HSCROLL:
       OnScroll(SB_HORZ, LOWORD(wParam));
       return 0;
-    case WM_MOUSEWHEEL:
-      Scroll(SB_VERT, rowOffset_ - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+    case WM_MOUSEWHEEL: {
+      // A touchpad sends small deltas: they add up until a line's worth is
+      // there, and the rest waits for the next one. Lines per notch as the
+      // user set them (a page for WHEEL_PAGESCROLL).
+      UINT lines = 3;
+      SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+      if (lines == 0) return 0;
+      const int perNotch =
+          lines == WHEEL_PAGESCROLL ? std::max(1, Layout().PageRows()) : static_cast<int>(lines);
+      wheelRest_ += GET_WHEEL_DELTA_WPARAM(wParam) * perNotch;
+      const int rows = wheelRest_ / WHEEL_DELTA;
+      wheelRest_ -= rows * WHEEL_DELTA;
+      if (rows != 0) Scroll(SB_VERT, rowOffset_ - rows);
       return 0;
+    }
     case WM_LBUTTONDOWN:
       SetFocus(Handle());
       return 0;

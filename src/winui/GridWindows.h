@@ -40,6 +40,7 @@ class TOutGridWindow : public TWindowBase {
 
   const TTraceRouteForm* form_ = nullptr;
   int rowOffset_ = 0;
+  int wheelRest_ = 0;  // wheel movement not yet a whole row, in wheel units
   int scrollX_ = 0;
 };
 
