@@ -12,6 +12,22 @@ namespace {
 constexpr TColor LineColor{192, 192, 192};
 constexpr int ScrollStepX = 8;
 
+// The desktop's user-interface font at its 96-dpi size: the grid's cells are
+// laid out in 96-dpi pixels, and the system scales the window as a whole (the
+// manifest says so). Where it does not, as under wine, the font still fits.
+HFONT CellFont() {
+  static const HFONT font = [] {
+    LOGFONTA face{};
+    if (GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof face, &face) == 0) return HFONT{};
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    if (dpi > 0) face.lfHeight = MulDiv(face.lfHeight, 96, dpi);
+    return CreateFontIndirectA(&face);
+  }();
+  return font;
+}
+
 }  // namespace
 
 TOutGridWindow::TOutGridWindow(::HWND parent, int id) {
@@ -115,7 +131,9 @@ void PaintGridView(HDC dc, const TTraceRouteForm* form, const TGridLayout& layou
   FillRect(dc, &view, GetSysColorBrush(COLOR_WINDOW));
   if (!form) return;
   // Cell texts use the desktop's user-interface font, not the window's.
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  const HFONT cellFont = CellFont();
+  HGDIOBJ oldFont = SelectObject(
+      dc, cellFont ? static_cast<HGDIOBJ>(cellFont) : GetStockObject(DEFAULT_GUI_FONT));
   {
     TGdiCanvas canvas(dc, GetSysColor(COLOR_WINDOWTEXT));
     PaintGrid(*form, canvas, layout, LineColor);
