@@ -177,7 +177,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       "app=$!; }"
       " ; timeout -k 5 140 " +
       wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) + " one.lab nohost.lab " +
-      slowHost +
+      slowHost + " 'C:\\Program Files\\Quillon\\quillon.dnb'" +
       " >robot.out 2>&1; rc=$?"
       // A robot that gave up leaves the window open: end it rather than wait.
       " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
@@ -235,6 +235,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(seen("main-blocked"), "1");
   // The Help button opened the compiled help file in the help viewer.
   EXPECT_EQ(seen("help-caption"), "Quillon Help");
+  // Not saved before, saved once WM_ENDSESSION was handled.
+  EXPECT_EQ(seen("end-session-saved"), "01");
   // Ok in About gave the activation back to the main window.
   EXPECT_EQ(seen("about-ok-active"), "main");
   // Touchpad-sized wheel steps add up to rows.

@@ -7,7 +7,7 @@
 // during another. What it saw goes to OUTDIR/report.txt, one "key value" line
 // each; the lab test checks it.
 //
-//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST
+//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE
 //   quillon_winrobot --help-only OUTDIR    (Help, then close; to OUTDIR/help-report.txt)
 //
 // With QUILLON_RECORD_COMMAND_LINE=FILE in its environment it only writes its
@@ -207,14 +207,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && std::string(argv[1]) == "--help-only") return HelpOnly(argv[2]);
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST\n");
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE\n");
     return 2;
   }
   const std::string dir = argv[1];
   const std::string host = argv[2];
   const std::string unknownHost = argv[3];
   const std::string slowHost = argv[4];
+  const std::string cacheFile = argv[5];
   report.open(dir + "\\report.txt");
 
   HWND main = MainWindow();
@@ -335,6 +336,14 @@ int main(int argc, char** argv) {
 
   // The Help button: the help viewer's window with the help file's contents.
   OpenHelp(main, "help-caption");
+
+  // Logoff or shutdown: the name cache, never saved so far, is saved by the time
+  // WM_ENDSESSION has been handled (the system may end the process then).
+  const bool savedBefore = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  SendMessageA(main, WM_QUERYENDSESSION, 0, 0);
+  SendMessageA(main, WM_ENDSESSION, TRUE, 0);
+  const bool savedAfter = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  report << "end-session-saved " << savedBefore << savedAfter << "\n";
 
   // A trace to a host that answers only after seconds, with the longest time-out:
   // Stop (clicked, so it has the focus) goes grey at once and the focus moves
