@@ -1,5 +1,6 @@
 // The terminal front end on Windows: the standard handles, a console's size and
 // virtual-terminal mode, and Ctrl-C from the console's control handler.
+#include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
 
 #include <windows.h>
@@ -30,34 +31,6 @@ CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(HANDLE console) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(console, &info)) info = {};
   return info;
-}
-
-// The session that the console's control handler speaks to. The handler runs
-// on a thread of the system's; the lock keeps the session alive while it posts.
-std::mutex gSessionLock;
-TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
-// Set once the session has ended and saved the name cache.
-const HANDLE gSaved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-// Closing the console, logoff and shutdown end the process once the handler
-// returns, or after about five seconds: the wait for the save stays below that.
-constexpr DWORD kSaveWaitMs = 4000;
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  {
-    std::lock_guard lock(gSessionLock);
-    if (gSession == nullptr) return FALSE;
-    // Ctrl-C as the Stop button (a second one quits); the others quit at once.
-    gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
-  }
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    if (gSaved != nullptr) WaitForSingleObject(gSaved, kSaveWaitMs);
-  }
-  return TRUE;
-}
-
-void ListenToConsole(TTerminalSession* session) {
-  std::lock_guard lock(gSessionLock);
-  gSession = session;
 }
 
 // Switches a console output to escape sequences and UTF-8 for the session's
@@ -113,7 +86,38 @@ void ReportProbePath(const TTerminalIo& io) {
   }
 }
 
+// The session that the console's control handler speaks to. The handler runs
+// on a thread of the system's; the lock keeps the session alive while it posts.
+std::mutex gSessionLock;
+TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
+// Set once the session has ended and saved the name cache.
+const HANDLE gSaved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Closing the console, logoff and shutdown end the process once the handler
+// returns, or after about five seconds: the wait for the save stays below that.
+constexpr DWORD kSaveWaitMs = 4000;
 }  // namespace
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  {
+    std::lock_guard lock(gSessionLock);
+    if (gSession == nullptr) return FALSE;
+    // Ctrl-C as the Stop button (a second one quits); the others quit at once.
+    gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  }
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    if (gSaved != nullptr) WaitForSingleObject(gSaved, kSaveWaitMs);
+  }
+  return TRUE;
+}
+
+void ListenToConsole(TTerminalSession* session) {
+  std::lock_guard lock(gSessionLock);
+  gSession = session;
+}
+
+void ConsoleSessionSaved() {
+  if (gSaved != nullptr) SetEvent(gSaved);
+}
 
 std::string PrivilegeHint(const std::string& programPath) {
   return "Tracing needs the system's ICMP service (iphlpapi.dll), which could not be used, "
@@ -150,7 +154,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
   const int status = session.Run(parameters);
   // The names are saved: a console being closed may now end the process.
-  if (gSaved != nullptr) SetEvent(gSaved);
+  ConsoleSessionSaved();
   ListenToConsole(nullptr);
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   ReportProbePath(io);
