@@ -17,6 +17,10 @@
 # a fast wrong answer is no result. Quillon starts every run without its history
 # and name cache (a first trace); "quillon, warm" keeps them between its runs.
 #
+# On (a) also "quillon, user": an ordinary user (nobody) whose ICMP datagram
+# sockets are closed (ping_group_range "1 0"), tracing through the ICMP helper,
+# which is given CAP_NET_RAW as the package's postinst does.
+#
 # Writes bench/results/<date>-e2e.md and bench/results/latest.md (or DIR).
 # --quillon measures another build of the program (for trying a change) instead
 # of the release build in build/bench-release.
@@ -54,7 +58,7 @@ if (($(id -u) != 0)); then
   echo "Run it as root: sudo bench/e2e.sh" >&2
   exit 0
 fi
-for tool in ip nft ping traceroute tracepath mtr /usr/bin/time python3 cmake c++; do
+for tool in ip nft ping traceroute setcap setpriv tracepath mtr /usr/bin/time python3 cmake c++; do
   command -v "$tool" >/dev/null ||
     {
       echo "bench/e2e.sh: '$tool' is missing; scripts/setup.sh installs it" >&2
@@ -121,7 +125,7 @@ import json, os, sys, time
 
 topology, quillon, runs, warmup, out = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
 target = os.environ["LAB_TARGET"]
-state = [os.path.splitext(quillon)[0] + ext for ext in (".hst", ".dnb")]
+state = [os.path.splitext(quillon)[0] + ext for ext in (".hst", ".dnb", ".dn6")]
 tools = {
     "quillon": [quillon, "--terminal", "--json", "-w", "1000", target],
     "quillon, warm": [quillon, "--terminal", "--json", "-w", "1000", target],
@@ -129,6 +133,12 @@ tools = {
     "tracepath": ["tracepath", "-n", target],
     "mtr": ["mtr", "--report", "-c", "1", target],
 }
+if topology == "a":
+    tools["quillon, user"] = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                              "--inh-caps=-all", quillon, "--terminal", "--json", "-w", "1000", target]
+    # Only the helper can open ICMP sockets for that user (in this namespace alone).
+    with open("/proc/sys/net/ipv4/ping_group_range", "w") as f:
+        f.write("1 0")
 order = list(tools)
 
 def forget_state():
@@ -197,6 +207,15 @@ PY
 # scratch folder keeps those of the build (or of whoever owns --quillon) untouched.
 mkdir -p "$work/bin"
 cp "$quillon" "$work/bin/quillon"
+# Its ICMP helper at the same place relative to it, with the capability the
+# package's postinst gives; the folders open to the user who runs through it.
+helper=$(find "$(dirname "$quillon")/.." -maxdepth 4 -path '*/quillon/quillon-icmp-helper' | head -1)
+[[ -n $helper ]] || { echo "bench/e2e.sh: no quillon-icmp-helper beside $quillon" >&2; exit 1; }
+helper_copy=$(realpath -m "$work/bin/$(realpath --relative-to="$(dirname "$quillon")" "$helper")")
+mkdir -p "$(dirname "$helper_copy")"
+cp "$helper" "$helper_copy"
+setcap cap_net_raw+ep "$helper_copy"
+chmod 0755 "$work"
 
 IFS=, read -ra chosen <<<"$only"
 for topology in "${chosen[@]}"; do
@@ -225,10 +244,11 @@ sys.path.insert(0, here)
 from floor import Topology, pipeline_floor  # noqa: E402
 
 DOTTED = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
-TOOLS = ["quillon", "quillon, warm", "traceroute", "tracepath", "mtr"]
+TOOLS = ["quillon", "quillon, warm", "quillon, user", "traceroute", "tracepath", "mtr"]
 COMMANDS = {
     "quillon": "quillon --terminal --json -w 1000 TARGET",
     "quillon, warm": "the same, history and name cache kept",
+    "quillon, user": "the same as nobody, through the ICMP helper",
     "traceroute": "traceroute -I -w 1 TARGET",
     "tracepath": "tracepath -n TARGET",
     "mtr": "mtr --report -c 1 TARGET",
@@ -331,7 +351,7 @@ def parse_mtr(run, facts):
     return hops, None
 
 
-PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon,
+PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon, "quillon, user": parse_quillon,
            "traceroute": parse_traceroute, "tracepath": parse_tracepath, "mtr": parse_mtr}
 
 
@@ -478,6 +498,8 @@ for topology, topo, data, args, agreed in sections:
     rss_mb = {}
     for tool in TOOLS:
         rs = [r for r in measured if r["tool"] == tool]
+        if not rs:
+            continue
         walls = [r["wall_ms"] for r in rs]
         median = statistics.median(walls)
         ratio = "—" if tool == "quillon" else f"{q_median / median:.2f}"
@@ -487,6 +509,11 @@ for topology, topo, data, args, agreed in sections:
                      f"{fmt_ms(min(walls))}–{fmt_ms(max(walls))} | {ratio} | {rss:.1f} | "
                      f"{cpu_ms:.0f} |")
     ratio = q_median / schedule.floor_ms
+    user = [r["wall_ms"] for r in measured if r["tool"] == "quillon, user"]
+    if user:
+        lines += ["", f"An ordinary user through the ICMP helper: median "
+                  f"{fmt_ms(statistics.median(user))} ms, {statistics.median(user) / q_median - 1:+.1%} "
+                  "against root's (the goal: within 2 %)."]
     lines += ["",
               f"Floor of the pipeline: **{schedule.floor_ms:.0f} ms**; Quillon's median "
               f"{q_median:.0f} ms is **{ratio:.2f} × the floor** "

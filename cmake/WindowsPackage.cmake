@@ -22,18 +22,9 @@ else()
   message(WARNING "chmcmd (Debian package fp-utils) not found: the Windows build has no help file")
 endif()
 
-# The licence notice the About window shows, as a text file. (Semicolons
-# separate CMake's list items, so they are kept out of the way meanwhile.)
-file(READ ${PROJECT_SOURCE_DIR}/src/trace/AboutText.h _about)
-string(REGEX MATCH "LicenceNotice\\[\\] = {[^}]*}" _notice "${_about}")
-string(REPLACE ";" "@SEMICOLON@" _notice "${_notice}")
-string(REGEX MATCHALL "\"[^\"]*\"" _lines "${_notice}")
-set(_licence "")
-foreach(_line IN LISTS _lines)
-  string(REGEX REPLACE "^\"(.*)\"$" "\\1" _line "${_line}")
-  string(REPLACE "@SEMICOLON@" ";" _line "${_line}")
-  string(APPEND _licence "${_line}\r\n")
-endforeach()
+# The licence, as the About window sums it up, with Windows line ends.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE _licence)
+string(REPLACE "\n" "\r\n" _licence "${_licence}")
 file(WRITE ${CMAKE_BINARY_DIR}/LICENCE.txt "${_licence}")
 install(FILES ${CMAKE_BINARY_DIR}/LICENCE.txt DESTINATION Quillon)
 

@@ -47,8 +47,8 @@ bool DisplayReachable(const char* display, const char* waylandDisplay, const cha
 }
 
 std::string SocketRightsNote() {
-  return "(tracing needs root, CAP_NET_RAW or ICMP datagram\n"
-         "sockets allowed by net.ipv4.ping_group_range)";
+  return "(tracing needs root, the ICMP helper's CAP_NET_RAW or ICMP\n"
+         "datagram sockets allowed by net.ipv4.ping_group_range)";
 }
 
 // Raw sockets come first here anyway: --raw-sockets is taken and changes nothing.

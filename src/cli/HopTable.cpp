@@ -89,6 +89,12 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableSt
   const int separators =
       static_cast<int>(std::char_traits<char>::length(Separator)) * (ColumnCount - 1);
   std::array<int, ColumnCount> widths = {3, 15, 0, 6, 3, 0};
+  // An address is only of use whole: the column takes the longest of the
+  // route's (an IPv6 one reaches 39 characters, more with a zone), while an
+  // IPv4 route keeps the 15 of a dotted address.
+  for (int row = 1; row <= DataRows(s); ++row) {
+    widths[1] = std::max(widths[1], DisplayWidth(SanitizeForTerminal(CellOf(s, 1, row))));
+  }
   const int fixed = widths[0] + widths[1] + widths[3] + widths[4] + separators;
   const int rest = std::max(0, usable - fixed);
   widths[BarColumn] = rest >= 30 ? std::min(40, rest / 3) : 0;

@@ -83,14 +83,6 @@ class TSignalWatcher {
 
 }  // namespace
 
-std::string PrivilegeHint(const std::string& programPath) {
-  return "Tracing needs the right to open ICMP sockets: run it as root, or grant it with "
-         "'setcap cap_net_raw+ep " +
-         programPath +
-         "', or allow ICMP datagram sockets for your group with the sysctl "
-         "net.ipv4.ping_group_range.";
-}
-
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   sigset_t signals;
   sigemptyset(&signals);

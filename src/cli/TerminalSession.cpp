@@ -4,9 +4,8 @@
 #include <filesystem>
 
 #include "cli/TerminalText.h"
-#include "net/IdException.h"
-#include "net/IdStackConsts.h"
 #include "platform/Text.h"
+#include "trace/SocketRights.h"
 
 namespace quillon {
 namespace {
@@ -16,12 +15,6 @@ constexpr const char* DefaultHost = "localhost";
 std::string WithUnixLineEnds(std::string text) {
   for (std::size_t pos; (pos = text.find("\r\n")) != std::string::npos;) text.erase(pos, 1);
   return text;
-}
-
-bool IsPrivilegeFailure(const std::exception& error) {
-  if (dynamic_cast<const EIdInvalidSocket*>(&error) != nullptr) return true;
-  const auto* socketError = dynamic_cast<const EIdSocketError*>(&error);
-  return socketError != nullptr && socketError->ErrorCode == Id_WSAEACCES;
 }
 
 }  // namespace

@@ -63,9 +63,6 @@ class TTerminalSession {
   std::string programPath_ = "quillon";
 };
 
-// The one line that tells how to get the right to open ICMP sockets.
-std::string PrivilegeHint(const std::string& programPath);
-
 // The program's terminal front end on the real standard output and error, with
 // Ctrl-C handling and the state files in their default places. Blocks the
 // signals it handles in the calling thread first: call it on the main thread

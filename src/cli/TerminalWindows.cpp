@@ -119,12 +119,6 @@ void ConsoleSessionSaved() {
   if (gSaved != nullptr) SetEvent(gSaved);
 }
 
-std::string PrivilegeHint(const std::string& programPath) {
-  return "Tracing needs the system's ICMP service (iphlpapi.dll), which could not be used, "
-         "or raw ICMP sockets, which Windows gives administrators only: run " +
-         programPath + " --raw-sockets from a console opened with 'Run as administrator'.";
-}
-
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);

@@ -1,8 +1,11 @@
 #include "gui/GridWidget.h"
 
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include "gui/QtCanvas.h"
 #include "trace/TraceRouteForm.h"
@@ -34,10 +37,36 @@ void TOutGridWidget::Refresh() {
   viewport()->repaint();
 }
 
+TTextWidth TOutGridWidget::TextWidth() const {
+  return [metrics = QFontMetrics(font())](const std::string& text) {
+    return metrics.horizontalAdvance(QString::fromStdString(text));
+  };
+}
+
 TGridLayout TOutGridWidget::Layout() const {
-  return TGridLayout(form_ ? form_->OutGrid.ColCount() : 0, form_ ? form_->OutGrid.RowCount() : 0,
-                     viewport()->width(), viewport()->height(), verticalScrollBar()->value(),
-                     horizontalScrollBar()->value());
+  if (!form_) return TGridLayout(0, 0, viewport()->width(), viewport()->height());
+  return TGridLayout(form_->OutGrid.ColCount(), form_->OutGrid.RowCount(), viewport()->width(),
+                     viewport()->height(), verticalScrollBar()->value(),
+                     horizontalScrollBar()->value(), GridColWidths(form_->OutGrid, TextWidth()));
+}
+
+QString TOutGridWidget::ToolTipAt(const QPoint& point) const {
+  if (!form_) return {};
+  return QString::fromStdString(
+      CutCellText(form_->OutGrid, Layout(), point.x(), point.y(), TextWidth()));
+}
+
+bool TOutGridWidget::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QAbstractScrollArea::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QString text = ToolTipAt(help->pos());
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), text, viewport());
+  }
+  return true;
 }
 
 int TOutGridWidget::TopRow() const {

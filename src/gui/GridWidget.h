@@ -27,6 +27,8 @@ class TOutGridWidget : public QAbstractScrollArea {
   QRect CellRect(int col, int row) const;
   // The first data row shown below the fixed header row.
   int TopRow() const;
+  // The tooltip at a viewport point: the whole text of a cell shown cut, or empty.
+  QString ToolTipAt(const QPoint& point) const;
 
   static constexpr int GridLineWidth = TGridLayout::LineWidth;
 
@@ -34,10 +36,13 @@ class TOutGridWidget : public QAbstractScrollArea {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
-  // Where the cells sit at the current size and scroll position.
+  // Where the cells sit at the current size and scroll position, the columns
+  // sized for the grid's texts in the control's font.
   TGridLayout Layout() const;
+  TTextWidth TextWidth() const;
   void UpdateScrollBars();
 
   const TTraceRouteForm* form_ = nullptr;

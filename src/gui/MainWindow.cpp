@@ -21,7 +21,9 @@
 #include "gui/GridWidget.h"
 #include "gui/OuterFrame.h"
 #include "gui/Shell.h"
+#include "platform/ExecutablePath.h"
 #include "platform/MessageQueue.h"
+#include "trace/SocketRights.h"
 
 namespace quillon {
 
@@ -230,7 +232,8 @@ void TMainWindow::Guard(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    ShowError(e.what());
+    // A refused socket also says how to allow tracing here, as the terminal does.
+    ShowError(ErrorTextWithHint(e, ExecutablePath()));
   }
   PullControls();
 }
@@ -292,7 +295,9 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainWindow::SpeedButton1Click() {
-  ShowHelp();
+  // Without an opener Qt only writes a line to standard error, which a user
+  // who started the window from a menu never sees.
+  if (!ShowHelp()) ShowMessage(NoHelpOpenerText());
 }
 
 void TMainWindow::SpeedButton2Click() {

@@ -20,15 +20,13 @@ std::string& HelpPath() {
   return path;
 }
 
-void Open(const QUrl& url) {
-  if (!url.isValid()) return;
+bool Open(const QUrl& url) {
+  if (!url.isValid()) return false;
   try {
-    if (const TUrlOpener& opener = Opener())
-      opener(url);
-    else
-      QDesktopServices::openUrl(url);
+    if (const TUrlOpener& opener = Opener()) return opener(url);
+    return QDesktopServices::openUrl(url);
   } catch (const std::exception&) {
-    // Nothing is reported: see OpenWebAddress.
+    return false;
   }
 }
 
@@ -55,9 +53,15 @@ void OpenWebAddress(const std::string& address) {
   Open(QUrl(QString::fromStdString(address), QUrl::StrictMode));
 }
 
-void ShowHelp() {
-  if (HelpPath().empty()) return;
-  Open(QUrl::fromLocalFile(QString::fromStdString(HelpPath())));
+bool ShowHelp() {
+  if (HelpPath().empty()) return true;
+  return Open(QUrl::fromLocalFile(QString::fromStdString(HelpPath())));
+}
+
+std::string NoHelpOpenerText() {
+  return "No program to open the help pages was found on this desktop. Install one (on Debian, "
+         "the package xdg-utils) or open " +
+         HelpPath() + " in a web browser.";
 }
 
 }  // namespace quillon

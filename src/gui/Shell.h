@@ -28,7 +28,9 @@ const std::string& HelpFile();
 // convenience and the desktop shows its own errors.
 void OpenWebAddress(const std::string& address);
 // Opens the help page's contents in the browser; a missing page is left to
-// the browser to report.
-void ShowHelp();
+// the browser to report. False when the desktop has nothing to open it with.
+bool ShowHelp();
+// What the window says then: how to get an opener, and where the page is.
+std::string NoHelpOpenerText();
 
 }  // namespace quillon

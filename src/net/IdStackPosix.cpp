@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "net/IcmpDatagramPosix.h"
+#include "net/IcmpHelperPosix.h"
 #include "net/IdException.h"
 #include "net/IdWinSock2Posix.h"
 
@@ -201,7 +202,11 @@ TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol)
   if (!rawIcmpRefused) return FailWith(SocketErrorFromErrno(refusal));
 
   const TIdStackSocketHandle datagram = WS2<wsSocket>()(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
-  if (datagram < 0) return FailWith(SocketErrorFromErrno(refusal));
+  if (datagram < 0) {
+    // Last, the installed helper opens the raw socket for us.
+    const TIdStackSocketHandle lent = OpenIcmpSocketFromHelper(family);
+    return lent >= 0 ? lent : FailWith(SocketErrorFromErrno(refusal));
+  }
   // ICMP errors about our requests reach this socket only through its error
   // queue, and the TTL of arriving datagrams only as control data.
   const int on = 1;

@@ -35,8 +35,9 @@ class TIdStackPosix : public TIdStack {
   int SockClose(TIdStackSocketHandle socket) override;
   int SockShutdown(TIdStackSocketHandle socket, int how) override;
   // A raw ICMP socket that the system refuses for lack of rights becomes an
-  // ICMP datagram socket where the system allows those; SockRecv and
-  // SockSelect make it look like the raw one.
+  // ICMP datagram socket where the system allows those (SockRecv and
+  // SockSelect make it look like the raw one), or else a raw socket that the
+  // installed ICMP helper opens.
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;

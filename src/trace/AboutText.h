@@ -9,11 +9,11 @@ namespace quillon {
 // The project's home page: the About window's link.
 inline constexpr char MakerWebAddress[] = "https://quillon.example.org/";
 
-// The licence notice, one centred line each.
+// The licence notice, one centred line each: the MIT licence of LICENSE, in short.
 inline constexpr const char* LicenceNotice[] = {
-    "Quillon is free software.",       "You may use, copy and share it",
-    "at no cost and for any purpose.", "It comes without any warranty;",
-    "you use it at your own risk.",    "(c) The Quillon developers",
+    "Quillon is free software under",    "the MIT licence: use, copy, change",
+    "and share it, keeping its notice.", "It comes without any warranty;",
+    "you use it at your own risk.",      "(c) 2026 The Quillon developers",
 };
 
 // "Free Quillon ( Version " + the version + " )".

@@ -6,15 +6,16 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
+#include "trace/StateFiles.h"
 
 namespace quillon {
 namespace {
-
-constexpr std::size_t RecordSize = sizeof(TDnsRecord);
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -45,20 +46,25 @@ double GetDouble(const std::uint8_t (&bytes)[8]) {
 
 }  // namespace
 
-std::string_view TDnsRecord::Address() const {
+template <std::size_t W>
+std::string_view TDnsRecordOf<W>::Address() const {
   return {AddressChars, std::min<std::size_t>(AddressLength, AddressCapacity)};
 }
 
-std::string_view TDnsRecord::HostName() const {
+template <std::size_t W>
+std::string_view TDnsRecordOf<W>::HostName() const {
   return {HostNameChars, std::min<std::size_t>(HostNameLength, HostNameCapacity)};
 }
 
-double TDnsRecord::AddedDate() const {
+template <std::size_t W>
+double TDnsRecordOf<W>::AddedDate() const {
   return GetDouble(Added);
 }
 
-TDnsRecord TDnsRecord::Make(std::string_view address, std::string_view hostName, double added) {
-  TDnsRecord record{};
+template <std::size_t W>
+TDnsRecordOf<W> TDnsRecordOf<W>::Make(std::string_view address, std::string_view hostName,
+                                      double added) {
+  TDnsRecordOf record{};
   address = address.substr(0, AddressCapacity);
   hostName = hostName.substr(0, HostNameCapacity);
   record.AddressLength = static_cast<std::uint8_t>(address.size());
@@ -90,21 +96,34 @@ double NowAsOleDate() {
                        local.tm_min, local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
 }
 
-TDnsBuffer::TDnsBuffer(TDateSource now) : now_(std::move(now)) {}
+std::string Ipv6CachePath(const std::string& cachePath) {
+  return ChangeFileExt(cachePath, ".dn6");
+}
 
-std::string TDnsBuffer::FindName(const std::string& address) const {
+template <class TRecord>
+const TRecord* TDnsRecordList<TRecord>::Find(std::string_view address) const {
   // The index holds the oldest record of each address: the first of several
   // duplicates wins, as a walk from the first record would find.
-  const auto found = firstByAddress_.find(std::string_view(address));
-  if (found == firstByAddress_.end()) return address;
-  return std::string(records_[found->second].HostName());
+  const auto found = firstByAddress_.find(address);
+  return found == firstByAddress_.end() ? nullptr : &records_[found->second];
 }
 
-void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
-  Append(TDnsRecord::Make(address, name, now_ ? now_() : NowAsOleDate()));
+// Every change to the records goes through Append and Clear, which keep the
+// index beside them in step.
+template <class TRecord>
+void TDnsRecordList<TRecord>::Append(const TRecord& record) {
+  firstByAddress_.try_emplace(std::string(record.Address()), records_.size());
+  records_.push_back(record);
 }
 
-void TDnsBuffer::LoadFromFile(const std::string& path) {
+template <class TRecord>
+void TDnsRecordList<TRecord>::Clear() {
+  records_.clear();
+  firstByAddress_.clear();
+}
+
+template <class TRecord>
+void TDnsRecordList<TRecord>::Load(const std::string& path) {
   Clear();
   try {
     // C streams rather than C++ ones: a terminal run then never sets up the
@@ -113,16 +132,17 @@ void TDnsBuffer::LoadFromFile(const std::string& path) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) return;
-    TDnsRecord record{};
-    while (std::fread(&record, RecordSize, 1, file.get()) == 1) Append(record);
+    TRecord record{};
+    while (std::fread(&record, sizeof(TRecord), 1, file.get()) == 1) Append(record);
   } catch (...) {
     // A cache that cannot be read is simply smaller; the records so far stay.
   }
 }
 
-bool TDnsBuffer::SaveToFile(const std::string& path) const {
+template <class TRecord>
+bool TDnsRecordList<TRecord>::Save(const std::string& path) const {
   try {
-    std::string data(records_.size() * RecordSize, '\0');
+    std::string data(records_.size() * sizeof(TRecord), '\0');
     if (!records_.empty()) std::memcpy(data.data(), records_.data(), data.size());
     return ReplaceFileContents(path, data);
   } catch (...) {
@@ -130,14 +150,44 @@ bool TDnsBuffer::SaveToFile(const std::string& path) const {
   }
 }
 
-void TDnsBuffer::Append(const TDnsRecord& record) {
-  firstByAddress_.try_emplace(std::string(record.Address()), records_.size());
-  records_.push_back(record);
+template struct TDnsRecordOf<TDnsRecord::AddressCapacity>;
+template struct TDnsRecordOf<TDnsRecord6::AddressCapacity>;
+template class TDnsRecordList<TDnsRecord>;
+template class TDnsRecordList<TDnsRecord6>;
+
+TDnsBuffer::TDnsBuffer(TDateSource now) : now_(std::move(now)) {}
+
+std::string TDnsBuffer::FindName(const std::string& address) const {
+  if (IsIpv6Text(address)) {
+    const TDnsRecord6* record = names6_.Find(address);
+    return record ? std::string(record->HostName()) : address;
+  }
+  const TDnsRecord* record = names4_.Find(address);
+  return record ? std::string(record->HostName()) : address;
 }
 
-void TDnsBuffer::Clear() {
-  records_.clear();
-  firstByAddress_.clear();
+void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
+  const double added = now_ ? now_() : NowAsOleDate();
+  if (!IsIpv6Text(address)) {
+    names4_.Append(TDnsRecord::Make(address, name, added));
+  } else if (address.size() <= TDnsRecord6::AddressCapacity) {
+    names6_.Append(TDnsRecord6::Make(address, name, added));
+  }
+}
+
+void TDnsBuffer::LoadFromFile(const std::string& path) {
+  names4_.Load(path);
+  names6_.Load(Ipv6CachePath(path));
+}
+
+bool TDnsBuffer::SaveToFile(const std::string& path) const {
+  const bool saved4 = names4_.Save(path);
+  // An IPv4-only user gets no new file; one already there always mirrors the cache.
+  const std::string path6 = Ipv6CachePath(path);
+  std::error_code error;
+  const bool saved6 =
+      (names6_.Count() == 0 && !std::filesystem::exists(path6, error)) || names6_.Save(path6);
+  return saved4 && saved6;
 }
 
 }  // namespace quillon

@@ -1,5 +1,5 @@
-// The reverse-name cache: an append-only list of fixed 288-byte records, held in
-// memory exactly as they are stored in the name cache file, so that a record
+// The reverse-name cache: append-only lists of fixed-size records, held in
+// memory exactly as they are stored in the name cache files, so that a record
 // written by an older program start is rewritten byte for byte.
 #pragma once
 
@@ -13,17 +13,30 @@
 
 namespace quillon {
 
+// Fills the record up to its date's 8-byte boundary, as the first file's
+// layout did; an address field of some widths needs none.
+template <std::size_t Size>
+struct TRecordGap {
+  std::uint8_t Bytes[Size];
+};
+template <>
+struct TRecordGap<0> {};
+
 // One cached name. Lengths are single bytes followed by fixed character fields;
 // bytes after a field's length are zero in records we create and ignored on reading.
-struct TDnsRecord {
-  static constexpr std::size_t AddressCapacity = 20;
+// The address field is 20 characters in the IPv4 file and 63 in the IPv6 one,
+// room for a canonical IPv6 address with a zone.
+template <std::size_t AddressWidth>
+struct TDnsRecordOf {
+  static constexpr std::size_t AddressCapacity = AddressWidth;
   static constexpr std::size_t HostNameCapacity = 255;
+  static constexpr std::size_t GapSize = (8 - (AddressCapacity + HostNameCapacity + 2) % 8) % 8;
 
   std::uint8_t AddressLength;
   char AddressChars[AddressCapacity];
   std::uint8_t HostNameLength;
   char HostNameChars[HostNameCapacity];
-  std::uint8_t Gap[3];
+  [[no_unique_address]] TRecordGap<GapSize> Gap;
   // Little-endian IEEE-754 double, an OLE Automation date in local time. Kept as
   // bytes so the layout does not depend on the host's byte order or alignment.
   std::uint8_t Added[8];
@@ -35,8 +48,13 @@ struct TDnsRecord {
   double AddedDate() const;
 
   // A zero-filled record with the texts cut to their fields.
-  static TDnsRecord Make(std::string_view address, std::string_view hostName, double added);
+  static TDnsRecordOf Make(std::string_view address, std::string_view hostName, double added);
 };
+
+// The records of the ".dnb" file: IPv4 addresses.
+using TDnsRecord = TDnsRecordOf<20>;
+// The records of the ".dn6" file beside it: IPv6 addresses.
+using TDnsRecord6 = TDnsRecordOf<63>;
 
 static_assert(sizeof(TDnsRecord) == 288);
 static_assert(offsetof(TDnsRecord, AddressLength) == 0);
@@ -45,6 +63,48 @@ static_assert(offsetof(TDnsRecord, HostNameLength) == 21);
 static_assert(offsetof(TDnsRecord, HostNameChars) == 22);
 static_assert(offsetof(TDnsRecord, Gap) == 277);
 static_assert(offsetof(TDnsRecord, Added) == 280);
+static_assert(sizeof(TDnsRecord6) == 328);
+static_assert(offsetof(TDnsRecord6, HostNameLength) == 64);
+static_assert(offsetof(TDnsRecord6, HostNameChars) == 65);
+static_assert(offsetof(TDnsRecord6, Added) == 320);
+
+// Where the IPv6 names of the cache at that path are kept: the same folder and
+// name, extension ".dn6". Older programs read only the ".dnb" file, so it never
+// holds an IPv6 record.
+std::string Ipv6CachePath(const std::string& cachePath);
+
+// One cache file's records, in memory exactly as they are stored, so that a
+// record written by an older program start is rewritten byte for byte.
+template <class TRecord>
+class TDnsRecordList {
+ public:
+  // The first record with exactly that address, or null.
+  const TRecord* Find(std::string_view address) const;
+  void Append(const TRecord& record);
+  void Clear();
+  // Replaces the records with the whole records of the file (a trailing part
+  // record is ignored), opened for reading only.
+  void Load(const std::string& path);
+  bool Save(const std::string& path) const;
+
+  std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
+  const TRecord& Record(std::int32_t index) const {
+    return records_[static_cast<std::size_t>(index)];
+  }
+
+ private:
+  // Hashes texts and views alike, so a lookup needs no copy of its key.
+  struct TTextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
+  std::vector<TRecord> records_;
+  // Address -> index of its first record; a lookup in a large cache stays cheap.
+  std::unordered_map<std::string, std::size_t, TTextHash, std::equal_to<>> firstByAddress_;
+};
 
 // Days since 1899-12-30 00:00 with the time of day as the fraction, to the millisecond.
 double EncodeOleDate(int year, int month, int day, int hour, int minute, int second,
@@ -52,6 +112,8 @@ double EncodeOleDate(int year, int month, int day, int hour, int minute, int sec
 // The current local date-time as an OLE Automation date.
 double NowAsOleDate();
 
+// The reverse-name cache of both address families: IPv4 names in the ".dnb"
+// file, IPv6 names (any address text with a ':') in the ".dn6" file beside it.
 class TDnsBuffer {
  public:
   using TDateSource = std::function<double()>;
@@ -62,41 +124,34 @@ class TDnsBuffer {
   // The host name of the first record whose address equals the argument (whole
   // text, case-sensitive), or the argument itself when none does.
   std::string FindName(const std::string& address) const;
-  // Appends one record; the address is cut to 20 characters, the name to 255.
+  // Appends one record; an IPv4 address is cut to 20 characters, the name to
+  // 255. An IPv6 address longer than its field is not kept: cut, it would never
+  // be found again.
   void AddName(std::string_view address, std::string_view name);
 
-  // Replaces the records with the whole records of the file (a trailing part
-  // record is ignored). Opens the file for reading only, so a read-only cache
-  // loads too. Any failure ends the load silently with the records read so far.
+  // Replaces the records with the whole records of the file at the path and of
+  // its IPv6 sibling (a trailing part record is ignored). Opens the files for
+  // reading only, so a read-only cache loads too. Any failure ends a file's load
+  // silently with the records read so far.
   void LoadFromFile(const std::string& path);
   // Writes every record, oldest first, through a temporary file that replaces the
   // old one only when complete: a failed save leaves the previous cache whole.
-  // Failures are silent (the cache is a convenience); true when saved.
+  // The IPv6 sibling is written when it has records or exists already, so an
+  // IPv4-only user finds no new file. Failures are silent (the cache is a convenience); true
+  // when every file was saved.
   bool SaveToFile(const std::string& path) const;
 
-  std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
-  const TDnsRecord& Record(std::int32_t index) const {
-    return records_[static_cast<std::size_t>(index)];
-  }
+  // The records of the ".dnb" file.
+  std::int32_t Count() const { return names4_.Count(); }
+  const TDnsRecord& Record(std::int32_t index) const { return names4_.Record(index); }
+  // The records of each file.
+  const TDnsRecordList<TDnsRecord>& Ipv4Names() const { return names4_; }
+  const TDnsRecordList<TDnsRecord6>& Ipv6Names() const { return names6_; }
 
  private:
-  // Every change to the records goes through these two, which keep the index
-  // beside them in step.
-  void Append(const TDnsRecord& record);
-  void Clear();
-
-  // Hashes texts and views alike, so a lookup needs no copy of its key.
-  struct TTextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
-
   TDateSource now_;
-  std::vector<TDnsRecord> records_;
-  // Address -> index of its first record; FindName over a large cache stays cheap.
-  std::unordered_map<std::string, std::size_t, TTextHash, std::equal_to<>> firstByAddress_;
+  TDnsRecordList<TDnsRecord> names4_;
+  TDnsRecordList<TDnsRecord6> names6_;
 };
 
 }  // namespace quillon

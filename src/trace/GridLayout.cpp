@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <utility>
 
+#include "platform/Text.h"
 #include "trace/HopGrid.h"
 #include "trace/TraceRouteForm.h"
 
@@ -12,6 +14,9 @@ namespace quillon {
 namespace {
 
 constexpr int DefaultColWidth = 64;
+constexpr int AddressCol = 1;
+constexpr int HostNameCol = 2;
+constexpr int TimeChartCol = 5;
 
 bool Intersects(const TRect& a, const TRect& b) {
   return a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom;
@@ -19,18 +24,25 @@ bool Intersects(const TRect& a, const TRect& b) {
 
 }  // namespace
 
+TGridLayout::TColWidths TGridLayout::DefaultColWidths() {
+  static_assert(std::size(THopGrid::ColWidths) == KnownCols);
+  TColWidths widths{};
+  std::copy(std::begin(THopGrid::ColWidths), std::end(THopGrid::ColWidths), widths.begin());
+  return widths;
+}
+
 TGridLayout::TGridLayout(int colCount, int rowCount, int width, int height, int rowOffset,
-                         int scrollX)
+                         int scrollX, const TColWidths& colWidths)
     : colCount_(colCount),
       rowCount_(rowCount),
       width_(width),
       height_(height),
       rowOffset_(rowOffset),
-      scrollX_(scrollX) {}
+      scrollX_(scrollX),
+      colWidths_(colWidths) {}
 
-int TGridLayout::ColWidth(int col) {
-  constexpr int known = static_cast<int>(std::size(THopGrid::ColWidths));
-  return col >= 0 && col < known ? THopGrid::ColWidths[col] : DefaultColWidth;
+int TGridLayout::ColWidth(int col) const {
+  return col >= 0 && col < KnownCols ? colWidths_[static_cast<std::size_t>(col)] : DefaultColWidth;
 }
 
 int TGridLayout::RowHeight() {
@@ -72,6 +84,19 @@ TRect TGridLayout::CellRect(int col, int row) const {
   return Intersects(RegionOf(col, row), cell) ? cell : TRect{};
 }
 
+bool TGridLayout::CellAt(int x, int y, int& col, int& row) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+  const int pitch = RowHeight() + LineWidth;
+  row = y < FixedHeight() ? y / pitch : TopRow() + (y - FixedHeight()) / pitch;
+  // Scrolled columns pass under the fixed one: only the kind in sight counts.
+  const bool fixedCol = x < FixedWidth();
+  for (col = fixedCol ? 0 : FixedCols; col < (fixedCol ? FixedCols : colCount_); ++col) {
+    const int left = ColLeft(col);
+    if (x >= left && x < left + ColWidth(col) + LineWidth) return row < rowCount_;
+  }
+  return false;
+}
+
 int TGridLayout::PageRows() const {
   const int pitch = RowHeight() + LineWidth;
   return std::max(1, (height_ - FixedHeight()) / pitch);
@@ -106,13 +131,19 @@ void PaintRegion(const TTraceRouteForm& form, TCanvas& canvas, const TGridLayout
     for (int col = firstCol; col <= lastCol; ++col) {
       const int left = layout.ColLeft(col);
       if (left >= clip.Right) break;
-      const int right = left + TGridLayout::ColWidth(col);
+      const int right = left + layout.ColWidth(col);
       if (right <= clip.Left) continue;
+      // A text longer than its cell stops at the cell's edge, also at the last
+      // column, where nothing else would cover it; its tooltip shows it whole.
+      const TRect cell{left, top, right, top + height};
+      canvas.SetClip({std::max(cell.Left, clip.Left), std::max(cell.Top, clip.Top),
+                      std::min(cell.Right, clip.Right), std::min(cell.Bottom, clip.Bottom)});
       try {
-        form.OutGridDrawCell(canvas, col, row, {left, top, right, top + height});
+        form.OutGridDrawCell(canvas, col, row, cell);
       } catch (const std::exception&) {
         // A cell that cannot be drawn stays as it is; painting must go on.
       }
+      canvas.SetClip(clip);
       // Drawn after the cell, so that text running over its edge does not
       // hide them.
       canvas.SetBrushColor(lineColor);
@@ -138,6 +169,39 @@ void PaintGrid(const TTraceRouteForm& form, TCanvas& canvas, const TGridLayout& 
   PaintRegion(form, canvas, layout, lineColor, layout.RegionOf(0, fr), 0, fc - 1, top, rows - 1);
   PaintRegion(form, canvas, layout, lineColor, layout.RegionOf(fc, 0), fc, cols - 1, 0, fr - 1);
   PaintRegion(form, canvas, layout, lineColor, layout.RegionOf(0, 0), 0, fc - 1, 0, fr - 1);
+}
+
+TGridLayout::TColWidths GridColWidths(const THopGrid& grid, const TTextWidth& textWidth) {
+  TGridLayout::TColWidths widths = TGridLayout::DefaultColWidths();
+  bool ipv6 = false;
+  for (int row = TGridLayout::FixedRows; row < grid.RowCount() && !ipv6; ++row) {
+    ipv6 = IsIpv6Text(grid.Cell(AddressCol, row));
+  }
+  // An IPv4 route keeps the design to the pixel.
+  if (!ipv6 || !textWidth) return widths;
+  int needed = 0;
+  for (int row = TGridLayout::FixedRows; row < grid.RowCount(); ++row) {
+    needed = std::max(needed, textWidth(grid.Cell(AddressCol, row)));
+  }
+  needed += 2 * THopGrid::TextInset;
+  for (const auto& [col, least] : {std::pair{HostNameCol, MinHostNameColWidth},
+                                   std::pair{TimeChartCol, MinTimeChartColWidth}}) {
+    auto& giver = widths[static_cast<std::size_t>(col)];
+    const int given = std::clamp(needed - widths[AddressCol], 0, std::max(0, giver - least));
+    giver -= given;
+    widths[AddressCol] += given;
+  }
+  return widths;
+}
+
+std::string CutCellText(const THopGrid& grid, const TGridLayout& layout, int x, int y,
+                        const TTextWidth& textWidth) {
+  int col = 0;
+  int row = 0;
+  if (!textWidth || !layout.CellAt(x, y, col, row)) return {};
+  const std::string& text = grid.Cell(col, row);
+  if (text.empty() || THopGrid::TextInset + textWidth(text) <= layout.ColWidth(col)) return {};
+  return text;
 }
 
 }  // namespace quillon

@@ -20,6 +20,8 @@ class THopGrid {
 
   static constexpr int DefaultRowHeight = 15;
   static constexpr int ColWidths[6] = {26, 90, 191, 40, 32, 96};
+  // Pixels between a cell's left edge and its text.
+  static constexpr int TextInset = 2;
 
  private:
   int colCount_ = 0;

@@ -98,7 +98,7 @@ void TTraceRouteForm::OutGridDrawCell(TCanvas& canvas, int col, int row, const T
   canvas.SetPenColor(clWhite);
   canvas.SetBrushColor(clWhite);
   canvas.Rectangle(rect);
-  canvas.TextOut(rect.Left + 2, rect.Top + 2, OutGrid.Cell(col, row));
+  canvas.TextOut(rect.Left + THopGrid::TextInset, rect.Top + 2, OutGrid.Cell(col, row));
 }
 
 }  // namespace quillon

@@ -1,4 +1,5 @@
-// Where the host history (".hst") and the name cache (".dnb") are kept: beside
+// Where the host history (".hst") and the name cache (".dnb", and its IPv6
+// sibling ".dn6" always beside it: Ipv6CachePath) are kept: beside
 // the executable, named after it, as long as that folder takes files; an
 // installed copy keeps them in the user's XDG state and cache folders instead
 // (on Windows in %LOCALAPPDATA%\Quillon).

@@ -1,6 +1,9 @@
 #include "winui/GridWindows.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
+#include <utility>
 
 #include "trace/TraceRouteForm.h"
 #include "winui/GdiCanvasWindows.h"
@@ -34,6 +37,30 @@ TOutGridWindow::TOutGridWindow(::HWND parent, int id) {
   Create("QuillonGrid", WS_EX_CLIENTEDGE, "",
          WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL, 0, 0, 0, 0, parent);
   SetWindowLongPtrA(Handle(), GWLP_ID, id);
+  CreateToolTip();
+}
+
+void TOutGridWindow::CreateToolTip() {
+  toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                             WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, nullptr, nullptr);
+  if (!toolTip_) return;  // cut cells then simply have no tooltip
+  // One tool over the whole grid; its text is asked for when it shows.
+  TTTOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = Handle();
+  tool.uId = reinterpret_cast<UINT_PTR>(Handle());
+  tool.lpszText = LPSTR_TEXTCALLBACKA;
+  SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TOutGridWindow::TrackToolTip(int x, int y) {
+  std::string text = ToolTipAt(x, y);
+  if (!toolTip_ || text == toolTipText_) return;
+  // Another cell: the tip in sight belongs to the last one.
+  toolTipText_ = std::move(text);
+  SendMessageA(toolTip_, TTM_POP, 0, 0);
 }
 
 void TOutGridWindow::SetForm(const TTraceRouteForm* form) {
@@ -51,8 +78,30 @@ void TOutGridWindow::Refresh() {
 TGridLayout TOutGridWindow::Layout() const {
   RECT client{};
   GetClientRect(Handle(), &client);
-  return TGridLayout(form_ ? form_->OutGrid.ColCount() : 0, form_ ? form_->OutGrid.RowCount() : 0,
-                     client.right, client.bottom, rowOffset_, scrollX_);
+  if (!form_) return TGridLayout(0, 0, client.right, client.bottom);
+  HDC dc = GetDC(Handle());
+  const TGridLayout::TColWidths widths = GridColWidths(form_->OutGrid, GridTextWidth(dc));
+  ReleaseDC(Handle(), dc);
+  return TGridLayout(form_->OutGrid.ColCount(), form_->OutGrid.RowCount(), client.right,
+                     client.bottom, rowOffset_, scrollX_, widths);
+}
+
+std::string TOutGridWindow::ToolTipAt(int x, int y) const {
+  if (!form_) return {};
+  HDC dc = GetDC(Handle());
+  std::string text = CutCellText(form_->OutGrid, Layout(), x, y, GridTextWidth(dc));
+  ReleaseDC(Handle(), dc);
+  return text;
+}
+
+TTextWidth GridTextWidth(HDC dc) {
+  return [dc](const std::string& text) {
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, oldFont);
+    return static_cast<int>(size.cx);
+  };
 }
 
 void TOutGridWindow::UpdateScrollBars() {
@@ -194,6 +243,16 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
       SetFocus(Handle());
       return 0;
+    case WM_MOUSEMOVE:
+      TrackToolTip(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case WM_NOTIFY: {
+      auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
+      if (info->hdr.hwndFrom != toolTip_ || info->hdr.code != TTN_GETDISPINFOA) break;
+      // An empty text shows no tip; the buffer lives until the next mouse move.
+      info->lpszText = toolTipText_.data();
+      return 0;
+    }
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
     case WM_KEYDOWN:

@@ -6,6 +6,8 @@
 
 #include "winui/Win32.h"
 
+#include <string>
+
 #include "trace/GridLayout.h"
 #include "winui/ControlsWindows.h"
 
@@ -17,6 +19,9 @@ class TTraceRouteForm;
 // every cell in sight through the engine (nothing more without a form).
 void PaintGridView(HDC dc, const TTraceRouteForm* form, const TGridLayout& layout);
 
+// How wide text is on dc in the font the cells are drawn with.
+TTextWidth GridTextWidth(HDC dc);
+
 class TOutGridWindow : public TWindowBase {
  public:
   TOutGridWindow(::HWND parent, int id);
@@ -27,8 +32,11 @@ class TOutGridWindow : public TWindowBase {
   void Refresh();
   // Paints the whole client area onto dc (also what WM_PRINTCLIENT does).
   void PaintTo(HDC dc) const;
-  // Where the cells sit at the current size and scroll position.
+  // Where the cells sit at the current size and scroll position, the columns
+  // sized for the grid's texts.
   TGridLayout Layout() const;
+  // The tooltip at a client point: the whole text of a cell shown cut, or empty.
+  std::string ToolTipAt(int x, int y) const;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -37,11 +45,15 @@ class TOutGridWindow : public TWindowBase {
   void UpdateScrollBars();
   void Scroll(int bar, int position);
   void OnScroll(int bar, WORD request);
+  void CreateToolTip();
+  void TrackToolTip(int x, int y);
 
   const TTraceRouteForm* form_ = nullptr;
   int rowOffset_ = 0;
   int wheelRest_ = 0;  // wheel movement not yet a whole row, in wheel units
   int scrollX_ = 0;
+  ::HWND toolTip_ = nullptr;
+  std::string toolTipText_;  // what the tooltip shows, kept for its text request
 };
 
 }  // namespace quillon

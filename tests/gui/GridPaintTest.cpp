@@ -1,7 +1,10 @@
-// What the grid control paints: the time bars counted in pixels, and the fixed
-// header row staying in place while the rows scroll.
+// What the grid control paints: the time bars counted in pixels, the fixed
+// header row staying in place while the rows scroll, and IPv6 addresses whole.
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QImage>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 #include "GuiFixture.h"
@@ -97,6 +100,44 @@ TEST_F(MainWindowTest, HeaderRowStaysWhileRowsScroll) {
   EXPECT_NE(before.copy(firstRows), after.copy(firstRows));
   // The last row is shown whole.
   EXPECT_LE(grid.CellRect(5, 60).bottom(), grid.viewport()->height() - 1);
+}
+
+TEST_F(MainWindowTest, Ipv6AddressesAreShownWholeAndCutCellsGiveTheirTextAsTooltip) {
+  TMainWindow& window = Open(ThreeHops());
+  TOutGridWidget& grid = window.Grid();
+  ShowHops(window.Form(), {5, 10, 20}, {"10.0.0.1", "255.255.255.255", "Unknown Ip"});
+  EXPECT_EQ(grid.CellRect(1, 1).width(), 90) << "an IPv4 route keeps the design";
+  EXPECT_EQ(grid.CellRect(2, 1).width(), 191);
+
+  const std::vector<std::string> addresses = {
+      "fe80::1%eth0", "2001:2:0:1::1", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff",
+      "Unknown Ip",   "2001:2:0:4::2", "2001:2:0:5::9"};
+  const std::string longName = "a-host-name-far-longer-than-its-cell.lab.example";
+  ShowHops(window.Form(), {1, 3, 8, 12, 15, 20, 21}, addresses,
+           {"gw.lab.example", "r2.lab.example", "r3.lab.example", "Unknown Host", longName,
+            "target.lab.example"});
+  const int widest = grid.CellRect(1, 1).width();
+  EXPECT_EQ(widest + grid.CellRect(2, 1).width() + grid.CellRect(5, 1).width(), 90 + 191 + 96)
+      << "the grid keeps its width";
+  const QFontMetrics metrics(grid.font());
+  for (int row = 1; row <= 6; ++row) {
+    SCOPED_TRACE(row);
+    const QRect address = grid.CellRect(1, row);
+    EXPECT_EQ(address.width(), widest);
+    const QString text = QString::fromStdString(addresses[std::size_t(row - 1)]);
+    EXPECT_LE(2 + metrics.horizontalAdvance(text), address.width()) << "shown whole";
+    EXPECT_EQ(grid.ToolTipAt(address.center()), "") << "nothing more to show";
+  }
+  const QRect cut = grid.CellRect(2, 5);
+  ASSERT_GT(2 + metrics.horizontalAdvance(QString::fromStdString(longName)), cut.width());
+  EXPECT_EQ(grid.ToolTipAt(cut.center()).toStdString(), longName);
+  // Resting the mouse there shows it.
+  QHelpEvent hover(QEvent::ToolTip, cut.center(), grid.viewport()->mapToGlobal(cut.center()));
+  QApplication::sendEvent(grid.viewport(), &hover);
+  EXPECT_EQ(QToolTip::text().toStdString(), longName);
+  QToolTip::hideText();
+  EXPECT_EQ(grid.ToolTipAt(grid.CellRect(2, 1).center()), "");
+  SaveArtefact(window, "MainWindow-ipv6.png");
 }
 
 }  // namespace

@@ -15,8 +15,10 @@
 #include "GuiFixture.h"
 #include "gui/DesktopApp.h"
 #include "gui/Shell.h"
+#include "platform/ExecutablePath.h"
 #include "platform/Text.h"
 #include "trace/HopGrid.h"
+#include "trace/SocketRights.h"
 
 namespace quillon::guitest {
 namespace {
@@ -247,7 +249,8 @@ TEST_F(MainWindowTest, RefusedRawSocketShowsTheErrorBoxAndReturnsToIdle) {
   SetHost("target.test");
   QTest::mouseClick(StartButton(), Qt::LeftButton);
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], "Cannot allocate socket.");
+  // The first line as the socket layer says it, then how to allow tracing.
+  EXPECT_EQ(errors_[0], "Cannot allocate socket.\n" + PrivilegeHint(ExecutablePath()));
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(window_->Form().Running);
   EXPECT_TRUE(StartButton()->isVisible());
@@ -338,20 +341,29 @@ TEST_F(MainWindowTest, HistoryAndNameCacheSurviveARestart) {
     EXPECT_EQ(lookup.Kind, TSimLookupKind::Forward) << lookup.Query;
 }
 
-TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowser) {
+TEST_F(MainWindowTest, HelpButtonOpensTheHelpPageInTheBrowserOrSaysThereIsNoOpener) {
   std::vector<QUrl> opened;
-  SetUrlOpener([&opened](const QUrl& url) {
+  bool desktopTakesIt = true;
+  SetUrlOpener([&](const QUrl& url) {
     opened.push_back(url);
-    return true;
+    return desktopTakesIt;
   });
   const std::string previous = HelpFile();
   SetHelpFile("/opt/quillon-test/help/index.html");
   Open(ThreeHops());
   QTest::mouseClick(Child<QToolButton>("SpeedButton1"), Qt::LeftButton);
+  const std::size_t boxesWhenTaken = messages_.size();
+  // Without xdg-open Qt answers false, and only writes a line to stderr.
+  desktopTakesIt = false;
+  QTest::mouseClick(Child<QToolButton>("SpeedButton1"), Qt::LeftButton);
   SetUrlOpener(nullptr);
   SetHelpFile(previous);
-  ASSERT_EQ(opened.size(), 1u);
+  ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(opened[0], QUrl("file:///opt/quillon-test/help/index.html"));
+  EXPECT_EQ(boxesWhenTaken, 0u);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_NE(messages_[0].find("xdg-utils"), std::string::npos) << messages_[0];
+  EXPECT_NE(messages_[0].find("/opt/quillon-test/help/index.html"), std::string::npos);
   // A program run where it was built, as this test is, opens a page that exists
   // though nothing was installed.
   EXPECT_TRUE(std::filesystem::is_regular_file(BuiltInHelpFile())) << BuiltInHelpFile();

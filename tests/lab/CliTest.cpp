@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "lab/LabNetwork.h"
+#include "net/IcmpHelperPosix.h"
 #include "trace/DnsBuffer.h"
 
 #include "support/PlainTable.h"
@@ -107,26 +108,17 @@ TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
   const auto lines = Lines(Err());
   ASSERT_EQ(lines.size(), 2u) << Err();
   EXPECT_EQ(lines[0], "Cannot allocate socket.");
-  EXPECT_NE(lines[1].find("setcap cap_net_raw+ep " + Exe()), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("setcap cap_net_raw+ep " + IcmpHelperPath(Exe()).string()),
+            std::string::npos)
+      << lines[1];
   EXPECT_NE(lines[1].find("ping_group_range"), std::string::npos) << lines[1];
   EXPECT_EQ(Out(), "");
 }
 
-TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
-  const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
-  ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
-  const auto asRoot = nlohmann::json::parse(Out());
-  // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
-  // group open ICMP datagram sockets instead.
-  const std::string prefix =
-      "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
-      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
-  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
-  const auto asUser = nlohmann::json::parse(Out());
-
+// The rows of a trace by an ordinary user against root's of the same route.
+void ExpectSameRows(const nlohmann::json& asUser, const nlohmann::json& asRoot, int hops) {
   EXPECT_EQ(asUser["route_end_found"], true);
-  EXPECT_EQ(asUser["route_length"], lab.Facts().Hops);
+  EXPECT_EQ(asUser["route_length"], hops);
   EXPECT_EQ(asUser["route_end_found"], asRoot["route_end_found"]);
   EXPECT_EQ(asUser["route_length"], asRoot["route_length"]);
   ASSERT_EQ(asUser["hops"].size(), asRoot["hops"].size());
@@ -140,6 +132,53 @@ TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
     EXPECT_EQ(user["time_ms"].is_null(), root["time_ms"].is_null()) << "row " << i + 1;
   }
   EXPECT_EQ(asUser["hops"][1]["address"], "Unknown Ip") << "the silent router";
+}
+
+TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
+  const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
+  ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
+  const auto asRoot = nlohmann::json::parse(Out());
+  // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
+  // group open ICMP datagram sockets instead.
+  const std::string prefix =
+      "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
+      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
+  ExpectSameRows(nlohmann::json::parse(Out()), asRoot, lab.Facts().Hops);
+}
+
+TEST_F(CliLab, TheIcmpHelperGivesAnOrdinaryUserRootsTraceAndTheProgramNoCapability) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
+  const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
+  ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
+  const auto asRoot = nlohmann::json::parse(Out());
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+
+  // Neither raw nor datagram sockets are the user's own: only the helper can
+  // open them. A watcher keeps the capability sets of the running program.
+  const fs::path watch = dir_ / "watch";
+  fs::create_directories(watch);
+  RunProgram({"chown", "65534:65534", watch.string()});
+  std::ofstream(watch / "watch.sh")
+      << "\"$@\" & pid=$!\n"
+         "while kill -0 $pid 2>/dev/null; do\n"
+         "  grep '^Cap' /proc/$pid/status >"
+      << ShellQuote((watch / "new").string()) << " && mv " << ShellQuote((watch / "new").string())
+      << " " << ShellQuote((watch / "caps").string()) << "\n  sleep 0.02\ndone\nwait $pid\n";
+  const std::string prefix =
+      "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
+      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all sh " +
+      ShellQuote((watch / "watch.sh").string());
+  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
+  ExpectSameRows(nlohmann::json::parse(Out()), asRoot, lab.Facts().Hops);
+
+  const std::string caps = ReadWholeFile(watch / "caps");
+  for (const char* set : {"CapEff", "CapPrm", "CapAmb", "CapInh"}) {
+    EXPECT_NE(caps.find(std::string(set) + ":\t0000000000000000"), std::string::npos)
+        << set << " of the tracing program:\n"
+        << caps;
+  }
 }
 
 // A display as far as the program can tell: a Wayland socket path that exists.

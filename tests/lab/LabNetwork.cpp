@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "net/IcmpHelperPosix.h"
+
 extern char** environ;
 
 namespace quillon {
@@ -254,6 +256,16 @@ bool CopyWindowModule(const std::filesystem::path& program) {
   fs::create_directories(copy.parent_path());
   fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
   return true;
+}
+
+bool CopyIcmpHelper(const std::filesystem::path& program) {
+  namespace fs = std::filesystem;
+  const fs::path built = IcmpHelperPath(BuildDir() / "app" / "quillon");
+  const fs::path copy = IcmpHelperPath(program);
+  std::error_code error;
+  fs::create_directories(copy.parent_path(), error);
+  fs::copy_file(built, copy, fs::copy_options::overwrite_existing, error);
+  return !error && RunProgram({"setcap", "cap_net_raw+ep", copy.string()}).ExitCode == 0;
 }
 
 LabNetwork::LabNetwork(const LabOptions& options) {

@@ -104,6 +104,10 @@ std::string DelayLinkPath();
 // Copies the build's window module to where a copy of the program at program
 // looks for it; false when the build has no window.
 bool CopyWindowModule(const std::filesystem::path& program);
+// Copies the build's ICMP helper to where a copy of the program at program
+// looks for it, and gives the copy CAP_NET_RAW as the package's postinst does;
+// false when either fails.
+bool CopyIcmpHelper(const std::filesystem::path& program);
 
 class LabNetwork {
  public:

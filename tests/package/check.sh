@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The Debian packages and their split: what each holds and depends on, and,
-# installed one after the other into an empty root (dpkg --root), a terminal
-# tracer from quillon alone and the window once quillon-window is added.
+# The Debian packages and their split: what each holds and depends on, what
+# lintian --pedantic says of them (no error, no warning), and, installed one
+# after the other into an empty root (dpkg --root, the maintainer scripts run on
+# it), the ICMP helper's capability, a terminal tracer from quillon alone (for
+# root, and for an ordinary user through the helper), the window once
+# quillon-window is added, and a purge that leaves none of their files.
 #
 #   tests/package/check.sh [DIR]    DIR: the packages (build/package/packages)
 #
@@ -34,11 +37,21 @@ has() { grep -qxE "$2" <<<"$1"; }
 
 # --- control fields ------------------------------------------------------------
 version=$(dpkg-deb -f "$program" Version)
+upstream=${version%-*}
 program_depends=$(dpkg-deb -f "$program" Depends)
 window_depends=$(dpkg-deb -f "$window" Depends)
 echo "quillon Depends: $program_depends"
 echo "quillon-window Depends: $window_depends"
 expect "quillon depends on the C library" grep -q 'libc6 (>=' <<<"$program_depends"
+expect "quillon depends on setcap for its postinst" grep -qw 'libcap2-bin' <<<"$program_depends"
+expect "quillon suggests quillon-window" test "$(dpkg-deb -f "$program" Suggests)" = quillon-window
+expect "quillon-window recommends a desktop opener" \
+  test "$(dpkg-deb -f "$window" Recommends)" = xdg-utils
+for deb in "$program" "$window"; do
+  expect "$(basename "$deb"): a Maintainer with an address" \
+    grep -qE '<[^@> ]+@[^> ]+>$' <<<"$(dpkg-deb -f "$deb" Maintainer)"
+  expect "$(basename "$deb"): a Homepage" grep -q '^https://' <<<"$(dpkg-deb -f "$deb" Homepage)"
+done
 expect "quillon depends on nothing of Qt" bash -c '! grep -qi qt <<<"$1"' _ "$program_depends"
 expect "quillon-window depends on quillon $version" grep -qF "quillon (= $version)" <<<"$window_depends"
 for lib in libqt6core6 libqt6gui6 libqt6widgets6; do
@@ -48,26 +61,53 @@ done
 # --- contents ------------------------------------------------------------------
 files=$(contents "$program")
 expect "quillon holds the program" has "$files" /usr/bin/quillon
+expect "quillon holds the ICMP helper" has "$files" '/usr/lib/([^/]+/)?quillon/quillon-icmp-helper'
 expect "quillon holds the manual page" has "$files" /usr/share/man/man1/quillon.1.gz
-expect "quillon holds nothing else" test "$(wc -l <<<"$files")" -eq 2
+for package in quillon quillon-window; do
+  deb=$program
+  [[ $package == quillon ]] || deb=$window
+  docs=$(contents "$deb")
+  expect "$package holds its copyright file" has "$docs" "/usr/share/doc/$package/copyright"
+  expect "$package holds its changelog" has "$docs" "/usr/share/doc/$package/changelog.Debian.gz"
+done
+expect "quillon holds nothing else" test "$(wc -l <<<"$files")" -eq 6
+expect "no file of quillon is setuid or setgid" \
+  bash -c '! dpkg-deb -c "$1" | cut -c1-10 | grep -q "[sS]"' _ "$program"
 files=$(contents "$window")
 expect "quillon-window holds the module" has "$files" '/usr/lib/([^/]+/)?quillon/libquillon-window\.so'
 expect "quillon-window holds the menu entry" has "$files" /usr/share/applications/quillon.desktop
 expect "quillon-window holds the icon" has "$files" /usr/share/icons/hicolor/scalable/apps/quillon.svg
-expect "quillon-window holds the help page" has "$files" /usr/share/doc/quillon/index.html
+expect "quillon-window holds the help page" has "$files" /usr/share/quillon/help/index.html
 expect "quillon-window holds no program" bash -c '! grep -q "/bin/" <<<"$1"' _ "$files"
+
+# --- Debian's rules ------------------------------------------------------------
+# Every tag down to the pedantic ones is shown; errors and warnings fail.
+lint_status=0
+lint=$(lintian --pedantic --display-info --tag-display-limit 0 --fail-on error,warning "$program" "$window" 2>&1) ||
+  lint_status=$?
+echo "$lint" | sed 's/^/lintian: /'
+expect "lintian reports no error and no warning" \
+  bash -c '(($1 == 0)) && ! grep -qE "^[EW]: " <<<"$2"' _ "$lint_status" "$lint"
 
 # --- installing into an empty root ---------------------------------------------
 root=$(mktemp -d /tmp/quillon-package.XXXXXX)
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-install() { dpkg --root="$root" --force-depends --force-not-root -i "$1" >"$root/dpkg.log" 2>&1 ||
-  { cat "$root/dpkg.log" >&2; return 1; }; }
+# The maintainer scripts run outside a chroot, on the files under DPKG_ROOT.
+dpkg_in_root() { dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless "$@" \
+  >"$root/dpkg.log" 2>&1 || { cat "$root/dpkg.log" >&2; return 1; }; }
+install() { dpkg_in_root -i "$1"; }
 exe=$root/usr/bin/quillon
 
 expect "quillon installs alone" install "$program"
-expect "the installed program runs" test "$("$exe" --version)" = "Quillon $version"
+expect "the installed program runs" test "$("$exe" --version)" = "Quillon $upstream"
+helper=$(find "$root/usr/lib" -path '*/quillon/quillon-icmp-helper')
+if (($(id -u) == 0)); then
+  expect "the postinst gave the helper CAP_NET_RAW" \
+    bash -c 'getcap "$1" | grep -q "cap_net_raw=ep$"' _ "$helper"
+  expect "and the program nothing" test -z "$(getcap "$exe")"
+fi
 expect "the installed program needs no Qt library" \
   bash -c 'readelf -d "$1" | grep -q NEEDED && ! readelf -d "$1" | grep NEEDED | grep -qi qt' _ "$exe"
 if command -v man >/dev/null; then
@@ -89,6 +129,16 @@ else
     test "$(cat "$root/err")" = "The window is not installed; tracing in the terminal."
   expect "the terminal table shows the loopback hop" grep -q '127\.0\.0\.1' "$root/out"
 
+  # An ordinary user, with ICMP datagram sockets closed to everyone (in a
+  # namespace of its own), traces through the helper.
+  chmod 0755 "$root"
+  expect "an ordinary user traces through the installed helper" \
+    unshare --net sh -c 'ip link set lo up && sysctl -q -w net.ipv4.ping_group_range="1 0" &&
+      exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+        env -u DISPLAY -u WAYLAND_DISPLAY "$1" -w 500 -h 3 127.0.0.1 >"$2/out" 2>&1' _ "$exe" "$root"
+  expect "its table shows the loopback hop" grep -q '127\.0\.0\.1' "$root/out"
+  chmod 0700 "$root"
+
   expect "quillon-window installs beside it" install "$window"
   chmod 0700 "$root"
   expect "with it, the window opens and traces" \
@@ -96,6 +146,15 @@ else
   expect "the window was found" bash -c '! grep -q "not installed" "$1"' _ "$root/err"
   expect "the window saved its picture" test -s "$root/window.png"
 fi
+
+# --- removal ---------------------------------------------------------------------
+expect "both packages purge" dpkg_in_root --purge quillon-window quillon
+# (The state files the root's traces saved beside the program are the user's.)
+left=$( (contents "$program" && contents "$window") | while read -r f; do
+  [[ ! -e $root$f ]] || echo "$f"
+done)
+expect "nothing of them is left" test -z "$left$(ls "$root/var/lib/dpkg/info" | grep "^quillon")"
+[[ -z $left ]] || echo "$left" >&2
 
 if ((failures > 0)); then
   echo "tests/package/check.sh: $failures check(s) failed" >&2

@@ -1,6 +1,6 @@
 // What the native grid paints, counted in pixels: the time bars' colours and
-// lengths, drawn by the grid's painting code onto a bitmap (no display needed,
-// so it runs wherever the test programs run under wine).
+// lengths and IPv6 addresses whole, drawn by the grid's painting code onto a
+// bitmap (no display needed, so it runs wherever the test programs run under wine).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -98,6 +98,50 @@ TEST(NativeGrid, TimeBarsScaleToTheSlowestHop) {
   // The header's chart cell is a text cell: no bar, no background.
   EXPECT_EQ(picture.Count(layout.CellRect(5, 0), Red), 0);
   EXPECT_EQ(picture.Count(layout.CellRect(5, 0), LightRed), 0);
+}
+
+TEST(NativeGrid, Ipv6AddressesAreShownWholeAndCutCellsGiveTheirTextAsTooltip) {
+  InstallSimulatedNetwork(TSimConfig{});
+  TTraceRouteForm form(nullptr, TFormFiles{});
+  HDC screen = CreateCompatibleDC(nullptr);
+  const TTextWidth textWidth = GridTextWidth(screen);
+  ShowHops(form, {5, 10, 20}, {"10.0.0.1", "255.255.255.255", "Unknown Ip"});
+  EXPECT_EQ(GridColWidths(form.OutGrid, textWidth), TGridLayout::DefaultColWidths())
+      << "an IPv4 route keeps the design";
+
+  const std::string longest = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff";
+  const std::string longName = "a-host-name-far-longer-than-its-cell.lab.example";
+  ShowHops(form, {1, 2, 3}, {"fe80::1%2", longest, "2001:2:0:1::1"}, {"gw", longName, "t"});
+  const TGridLayout::TColWidths widths = GridColWidths(form.OutGrid, textWidth);
+  EXPECT_LE(2 + textWidth(longest), widths[1]) << "shown whole";
+  EXPECT_EQ(widths[1] + widths[2] + widths[5], 90 + 191 + 96) << "the grid keeps its width";
+  const TGridLayout layout(form.OutGrid.ColCount(), form.OutGrid.RowCount(), 500, 200, 0, 0,
+                           widths);
+  const Picture picture(form, layout);
+  // The address's ink ends inside its cell, before the two pixels of margin.
+  const TRect address = layout.CellRect(1, 2);
+  int lastInk = -1;
+  for (int x = address.Left; x < address.Right; ++x)
+    for (int y = address.Top; y < address.Bottom; ++y)
+      if (picture.At(x, y) != White) lastInk = x;
+  EXPECT_GT(lastInk, address.Left + widths[1] / 2);
+  EXPECT_LE(lastInk, address.Left + 2 + textWidth(longest));
+  DeleteDC(screen);
+
+  // The control itself gives a cut cell's text as tooltip, and nothing for a whole one.
+  ::HWND parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPED, 0, 0, 600, 300, nullptr, nullptr,
+                                  nullptr, nullptr);
+  if (!parent) GTEST_SKIP() << "no window can be made here";
+  {
+    TOutGridWindow grid(parent, 1);
+    SetWindowPos(grid.Handle(), nullptr, 0, 0, 500, 200, SWP_NOZORDER);
+    grid.SetForm(&form);
+    const TRect host = grid.Layout().CellRect(2, 2);
+    EXPECT_EQ(grid.ToolTipAt(host.Left + 3, host.Top + 3), longName);
+    const TRect whole = grid.Layout().CellRect(1, 2);
+    EXPECT_EQ(grid.ToolTipAt(whole.Left + 3, whole.Top + 3), "");
+  }
+  DestroyWindow(parent);
 }
 
 }  // namespace

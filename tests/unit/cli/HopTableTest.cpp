@@ -185,6 +185,37 @@ TEST(LiveTable, NoBarWithoutTimesAndNoEscapesWithoutColour) {
   }
 }
 
+TEST(LiveTable, TheAddressColumnWidensToTheRoutesLongestAddress) {
+  const std::string longest = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff";  // 38
+  const THopGrid six = MakeGrid({{"fe80::1%eth0", "gw.test", "1", "1"},
+                                 {"Unknown Ip", "lost.test", "2", "2"},
+                                 {longest, "far.test", "3", "3"}});
+  const THopGrid four = MakeGrid(Route);
+  for (int columns : {80, 132}) {
+    TTableStyle style;
+    style.Columns = columns;
+    const auto lines = RenderLiveTable(Snap(six, 3, 3), style);
+    ASSERT_EQ(lines.size(), 4u);
+    // The host name starts after the number and the address, two blanks after each.
+    const std::size_t hostAt = 3 + 2 + longest.size() + 2;
+    EXPECT_EQ(lines[1].find("fe80::1%eth0"), 5u) << lines[1];
+    EXPECT_EQ(lines[1].find("gw.test"), hostAt) << lines[1];
+    EXPECT_EQ(lines[2].find("lost.test"), hostAt) << lines[2];
+    EXPECT_EQ(lines[3].find(longest + "  far.test"), 5u) << lines[3];
+    for (const auto& line : lines) EXPECT_LT(VisibleWidth(line), columns) << line;
+    // An IPv4 route keeps the 15 characters of a dotted address.
+    const auto old = RenderLiveTable(Snap(four, 3, 300), style);
+    EXPECT_EQ(old[1].find("gw.test"), 3u + 2 + 15 + 2) << old[1];
+    EXPECT_EQ(old[0].find("HostName"), 3u + 2 + 15 + 2) << old[0];
+  }
+  // The final plain table and the JSON document carry the text whole as well.
+  const std::string plain = RenderPlainTable(Snap(six, 3, 3));
+  EXPECT_NE(plain.find(longest + "  far.test"), std::string::npos) << plain;
+  const auto doc = nlohmann::json::parse(RenderJson(Snap(six, 3, 3)));
+  EXPECT_EQ(doc["hops"][0]["address"], "fe80::1%eth0");
+  EXPECT_EQ(doc["hops"][2]["address"], longest);
+}
+
 // The window's bar and the terminal's come from the same scaling: for the same
 // times and the same width (pixels there, characters or eighths here) they have
 // the same length.

@@ -16,6 +16,7 @@
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
+#include "trace/SocketRights.h"
 
 namespace quillon {
 namespace {

@@ -19,12 +19,14 @@ constexpr double FixedDate = 45000.0 + (13 * 3600 + 14 * 60 + 15.678) / 86400.0;
 
 class DnsBufferFile : public ::testing::Test {
  protected:
-  std::string ReadAll() const {
-    std::ifstream in(path_, std::ios::binary);
+  std::string ReadAll() const { return ReadAll(path_); }
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  void WriteAll(const std::string& data) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  void WriteAll(const std::string& data) const { WriteAll(path_, data); }
+  static void WriteAll(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
   }
 
@@ -34,6 +36,7 @@ class DnsBufferFile : public ::testing::Test {
 
   TTempDir dir_{"quillon-dnb"};
   std::string path_ = dir_.File("quillon.dnb");
+  std::string path6_ = dir_.File("quillon.dn6");
 };
 
 TEST(OleDate, EncodesLocalDateAndTimeToTheMillisecond) {
@@ -112,6 +115,71 @@ TEST_F(DnsBufferFile, LoadKeepsWholeRecordsAndIgnoresATrailingPart) {
   EXPECT_EQ(ReadAll(), a + b);
 }
 
+TEST_F(DnsBufferFile, Ipv6NamesGoToTheSiblingFileAndLeaveTheDnbByteForByte) {
+  EXPECT_EQ(Ipv6CachePath(path_), path6_);
+  const std::string old = HandMadeRecord("198.51.100.7", "old.example", std::string(8, '\x11'));
+  WriteAll(old);
+  TDnsBuffer cache = FixedClockBuffer();
+  cache.LoadFromFile(path_);
+  // Up to the widest address with a zone the field takes.
+  const std::string widest = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff%" + std::string(23, 'z');
+  ASSERT_EQ(widest.size(), 63u);
+  cache.AddName("2001:db8::1", "six.example");
+  cache.AddName("fe80::1%eth0", "fe80::1%eth0[no DNS]");
+  cache.AddName(widest, "wide.example");
+  cache.AddName(widest + "z", "cut.example");  // would never match again: not kept
+  ASSERT_TRUE(cache.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(), old) << "an older program would read IPv6 records it cannot match";
+  EXPECT_EQ(ReadAll(path6_),
+            HandMadeRecord6("2001:db8::1", "six.example", FixedDateBytes) +
+                HandMadeRecord6("fe80::1%eth0", "fe80::1%eth0[no DNS]", FixedDateBytes) +
+                HandMadeRecord6(widest, "wide.example", FixedDateBytes));
+
+  TDnsBuffer again;
+  again.LoadFromFile(path_);
+  EXPECT_EQ(again.Count(), 1);
+  EXPECT_EQ(again.Ipv6Names().Count(), 3);
+  EXPECT_EQ(again.FindName("2001:db8::1"), "six.example");
+  EXPECT_EQ(again.FindName("fe80::1%eth0"), "fe80::1%eth0[no DNS]");
+  EXPECT_EQ(again.FindName(widest), "wide.example");
+  EXPECT_EQ(again.FindName(widest + "z"), widest + "z");
+  EXPECT_EQ(again.FindName("198.51.100.7"), "old.example");
+}
+
+TEST_F(DnsBufferFile, SiblingFileKeepsWholeRecordsAndIgnoresATrailingPart) {
+  const std::string a = HandMadeRecord6("2001:db8::a", "a.example", FixedDateBytes);
+  const std::string b = HandMadeRecord6("2001:db8::b", "b.example", FixedDateBytes);
+  ASSERT_EQ(a.size(), 328u);
+  WriteAll(path6_, a + b + std::string(327, 'x'));
+  TDnsBuffer cache;
+  cache.LoadFromFile(path_);  // the .dnb itself is missing
+  EXPECT_EQ(cache.Count(), 0);
+  ASSERT_EQ(cache.Ipv6Names().Count(), 2);
+  EXPECT_EQ(cache.FindName("2001:db8::b"), "b.example");
+  ASSERT_TRUE(cache.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(path6_), a + b);
+  EXPECT_EQ(ReadAll(), "");
+}
+
+TEST_F(DnsBufferFile, IPv4OnlyCacheMakesNoSiblingFile) {
+  TDnsBuffer cache = FixedClockBuffer();
+  cache.AddName("192.0.2.1", "a.example");
+  ASSERT_TRUE(cache.SaveToFile(path_));
+  EXPECT_FALSE(fs::exists(path6_));
+  // One that exists mirrors the cache, even with no whole record in it.
+  WriteAll(path6_, std::string(100, 'x'));
+  TDnsBuffer loaded;
+  loaded.LoadFromFile(path_);
+  ASSERT_TRUE(loaded.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(path6_), "");
+  fs::remove(path6_);
+  // A sibling that cannot be written fails the save; the .dnb is still saved.
+  fs::create_directory(path6_);
+  cache.AddName("2001:db8::1", "six.example");
+  EXPECT_FALSE(cache.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(), HandMadeRecord("192.0.2.1", "a.example", FixedDateBytes));
+}
+
 TEST_F(DnsBufferFile, EmptyOrMissingFileGivesAnEmptyCache) {
   TDnsBuffer cache;
   cache.AddName("192.0.2.1", "stale");
@@ -140,28 +208,53 @@ TEST_F(DnsBufferFile, DamagedLengthBytesNeverReachBeyondTheirFields) {
   EXPECT_EQ(cache.FindName("192.0.2.1234567890ab"), std::string(255, 'n'));
 }
 
+// The same rules in both files: the first record of an address wins, and an
+// unresolved address is kept as a negative entry that still answers.
+struct TFamilyCase {
+  const char* Address;  // a second address is this one plus "0"
+  const char* Prefix;   // a prefix of the address that must not match
+};
+constexpr TFamilyCase FamilyCases[] = {{"192.0.2.1", "192.0.2."}, {"2001:db8::1", "2001:db8::"}};
+
+int CountOf(const TDnsBuffer& cache, const std::string& address) {
+  return address.find(':') == std::string::npos ? cache.Count() : cache.Ipv6Names().Count();
+}
+
 TEST(DnsBuffer, FindNameReturnsTheFirstOfDuplicatesAndTheAddressWhenAbsent) {
-  TDnsBuffer cache;
-  EXPECT_EQ(cache.FindName("192.0.2.1"), "192.0.2.1");
-  cache.AddName("192.0.2.1", "first.example");
-  cache.AddName("192.0.2.1", "second.example");
-  cache.AddName("192.0.2.10", "ten.example");
-  EXPECT_EQ(cache.Count(), 3);
-  EXPECT_EQ(cache.FindName("192.0.2.1"), "first.example");
-  EXPECT_EQ(cache.FindName("192.0.2.10"), "ten.example");
-  // Whole text, exact bytes: neither a prefix nor an extension matches.
-  EXPECT_EQ(cache.FindName("192.0.2."), "192.0.2.");
-  EXPECT_EQ(cache.FindName("192.0.2.100"), "192.0.2.100");
-  EXPECT_EQ(cache.FindName(""), "");
+  for (const auto& c : FamilyCases) {
+    SCOPED_TRACE(c.Address);
+    const std::string address = c.Address;
+    const std::string longer = address + "0";
+    TDnsBuffer cache;
+    EXPECT_EQ(cache.FindName(address), address);
+    cache.AddName(address, "first.example");
+    cache.AddName(address, "second.example");
+    cache.AddName(longer, "ten.example");
+    EXPECT_EQ(CountOf(cache, address), 3);
+    EXPECT_EQ(cache.Count() + cache.Ipv6Names().Count(), 3) << "one file only";
+    EXPECT_EQ(cache.FindName(address), "first.example");
+    EXPECT_EQ(cache.FindName(longer), "ten.example");
+    // Whole text, exact bytes: neither a prefix nor an extension matches.
+    EXPECT_EQ(cache.FindName(c.Prefix), c.Prefix);
+    EXPECT_EQ(cache.FindName(longer + "0"), longer + "0");
+    EXPECT_EQ(cache.FindName(""), "");
+    // A negative entry answers like a name.
+    cache.AddName(longer + "0", longer + "0[no DNS]");
+    EXPECT_EQ(cache.FindName(longer + "0"), longer + "0[no DNS]");
+  }
 }
 
 TEST(DnsBuffer, NameEqualToItsAddressReadsLikeAMiss) {
-  TDnsBuffer cache;
-  cache.AddName("192.0.2.5", "192.0.2.5");
-  EXPECT_EQ(cache.FindName("192.0.2.5"), "192.0.2.5");
-  cache.AddName("192.0.2.5", "later.example");
-  // The first record still answers: the caller compares with the address.
-  EXPECT_EQ(cache.FindName("192.0.2.5"), "192.0.2.5");
+  for (const auto& c : FamilyCases) {
+    SCOPED_TRACE(c.Address);
+    const std::string address = c.Address;
+    TDnsBuffer cache;
+    cache.AddName(address, address);
+    EXPECT_EQ(cache.FindName(address), address);
+    cache.AddName(address, "later.example");
+    // The first record still answers: the caller compares with the address.
+    EXPECT_EQ(cache.FindName(address), address);
+  }
 }
 
 TEST(DnsBuffer, LongTextsAreCutToTheirFields) {

@@ -6,6 +6,7 @@
 
 #include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
+#include "trace/GridLayout.h"
 #include "trace/TimeBar.h"
 #include "trace/TraceRouteForm.h"
 
@@ -215,6 +216,58 @@ TEST_F(Grid, BarCellsShowOnlyTheirBackgroundWithoutAPositiveLargestTime) {
   const Cells background = {"pen white", "brush lightred", "rectangle 0,0-96,15", "pen red",
                             "brush red"};
   EXPECT_EQ(Draw(5, 1, rect), background);
+}
+
+// Both windows size the columns through GridColWidths with their own font; a
+// font of 6 pixels a character stands in for them here.
+TEST_F(Grid, Ipv6AddressesTakeTheWidthTheHostNameColumnCanSpare) {
+  const TTextWidth sixEach = [](const std::string& text) {
+    return 6 * static_cast<int>(text.size());
+  };
+  const auto widthsFor = [&](const std::vector<std::string>& addresses) {
+    form_->ResetGrid();
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+      Fill(static_cast<int>(i) + 1, addresses[i], 1);
+    }
+    form_->HighestAnsweringHop = static_cast<int>(addresses.size());
+    form_->RefreshGrid();
+    return GridColWidths(form_->OutGrid, sixEach);
+  };
+  const TGridLayout::TColWidths design = {26, 90, 191, 40, 32, 96};
+  // An IPv4 route keeps the design, even where a text would want more.
+  EXPECT_EQ(widthsFor({"10.0.0.1", "255.255.255.255"}), design);
+  EXPECT_EQ(widthsFor({"Unknown Ip"}), design);
+  // 2 + 14 * 6 + 2 = 88: a short IPv6 route needs no more than the design.
+  EXPECT_EQ(widthsFor({"2001:db8::1", "2001:db8::22"}), design);
+  // The longest address decides; the two columns share the design's 281 pixels.
+  const std::string longest = "2001:db8:1:2:3:4:5:6";  // 20 characters: 124 pixels
+  EXPECT_EQ(widthsFor({"10.0.0.1", "Unknown Ip", longest, "fe80::1%eth0"}),
+            (TGridLayout::TColWidths{26, 124, 157, 40, 32, 96}));
+  // Then the time chart gives its share; the grid keeps its width.
+  const std::string wider = std::string(30, '2') + ":1";  // 196 pixels: 95 + 11 more
+  EXPECT_EQ(widthsFor({wider}), (TGridLayout::TColWidths{26, 196, 96, 40, 32, 85}));
+  // Beyond both shares the address is cut and shown whole as the cell's tooltip.
+  const std::string widest = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff%eth0";
+  const auto widths = widthsFor({"2001:db8::1", widest});
+  EXPECT_EQ(widths, (TGridLayout::TColWidths{26, 90 + 95 + 48, MinHostNameColWidth, 40, 32,
+                                             MinTimeChartColWidth}));
+  const TGridLayout layout(6, 3, 481, 100, 0, 0, widths);
+  const int addressX = 26 + 1 + 5;
+  const int rowY = 2 * 16 + 3;  // row 2, below the header row and row 1 with their lines
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, rowY, sixEach), widest);
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, rowY - 16, sixEach), "")
+      << "an address shown whole has no tooltip";
+  // The line right of a cell belongs to it; the host name "host-" + address is cut too.
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 26 + 1 + widths[1], rowY, sixEach), widest);
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 26 + 1 + widths[1] + 1, rowY, sixEach),
+            "host-" + widest);
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 5, rowY, sixEach), "") << "the row number";
+  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, 3 * 16 + 3, sixEach), "")
+      << "below the last row";
+  // Scrolled 40 pixels to the left, the same point shows the cell further right.
+  const TGridLayout scrolled(6, 3, 481, 100, 0, 40, widths);
+  EXPECT_EQ(CutCellText(form_->OutGrid, scrolled, 26 + 1 + widths[1] - 40 + 1, rowY, sixEach),
+            "host-" + widest);
 }
 
 TEST(TimeBar, LengthRule) {

@@ -130,10 +130,16 @@ TEST_F(StateFiles, ReadOnlyFolderUsesTheXdgFolders) {
 // Replacing a file keeps what a plain write would respect: the umask of a new
 // file, and a symbolic link, whose target is what changes.
 TEST_F(StateFiles, ReplacingKeepsTheUmaskAndSymbolicLinks) {
-  const mode_t previous = ::umask(077);
-  EXPECT_TRUE(ReplaceFileContents(P("new.hst"), "a\r\n"));
-  ::umask(previous);
-  EXPECT_EQ(Mode(P("new.hst")), fs::perms::owner_read | fs::perms::owner_write);
+  // Under 022 as well: under 077 a fixed mode of 0600 would pass too.
+  const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+  const fs::perms others = fs::perms::group_read | fs::perms::others_read;
+  for (const auto& [mask, mode] : {std::pair{mode_t{077}, owner}, {mode_t{022}, owner | others}}) {
+    const std::string file = P("new" + std::to_string(mask) + ".hst");
+    const mode_t previous = ::umask(mask);
+    EXPECT_TRUE(ReplaceFileContents(file, "a\r\n"));
+    ::umask(previous);
+    EXPECT_EQ(Mode(file), mode) << "umask " << std::oct << mask;
+  }
 
   ASSERT_TRUE(ReplaceFileContents(P("bin/quillon.dnb"), "old"));
   fs::create_symlink("bin/quillon.dnb", P("link.dnb"));
