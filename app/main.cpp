@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  GRawSocketsFirst.store(options.RawSockets);
   // The socket layer comes up with the first socket-layer component (the
   // window's ICMP client) through the default stack class, and goes at the end.
   std::optional<int> status;

@@ -1,5 +1,7 @@
-# The Windows build's help file and its zip: quillon.exe, the compiled help file
-# and the licence notice, under one Quillon folder.
+# The Windows build's help file, its zip (quillon.exe, the compiled help file,
+# the licence notice and a short readme, under one Quillon folder) and its
+# installer (the same files into Program Files\Quillon). Both carry the
+# executable stripped.
 
 # The help pages compiled into one .chm file for the system's help viewer.
 find_program(QUILLON_CHMCMD chmcmd)
@@ -26,12 +28,46 @@ string(REPLACE "\n" "\r\n" _licence "${_licence}")
 file(WRITE ${CMAKE_BINARY_DIR}/LICENCE.txt "${_licence}")
 install(FILES ${CMAKE_BINARY_DIR}/LICENCE.txt DESTINATION Quillon)
 
+# The readme of the zip, with the line ends Notepad expects.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt _readme)
+string(REPLACE "\n" "\r\n" _readme "${_readme}")
+file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${_readme}")
+install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION Quillon)
+
+# The installer, by wixl (Debian package wixl), from a stripped copy of the program.
+find_program(QUILLON_WIXL wixl)
+if(QUILLON_WIXL AND QUILLON_CHMCMD)
+  set(_msi_build ${CMAKE_BINARY_DIR}/msi)
+  file(MAKE_DIRECTORY ${_msi_build})
+  # Windows Installer compares three fields of a version.
+  string(REGEX MATCH "^[0-9]+\\.[0-9]+\\.[0-9]+" QUILLON_MSI_VERSION "${QUILLON_FILE_VERSION}")
+  set(_icon ${PROJECT_SOURCE_DIR}/data/quillon.ico)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/quillon.wxs.in ${_msi_build}/quillon.wxs @ONLY)
+  set(_msi ${CMAKE_BINARY_DIR}/quillon-${QUILLON_FILE_VERSION}-win64.msi)
+  # wixl takes the files by names relative to where it runs.
+  add_custom_command(
+    OUTPUT ${_msi}
+    COMMAND ${CMAKE_STRIP} -o quillon.exe $<TARGET_FILE:quillon>
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_BINARY_DIR}/help/quillon.chm
+            ${CMAKE_BINARY_DIR}/LICENCE.txt ${_icon} .
+    COMMAND ${QUILLON_WIXL} -a x64 -o ${_msi} quillon.wxs
+    WORKING_DIRECTORY ${_msi_build}
+    DEPENDS quillon quillon_help ${_msi_build}/quillon.wxs ${CMAKE_BINARY_DIR}/LICENCE.txt
+            ${_icon}
+    COMMENT "Building the installer quillon-${QUILLON_FILE_VERSION}-win64.msi")
+  add_custom_target(quillon_msi ALL DEPENDS ${_msi})
+else()
+  message(WARNING "wixl (Debian package wixl) or chmcmd not found: no Windows installer")
+endif()
+
 set(CPACK_GENERATOR ZIP)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME Quillon)
 set(CPACK_PACKAGE_VENDOR "The Quillon developers")
 set(CPACK_PACKAGE_VERSION ${QUILLON_FILE_VERSION})
 set(CPACK_PACKAGE_FILE_NAME quillon-${QUILLON_FILE_VERSION}-win64)
-# The files sit in the Quillon folder of the zip: unpacked into
-# C:\Program Files it puts the help file where the program looks for it.
+# The files sit in the Quillon folder of the zip, which can be unpacked
+# anywhere: the program opens the help file beside it when the installed one
+# is not there.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)

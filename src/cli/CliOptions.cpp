@@ -13,6 +13,8 @@ TCliOptions SplitCliOptions(const std::vector<std::string>& parameters) {
       options.Help = true;
     } else if (parameter == "--version") {
       options.Version = true;
+    } else if (parameter == "--raw-sockets") {
+      options.RawSockets = true;
     } else {
       options.Parameters.push_back(parameter);
     }
@@ -49,7 +51,8 @@ std::string HelpText(const std::string& program) {
          "  --terminal    run in the terminal even when a display is available\n"
          "  --json        print the result as one JSON document (implies --terminal)\n"
          "  --help        show this help and exit\n"
-         "  --version     show the version and exit\n"
+         "  --version     show the version and exit\n" +
+         PlatformOptionsHelp() +
          "\n"
          "On a terminal the hop table is redrawn as the trace goes on; Ctrl-C stops the\n"
          "trace, a second Ctrl-C quits. When the output is not a terminal the final\n"

@@ -13,6 +13,7 @@ struct TCliOptions {
   bool Json = false;                    // --json: the final result as one JSON document
   bool Help = false;                    // --help
   bool Version = false;                 // --version
+  bool RawSockets = false;              // --raw-sockets: raw sockets before the ICMP service
   std::vector<std::string> Parameters;  // everything else, in order
 };
 
@@ -36,6 +37,8 @@ std::string HelpText(const std::string& program);
 // The help's note on what tracing needs where no ICMP socket can be opened, as
 // this platform grants it.
 std::string SocketRightsNote();
+// The help's lines for the options only this platform has (ends in a newline).
+std::string PlatformOptionsHelp();
 std::string VersionText(const std::string& fileVersion);
 
 }  // namespace quillon

@@ -51,4 +51,9 @@ std::string SocketRightsNote() {
          "datagram sockets allowed by net.ipv4.ping_group_range)";
 }
 
+// Raw sockets come first here anyway: --raw-sockets is taken and changes nothing.
+std::string PlatformOptionsHelp() {
+  return "";
+}
+
 }  // namespace quillon

@@ -8,8 +8,14 @@ bool DisplayReachable(const char*, const char*, const char*) {
 }
 
 std::string SocketRightsNote() {
-  return "(raw sockets need an administrator, and the\n"
-         "system's ICMP service could not be used either)";
+  return "(the system's ICMP service could not be used, and\n"
+         "raw sockets need an administrator)";
+}
+
+std::string PlatformOptionsHelp() {
+  return "  --raw-sockets send the probes on a raw socket (administrators only) rather\n"
+         "                than through the system's ICMP service, which is the default:\n"
+         "                with the firewall on, a raw socket sees no router's answer\n";
 }
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 // The terminal front end on Windows: the standard handles, a console's size and
 // virtual-terminal mode, and Ctrl-C from the console's control handler.
+#include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "net/IdStackWindows.h"
 #include "platform/ExecutablePath.h"
 #include "trace/StateFiles.h"
 
@@ -31,24 +33,6 @@ CONSOLE_SCREEN_BUFFER_INFO ScreenInfo(HANDLE console) {
   return info;
 }
 
-// The session that the console's control handler speaks to. The handler runs
-// on a thread of the system's; the lock keeps the session alive while it posts.
-std::mutex gSessionLock;
-TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  std::lock_guard lock(gSessionLock);
-  if (gSession == nullptr) return FALSE;
-  // Ctrl-C as the Stop button (a second one quits); the others quit at once.
-  gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
-  return TRUE;
-}
-
-void ListenToConsole(TTerminalSession* session) {
-  std::lock_guard lock(gSessionLock);
-  gSession = session;
-}
-
 // Switches a console output to escape sequences and UTF-8 for the session's
 // time, and back afterwards.
 class TConsoleMode {
@@ -61,8 +45,11 @@ class TConsoleMode {
     oldCodePage_ = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
   }
-  ~TConsoleMode() {
+  ~TConsoleMode() { Restore(); }
+  // The console as it was; also before an exit that runs no destructor.
+  void Restore() {
     if (!isConsole_) return;
+    isConsole_ = false;
     SetConsoleMode(output_, oldMode_);
     if (oldCodePage_ != 0) SetConsoleOutputCP(oldCodePage_);
   }
@@ -81,12 +68,61 @@ class TConsoleMode {
   bool escapes_ = false;
 };
 
+// On request (for tests and bug reports) the way the probes went out: the
+// service and a raw socket give the same rows, so nothing else tells them apart.
+void ReportProbePath(const TTerminalIo& io) {
+  const char* asked = std::getenv("QUILLON_SHOW_PROBE_PATH");
+  if (asked == nullptr || *asked == '\0') return;
+  switch (IcmpProbePathInUse()) {
+    case TIcmpProbePath::IcmpService:
+      io.Err("Probes went through the system's ICMP service.\n");
+      break;
+    case TIcmpProbePath::RawSocket:
+      io.Err("Probes went through a raw socket.\n");
+      break;
+    case TIcmpProbePath::None:
+      io.Err("No probe was sent.\n");
+      break;
+  }
+}
+
+// The session that the console's control handler speaks to. The handler runs
+// on a thread of the system's; the lock keeps the session alive while it posts.
+std::mutex gSessionLock;
+TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
+// Set once the session has ended and saved the name cache.
+const HANDLE gSaved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Closing the console, logoff and shutdown end the process once the handler
+// returns, or after about five seconds: the wait for the save stays below that.
+constexpr DWORD kSaveWaitMs = 4000;
 }  // namespace
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  {
+    std::lock_guard lock(gSessionLock);
+    if (gSession == nullptr) return FALSE;
+    // Ctrl-C as the Stop button (a second one quits); the others quit at once.
+    gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+  }
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    if (gSaved != nullptr) WaitForSingleObject(gSaved, kSaveWaitMs);
+  }
+  return TRUE;
+}
+
+void ListenToConsole(TTerminalSession* session) {
+  std::lock_guard lock(gSessionLock);
+  gSession = session;
+}
+
+void ConsoleSessionSaved() {
+  if (gSaved != nullptr) SetEvent(gSaved);
+}
 
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  const TConsoleMode console(out);
+  TConsoleMode console(out);
 
   TTerminalIo io;
   io.Out = [out](std::string_view text) { WriteAll(out, text); };
@@ -111,8 +147,12 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   ListenToConsole(&session);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
   const int status = session.Run(parameters);
-  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+  // The names are saved: a console being closed may now end the process.
+  ConsoleSessionSaved();
   ListenToConsole(nullptr);
+  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+  ReportProbePath(io);
+  console.Restore();
 
   // Probes beyond the route's end or lookups may still be under way.
   return ExitWithoutWaitingForWorkers(session.Form(), status);

@@ -43,15 +43,17 @@ class TChannel {
   std::uint8_t Ttl() const { return ttl_.load(); }
   void SetTtl(std::uint8_t ttl) { ttl_.store(ttl); }
 
-  void Deliver(std::vector<std::uint8_t> datagram) {
+  // A datagram to read, or with an empty one the socket error the read reports.
+  void Deliver(std::vector<std::uint8_t> datagram, std::int32_t error) {
     std::lock_guard lock(lock_);
-    ready_.push_back(std::move(datagram));
+    ready_.push_back({std::move(datagram), error});
     SetEvent(readable_);
   }
-  bool Take(std::vector<std::uint8_t>& datagram) {
+  bool Take(std::vector<std::uint8_t>& datagram, std::int32_t& error) {
     std::lock_guard lock(lock_);
     if (ready_.empty()) return false;
-    datagram = std::move(ready_.front());
+    datagram = std::move(ready_.front().first);
+    error = ready_.front().second;
     ready_.pop_front();
     if (ready_.empty()) ResetEvent(readable_);
     return true;
@@ -62,7 +64,7 @@ class TChannel {
   HANDLE readable_;
   std::atomic<std::uint8_t> ttl_{128};
   std::mutex lock_;
-  std::deque<std::vector<std::uint8_t>> ready_;
+  std::deque<std::pair<std::vector<std::uint8_t>, std::int32_t>> ready_;
 };
 
 std::mutex gLock;
@@ -81,45 +83,95 @@ TIdIPv4Bytes BytesOf(std::uint32_t networkOrder) {
   return bytes;
 }
 
-// The ICMP type and code of an answer the service reports by status; false for
-// a status that stands for no answer at all (a time-out, a local failure).
-bool ErrorTypeOf(ULONG status, std::uint8_t& type, std::uint8_t& code) {
-  switch (status) {
-    case IP_TTL_EXPIRED_TRANSIT:
-      type = Id_ICMP_TIMXCEED, code = 0;
-      return true;
-    case IP_TTL_EXPIRED_REASSEM:
-      type = Id_ICMP_TIMXCEED, code = 1;
-      return true;
-    case IP_DEST_NET_UNREACHABLE:
-      type = Id_ICMP_UNREACH, code = 0;
-      return true;
-    case IP_DEST_HOST_UNREACHABLE:
-    case IP_DEST_UNREACHABLE:
-      type = Id_ICMP_UNREACH, code = 1;
-      return true;
-    case IP_DEST_PROT_UNREACHABLE:
-      type = Id_ICMP_UNREACH, code = 2;
-      return true;
-    case IP_DEST_PORT_UNREACHABLE:
-      type = Id_ICMP_UNREACH, code = 3;
-      return true;
-    case IP_PACKET_TOO_BIG:
-      type = Id_ICMP_UNREACH, code = 4;
-      return true;
-    default:
-      return false;
-  }
+using enum TIcmpServiceOutcome;
+
+constexpr TIcmpServiceMeaning Answer() {
+  return {Reply, 0, 0, 0};
 }
+constexpr TIcmpServiceMeaning Nothing() {
+  return {NoAnswer, 0, 0, 0};
+}
+constexpr TIcmpServiceMeaning Message(std::uint8_t type, std::uint8_t code) {
+  return {IcmpError, type, code, 0};
+}
+constexpr TIcmpServiceMeaning Local(std::int32_t socketError) {
+  return {LocalError, 0, 0, socketError};
+}
+
+// ICMPv6 types (RFC 4443).
+constexpr std::uint8_t kV6Unreachable = 1;
+constexpr std::uint8_t kV6TooBig = 2;
+constexpr std::uint8_t kV6TimeExceeded = 3;
+constexpr std::uint8_t kV6ParameterProblem = 4;
+// ICMPv4 types that the socket layer has no name for.
+constexpr std::uint8_t kV4SourceQuench = 4;
+constexpr std::uint8_t kV4ParameterProblem = 12;
+
+// The IPv6 names of the shared numbers (IP_DEST_NO_ROUTE is IP_DEST_NET_UNREACHABLE,
+// IP_HOP_LIMIT_EXCEEDED is IP_TTL_EXPIRED_TRANSIT, ...) are the V6 column of the
+// IPv4 name's row. Statuses that cannot come up for a family get the nearest message.
+constexpr TIcmpServiceStatus kStatuses[] = {
+    {IP_SUCCESS, "IP_SUCCESS", Answer(), Answer()},
+    {IP_BUF_TOO_SMALL, "IP_BUF_TOO_SMALL", Local(WSAEMSGSIZE), Local(WSAEMSGSIZE)},
+    {IP_DEST_NET_UNREACHABLE, "IP_DEST_NET_UNREACHABLE / IP_DEST_NO_ROUTE",
+     Message(Id_ICMP_UNREACH, 0), Message(kV6Unreachable, 0)},
+    {IP_DEST_HOST_UNREACHABLE, "IP_DEST_HOST_UNREACHABLE / IP_DEST_ADDR_UNREACHABLE",
+     Message(Id_ICMP_UNREACH, 1), Message(kV6Unreachable, 3)},
+    {IP_DEST_PROT_UNREACHABLE, "IP_DEST_PROT_UNREACHABLE / IP_DEST_PROHIBITED",
+     Message(Id_ICMP_UNREACH, 2), Message(kV6Unreachable, 1)},
+    {IP_DEST_PORT_UNREACHABLE, "IP_DEST_PORT_UNREACHABLE", Message(Id_ICMP_UNREACH, 3),
+     Message(kV6Unreachable, 4)},
+    {IP_NO_RESOURCES, "IP_NO_RESOURCES", Local(WSAENOBUFS), Local(WSAENOBUFS)},
+    {IP_BAD_OPTION, "IP_BAD_OPTION", Local(WSAEINVAL), Local(WSAEINVAL)},
+    {IP_HW_ERROR, "IP_HW_ERROR", Local(WSAENETDOWN), Local(WSAENETDOWN)},
+    {IP_PACKET_TOO_BIG, "IP_PACKET_TOO_BIG", Message(Id_ICMP_UNREACH, 4), Message(kV6TooBig, 0)},
+    {IP_REQ_TIMED_OUT, "IP_REQ_TIMED_OUT", Nothing(), Nothing()},
+    {IP_BAD_REQ, "IP_BAD_REQ", Local(WSAEINVAL), Local(WSAEINVAL)},
+    {IP_BAD_ROUTE, "IP_BAD_ROUTE", Local(WSAENETUNREACH), Local(WSAENETUNREACH)},
+    {IP_TTL_EXPIRED_TRANSIT, "IP_TTL_EXPIRED_TRANSIT / IP_HOP_LIMIT_EXCEEDED",
+     Message(Id_ICMP_TIMXCEED, 0), Message(kV6TimeExceeded, 0)},
+    {IP_TTL_EXPIRED_REASSEM, "IP_TTL_EXPIRED_REASSEM / IP_REASSEMBLY_TIME_EXCEEDED",
+     Message(Id_ICMP_TIMXCEED, 1), Message(kV6TimeExceeded, 1)},
+    {IP_PARAM_PROBLEM, "IP_PARAM_PROBLEM / IP_PARAMETER_PROBLEM", Message(kV4ParameterProblem, 0),
+     Message(kV6ParameterProblem, 0)},
+    {IP_SOURCE_QUENCH, "IP_SOURCE_QUENCH", Message(kV4SourceQuench, 0), Nothing()},
+    {IP_OPTION_TOO_BIG, "IP_OPTION_TOO_BIG", Local(WSAEMSGSIZE), Local(WSAEMSGSIZE)},
+    {IP_BAD_DESTINATION, "IP_BAD_DESTINATION", Local(WSAEADDRNOTAVAIL), Local(WSAEADDRNOTAVAIL)},
+    {IP_DEST_UNREACHABLE, "IP_DEST_UNREACHABLE", Message(Id_ICMP_UNREACH, 1),
+     Message(kV6Unreachable, 3)},
+    {IP_TIME_EXCEEDED, "IP_TIME_EXCEEDED", Message(Id_ICMP_TIMXCEED, 0),
+     Message(kV6TimeExceeded, 0)},
+    {IP_BAD_HEADER, "IP_BAD_HEADER", Message(kV4ParameterProblem, 0),
+     Message(kV6ParameterProblem, 0)},
+    {IP_UNRECOGNIZED_NEXT_HEADER, "IP_UNRECOGNIZED_NEXT_HEADER", Message(Id_ICMP_UNREACH, 2),
+     Message(kV6ParameterProblem, 1)},
+    // An ICMP error the service does not name: no type to rebuild it with.
+    {IP_ICMP_ERROR, "IP_ICMP_ERROR", Local(WSAEHOSTUNREACH), Local(WSAEHOSTUNREACH)},
+    {IP_DEST_SCOPE_MISMATCH, "IP_DEST_SCOPE_MISMATCH", Message(Id_ICMP_UNREACH, 1),
+     Message(kV6Unreachable, 2)},
+    {IP_GENERAL_FAILURE, "IP_GENERAL_FAILURE", Local(WSAENETDOWN), Local(WSAENETDOWN)},
+    {IP_PENDING, "IP_PENDING", Nothing(), Nothing()},
+    // What GetLastError may hold instead when the call fails as a whole.
+    {ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED", Local(WSAEACCES), Local(WSAEACCES)},
+    {ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE", Local(WSAENOTSOCK), Local(WSAENOTSOCK)},
+    {ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY", Local(WSAENOBUFS), Local(WSAENOBUFS)},
+    {ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER", Local(WSAEINVAL), Local(WSAEINVAL)},
+    {ERROR_INSUFFICIENT_BUFFER, "ERROR_INSUFFICIENT_BUFFER", Local(WSAEMSGSIZE),
+     Local(WSAEMSGSIZE)},
+    {ERROR_NETWORK_UNREACHABLE, "ERROR_NETWORK_UNREACHABLE", Local(WSAENETUNREACH),
+     Local(WSAENETUNREACH)},
+    {ERROR_HOST_UNREACHABLE, "ERROR_HOST_UNREACHABLE", Local(WSAEHOSTUNREACH),
+     Local(WSAEHOSTUNREACH)},
+    {ERROR_NO_SYSTEM_RESOURCES, "ERROR_NO_SYSTEM_RESOURCES", Local(WSAENOBUFS), Local(WSAENOBUFS)},
+};
 
 // The echo reply message for the request: our identifier and sequence number,
 // the data that came back, and its checksum.
 std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
-                                           const ICMP_ECHO_REPLY& reply) {
+                                           std::span<const std::uint8_t> data) {
   std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE);
   std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
-  const auto* data = static_cast<const std::uint8_t*>(reply.Data);
-  if (data != nullptr) message.insert(message.end(), data, data + reply.DataSize);
+  message.insert(message.end(), data.begin(), data.end());
   const std::uint16_t checksum = InternetChecksum(message);
   message[2] = static_cast<std::uint8_t>(checksum >> 8);
   message[3] = static_cast<std::uint8_t>(checksum & 0xFF);
@@ -137,34 +189,84 @@ void RunEcho(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t>
                                     const_cast<std::uint8_t*>(payload.data()),
                                     static_cast<WORD>(payload.size()), &options, replies.data(),
                                     static_cast<DWORD>(replies.size()), kServiceTimeoutMs);
-  if (count == 0) return;  // no answer in time, or a local failure: nothing to read
-  ICMP_ECHO_REPLY reply{};
-  std::memcpy(&reply, replies.data(), sizeof reply);
-
-  std::vector<std::uint8_t> datagram(kLargestDatagram);
-  int length = 0;
-  std::uint8_t type = 0;
-  std::uint8_t code = 0;
-  if (reply.Status == IP_SUCCESS) {
-    length = BuildReplyDatagram(EchoReplyMessage(request, reply), BytesOf(reply.Address),
-                                reply.Options.Ttl, datagram);
-  } else if (ErrorTypeOf(reply.Status, type, code)) {
-    TIcmpErrorReport report;
-    report.FromIcmp = true;
-    report.Type = type;
-    report.Code = code;
-    report.Offender = BytesOf(reply.Address);
-    report.OriginalDestination = BytesOf(destination);
-    report.Ttl = reply.Options.Ttl;
-    length = BuildErrorDatagram(report, request, datagram);
+  TIcmpServiceAnswer answer;
+  if (count == 0) {
+    // The failure is known from the thread's last error alone.
+    answer.Returned = false;
+    answer.Status = GetLastError();
   } else {
-    return;
+    ICMP_ECHO_REPLY reply{};
+    std::memcpy(&reply, replies.data(), sizeof reply);
+    answer.Status = reply.Status;
+    answer.From = BytesOf(reply.Address);
+    answer.Ttl = reply.Options.Ttl;
+    const auto* data = static_cast<const std::uint8_t*>(reply.Data);
+    const auto* end = replies.data() + replies.size();
+    // The data lies in the buffer; a size that says otherwise is not trusted.
+    if (data != nullptr && data >= replies.data() && data <= end &&
+        reply.DataSize <= static_cast<std::size_t>(end - data)) {
+      answer.Data = {data, reply.DataSize};
+    }
   }
-  datagram.resize(static_cast<std::size_t>(length));
-  channel->Deliver(std::move(datagram));
+  std::int32_t error = 0;
+  std::vector<std::uint8_t> datagram =
+      RebuildIcmpServiceAnswer(answer, request, BytesOf(destination), error);
+  if (!datagram.empty() || error != 0) channel->Deliver(std::move(datagram), error);
 }
 
 }  // namespace
+
+std::span<const TIcmpServiceStatus> IcmpServiceStatuses() {
+  return kStatuses;
+}
+
+TIcmpServiceMeaning IcmpServiceMeaning(std::uint32_t status, bool ipv6) {
+  for (const TIcmpServiceStatus& known : kStatuses) {
+    if (known.Status == status) return ipv6 ? known.V6 : known.V4;
+  }
+  return Local(WSASYSCALLFAILURE);
+}
+
+std::vector<std::uint8_t> RebuildIcmpServiceAnswer(const TIcmpServiceAnswer& answer,
+                                                   std::span<const std::uint8_t> request,
+                                                   const TIdIPv4Bytes& destination,
+                                                   std::int32_t& error) {
+  error = 0;
+  // A failed call that names no status at all failed here.
+  TIcmpServiceMeaning meaning = answer.Returned || answer.Status != IP_SUCCESS
+                                    ? IcmpServiceMeaning(answer.Status, false)
+                                    : Local(WSASYSCALLFAILURE);
+  // Without a reply record there is no sender to show the message as from.
+  if (!answer.Returned && meaning.Outcome != NoAnswer) {
+    if (meaning.Outcome != LocalError) meaning = Local(WSAEHOSTUNREACH);
+  }
+  std::vector<std::uint8_t> datagram(kLargestDatagram);
+  int length = 0;
+  switch (meaning.Outcome) {
+    case Reply:
+      length = BuildReplyDatagram(EchoReplyMessage(request, answer.Data), answer.From, answer.Ttl,
+                                  datagram);
+      break;
+    case IcmpError: {
+      TIcmpErrorReport report;
+      report.FromIcmp = true;
+      report.Type = meaning.Type;
+      report.Code = meaning.Code;
+      report.Offender = answer.From;
+      report.OriginalDestination = destination;
+      report.Ttl = answer.Ttl;
+      length = BuildErrorDatagram(report, request, datagram);
+      break;
+    }
+    case NoAnswer:
+      break;
+    case LocalError:
+      error = meaning.SocketError;
+      break;
+  }
+  datagram.resize(static_cast<std::size_t>(length));
+  return datagram;
+}
 
 bool IsIcmpServiceHandle(TIdStackSocketHandle socket) {
   return Find(socket) != nullptr;
@@ -228,8 +330,13 @@ int ReceiveIcmpService(TIdStackSocketHandle socket, std::span<std::uint8_t> out,
                        std::int32_t& error) {
   auto channel = Find(socket);
   std::vector<std::uint8_t> datagram;
-  if (channel == nullptr || !channel->Take(datagram)) {
+  std::int32_t failure = 0;
+  if (channel == nullptr || !channel->Take(datagram, failure)) {
     error = channel == nullptr ? 10038 : Id_WSAEWOULDBLOCK;
+    return Id_SOCKET_ERROR;
+  }
+  if (failure != 0) {
+    error = failure;
     return Id_SOCKET_ERROR;
   }
   const std::size_t count = std::min(datagram.size(), out.size());

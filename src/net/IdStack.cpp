@@ -13,6 +13,7 @@ TIdStackClass GSocketStackClass = &CreateSystemStack;
 std::mutex GSocketStackLock;
 std::int32_t GSocketUserCount = 0;
 std::atomic<bool> GSocketStarted{false};
+std::atomic<bool> GRawSocketsFirst{false};
 
 namespace {
 

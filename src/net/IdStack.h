@@ -106,6 +106,9 @@ extern std::mutex GSocketStackLock;
 extern std::int32_t GSocketUserCount;
 // Set once the socket library has started; never cleared.
 extern std::atomic<bool> GSocketStarted;
+// Where the system has an ICMP service of its own (Windows), probes go through
+// it unless this is set (--raw-sockets): then a raw socket is tried first.
+extern std::atomic<bool> GRawSocketsFirst;
 
 // The platform's own stack: the default of GSocketStackClass.
 std::unique_ptr<TIdStack> CreateSystemStack();

@@ -6,9 +6,8 @@
 // After winsock2.h, which it would otherwise pull in in the wrong order.
 #include <ws2tcpip.h>
 
-#include <cstdlib>
+#include <atomic>
 #include <cstring>
-#include <string_view>
 
 namespace quillon {
 
@@ -39,10 +38,7 @@ SOCKET Native(TIdStackSocketHandle socket) {
   return static_cast<SOCKET>(static_cast<std::intptr_t>(socket));
 }
 
-bool ServiceForced() {
-  const char* value = std::getenv(Id_FORCE_ICMP_SERVICE);
-  return value != nullptr && std::string_view(value) == "1";
-}
+std::atomic<TIcmpProbePath> gPathInUse{TIcmpProbePath::None};
 
 std::size_t ListSize(const TIdSocketList* list) {
   return list != nullptr ? list->size() : 0;
@@ -83,15 +79,29 @@ int TIdStackWindows::SockShutdown(TIdStackSocketHandle socket, int how) {
 
 TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protocol) {
   const bool rawIcmp = family == AF_INET && type == SOCK_RAW && protocol == IPPROTO_ICMP;
-  std::int32_t refusal = Id_WSAEACCES;
-  if (!rawIcmp || !ServiceForced()) {
-    const SOCKET socket = WS2<wsSocket>()(family, type, protocol);
-    if (socket != INVALID_SOCKET) return static_cast<TIdStackSocketHandle>(socket);
-    refusal = WS2<wsGetLastError>()();
-    if (!rawIcmp || refusal != Id_WSAEACCES) return FailWith(refusal);
+  // The ICMP service first: with the firewall on, as it is by default, a raw
+  // socket sees the target's echo reply but none of the routers' time-exceeded
+  // messages. The service gets them, and needs no administrator.
+  const bool rawFirst = GRawSocketsFirst.load();
+  if (rawIcmp && !rawFirst) {
+    const TIdStackSocketHandle service = OpenIcmpService();
+    if (service != Id_INVALID_SOCKET) {
+      gPathInUse.store(TIcmpProbePath::IcmpService);
+      return service;
+    }
   }
+  const SOCKET socket = WS2<wsSocket>()(family, type, protocol);
+  if (socket != INVALID_SOCKET) {
+    if (rawIcmp) gPathInUse.store(TIcmpProbePath::RawSocket);
+    return static_cast<TIdStackSocketHandle>(socket);
+  }
+  const std::int32_t refusal = WS2<wsGetLastError>()();
+  if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
+  // Raw sockets asked for, but this user may not have them.
   const TIdStackSocketHandle service = OpenIcmpService();
-  return service != Id_INVALID_SOCKET ? service : FailWith(refusal);
+  if (service == Id_INVALID_SOCKET) return FailWith(refusal);
+  gPathInUse.store(TIcmpProbePath::IcmpService);
+  return service;
 }
 
 int TIdStackWindows::SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
@@ -222,6 +232,10 @@ std::string TIdStackWindows::AddrToHostName(const std::string& address) {
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return found->h_name;
+}
+
+TIcmpProbePath IcmpProbePathInUse() {
+  return gPathInUse.load();
 }
 
 std::unique_ptr<TIdStack> CreateSystemStack() {

@@ -19,9 +19,11 @@ class TIdStackWindows : public TIdStack {
 
   int SockClose(TIdStackSocketHandle socket) override;
   int SockShutdown(TIdStackSocketHandle socket, int how) override;
-  // A raw ICMP socket that Windows refuses for lack of rights (10013) becomes
-  // an echo channel of the system's ICMP service; SockSendTo, SockSelect and
-  // SockRecv make it look like the raw one.
+  // A raw ICMP socket is an echo channel of the system's ICMP service, or when
+  // that is not there a raw socket; with GRawSocketsFirst the other way round,
+  // the service only where Windows refuses the raw socket for lack of rights
+  // (10013). SockSendTo, SockSelect and SockRecv make a channel look like the
+  // raw socket.
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;
@@ -35,8 +37,8 @@ class TIdStackWindows : public TIdStack {
   std::string AddrToHostName(const std::string& address) override;
 };
 
-// The environment variable that, set to 1, makes every raw ICMP socket an echo
-// channel of the ICMP service, as for a user without administrator rights.
-inline constexpr const char* Id_FORCE_ICMP_SERVICE = "QUILLON_ICMP_SERVICE";
+// How the last raw ICMP socket asked for was opened.
+enum class TIcmpProbePath { None, IcmpService, RawSocket };
+TIcmpProbePath IcmpProbePathInUse();
 
 }  // namespace quillon

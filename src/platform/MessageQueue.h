@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -63,6 +64,11 @@ class TMessageQueue {
   // can wake up and dispatch. Set it on the window thread before workers run.
   void SetWakeHandler(std::function<void()> wake);
 
+  // Windows: what the native message loop does with an input message before it
+  // dispatches it (the main window's dialog keys), given the MSG; true when that
+  // handled it. ProcessOneMessage, which dispatches within handlers, does the same.
+  void SetPreTranslate(std::function<bool(const void* nativeMessage)> filter);
+
  private:
   friend class TMessageQueueDispatch;  // the Windows window procedure
 
@@ -73,6 +79,14 @@ class TMessageQueue {
   std::map<HWND, THandler> windows_;
   HWND nextWindow_ = 1;
   std::function<void()> wake_;
+  std::function<bool(const void*)> preTranslate_;  // window thread only
 };
+
+// An exception may not cross the system's dispatch of a message (Windows): a
+// window procedure keeps what its handler raised, and the loop that dispatched
+// the message raises it again once the dispatch has returned.
+void KeepHandlerError(std::exception_ptr error);
+// Raises the kept error of this thread, if any, once.
+void RethrowHandlerError();
 
 }  // namespace quillon

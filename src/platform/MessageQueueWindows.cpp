@@ -63,7 +63,11 @@ LRESULT CALLBACK MessageWindowProc(::HWND window, UINT msg, WPARAM wParam, LPARA
   if (msg >= WM_USER && msg < 0xC000) {
     auto* queue = reinterpret_cast<TMessageQueue*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (queue != nullptr) {
-      TMessageQueueDispatch::Deliver(*queue, TMessage{NumberOf(window), msg, wParam, lParam, 0});
+      try {
+        TMessageQueueDispatch::Deliver(*queue, TMessage{NumberOf(window), msg, wParam, lParam, 0});
+      } catch (...) {
+        KeepHandlerError(std::current_exception());
+      }
       return 0;
     }
   }
@@ -140,8 +144,10 @@ bool TMessageQueue::ProcessOneMessage() {
     PostQuitMessage(static_cast<int>(message.wParam));
     return false;
   }
+  if (preTranslate_ && preTranslate_(&message)) return true;
   TranslateMessage(&message);
   DispatchMessageA(&message);
+  RethrowHandlerError();
   return true;
 }
 

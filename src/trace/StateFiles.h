@@ -15,7 +15,7 @@ struct TStateEnvironment {
   std::string XdgStateHome;    // $XDG_STATE_HOME (used only when absolute)
   std::string XdgCacheHome;    // $XDG_CACHE_HOME (used only when absolute)
   std::string Home;            // $HOME, or the home folder of the user
-  std::string LocalAppData{};  // %LOCALAPPDATA% (Windows; used only when absolute)
+  std::string LocalAppData{};  // the shell's local application data (Windows; used only when absolute)
 };
 
 // The environment of this process.

@@ -1,7 +1,11 @@
 #include "trace/StateFiles.h"
 
 #include <windows.h>
+// After windows.h, which they build on.
+#include <knownfolders.h>
+#include <shlobj.h>
 
+#include "platform/FileSystemWindows.h"
 #include "platform/WideText.h"
 
 namespace quillon {
@@ -27,18 +31,28 @@ std::string NameOf(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// Whether a file can be made there, tried the only sure way: making one.
+// Whether a file can be made there, tried the only sure way: making one, and
+// believing only the handle that CreateFileW gives.
 bool FolderTakesFiles(const std::string& folder) {
-  wchar_t probe[MAX_PATH + 1] = {};
-  if (GetTempFileNameW(WideFromUtf8(folder).c_str(), L"qln", 0, probe) == 0) return false;
-  DeleteFileW(probe);
+  std::wstring probe;
+  const HANDLE file = CreateNewFileIn(SystemPath(folder + "\\"), L"qln", probe);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  DeleteFileW(probe.c_str());
   return true;
 }
 
-std::string Env(const wchar_t* name) {
-  wchar_t value[32768];
-  const DWORD length = GetEnvironmentVariableW(name, value, 32768);
-  return length > 0 && length < 32768 ? Utf8FromWide({value, length}) : std::string{};
+// The user's local application-data folder as the shell knows it, which an
+// environment variable may not (a service, a changed profile path).
+std::string LocalAppDataFolder() {
+  PWSTR folder = nullptr;
+  std::string path;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &folder)) &&
+      folder != nullptr) {
+    path = Utf8FromWide(folder);
+  }
+  CoTaskMemFree(folder);
+  return path;
 }
 
 }  // namespace
@@ -49,7 +63,7 @@ std::size_t LastPathSeparator(const std::string& path) {
 
 TStateEnvironment CurrentStateEnvironment() {
   TStateEnvironment env;
-  env.LocalAppData = Env(L"LOCALAPPDATA");
+  env.LocalAppData = LocalAppDataFolder();
   return env;
 }
 
@@ -61,7 +75,7 @@ TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironme
     return beside;
   }
   const std::string folder = env.LocalAppData + "\\Quillon";
-  CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);  // there already is fine
+  CreateDirectoryW(SystemPath(folder).c_str(), nullptr);  // there already is fine
   const std::string name = known ? NameOf(executablePath) : std::string("quillon.exe");
   return {ChangeFileExt(folder + "\\" + name, ".hst"), ChangeFileExt(folder + "\\" + name, ".dnb")};
 }

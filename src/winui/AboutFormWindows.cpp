@@ -46,6 +46,9 @@ void TWinAboutFrm::FormCreate() {
 }
 
 void TWinAboutFrm::Button1Click() {
+  // The owner first: with it still disabled, hiding this window would hand the
+  // activation to some other program's window.
+  if (owner_) EnableWindow(owner_, TRUE);
   ShowWindow(Handle(), SW_HIDE);
 }
 

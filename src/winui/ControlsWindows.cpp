@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/MessageQueue.h"
+
 namespace quillon {
 
 namespace {
@@ -25,6 +27,11 @@ void RegisterOnce(const char* name, WNDPROC procedure, LPCSTR cursor) {
   cls.lpfnWndProc = procedure;
   cls.hInstance = ModuleInstance();
   cls.hCursor = LoadCursorA(nullptr, cursor);
+  // The executable's own icon (resource 1), in the caption and the task bar.
+  cls.hIcon = LoadIconA(ModuleInstance(), MAKEINTRESOURCEA(1));
+  cls.hIconSm = static_cast<HICON>(LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(1), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   cls.lpszClassName = name;
   RegisterClassExA(&cls);
@@ -173,7 +180,13 @@ LRESULT CALLBACK TWindowBase::Procedure(::HWND window, UINT msg, WPARAM wParam, 
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     return DefWindowProcA(window, msg, wParam, lParam);
   }
-  return self->HandleMessage(msg, wParam, lParam);
+  try {
+    return self->HandleMessage(msg, wParam, lParam);
+  } catch (...) {
+    // Raised again by the loop that dispatched the message.
+    KeepHandlerError(std::current_exception());
+    return 0;
+  }
 }
 
 ::HWND NewControl(const char* className, const char* caption, DWORD style, DWORD exStyle,

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 
+#include "platform/MessageQueue.h"
 #include "trace/StateFiles.h"
 #include "winui/AboutFormWindows.h"
 #include "winui/MainWindowWindows.h"
@@ -50,7 +51,13 @@ int RunDesktop(const std::vector<std::string>& parameters) {
   UpdateWindow(window.Handle());
 
   // The engine's worker messages arrive in this same queue (they are posted
-  // to its own message-only window) and are dispatched here too.
+  // to its own message-only window) and are dispatched here too. The engine's
+  // own one-message pump navigates the dialog keys as this loop does.
+  const auto dialogKeys = [&window](const void* native) {
+    return window.Handle() &&
+           IsDialogMessageA(window.Handle(), static_cast<MSG*>(const_cast<void*>(native)));
+  };
+  TMessageQueue::Main().SetPreTranslate(dialogKeys);
   MSG message{};
   int code = 0;
   for (;;) {
@@ -60,18 +67,25 @@ int RunDesktop(const std::vector<std::string>& parameters) {
       break;
     }
     if (got < 0) break;
-    if (window.Handle() && IsDialogMessageA(window.Handle(), &message)) continue;
+    if (dialogKeys(&message)) continue;
     TranslateMessage(&message);
+    DispatchMessageA(&message);
     try {
-      DispatchMessageA(&message);
+      RethrowHandlerError();
     } catch (const std::exception& e) {
       // An error that left a handler (a worker's report among them) is shown
       // like any other, and the loop goes on.
       window.ShowError(e.what());
       window.ControlsChanged();
+    } catch (...) {
+      window.ShowError("Unknown error.");
     }
+    // Once the window is gone (the names saved), the workers' reports still
+    // queued are not handled: they would start probes after the save.
+    if (!window.Handle()) break;
   }
 
+  TMessageQueue::Main().SetPreTranslate(nullptr);
   // Closing does not wait for workers; the name cache is already saved.
   return ExitWithoutWaitingForWorkers(&window.Form(), code);
 }

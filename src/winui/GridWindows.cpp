@@ -15,6 +15,22 @@ namespace {
 constexpr TColor LineColor{192, 192, 192};
 constexpr int ScrollStepX = 8;
 
+// The desktop's user-interface font at its 96-dpi size: the grid's cells are
+// laid out in 96-dpi pixels, and the system scales the window as a whole (the
+// manifest says so). Where it does not, as under wine, the font still fits.
+HFONT CellFont() {
+  static const HFONT font = [] {
+    LOGFONTA face{};
+    if (GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof face, &face) == 0) return HFONT{};
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    if (dpi > 0) face.lfHeight = MulDiv(face.lfHeight, 96, dpi);
+    return CreateFontIndirectA(&face);
+  }();
+  return font;
+}
+
 }  // namespace
 
 TOutGridWindow::TOutGridWindow(::HWND parent, int id) {
@@ -164,7 +180,9 @@ void PaintGridView(HDC dc, const TTraceRouteForm* form, const TGridLayout& layou
   FillRect(dc, &view, GetSysColorBrush(COLOR_WINDOW));
   if (!form) return;
   // Cell texts use the desktop's user-interface font, not the window's.
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  const HFONT cellFont = CellFont();
+  HGDIOBJ oldFont = SelectObject(
+      dc, cellFont ? static_cast<HGDIOBJ>(cellFont) : GetStockObject(DEFAULT_GUI_FONT));
   {
     TGdiCanvas canvas(dc, GetSysColor(COLOR_WINDOWTEXT));
     PaintGrid(*form, canvas, layout, LineColor);
@@ -207,9 +225,21 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_HSCROLL:
       OnScroll(SB_HORZ, LOWORD(wParam));
       return 0;
-    case WM_MOUSEWHEEL:
-      Scroll(SB_VERT, rowOffset_ - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3);
+    case WM_MOUSEWHEEL: {
+      // A touchpad sends small deltas: they add up until a line's worth is
+      // there, and the rest waits for the next one. Lines per notch as the
+      // user set them (a page for WHEEL_PAGESCROLL).
+      UINT lines = 3;
+      SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+      if (lines == 0) return 0;
+      const int perNotch =
+          lines == WHEEL_PAGESCROLL ? std::max(1, Layout().PageRows()) : static_cast<int>(lines);
+      wheelRest_ += GET_WHEEL_DELTA_WPARAM(wParam) * perNotch;
+      const int rows = wheelRest_ / WHEEL_DELTA;
+      wheelRest_ -= rows * WHEEL_DELTA;
+      if (rows != 0) Scroll(SB_VERT, rowOffset_ - rows);
       return 0;
+    }
     case WM_LBUTTONDOWN:
       SetFocus(Handle());
       return 0;

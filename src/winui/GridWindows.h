@@ -50,6 +50,7 @@ class TOutGridWindow : public TWindowBase {
 
   const TTraceRouteForm* form_ = nullptr;
   int rowOffset_ = 0;
+  int wheelRest_ = 0;  // wheel movement not yet a whole row, in wheel units
   int scrollX_ = 0;
   ::HWND toolTip_ = nullptr;
   std::string toolTipText_;  // what the tooltip shows, kept for its text request

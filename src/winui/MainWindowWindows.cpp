@@ -70,7 +70,6 @@ TWinMainWindow::TWinMainWindow(TFormFiles files, const std::vector<std::string>&
 }
 
 TWinMainWindow::~TWinMainWindow() {
-  if (HostEdit) RemoveWindowSubclass(HostEdit, &HostEditProcedure, HostEditSubclass);
   OutGrid->SetForm(nullptr);
   form_.reset();
 }
@@ -169,6 +168,19 @@ void TWinMainWindow::PullControls() {
   if (WindowText(Hoops) != form_->Hoops.Text) SetWindowTextA(Hoops, form_->Hoops.Text.c_str());
   if (WindowText(TimeOut) != form_->TimeOut.Text)
     SetWindowTextA(TimeOut, form_->TimeOut.Text.c_str());
+  // A focused button that goes disabled or hidden would leave the keyboard
+  // focus nowhere: it moves on first, to the other button or the Host box.
+  const ::HWND focus = GetFocus();
+  const auto usable = [](const TButtonState& state) { return state.Enabled && state.Visible; };
+  if ((focus == Button1 && !usable(form_->Button1)) ||
+      (focus == Button2 && !usable(form_->Button2))) {
+    const ::HWND next = focus != Button1 && usable(form_->Button1)   ? Button1
+                        : focus != Button2 && usable(form_->Button2) ? Button2
+                                                                     : Host;
+    if (next == Button1) SetButton(Button1, form_->Button1);
+    if (next == Button2) SetButton(Button2, form_->Button2);
+    SetFocus(next);
+  }
   SetButton(Button1, form_->Button1);
   SetButton(Button2, form_->Button2);
   pulling_ = false;
@@ -213,6 +225,12 @@ void TWinMainWindow::OnCommand(int id, int code, ::HWND control) {
 LRESULT CALLBACK TWinMainWindow::HostEditProcedure(::HWND edit, UINT msg, WPARAM wParam,
                                                    LPARAM lParam, UINT_PTR, DWORD_PTR self) {
   auto* window = reinterpret_cast<TWinMainWindow*>(self);
+  if (msg == WM_NCDESTROY) {
+    // The box's last message: the subclass goes while the box is still there.
+    RemoveWindowSubclass(edit, &HostEditProcedure, HostEditSubclass);
+    window->HostEdit = nullptr;
+    return DefSubclassProc(edit, msg, wParam, lParam);
+  }
   if (msg == WM_GETDLGCODE && lParam != 0 &&
       reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN &&
       reinterpret_cast<const MSG*>(lParam)->wParam == VK_RETURN) {
@@ -261,8 +279,27 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      if (form_) Guard([this] { form_->FormClose(); });
+      if (form_) {
+        // No probe may start once the names are saved: stop first.
+        Guard([this] {
+          if (form_->Running && !form_->StopRequested) form_->Button2Click();
+          form_->FormClose();
+        });
+      }
       DestroyWindow(Handle());
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // Logoff or shutdown ends the process once this returns, without WM_CLOSE.
+      if (wParam != FALSE && form_) {
+        try {
+          if (form_->Running && !form_->StopRequested) form_->Button2Click();
+          form_->FormClose();
+        } catch (const std::exception&) {
+          // Nothing can be shown any more; the session ends all the same.
+        }
+      }
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

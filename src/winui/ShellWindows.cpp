@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/ExecutablePath.h"
+
 namespace quillon {
 
 namespace {
@@ -55,13 +57,29 @@ void OpenWebAddress(const std::string& address) {
   ShellExecuteA(nullptr, "open", program.c_str(), address.c_str(), nullptr, SW_SHOW);
 }
 
+std::string HelpFileToOpen() {
+  if (GetFileAttributesA(HelpPath().c_str()) != INVALID_FILE_ATTRIBUTES) return HelpPath();
+  // Unpacked from the zip somewhere else: the help file that came beside the program.
+  const std::string program = ExecutablePath();
+  const std::size_t cut = program.find_last_of("\\/");
+  if (cut == std::string::npos) return HelpPath();
+  const std::string beside = program.substr(0, cut + 1) + "quillon.chm";
+  return GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES ? beside : HelpPath();
+}
+
 void ShowHelp() {
-  // The viewer is loaded on first use and stays: its windows live in it.
-  static HMODULE viewer = LoadLibraryA("hhctrl.ocx");
+  // The viewer is loaded on first use and stays: its windows live in it. Only
+  // the system's copy: one in the program's folder could be anyone's.
+  static HMODULE viewer = [] {
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return HMODULE{nullptr};
+    return LoadLibraryA((std::string(folder, length) + "\\hhctrl.ocx").c_str());
+  }();
   if (viewer == nullptr) return;
   const auto htmlHelp =
       reinterpret_cast<THtmlHelpA>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpA")));
-  if (htmlHelp != nullptr) htmlHelp(nullptr, HelpPath().c_str(), DisplayTableOfContents, 0);
+  if (htmlHelp != nullptr) htmlHelp(nullptr, HelpFileToOpen().c_str(), DisplayTableOfContents, 0);
 }
 
 }  // namespace quillon

@@ -1,11 +1,14 @@
-// The native Windows window as users start it, under wine inside the namespace
-// lab: quillon.exe traces the lab's route from its command line on a virtual X
-// display with a window manager, and a robot beside it (quillon_winrobot.exe,
-// under the same wineserver) types a second host and presses Enter, then one
-// without an address, opens the About window and the help, and takes pictures
-// of both windows, kept under the build tree (tests/lab/artefacts). Needs
-// the Windows build next to this one (build/windows, or
-// QUILLON_WINDOWS_BINARY_DIR).
+// The native Windows window as users install and start it, under wine inside
+// the namespace lab: the installer (msiexec /qn) puts the program into Program
+// Files, and the installed quillon.exe traces the lab's route from its command
+// line on a virtual X display with a window manager; a robot beside it
+// (quillon_winrobot.exe, under the same wineserver) scrolls the grid, types a
+// second host and presses Enter, then one without an address, opens the About
+// window and the help, stops a slow trace and closes the window during
+// another, and takes pictures kept under the build tree (tests/lab/artefacts).
+// Then the installer removes it all, and a copy as the zip has it opens its
+// help from beside it. Needs the Windows build next to this one
+// (build/windows, or QUILLON_WINDOWS_BINARY_DIR).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -95,17 +98,24 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   const fs::path program = windows / "app" / "quillon.exe";
   const fs::path robot = windows / "tests" / "winui" / "quillon_winrobot.exe";
   const fs::path help = windows / "help" / "quillon.chm";
-  if (!fs::exists(program) || !fs::exists(robot) || !fs::exists(help))
-    GTEST_SKIP() << "the Windows build is not there: " << windows;
+  fs::path installer;
+  if (fs::is_directory(windows)) {
+    for (const auto& entry : fs::directory_iterator(windows)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("quillon-", 0) == 0 && name.ends_with("-win64.msi")) installer = entry.path();
+    }
+  }
+  if (!fs::exists(program) || !fs::exists(robot) || !fs::exists(help) || installer.empty())
+    GTEST_SKIP() << "the Windows build (with its installer) is not there: " << windows;
   const std::string wine = FindWine("wine64");
   const std::string wineserver = FindWine("wineserver");
   if (wine.empty() || wineserver.empty()) GTEST_SKIP() << "wine64 is not installed";
   if (!OnPath("Xvfb") || !OnPath("openbox")) GTEST_SKIP() << "Xvfb or openbox is not installed";
 
   // Links that hold every packet 5 ms make the hops' times, and so their bars,
-  // differ in the pictures.
+  // differ in the pictures. Nine routers make a route the short window scrolls.
   QUILLON_START_LAB(lab, LabOptions()
-                             .WithRouters(2)
+                             .WithRouters(9)
                              .WithDelay(5)
                              .WithName("1", "one.lab")
                              .WithName("target", "target.lab"));
@@ -116,8 +126,20 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   fs::create_directories(dir / "bin");
   fs::copy_file(program, dir / "bin" / "quillon.exe");
   fs::copy_file(robot, dir / "bin" / "quillon_winrobot.exe");
-  std::string windowsDirText = "Z:" + dir.string();
-  for (char& c : windowsDirText) c = c == '/' ? '\\' : c;
+  fs::copy_file(help, dir / "bin" / "quillon.chm");  // as the zip has it
+  fs::copy_file(installer, dir / "quillon.msi");
+  const auto windowsPath = [](const fs::path& path) {
+    std::string text = "Z:" + path.string();
+    for (char& c : text) c = c == '/' ? '\\' : c;
+    return text;
+  };
+  const std::string windowsDirText = windowsPath(dir);
+  // An address on the target's link that no one has: the last router gives up
+  // on it only after seconds.
+  const std::string target = lab.Facts().Target;
+  const std::string slowHost = target.substr(0, target.rfind('.')) + ".9";
+  const std::string uninstallKey =
+      "'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'";
 
   // Everything starts inside the namespace: the X server (it picks a free
   // display and writes its number to descriptor 3), the window manager, and
@@ -140,23 +162,47 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       wine +
       " reg add 'HKCU\\Software\\Wine\\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f"
       " >/dev/null 2>&1"
-      // The help file where the program looks for it.
-      " ; mkdir -p \"$WINEPREFIX/drive_c/Program Files/Quillon\""
-      " && cp " +
-      ShellQuote(help.string()) +
-      " \"$WINEPREFIX/drive_c/Program Files/Quillon/\""
+      // Installed as a user would, with what the installer registers.
+      " ; timeout -k 5 120 " +
+      wine + " msiexec /i " + ShellQuote(windowsPath(dir / "quillon.msi")) +
+      " /qn >msi.log 2>&1; echo $? >install.status"
+      " ; inst=\"$WINEPREFIX/drive_c/Program Files/Quillon\"; ls \"$inst\" >installed.txt"
+      " ; find \"$WINEPREFIX/drive_c\" -name Quillon.lnk | wc -l >shortcut.txt"
+      " ; timeout -k 5 60 " +
+      wine + " reg query " + uninstallKey +
+      " /s 2>/dev/null | grep -c 'DisplayName.*Quillon' >entry.txt"
       " ; { timeout -k 5 150 " +
       wine +
-      " bin/quillon.exe -h 12 -w 400 target.lab >out 2>err & "
+      " 'C:\\Program Files\\Quillon\\quillon.exe' -h 12 -w 400 target.lab >out 2>err & "
       "app=$!; }"
       " ; timeout -k 5 140 " +
-      wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) +
-      " one.lab nohost.lab >robot.out 2>&1; rc=$?"
+      wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) + " one.lab nohost.lab " +
+      slowHost + " 'C:\\Program Files\\Quillon\\quillon.dnb'" +
+      " >robot.out 2>&1; rc=$?"
       // A robot that gave up leaves the window open: end it rather than wait.
       " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
       wineserver +
       " -k"
       " ; wait $app; echo $? >app.status"
+      // The state files the installed program kept beside itself, then all gone.
+      " ; cp \"$inst\"/quillon.hst \"$inst\"/quillon.dnb . ; rm -f \"$inst\"/quillon.hst "
+      "\"$inst\"/quillon.dnb"
+      // (In a fresh wine session: under the first one msiexec /x waits for good.)
+      " ; timeout -k 5 30 " +
+      wineserver + " -k; timeout -k 5 30 " + wineserver + " -w" + " ; timeout -k 5 120 " + wine +
+      " msiexec /x " + ShellQuote(windowsPath(dir / "quillon.msi")) +
+      " /qn >>msi.log 2>&1; echo $? >remove.status"
+      " ; find \"$WINEPREFIX/drive_c\" -iname 'quillon*' -not -path '*/Installer/*' >left.txt"
+      " ; timeout -k 5 60 " +
+      wine + " reg query " + uninstallKey +
+      " /s 2>/dev/null | grep -c 'DisplayName.*Quillon' >entry-after.txt"
+      // The zip's copy, with nothing at the installed help path.
+      " ; { timeout -k 5 60 " +
+      wine +
+      " bin/quillon.exe >out2 2>&1 & app2=$!; }"
+      " ; timeout -k 5 50 " +
+      wine + " bin/quillon_winrobot.exe --help-only " + ShellQuote(windowsDirText) +
+      " >robot2.out 2>&1 ; wait $app2"
       " ; timeout -k 5 30 " +
       wineserver + " -k; kill $wm $xvfb; wait $wm $xvfb; exit $rc";
   const CommandResult run = lab.RunInSource({"sh", "-c", script}, 420000);
@@ -167,6 +213,14 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(run.ExitCode, 0) << run.Output << ReadWholeFile((dir / "report.txt").string())
                              << ReadWholeFile((dir / "err").string());
   EXPECT_EQ(ReadWholeFile((dir / "app.status").string()), "0\n");
+
+  // The installer put the program, its help and licence into Program Files,
+  // with a Start-menu shortcut and an uninstall entry.
+  EXPECT_EQ(ReadWholeFile((dir / "install.status").string()), "0\n");
+  EXPECT_EQ(ReadWholeFile((dir / "installed.txt").string()),
+            "LICENCE.txt\nquillon.chm\nquillon.exe\n");
+  EXPECT_EQ(ReadWholeFile((dir / "shortcut.txt").string()), "1\n");
+  EXPECT_EQ(ReadWholeFile((dir / "entry.txt").string()), "1\n");
 
   // The main window: its caption and outer size as the system reports them.
   EXPECT_EQ(seen("main-caption"), "Quillon");
@@ -181,6 +235,21 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(seen("main-blocked"), "1");
   // The Help button opened the compiled help file in the help viewer.
   EXPECT_EQ(seen("help-caption"), "Quillon Help");
+  // Not saved before, saved once WM_ENDSESSION was handled.
+  EXPECT_EQ(seen("end-session-saved"), "01");
+  // Ok in About gave the activation back to the main window.
+  EXPECT_EQ(seen("about-ok-active"), "main");
+  // Touchpad-sized wheel steps add up to rows.
+  EXPECT_EQ(seen("wheel-small"), "scrolled still scrolled");
+  // Stop went grey at once, passing the focus on, and the run ended.
+  EXPECT_EQ(seen("stop-greyed"), "1");
+  EXPECT_EQ(seen("focus-after-stop"), "Host");
+  EXPECT_EQ(seen("stopped"), "idle");
+  // Closed during a trace whose probes wait nine seconds: gone well before.
+  ASSERT_NE(seen("closed-during-trace"), "(not reported)");
+  const int closeMs = std::atoi(seen("closed-during-trace").c_str());
+  EXPECT_GT(closeMs, 0);
+  EXPECT_LT(closeMs, 5000);
   // A host without an address: the modal message box, then back to idle.
   EXPECT_EQ(seen("message"), "Host not found: nohost.lab");
   // Enter in the Host box started a trace, which ran to its end.
@@ -190,7 +259,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   // The grid filled with the route's rows: one bar each, the slowest hop's as
   // wide as its 96-pixel cell. The trace typed to the first router has one row.
   const std::vector<int> commandLineBars = BarLengths(ReadWholeFile((dir / "main.bmp").string()));
-  ASSERT_EQ(commandLineBars.size(), 3u);
+  ASSERT_EQ(commandLineBars.size(), 10u);
   EXPECT_EQ(*std::max_element(commandLineBars.begin(), commandLineBars.end()), 96);
   EXPECT_EQ(BarLengths(ReadWholeFile((dir / "typed.bmp").string())), std::vector<int>{96});
 
@@ -207,13 +276,21 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   }
 
   // Every typed host went into the history, and the hops' names into the
-  // name cache saved when the window closed.
-  EXPECT_EQ(ReadWholeFile((dir / "bin" / "quillon.hst").string()),
-            "nohost.lab\r\none.lab\r\ntarget.lab\r\nlocalhost\r\n");
+  // name cache saved when the window closed during the last trace.
+  EXPECT_EQ(ReadWholeFile((dir / "quillon.hst").string()),
+            slowHost + "\r\nnohost.lab\r\none.lab\r\ntarget.lab\r\nlocalhost\r\n");
   TDnsBuffer cache;
-  cache.LoadFromFile((dir / "bin" / "quillon.dnb").string());
+  cache.LoadFromFile((dir / "quillon.dnb").string());
   EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "one.lab");
   EXPECT_EQ(cache.FindName(lab.Facts().Target), "target.lab");
+
+  // Removed: no file, shortcut or entry left (the installer's own cache aside).
+  EXPECT_EQ(ReadWholeFile((dir / "remove.status").string()), "0\n");
+  EXPECT_EQ(ReadWholeFile((dir / "left.txt").string()), "");
+  EXPECT_EQ(ReadWholeFile((dir / "entry-after.txt").string()), "0\n");
+  // The zip's copy, unpacked outside Program Files, opened the help beside it.
+  const auto zipReport = ReadReport(ReadWholeFile((dir / "help-report.txt").string()));
+  EXPECT_EQ(zipReport.count("help-caption") ? zipReport.at("help-caption") : "", "Quillon Help");
 
   std::error_code ignored;
   fs::remove_all(dir, ignored);

@@ -2,9 +2,10 @@
 # The Windows program under wine against the Linux program in one lab: a route
 # of four routers, the second silent, the third without a name. Both must give
 # the same rows (address, host name, "[no DNS]", TTL; times aside) and the same
-# route length, and so must the Windows program on the system's ICMP service
-# (forced with QUILLON_ICMP_SERVICE=1), as for a user without administrator
-# rights. wine runs inside the lab's source namespace with a prefix of this
+# route length. The Windows program runs twice: by default, when its probes must
+# go through the system's ICMP service although root could open raw sockets
+# (it says so when asked with QUILLON_SHOW_PROBE_PATH), and with --raw-sockets,
+# when they must go through a raw socket. wine runs inside the lab's source namespace with a prefix of this
 # test's own, so its wineserver (which opens the sockets) is there too; the
 # server is stopped at the end.
 #
@@ -33,12 +34,17 @@ if [[ ${1:-} == --inside ]]; then
   # One JSON document per run, without the times and with Unix line ends.
   result() { "$@" --terminal --json -w 1000 "$LAB_TARGET" | tr -d '\r' | grep -v '"time_ms"'; }
   expected=$(result "$work/quillon")
-  windows_raw=$(result "$wine" "$work/quillon.exe")
-  windows_service=$(QUILLON_ICMP_SERVICE=1 result "$wine" "$work/quillon.exe")
+  export QUILLON_SHOW_PROBE_PATH=1
+  windows_service=$(result "$wine" "$work/quillon.exe" 2>"$work/service.err")
+  windows_raw=$(result "$wine" "$work/quillon.exe" --raw-sockets 2>"$work/raw.err")
 
   status=0
   grep -q '"route_length": 5' <<<"$expected" || { echo "unexpected Linux route:"; echo "$expected"; status=1; }
   grep -q '\[no DNS\]' <<<"$expected" || { echo "no unnamed router in the Linux result"; status=1; }
+  grep -q "through the system's ICMP service" "$work/service.err" ||
+    { echo "the default run did not use the ICMP service:"; cat "$work/service.err"; status=1; }
+  grep -q "through a raw socket" "$work/raw.err" ||
+    { echo "--raw-sockets did not use a raw socket:"; cat "$work/raw.err"; status=1; }
   for kind in windows_raw windows_service; do
     if [[ ${!kind} != "$expected" ]]; then
       echo "$kind differs from the Linux program:"
@@ -46,7 +52,7 @@ if [[ ${1:-} == --inside ]]; then
       status=1
     fi
   done
-  ((status == 0)) && echo "Linux, Windows (raw socket) and Windows (ICMP service): the same 5 rows"
+  ((status == 0)) && echo "Linux, Windows (ICMP service, the default) and Windows (raw socket): the same 5 rows"
   exit $status
 fi
 

@@ -7,6 +7,9 @@
 
 #include "support/TempDir.h"
 #include "trace/StateFiles.h"
+// After the engine's headers, whose message names windows.h takes as macros.
+#include "platform/AtomicFile.h"
+#include "platform/FileSystemWindows.h"
 
 namespace quillon {
 namespace {
@@ -27,6 +30,30 @@ TEST(StateFilesWindows, BesideAWritableProgramElseInLocalAppData) {
   EXPECT_EQ(moved.HistoryPath, env.LocalAppData + "\\Quillon\\quillon.hst");
   EXPECT_EQ(moved.CachePath, env.LocalAppData + "\\Quillon\\quillon.dnb");
   EXPECT_TRUE(std::filesystem::is_directory(env.LocalAppData + "\\Quillon"));
+
+  // A program folder that takes no file although the folder is named: here a
+  // plain file in its place. The state is saved in local application data.
+  ASSERT_TRUE(ReplaceFileContents(dir.File("file"), "not a folder"));
+  const TFormFiles unwritable = FormFilesFor(folder + "\\file\\quillon.exe", env);
+  EXPECT_EQ(unwritable.HistoryPath, env.LocalAppData + "\\Quillon\\quillon.hst");
+  EXPECT_TRUE(ReplaceFileContents(unwritable.HistoryPath, "host\n"));
+  std::string saved;
+  EXPECT_TRUE(ReadFileContents(unwritable.HistoryPath, saved));
+  EXPECT_EQ(saved, "host\n");
+
+  // A program folder deeper than MAX_PATH takes its files all the same.
+  std::string deep = folder;
+  for (int level = 0; level < 5; ++level) {
+    deep += "\\" + std::string(60, static_cast<char>('a' + level));
+    ASSERT_TRUE(CreateDirectoryW(SystemPath(deep).c_str(), nullptr));
+  }
+  EXPECT_EQ(FormFilesFor(deep + "\\quillon.exe", env).CachePath, deep + "\\quillon.dnb");
+
+  // The shell's local application-data folder, not an environment variable.
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\nowhere");
+  const std::string found = CurrentStateEnvironment().LocalAppData;
+  EXPECT_NE(found, "C:\\nowhere");
+  EXPECT_TRUE(std::filesystem::is_directory(found)) << found;
 
   // Without a usable local application-data folder they stay beside it.
   env.LocalAppData = "relative";

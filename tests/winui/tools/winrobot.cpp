@@ -1,11 +1,14 @@
 // Drives the native window as a person would, from beside it under the same
 // (wine) desktop: waits for the window the command line opened and its trace,
-// types a host into the Host box and presses Enter, then one that has no
-// address (and closes the message box that says so), opens the About window,
-// takes pictures of both windows (BMP), opens the help, and closes them. What it saw goes to
-// OUTDIR/report.txt, one "key value" line each; the lab test checks it.
+// scrolls its grid in small wheel steps, types a host into the Host box and
+// presses Enter, then one that has no address (and closes the message box that
+// says so), opens the About window and leaves it with Ok, takes pictures of
+// both windows (BMP), opens the help, stops a slow trace, and closes the window
+// during another. What it saw goes to OUTDIR/report.txt, one "key value" line
+// each; the lab test checks it.
 //
-//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST
+//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE
+//   quillon_winrobot --help-only OUTDIR    (Help, then close; to OUTDIR/help-report.txt)
 //
 // With QUILLON_RECORD_COMMAND_LINE=FILE in its environment it only writes its
 // command line to FILE: a stand-in for the browser the web link starts.
@@ -21,9 +24,11 @@ namespace {
 
 std::ofstream report;
 
+// The window's text; asked for with WM_GETTEXT, which the system copies across
+// processes, as GetWindowText does not for an edit box's contents.
 std::string Text(HWND window) {
   char text[512] = {};
-  GetWindowTextA(window, text, sizeof text);
+  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -66,8 +71,9 @@ HWND Child(HWND parent, const char* className, const std::string& caption = "") 
   return search.Found;
 }
 
-// The whole window as it is on the screen, written as a 24-bit bottom-up BMP.
-bool SavePicture(HWND window, const std::string& path) {
+// The whole window as it is on the screen: a 24-bit bottom-up bitmap's header
+// and pixels.
+bool Capture(HWND window, BITMAPINFOHEADER& header, std::string& pixels) {
   RECT rect;
   GetWindowRect(window, &rect);
   const int width = rect.right - rect.left;
@@ -84,26 +90,45 @@ bool SavePicture(HWND window, const std::string& path) {
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  SetForegroundWindow(window);
-  Sleep(300);  // let it come up and paint
   const bool drawn =
       BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
   GdiFlush();
   const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
-  const DWORD size = stride * static_cast<DWORD>(height);
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-  file.bfSize = file.bfOffBits + size;
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-  out.write(static_cast<const char*>(bits), size);
+  header = info.bmiHeader;
+  pixels.assign(static_cast<const char*>(bits), stride * static_cast<DWORD>(height));
   SelectObject(memory, old);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+  return drawn;
+}
+
+// The window written as a BMP file, brought to the front first.
+bool SavePicture(HWND window, const std::string& path) {
+  SetForegroundWindow(window);
+  Sleep(300);  // let it come up and paint
+  BITMAPINFOHEADER header{};
+  std::string pixels;
+  const bool drawn = Capture(window, header, pixels);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof(file) + sizeof(header);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+  out.write(reinterpret_cast<const char*>(&header), sizeof(header));
+  out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
   return drawn && out.good();
+}
+
+// The window's pixels as they are now, once its pending paints are done.
+std::string Pixels(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW);
+  Sleep(200);
+  BITMAPINFOHEADER header{};
+  std::string pixels;
+  Capture(window, header, pixels);
+  return pixels;
 }
 
 void Size(const char* key, HWND window) {
@@ -144,6 +169,35 @@ int Fail(const char* step) {
   return 1;
 }
 
+// Clicks Help and reports the help viewer's caption under the key.
+void OpenHelp(HWND main, const char* key) {
+  HWND helpButton = Child(main, "QuillonSpeedButton", "Help");
+  if (helpButton) Click(helpButton);
+  HWND help = nullptr;
+  const bool helpShown = WaitFor(
+      [&] { return (help = FindWindowA("HH Parent", nullptr)) && IsWindowVisible(help); }, 15000);
+  report << key << " " << (helpShown ? Text(help) : std::string()) << "\n";
+  if (helpShown) Post(help, WM_CLOSE, 0, 0);
+}
+
+HWND MainWindow() {
+  HWND main = nullptr;
+  WaitFor([&] { return (main = FindWindowA("QuillonMain", nullptr)) && IsWindowVisible(main); },
+          30000);
+  return main;
+}
+
+// A copy of the program unpacked from the zip: its help opens all the same.
+int HelpOnly(const std::string& dir) {
+  report.open(dir + "\\help-report.txt");
+  HWND main = MainWindow();
+  if (!main) return Fail("main-window");
+  OpenHelp(main, "help-caption");
+  Post(main, WM_CLOSE, 0, 0);
+  if (!WaitFor([&] { return !IsWindow(main); }, 10000)) return Fail("main-close");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,26 +206,46 @@ int main(int argc, char** argv) {
     std::ofstream(record, std::ios::binary) << GetCommandLineA();
     return 0;
   }
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST\n");
+  if (argc == 3 && std::string(argv[1]) == "--help-only") return HelpOnly(argv[2]);
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE\n");
     return 2;
   }
   const std::string dir = argv[1];
   const std::string host = argv[2];
   const std::string unknownHost = argv[3];
+  const std::string slowHost = argv[4];
+  const std::string cacheFile = argv[5];
   report.open(dir + "\\report.txt");
 
-  HWND main = nullptr;
-  if (!WaitFor(
-          [&] { return (main = FindWindowA("QuillonMain", nullptr)) && IsWindowVisible(main); },
-          30000))
-    return Fail("main-window");
+  HWND main = MainWindow();
+  if (!main) return Fail("main-window");
   report << "main-caption " << Text(main) << "\n";
   Size("main-size", main);
   // The trace the command line started ends with Start shown again.
   if (!WaitFor([&] { return Idle(main); }, 60000)) return Fail("command-line-trace");
   report << "command-line-trace done\n";
   report << "main-picture " << SavePicture(main, dir + "\\main.bmp") << "\n";
+
+  // Wheel steps of a third and a sixth of a notch, as touchpads send them: at
+  // three rows a notch the first scrolls one row, the next waits for the one
+  // after. The window is made short enough for the route to need scrolling.
+  HWND grid = Child(main, "QuillonGrid");
+  if (!grid) return Fail("grid");
+  RECT frame;
+  GetWindowRect(main, &frame);
+  SetWindowPos(main, nullptr, 0, 0, frame.right - frame.left, 270, SWP_NOMOVE | SWP_NOZORDER);
+  std::string wheel;
+  std::string shown = Pixels(grid);
+  for (int delta : {-40, -20, -20}) {
+    SendMessageA(grid, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(frame.left + 50, 200));
+    const std::string after = Pixels(grid);
+    wheel += std::string(wheel.empty() ? "" : " ") + (after == shown ? "still" : "scrolled");
+    shown = after;
+  }
+  report << "wheel-small " << wheel << "\n";
+  SetWindowPos(main, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER);
 
   // The keyboard focus starts in the Host box and Tab moves it through the
   // boxes, the grid and the Start button.
@@ -251,22 +325,59 @@ int main(int argc, char** argv) {
   report << "main-blocked " << (IsWindowEnabled(main) ? 0 : 1) << "\n";
   Sleep(300);  // let it paint
   report << "about-picture " << SavePicture(about, dir + "\\about.bmp") << "\n";
-  Post(about, WM_CLOSE, 0, 0);
+  // Ok closes it, and the main window is the active one again.
+  HWND ok = Child(about, "Button", "Ok");
+  if (!ok) return Fail("about-ok");
+  Click(ok);
   if (!WaitFor([&] { return !IsWindowVisible(about) && IsWindowEnabled(main); }, 10000))
     return Fail("about-close");
+  WaitFor([&] { return GetForegroundWindow() == main; }, 3000);
+  report << "about-ok-active " << (GetForegroundWindow() == main ? "main" : "other") << "\n";
 
   // The Help button: the help viewer's window with the help file's contents.
-  HWND helpButton = Child(main, "QuillonSpeedButton", "Help");
-  if (!helpButton) return Fail("help-button");
-  Click(helpButton);
-  HWND help = nullptr;
-  const bool helpShown = WaitFor(
-      [&] { return (help = FindWindowA("HH Parent", nullptr)) && IsWindowVisible(help); }, 15000);
-  report << "help-caption " << (helpShown ? Text(help) : std::string()) << "\n";
-  if (helpShown) Post(help, WM_CLOSE, 0, 0);
+  OpenHelp(main, "help-caption");
 
+  // Logoff or shutdown: the name cache, never saved so far, is saved by the time
+  // WM_ENDSESSION has been handled (the system may end the process then).
+  const bool savedBefore = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  SendMessageA(main, WM_QUERYENDSESSION, 0, 0);
+  SendMessageA(main, WM_ENDSESSION, TRUE, 0);
+  const bool savedAfter = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  report << "end-session-saved " << savedBefore << savedAfter << "\n";
+
+  // A trace to a host that answers only after seconds, with the longest time-out:
+  // Stop (clicked, so it has the focus) goes grey at once and the focus moves
+  // on; the run ends once the probes under way have reported.
+  SetForegroundWindow(main);
+  HWND timeOut = Child(main, "Edit", "400");
+  if (!timeOut) return Fail("time-out-box");
+  SendMessageA(timeOut, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("9000"));
+  const auto tracing = [&] {
+    HWND stop = Child(main, "Button", "Stop");
+    return stop && IsWindowVisible(stop) && IsWindowEnabled(stop) ? stop : HWND{};
+  };
+  TypeAndEnter(edit, slowHost);
+  HWND stop = nullptr;
+  if (!WaitFor([&] { return (stop = tracing()) != nullptr; }, 10000)) return Fail("slow-trace");
+  Click(stop);
+  const bool greyed = WaitFor([&] { return !IsWindowEnabled(stop); }, 5000);
+  report << "stop-greyed " << (greyed ? 1 : 0) << "\n";
+  WaitFor([&] { return focusName() != "Button:Stop"; }, 2000);
+  report << "focus-after-stop " << focusName() << "\n";
+  report << "stopped " << (WaitFor([&] { return Idle(main); }, 30000) ? "idle" : "running") << "\n";
+
+  // Closing the window during a trace: the process is gone long before the
+  // probes under way would have timed out.
+  TypeAndEnter(edit, slowHost);
+  if (!WaitFor([&] { return tracing() != nullptr; }, 10000)) return Fail("second-slow-trace");
+  DWORD processId = 0;
+  GetWindowThreadProcessId(main, &processId);
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!process) return Fail("open-process");
+  const ULONGLONG closing = GetTickCount64();
   Post(main, WM_CLOSE, 0, 0);
-  if (!WaitFor([&] { return !IsWindow(main); }, 10000)) return Fail("main-close");
-  report << "closed\n";
-  return 0;
+  const bool gone = WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  report << "closed-during-trace " << (gone ? GetTickCount64() - closing : 0) << "\n";
+  return gone ? 0 : Fail("main-close");
 }
