@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace quillon {
 
 // Which family a trace asks for: any (the resolver's first address), or one.
@@ -38,10 +40,6 @@ std::string IPv6ToText(const TIdIPv6Bytes& bytes, std::string_view zone = {});
 bool IsIPv4Mapped(const TIdIPv6Bytes& bytes);
 // fe80::/10: such an address means something only together with its zone.
 bool IsLinkLocal(const TIdIPv6Bytes& bytes);
-
-inline bool IsIPv6Text(std::string_view text) {
-  return text.find(':') != std::string_view::npos;
-}
 
 // The address text a caller above the socket layer keeps for an IPv6 literal:
 // canonical, zone kept, an IPv4-mapped address turned back into dotted IPv4.

@@ -25,7 +25,7 @@ bool SameText(std::string_view a, std::string_view b);
 
 // Above the socket layer an address is text: an IPv6 one, and only an IPv6 one,
 // has a ':' (a dotted IPv4 address or a host name never does).
-inline bool IsIpv6Text(std::string_view address) {
+inline bool IsIPv6Text(std::string_view address) {
   return address.find(':') != std::string_view::npos;
 }
 

@@ -158,7 +158,7 @@ template class TDnsRecordList<TDnsRecord6>;
 TDnsBuffer::TDnsBuffer(TDateSource now) : now_(std::move(now)) {}
 
 std::string TDnsBuffer::FindName(const std::string& address) const {
-  if (IsIpv6Text(address)) {
+  if (IsIPv6Text(address)) {
     const TDnsRecord6* record = names6_.Find(address);
     return record ? std::string(record->HostName()) : address;
   }
@@ -168,7 +168,7 @@ std::string TDnsBuffer::FindName(const std::string& address) const {
 
 void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
   const double added = now_ ? now_() : NowAsOleDate();
-  if (!IsIpv6Text(address)) {
+  if (!IsIPv6Text(address)) {
     names4_.Append(TDnsRecord::Make(address, name, added));
   } else if (address.size() <= TDnsRecord6::AddressCapacity) {
     names6_.Append(TDnsRecord6::Make(address, name, added));

@@ -175,7 +175,7 @@ TGridLayout::TColWidths GridColWidths(const THopGrid& grid, const TTextWidth& te
   TGridLayout::TColWidths widths = TGridLayout::DefaultColWidths();
   bool ipv6 = false;
   for (int row = TGridLayout::FixedRows; row < grid.RowCount() && !ipv6; ++row) {
-    ipv6 = IsIpv6Text(grid.Cell(AddressCol, row));
+    ipv6 = IsIPv6Text(grid.Cell(AddressCol, row));
   }
   // An IPv4 route keeps the design to the pixel.
   if (!ipv6 || !textWidth) return widths;
