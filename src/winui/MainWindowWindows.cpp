@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/ExecutablePath.h"
+#include "trace/SocketRights.h"
 #include "winui/AboutFormWindows.h"
 #include "winui/GridWindows.h"
 #include "winui/ShellWindows.h"
@@ -129,7 +131,8 @@ void TWinMainWindow::Guard(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    ShowError(e.what());
+    // A refusal for lack of rights says, as the terminal does, how to allow tracing.
+    ShowError(ErrorTextWithHint(e, ExecutablePath()));
   }
   PullControls();
 }
