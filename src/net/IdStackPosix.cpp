@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -416,22 +417,8 @@ bool IPv6SocketAddress(const std::string& address, int port, sockaddr_in6& targe
   target.sin6_family = AF_INET6;
   target.sin6_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
   std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
-  if (parsed.Zone.empty()) return true;
-  const bool numeric =
-      parsed.Zone.size() <= 10 && std::all_of(parsed.Zone.begin(), parsed.Zone.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; });
-  if (numeric) {
-    const std::uint64_t number = std::stoull(parsed.Zone);
-    if (number > 0xFFFFFFFFULL) {
-      errno = EINVAL;
-      return false;
-    }
-    target.sin6_scope_id = static_cast<std::uint32_t>(number);
-    return true;
-  }
-  target.sin6_scope_id = WS2<wsIfNameToIndex>()(parsed.Zone.c_str());
-  if (target.sin6_scope_id != 0) return true;
-  errno = ENODEV;
+  if (ZoneToScopeId(parsed.Zone, WS2<wsIfNameToIndex>(), target.sin6_scope_id)) return true;
+  errno = std::isdigit(static_cast<unsigned char>(parsed.Zone.front())) != 0 ? EINVAL : ENODEV;
   return false;
 }
 
@@ -592,8 +579,7 @@ std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVe
       std::memcpy(&v6, entry->ai_addr, sizeof v6);
       TIdIPv6Bytes bytes{};
       std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
-      const std::string zone = v6.sin6_scope_id != 0 ? std::to_string(v6.sin6_scope_id) : "";
-      address = CanonicalIPv6Text(IPv6ToText(bytes, zone)).value_or("");
+      address = IPv6AddressText(bytes, v6.sin6_scope_id);
     }
   }
   WS2<wsFreeAddrInfo>()(found);

@@ -8,12 +8,19 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "net/IcmpDatagram.h"
 
 namespace quillon {
 
 static_assert(Id_PF_INET4 == AF_INET && Id_SOCK_RAW == SOCK_RAW && Id_SOCK_DGRAM == SOCK_DGRAM &&
               Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
               Id_IP_TTL == IP_TTL && Id_SD_Send == SD_SEND);
+static_assert(Id_PF_INET6 == AF_INET6 && Id_IPPROTO_IPV6 == IPPROTO_IPV6 &&
+              Id_IPPROTO_ICMPV6 == IPPROTO_ICMPV6 && Id_IPV6_UNICAST_HOPS == IPV6_UNICAST_HOPS);
 
 using enum TWS2Function;
 
@@ -39,6 +46,59 @@ SOCKET Native(TIdStackSocketHandle socket) {
 }
 
 std::atomic<TIcmpProbePath> gPathInUse{TIcmpProbePath::None};
+
+// The raw ICMPv6 sockets open: their reads are rebuilt into the IPv6 shape.
+std::mutex gRawV6Lock;
+std::set<TIdStackSocketHandle> gRawV6;  // guarded by gRawV6Lock
+
+bool IsRawV6(TIdStackSocketHandle socket) {
+  std::lock_guard lock(gRawV6Lock);
+  return gRawV6.contains(socket);
+}
+
+bool IsRawIcmp(int family, int type, int protocol) {
+  return type == SOCK_RAW && ((family == AF_INET && protocol == IPPROTO_ICMP) ||
+                              (family == AF_INET6 && protocol == IPPROTO_ICMPV6));
+}
+
+// if_nametoindex lives in the IP helper library, found by name as the socket
+// library's functions are; 0 (no such interface) where it is not there.
+unsigned InterfaceIndexOf(const char* name) {
+  using TIfNameToIndex = ULONG WINAPI(PCSTR);
+  static TIfNameToIndex* const lookup = [] {
+    const HMODULE library = LoadLibraryA("IPHLPAPI.DLL");
+    return library == nullptr ? nullptr
+                              : reinterpret_cast<TIfNameToIndex*>(reinterpret_cast<void*>(
+                                    GetProcAddress(library, "if_nametoindex")));
+  }();
+  return lookup != nullptr ? lookup(name) : 0;
+}
+
+// The socket address of an IPv6 address text, its zone as the scope id.
+bool IPv6Target(const std::string& address, int port, sockaddr_in6& target, std::int32_t& error) {
+  TIdIPv6Address parsed;
+  if (!ParseIPv6Text(address, parsed)) {
+    error = Id_WSAEINVAL;
+    return false;
+  }
+  target = sockaddr_in6{};
+  target.sin6_family = AF_INET6;
+  target.sin6_port = WS2<wsHtons>()(static_cast<u_short>(port));
+  std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
+  std::uint32_t scope = 0;
+  if (!ZoneToScopeId(parsed.Zone, &InterfaceIndexOf, scope)) {
+    error = WSAEADDRNOTAVAIL;
+    return false;
+  }
+  target.sin6_scope_id = scope;
+  return true;
+}
+
+TIdIPv6Bytes BytesOf(const in6_addr& address) {
+  TIdIPv6Bytes bytes{};
+  std::memcpy(bytes.data(), &address, bytes.size());
+  return bytes;
+}
 
 std::size_t ListSize(const TIdSocketList* list) {
   return list != nullptr ? list->size() : 0;
@@ -69,6 +129,10 @@ TIdStackWindows::TIdStackWindows() {
 
 int TIdStackWindows::SockClose(TIdStackSocketHandle socket) {
   if (IsIcmpServiceHandle(socket)) return CloseIcmpService(socket);
+  {
+    std::lock_guard lock(gRawV6Lock);
+    gRawV6.erase(socket);
+  }
   return WS2<wsCloseSocket>()(Native(socket)) == 0 ? 0 : FailWithLibraryError();
 }
 
@@ -78,13 +142,14 @@ int TIdStackWindows::SockShutdown(TIdStackSocketHandle socket, int how) {
 }
 
 TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protocol) {
-  const bool rawIcmp = family == AF_INET && type == SOCK_RAW && protocol == IPPROTO_ICMP;
+  const bool rawIcmp = IsRawIcmp(family, type, protocol);
+  const bool v6 = family == AF_INET6;
   // The ICMP service first: with the firewall on, as it is by default, a raw
   // socket sees the target's echo reply but none of the routers' time-exceeded
   // messages. The service gets them, and needs no administrator.
   const bool rawFirst = GRawSocketsFirst.load();
   if (rawIcmp && !rawFirst) {
-    const TIdStackSocketHandle service = OpenIcmpService();
+    const TIdStackSocketHandle service = OpenIcmpService(v6);
     if (service != Id_INVALID_SOCKET) {
       gPathInUse.store(TIcmpProbePath::IcmpService);
       return service;
@@ -93,12 +158,17 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
   const SOCKET socket = WS2<wsSocket>()(family, type, protocol);
   if (socket != INVALID_SOCKET) {
     if (rawIcmp) gPathInUse.store(TIcmpProbePath::RawSocket);
-    return static_cast<TIdStackSocketHandle>(socket);
+    const auto handle = static_cast<TIdStackSocketHandle>(socket);
+    if (rawIcmp && v6) {
+      std::lock_guard lock(gRawV6Lock);
+      gRawV6.insert(handle);
+    }
+    return handle;
   }
   const std::int32_t refusal = WS2<wsGetLastError>()();
   if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
   // Raw sockets asked for, but this user may not have them.
-  const TIdStackSocketHandle service = OpenIcmpService();
+  const TIdStackSocketHandle service = OpenIcmpService(v6);
   if (service == Id_INVALID_SOCKET) return FailWith(refusal);
   gPathInUse.store(TIcmpProbePath::IcmpService);
   return service;
@@ -108,7 +178,8 @@ int TIdStackWindows::SockSetOption(TIdStackSocketHandle socket, int level, int o
                                    const void* value, int valueLength) {
   if (valueLength < 0 || (valueLength > 0 && value == nullptr)) return FailWith(Id_WSAEFAULT);
   if (IsIcmpServiceHandle(socket)) {
-    if (level == IPPROTO_IP && optionName == IP_TTL) {
+    if ((level == IPPROTO_IP && optionName == IP_TTL) ||
+        (level == IPPROTO_IPV6 && optionName == IPV6_UNICAST_HOPS)) {
       int ttl = 0;
       if (valueLength < static_cast<int>(sizeof ttl)) return FailWith(Id_WSAEFAULT);
       std::memcpy(&ttl, value, sizeof ttl);
@@ -130,26 +201,59 @@ int TIdStackWindows::SockRecv(TIdStackSocketHandle socket, void* buffer, int len
         socket, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)}, error);
     return count >= 0 ? count : FailWith(error);
   }
+  if (IsRawV6(socket)) return ReceiveRawIcmpV6(socket, buffer, length, flags);
   const int count = WS2<wsRecv>()(Native(socket), static_cast<char*>(buffer), length, flags);
   return count >= 0 ? count : FailWithLibraryError();
 }
 
+int TIdStackWindows::ReceiveRawIcmpV6(TIdStackSocketHandle socket, void* buffer, int length,
+                                      int flags) {
+  std::vector<std::uint8_t> message(65535);
+  sockaddr_in6 peer{};
+  int peerLength = sizeof peer;
+  const int count = WS2<wsRecvFrom>()(Native(socket), reinterpret_cast<char*>(message.data()),
+                                      static_cast<int>(message.size()), flags,
+                                      reinterpret_cast<sockaddr*>(&peer), &peerLength);
+  if (count < 0) return FailWithLibraryError();
+  message.resize(static_cast<std::size_t>(count));
+  // The binding has no WSARecvMsg, so no IPV6_HOPLIMIT: the default stands in.
+  return RebuildRawIcmpV6(
+      message, {reinterpret_cast<const std::uint8_t*>(&peer), static_cast<std::size_t>(peerLength)},
+      Id_DEFAULT_REPLY_TTL, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
+}
+
 int TIdStackWindows::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                                 int flags, const std::string& address, int port) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
-  target.sin_addr.s_addr = TextToAddr(address);
   if (length < 0) return FailWith(Id_WSAEINVAL);
-  if (IsIcmpServiceHandle(socket)) {
-    std::int32_t error = 0;
-    const int count = SendIcmpServiceEcho(
-        socket, {static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(length)},
-        target.sin_addr.s_addr, error);
-    return count >= 0 ? count : FailWith(error);
+  const std::span<const std::uint8_t> request(static_cast<const std::uint8_t*>(buffer),
+                                              static_cast<std::size_t>(length));
+  sockaddr_storage target{};
+  int targetLength = 0;
+  std::int32_t error = 0;
+  int count = 0;
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    if (!IPv6Target(address, port, v6, error)) return FailWith(error);
+    if (IsIcmpServiceHandle(socket)) {
+      count = SendIcmpServiceEcho(socket, request, BytesOf(v6.sin6_addr), v6.sin6_scope_id, error);
+      return count >= 0 ? count : FailWith(error);
+    }
+    std::memcpy(&target, &v6, sizeof v6);
+    targetLength = sizeof v6;
+  } else {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
+    v4.sin_addr.s_addr = TextToAddr(address);
+    if (IsIcmpServiceHandle(socket)) {
+      count = SendIcmpServiceEcho(socket, request, v4.sin_addr.s_addr, error);
+      return count >= 0 ? count : FailWith(error);
+    }
+    std::memcpy(&target, &v4, sizeof v4);
+    targetLength = sizeof v4;
   }
-  const int count = WS2<wsSendTo>()(Native(socket), static_cast<const char*>(buffer), length, flags,
-                                    reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  count = WS2<wsSendTo>()(Native(socket), static_cast<const char*>(buffer), length, flags,
+                          reinterpret_cast<const sockaddr*>(&target), targetLength);
   return count >= 0 ? count : FailWithLibraryError();
 }
 
@@ -222,6 +326,24 @@ std::string TIdStackWindows::HostNameToAddr(const std::string& hostName) {
 }
 
 std::string TIdStackWindows::AddrToHostName(const std::string& address) {
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 target{};
+    std::int32_t error = 0;
+    // Text that is no address is not looked up at all.
+    if (!IPv6Target(address, 0, target, error)) {
+      FailWith(error);
+      CheckSocketCall(Id_SOCKET_ERROR);
+    }
+    char name[NI_MAXHOST] = {};
+    const int result =
+        WS2<wsGetNameInfo>()(reinterpret_cast<const sockaddr*>(&target), sizeof target, name,
+                             sizeof name, nullptr, 0, NI_NAMEREQD);
+    if (result != 0) {
+      FailWith(result);  // the library's own error number
+      CheckSocketCall(Id_SOCKET_ERROR);
+    }
+    return name;
+  }
   // inet_addr's result is looked up as it comes, also for text that is no address.
   const unsigned long target = WS2<wsInetAddr>()(address.c_str());
   static_assert(sizeof target == 4);
@@ -232,6 +354,52 @@ std::string TIdStackWindows::AddrToHostName(const std::string& address) {
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return found->h_name;
+}
+
+std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
+  ADDRINFOA hints{};
+  hints.ai_family = version == TIdIPVersion::ivIPv4   ? AF_INET
+                    : version == TIdIPVersion::ivIPv6 ? AF_INET6
+                                                      : AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;  // one entry per address
+  hints.ai_flags = AI_ADDRCONFIG;
+  ADDRINFOA* found = nullptr;
+  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    FailWith(result);  // the library's own error number: 11001 for an unknown name
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  std::string address;
+  for (const ADDRINFOA* entry = found; entry != nullptr && address.empty();
+       entry = entry->ai_next) {
+    if (entry->ai_addr == nullptr) continue;
+    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      sockaddr_in v4{};
+      std::memcpy(&v4, entry->ai_addr, sizeof v4);
+      TIdIPv4Bytes bytes{};
+      std::memcpy(bytes.data(), &v4.sin_addr, bytes.size());
+      address = AddrToText(bytes);
+    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
+      sockaddr_in6 v6{};
+      std::memcpy(&v6, entry->ai_addr, sizeof v6);
+      address = IPv6AddressText(BytesOf(v6.sin6_addr), v6.sin6_scope_id);
+    }
+  }
+  WS2<wsFreeAddrInfo>()(found);
+  if (address.empty()) {
+    FailWith(Id_WSAHOST_NOT_FOUND);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return address;
+}
+
+int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t> peer,
+                     std::uint8_t hopLimit, std::span<std::uint8_t> out) {
+  sockaddr_in6 from{};
+  if (peer.size() < sizeof from) return FailWith(WSAEAFNOSUPPORT);
+  std::memcpy(&from, peer.data(), sizeof from);
+  if (from.sin6_family != AF_INET6) return FailWith(WSAEAFNOSUPPORT);
+  return BuildReplyDatagramV6(message, BytesOf(from.sin6_addr), hopLimit, out);
 }
 
 TIcmpProbePath IcmpProbePathInUse() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "net/IdStack.h"
@@ -19,7 +20,7 @@ class TIdStackWindows : public TIdStack {
 
   int SockClose(TIdStackSocketHandle socket) override;
   int SockShutdown(TIdStackSocketHandle socket, int how) override;
-  // A raw ICMP socket is an echo channel of the system's ICMP service, or when
+  // A raw ICMP or ICMPv6 socket is an echo channel of the system's ICMP service, or when
   // that is not there a raw socket; with GRawSocketsFirst the other way round,
   // the service only where Windows refuses the raw socket for lack of rights
   // (10013). SockSendTo, SockSelect and SockRecv make a channel look like the
@@ -34,8 +35,22 @@ class TIdStackWindows : public TIdStack {
                  int timeoutMs) override;
   std::int32_t GetSocketError() override;
   std::string HostNameToAddr(const std::string& hostName) override;
+  // IPv6 text through getnameinfo, with its zone as the scope id.
   std::string AddrToHostName(const std::string& address) override;
+  // getaddrinfo with AI_ADDRCONFIG, in the system's order.
+  std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+
+ private:
+  // A raw ICMPv6 socket delivers the message alone: recvfrom, then the rebuild.
+  int ReceiveRawIcmpV6(TIdStackSocketHandle socket, void* buffer, int length, int flags);
 };
+
+// What a raw ICMPv6 socket's read hands up for a message received from peer (the
+// socket address recvfrom filled in) with the hop limit: the IPv6 header and
+// the message, cut to out. -1, with the socket error set, for a peer that is no
+// IPv6 socket address.
+int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t> peer,
+                     std::uint8_t hopLimit, std::span<std::uint8_t> out);
 
 // How the last raw ICMP socket asked for was opened.
 enum class TIcmpProbePath { None, IcmpService, RawSocket };
