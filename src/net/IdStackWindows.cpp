@@ -46,6 +46,7 @@ SOCKET Native(TIdStackSocketHandle socket) {
 }
 
 std::atomic<TIcmpProbePath> gPathInUse{TIcmpProbePath::None};
+std::atomic<std::int32_t> gV6Refusal{0};
 
 // The raw ICMPv6 sockets open: their reads are rebuilt into the IPv6 shape.
 std::mutex gRawV6Lock;
@@ -152,6 +153,7 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
     const TIdStackSocketHandle service = OpenIcmpService(v6);
     if (service != Id_INVALID_SOCKET) {
       gPathInUse.store(TIcmpProbePath::IcmpService);
+      if (v6) gV6Refusal.store(0);
       return service;
     }
   }
@@ -160,12 +162,14 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
     if (rawIcmp) gPathInUse.store(TIcmpProbePath::RawSocket);
     const auto handle = static_cast<TIdStackSocketHandle>(socket);
     if (rawIcmp && v6) {
+      gV6Refusal.store(0);
       std::lock_guard lock(gRawV6Lock);
       gRawV6.insert(handle);
     }
     return handle;
   }
   const std::int32_t refusal = WS2<wsGetLastError>()();
+  if (rawIcmp && v6) gV6Refusal.store(refusal == Id_WSAEACCES ? 0 : refusal);
   if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
   // Raw sockets asked for, but this user may not have them.
   const TIdStackSocketHandle service = OpenIcmpService(v6);
@@ -404,6 +408,10 @@ int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std:
 
 TIcmpProbePath IcmpProbePathInUse() {
   return gPathInUse.load();
+}
+
+std::int32_t IcmpV6Unavailable() {
+  return gV6Refusal.load();
 }
 
 std::unique_ptr<TIdStack> CreateSystemStack() {

@@ -56,4 +56,9 @@ int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std:
 enum class TIcmpProbePath { None, IcmpService, RawSocket };
 TIcmpProbePath IcmpProbePathInUse();
 
+// When the last raw ICMPv6 socket asked for could not be had, and not for lack
+// of rights (the ICMP service has no IPv6 and the raw socket was refused as
+// unsupported, as on systems without ICMPv6), the raw socket's refusal; else 0.
+std::int32_t IcmpV6Unavailable();
+
 }  // namespace quillon

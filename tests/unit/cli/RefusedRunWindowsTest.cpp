@@ -11,6 +11,7 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
+#include "net/IdStackWindows.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
@@ -44,6 +45,28 @@ TEST(RefusedRunWindows, SaysWhatFailedAndHowToTraceAfterAll) {
   EXPECT_EQ(err.find("setcap"), std::string::npos);
   EXPECT_EQ(err.back(), '\n');
   EXPECT_NE(HelpText("quillon.exe").find("--raw-sockets"), std::string::npos);
+}
+
+// Where the system has no ICMPv6 at all (wine), no right would help: the user
+// is told so and pointed at IPv4, not at an administrator's console.
+TEST(RefusedRunWindows, WithoutICMPv6AnIPv6TraceSaysSoAndPointsAtIPv4) {
+  const TIdStackClass saved = GSocketStackClass;
+  GSocketStackClass = &CreateSystemStack;
+  TTempDir dir("quillon-no-icmpv6");
+  std::string out;
+  std::string err;
+  TTerminalIo io;
+  io.Out = [&](std::string_view text) { out += text; };
+  io.Err = [&](std::string_view text) { err += text; };
+  TTerminalSession session(io, {dir.File("q.hst"), dir.File("q.dnb")}, false);
+  const int status = session.Run({"-6", "::1"});
+  GSocketStackClass = saved;
+  if (IcmpV6Unavailable() == 0) GTEST_SKIP() << "this system traces over IPv6";
+  EXPECT_EQ(status, ExitNoSocket);
+  EXPECT_EQ(err.rfind("Cannot allocate socket.\n", 0), 0u) << err;
+  EXPECT_NE(err.find("Trace over IPv4 with -4."), std::string::npos) << err;
+  EXPECT_EQ(err.find("administrator"), std::string::npos) << err;
+  EXPECT_NE(IcmpV6Unavailable(), Id_WSAEACCES);
 }
 
 // The handler returns (and so lets the system end the process) only once the
