@@ -15,6 +15,7 @@
 #include "net/IcmpDatagramPosix.h"
 #include "net/IcmpHelperPosix.h"
 #include "net/IdException.h"
+#include "net/IdResolverResult.h"
 #include "net/IdWinSock2Posix.h"
 
 namespace quillon {
@@ -567,21 +568,8 @@ std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVe
     FailWith(SocketErrorFromResolver(result, errno));
     CheckSocketCall(Id_SOCKET_ERROR);
   }
-  std::string address;
-  for (const addrinfo* entry = found; entry != nullptr && address.empty(); entry = entry->ai_next) {
-    if (entry->ai_addr == nullptr) continue;
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in v4{};
-      std::memcpy(&v4, entry->ai_addr, sizeof v4);
-      address = AddrToText(BytesOf(v4.sin_addr));
-    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
-      sockaddr_in6 v6{};
-      std::memcpy(&v6, entry->ai_addr, sizeof v6);
-      TIdIPv6Bytes bytes{};
-      std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
-      address = IPv6AddressText(bytes, v6.sin6_scope_id);
-    }
-  }
+  const std::string address =
+      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
   WS2<wsFreeAddrInfo>()(found);
   if (address.empty()) {
     FailWith(Id_WSAHOST_NOT_FOUND);

@@ -2,6 +2,7 @@
 
 #include "net/IcmpServiceWindows.h"
 #include "net/IdException.h"
+#include "net/IdResolverResult.h"
 #include "net/IdWinSock2Windows.h"
 // After winsock2.h, which it would otherwise pull in in the wrong order.
 #include <ws2tcpip.h>
@@ -373,22 +374,8 @@ std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIP
     FailWith(result);  // the library's own error number: 11001 for an unknown name
     CheckSocketCall(Id_SOCKET_ERROR);
   }
-  std::string address;
-  for (const ADDRINFOA* entry = found; entry != nullptr && address.empty();
-       entry = entry->ai_next) {
-    if (entry->ai_addr == nullptr) continue;
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in v4{};
-      std::memcpy(&v4, entry->ai_addr, sizeof v4);
-      TIdIPv4Bytes bytes{};
-      std::memcpy(bytes.data(), &v4.sin_addr, bytes.size());
-      address = AddrToText(bytes);
-    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
-      sockaddr_in6 v6{};
-      std::memcpy(&v6, entry->ai_addr, sizeof v6);
-      address = IPv6AddressText(BytesOf(v6.sin6_addr), v6.sin6_scope_id);
-    }
-  }
+  const std::string address =
+      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
   WS2<wsFreeAddrInfo>()(found);
   if (address.empty()) {
     FailWith(Id_WSAHOST_NOT_FOUND);
