@@ -10,6 +10,24 @@
 
 namespace quillon {
 
+// The platform's numbers that a lookup uses.
+struct TIdResolverNumbers {
+  int Unspecified, Inet, Inet6, Datagram, AddressConfig;
+};
+
+// The hints of a lookup in the family asked for (ivAny: either), one entry per
+// address, among the families this machine has an address of.
+template <typename TAddrInfo>
+TAddrInfo ResolverHints(TIdIPVersion version, const TIdResolverNumbers& numbers) {
+  TAddrInfo hints{};
+  hints.ai_family = version == TIdIPVersion::ivIPv4   ? numbers.Inet
+                    : version == TIdIPVersion::ivIPv6 ? numbers.Inet6
+                                                      : numbers.Unspecified;
+  hints.ai_socktype = numbers.Datagram;
+  hints.ai_flags = numbers.AddressConfig;
+  return hints;
+}
+
 // The address text of the list's first entry of either family (inet, inet6:
 // the platform's numbers), "" when it holds none.
 template <typename TSockaddrIn, typename TSockaddrIn6, typename TAddrInfo>

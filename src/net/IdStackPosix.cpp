@@ -556,12 +556,8 @@ std::string TIdStackPosix::AddrToHostName(const std::string& address) {
 }
 
 std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
-  addrinfo hints{};
-  hints.ai_family = version == TIdIPVersion::ivIPv4   ? AF_INET
-                    : version == TIdIPVersion::ivIPv6 ? AF_INET6
-                                                      : AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;  // one entry per address
-  hints.ai_flags = AI_ADDRCONFIG;
+  const auto hints =
+      ResolverHints<addrinfo>(version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG});
   addrinfo* found = nullptr;
   const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
   if (result != 0) {
