@@ -4,13 +4,15 @@
 #include "net/IdException.h"
 #include "net/IdResolverResult.h"
 #include "net/IdWinSock2Windows.h"
-// After winsock2.h, which it would otherwise pull in in the wrong order.
+// After winsock2.h, which they would otherwise pull in in the wrong order.
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "net/IcmpDatagram.h"
@@ -49,13 +51,33 @@ SOCKET Native(TIdStackSocketHandle socket) {
 std::atomic<TIcmpProbePath> gPathInUse{TIcmpProbePath::None};
 std::atomic<std::int32_t> gV6Refusal{0};
 
-// The raw ICMPv6 sockets open: their reads are rebuilt into the IPv6 shape.
+// The raw ICMPv6 sockets open, whose reads are rebuilt into the IPv6 shape,
+// each with its provider's WSARecvMsg where that reports hop limits.
 std::mutex gRawV6Lock;
-std::set<TIdStackSocketHandle> gRawV6;  // guarded by gRawV6Lock
+std::map<TIdStackSocketHandle, LPFN_WSARECVMSG> gRawV6;  // guarded by gRawV6Lock
 
-bool IsRawV6(TIdStackSocketHandle socket) {
+bool IsRawV6(TIdStackSocketHandle socket, LPFN_WSARECVMSG& receive) {
   std::lock_guard lock(gRawV6Lock);
-  return gRawV6.contains(socket);
+  const auto it = gRawV6.find(socket);
+  if (it == gRawV6.end()) return false;
+  receive = it->second;
+  return true;
+}
+
+// The socket's WSARecvMsg, with the hop limit of each datagram asked for;
+// nullptr where either is not to be had.
+LPFN_WSARECVMSG HopLimitReceiver(SOCKET socket) {
+  const DWORD on = 1;
+  if (WS2<wsSetSockOpt>()(socket, IPPROTO_IPV6, IPV6_HOPLIMIT, reinterpret_cast<const char*>(&on),
+                          sizeof on) != 0) {
+    return nullptr;
+  }
+  GUID id = WSAID_WSARECVMSG;
+  LPFN_WSARECVMSG receive = nullptr;
+  DWORD size = 0;
+  const int result = WS2<wsIoctl>()(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id,
+                                    &receive, sizeof receive, &size, nullptr, nullptr);
+  return result == 0 ? receive : nullptr;
 }
 
 bool IsRawIcmp(int family, int type, int protocol) {
@@ -120,6 +142,44 @@ TIdIPv4Bytes FirstAddress(const hostent* found) {
   return bytes;
 }
 
+// A raw ICMPv6 socket delivers the message alone: WSARecvMsg (receive) with
+// the hop limit, or without it recvfrom, then the rebuild.
+int ReceiveRawIcmpV6(TIdStackSocketHandle socket, LPFN_WSARECVMSG receive, void* buffer, int length,
+                     int flags) {
+  std::vector<std::uint8_t> message(65535);
+  sockaddr_in6 peer{};
+  int peerLength = sizeof peer;
+  std::uint8_t hopLimit = Id_DEFAULT_REPLY_TTL;
+  int count = 0;
+  if (receive != nullptr) {
+    alignas(WSACMSGHDR) std::array<std::uint8_t, 256> control{};
+    WSABUF data{static_cast<ULONG>(message.size()), reinterpret_cast<char*>(message.data())};
+    WSAMSG header{};
+    header.name = reinterpret_cast<LPSOCKADDR>(&peer);
+    header.namelen = peerLength;
+    header.lpBuffers = &data;
+    header.dwBufferCount = 1;
+    header.Control = {static_cast<ULONG>(control.size()), reinterpret_cast<char*>(control.data())};
+    header.dwFlags = static_cast<DWORD>(flags);
+    DWORD received = 0;
+    if (receive(Native(socket), &header, &received, nullptr, nullptr) != 0) {
+      return FailWithLibraryError();
+    }
+    count = static_cast<int>(received);
+    peerLength = header.namelen;
+    hopLimit = HopLimitOfControlData({control.data(), header.Control.len}, hopLimit);
+  } else {
+    count = WS2<wsRecvFrom>()(Native(socket), reinterpret_cast<char*>(message.data()),
+                              static_cast<int>(message.size()), flags,
+                              reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    if (count < 0) return FailWithLibraryError();
+  }
+  message.resize(static_cast<std::size_t>(count));
+  return RebuildRawIcmpV6(
+      message, {reinterpret_cast<const std::uint8_t*>(&peer), static_cast<std::size_t>(peerLength)},
+      hopLimit, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
+}
+
 }  // namespace
 
 TIdStackWindows::TIdStackWindows() {
@@ -164,8 +224,9 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
     const auto handle = static_cast<TIdStackSocketHandle>(socket);
     if (rawIcmp && v6) {
       gV6Refusal.store(0);
+      const LPFN_WSARECVMSG receive = HopLimitReceiver(socket);
       std::lock_guard lock(gRawV6Lock);
-      gRawV6.insert(handle);
+      gRawV6[handle] = receive;
     }
     return handle;
   }
@@ -206,25 +267,11 @@ int TIdStackWindows::SockRecv(TIdStackSocketHandle socket, void* buffer, int len
         socket, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)}, error);
     return count >= 0 ? count : FailWith(error);
   }
-  if (IsRawV6(socket)) return ReceiveRawIcmpV6(socket, buffer, length, flags);
+  if (LPFN_WSARECVMSG receive = nullptr; IsRawV6(socket, receive)) {
+    return ReceiveRawIcmpV6(socket, receive, buffer, length, flags);
+  }
   const int count = WS2<wsRecv>()(Native(socket), static_cast<char*>(buffer), length, flags);
   return count >= 0 ? count : FailWithLibraryError();
-}
-
-int TIdStackWindows::ReceiveRawIcmpV6(TIdStackSocketHandle socket, void* buffer, int length,
-                                      int flags) {
-  std::vector<std::uint8_t> message(65535);
-  sockaddr_in6 peer{};
-  int peerLength = sizeof peer;
-  const int count = WS2<wsRecvFrom>()(Native(socket), reinterpret_cast<char*>(message.data()),
-                                      static_cast<int>(message.size()), flags,
-                                      reinterpret_cast<sockaddr*>(&peer), &peerLength);
-  if (count < 0) return FailWithLibraryError();
-  message.resize(static_cast<std::size_t>(count));
-  // The binding has no WSARecvMsg, so no IPV6_HOPLIMIT: the default stands in.
-  return RebuildRawIcmpV6(
-      message, {reinterpret_cast<const std::uint8_t*>(&peer), static_cast<std::size_t>(peerLength)},
-      Id_DEFAULT_REPLY_TTL, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
 }
 
 int TIdStackWindows::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
@@ -378,6 +425,24 @@ std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIP
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;
+}
+
+std::uint8_t HopLimitOfControlData(std::span<const std::uint8_t> control, std::uint8_t fallback) {
+  std::size_t at = 0;
+  while (at + sizeof(WSACMSGHDR) <= control.size()) {
+    WSACMSGHDR header{};
+    std::memcpy(&header, control.data() + at, sizeof header);
+    if (header.cmsg_len < sizeof header || header.cmsg_len > control.size() - at) break;
+    const std::size_t dataAt = at + WSA_CMSG_LEN(0);
+    if (header.cmsg_level == IPPROTO_IPV6 && header.cmsg_type == IPV6_HOPLIMIT &&
+        header.cmsg_len >= WSA_CMSG_LEN(sizeof(INT))) {
+      INT hopLimit = 0;
+      std::memcpy(&hopLimit, control.data() + dataAt, sizeof hopLimit);
+      return hopLimit >= 0 && hopLimit <= 255 ? static_cast<std::uint8_t>(hopLimit) : fallback;
+    }
+    at += WSA_CMSGHDR_ALIGN(header.cmsg_len);
+  }
+  return fallback;
 }
 
 int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t> peer,

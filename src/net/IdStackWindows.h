@@ -39,11 +39,11 @@ class TIdStackWindows : public TIdStack {
   std::string AddrToHostName(const std::string& address) override;
   // getaddrinfo with AI_ADDRCONFIG, in the system's order.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
-
- private:
-  // A raw ICMPv6 socket delivers the message alone: recvfrom, then the rebuild.
-  int ReceiveRawIcmpV6(TIdStackSocketHandle socket, void* buffer, int length, int flags);
 };
+
+// The hop limit in a datagram's control data (IPV6_HOPLIMIT), or fallback
+// where it holds none.
+std::uint8_t HopLimitOfControlData(std::span<const std::uint8_t> control, std::uint8_t fallback);
 
 // What a raw ICMPv6 socket's read hands up for a message received from peer (the
 // socket address recvfrom filled in) with the hop limit: the IPv6 header and

@@ -57,6 +57,7 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsGetNameInfo>("getnameinfo"),
     WS2Entry<wsInetAddr>("inet_addr"),
     WS2Entry<wsHtons>("htons"),
+    WS2Entry<wsIoctl>("WSAIoctl"),
 };
 
 std::size_t WS2EntryCount() {

@@ -29,6 +29,7 @@ enum class TWS2Function : std::size_t {
   wsGetNameInfo,
   wsInetAddr,
   wsHtons,
+  wsIoctl,
   wsCount
 };
 constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
@@ -49,6 +50,7 @@ template <> struct TWS2Signature<TWS2Function::wsGetAddrInfo> { using Type = INT
 template <> struct TWS2Signature<TWS2Function::wsFreeAddrInfo> { using Type = VOID WSAAPI(PADDRINFOA); };
 template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = INT WSAAPI(const SOCKADDR*, socklen_t, PCHAR, DWORD, PCHAR, DWORD, INT); };
 template <> struct TWS2Signature<TWS2Function::wsInetAddr> { using Type = unsigned long WSAAPI(const char*); };
+template <> struct TWS2Signature<TWS2Function::wsIoctl> { using Type = int WSAAPI(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE); };
 template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = u_short WSAAPI(u_short); };
 // clang-format on
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 // clang-format off
 #include <winsock2.h>
+#include <mswsock.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 // clang-format on
@@ -380,6 +381,29 @@ TEST_F(StackWindowsTest, RawIcmpV6MessageSourceAndHopLimitMakeTheIPv6Datagram) {
       RebuildRawIcmpV6(message, {reinterpret_cast<const std::uint8_t*>(&v4), sizeof v4}, 57, out),
       -1);
   EXPECT_EQ(Stack().GetSocketError(), 10047);
+}
+
+// The hop limit comes as control data of WSARecvMsg, maybe after other items.
+TEST_F(StackWindowsTest, RawIcmpV6HopLimitIsReadFromTheControlData) {
+  const auto item = [](int level, int type, INT value) {
+    std::vector<std::uint8_t> bytes(WSA_CMSG_SPACE(sizeof value));
+    WSACMSGHDR header{WSA_CMSG_LEN(sizeof value), level, type};
+    std::memcpy(bytes.data(), &header, sizeof header);
+    std::memcpy(bytes.data() + WSA_CMSG_LEN(0), &value, sizeof value);
+    return bytes;
+  };
+  std::vector<std::uint8_t> control = item(IPPROTO_IPV6, IPV6_PKTINFO, 250);
+  const std::vector<std::uint8_t> hop = item(IPPROTO_IPV6, IPV6_HOPLIMIT, 57);
+  control.insert(control.end(), hop.begin(), hop.end());
+  EXPECT_EQ(HopLimitOfControlData(control, 64), 57);
+  EXPECT_EQ(HopLimitOfControlData(item(IPPROTO_IP, IPV6_HOPLIMIT, 57), 64), 64) << "IPv4 level";
+  EXPECT_EQ(HopLimitOfControlData({}, 64), 64);
+  // A length beyond the buffer, or too short to move on, ends the walk.
+  std::vector<std::uint8_t> broken = hop;
+  broken[0] = 0xFF;
+  EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
+  broken[0] = 0;
+  EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
 }
 
 }  // namespace
