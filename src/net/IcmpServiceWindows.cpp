@@ -2,6 +2,7 @@
 
 // clang-format off
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <icmpapi.h>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "net/IcmpDatagram.h"
@@ -29,8 +31,8 @@ constexpr TIdStackSocketHandle kFirstHandle = 0x40000001;
 
 class TChannel {
  public:
-  explicit TChannel(HANDLE icmp)
-      : icmp_(icmp), readable_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  TChannel(HANDLE icmp, bool v6)
+      : icmp_(icmp), v6_(v6), readable_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
   ~TChannel() {
     IcmpCloseHandle(icmp_);
     if (readable_ != nullptr) CloseHandle(readable_);
@@ -39,6 +41,7 @@ class TChannel {
   TChannel& operator=(const TChannel&) = delete;
 
   HANDLE Icmp() const { return icmp_; }
+  bool V6() const { return v6_; }
   HANDLE Readable() const { return readable_; }
   std::uint8_t Ttl() const { return ttl_.load(); }
   void SetTtl(std::uint8_t ttl) { ttl_.store(ttl); }
@@ -61,6 +64,7 @@ class TChannel {
 
  private:
   HANDLE icmp_;
+  bool v6_;
   HANDLE readable_;
   std::atomic<std::uint8_t> ttl_{128};
   std::mutex lock_;
@@ -165,30 +169,110 @@ constexpr TIcmpServiceStatus kStatuses[] = {
     {ERROR_NO_SYSTEM_RESOURCES, "ERROR_NO_SYSTEM_RESOURCES", Local(WSAENOBUFS), Local(WSAENOBUFS)},
 };
 
-// The echo reply message for the request: our identifier and sequence number,
-// the data that came back, and its checksum.
+// The echo reply message for the request: our identifier and sequence number
+// and the data that came back. ICMP's checksum is filled in; ICMPv6's stays
+// zero, as in BuildErrorDatagramV6, for its pseudo-header needs our own address.
 std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
-                                           std::span<const std::uint8_t> data) {
+                                           std::span<const std::uint8_t> data, bool v6) {
   std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE);
+  message[0] = v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY;
   std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
   message.insert(message.end(), data.begin(), data.end());
+  if (v6) return message;
   const std::uint16_t checksum = InternetChecksum(message);
   message[2] = static_cast<std::uint8_t>(checksum >> 8);
   message[3] = static_cast<std::uint8_t>(checksum & 0xFF);
   return message;
 }
 
+int BuildError(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
+               std::span<std::uint8_t> out) {
+  return BuildErrorDatagram(report, request, out);
+}
+int BuildError(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
+               std::span<std::uint8_t> out) {
+  return BuildErrorDatagramV6(report, request, out);
+}
+int BuildReply(std::span<const std::uint8_t> message, const TIdIPv4Bytes& source, std::uint8_t ttl,
+               std::span<std::uint8_t> out) {
+  return BuildReplyDatagram(message, source, ttl, out);
+}
+int BuildReply(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
+               std::uint8_t hopLimit, std::span<std::uint8_t> out) {
+  return BuildReplyDatagramV6(message, source, hopLimit, out);
+}
+
+// One dispatch on the status table's outcome for both families.
+template <typename TAddressBytes>
+std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& answer,
+                                  std::span<const std::uint8_t> request,
+                                  const TAddressBytes& destination, std::int32_t& error) {
+  constexpr bool v6 = std::is_same_v<TAddressBytes, TIdIPv6Bytes>;
+  error = 0;
+  // A failed call that names no status at all failed here.
+  TIcmpServiceMeaning meaning = answer.Returned || answer.Status != IP_SUCCESS
+                                    ? IcmpServiceMeaning(answer.Status, v6)
+                                    : Local(WSASYSCALLFAILURE);
+  // Without a reply record there is no sender to show the message as from.
+  if (!answer.Returned && meaning.Outcome != NoAnswer) {
+    if (meaning.Outcome != LocalError) meaning = Local(WSAEHOSTUNREACH);
+  }
+  std::vector<std::uint8_t> datagram(kLargestDatagram);
+  int length = 0;
+  switch (meaning.Outcome) {
+    case Reply:
+      length =
+          BuildReply(EchoReplyMessage(request, answer.Data, v6), answer.From, answer.Ttl, datagram);
+      break;
+    case IcmpError: {
+      TIcmpErrorReportOf<TAddressBytes> report;
+      report.FromIcmp = true;
+      report.Type = meaning.Type;
+      report.Code = meaning.Code;
+      report.Offender = answer.From;
+      report.OriginalDestination = destination;
+      report.Ttl = answer.Ttl;
+      length = BuildError(report, request, datagram);
+      break;
+    }
+    case NoAnswer:
+      break;
+    case LocalError:
+      error = meaning.SocketError;
+      break;
+  }
+  datagram.resize(static_cast<std::size_t>(length));
+  return datagram;
+}
+
+// The request's data, and a reply buffer with room for a record of the
+// family, the data and an ICMP error's 8 bytes.
+struct TEchoBuffers {
+  std::span<const std::uint8_t> Payload;
+  std::vector<std::uint8_t> Replies;
+  TEchoBuffers(std::span<const std::uint8_t> request, std::size_t record)
+      : Payload(request.subspan(Id_ICMP_HEADER_SIZE)),
+        Replies(record + Payload.size() + 8 + 1024) {}
+};
+
+template <typename TAddressBytes>
+void Deliver(TChannel& channel, const TIcmpServiceAnswerOf<TAddressBytes>& answer,
+             std::span<const std::uint8_t> request, const TAddressBytes& destination) {
+  std::int32_t error = 0;
+  std::vector<std::uint8_t> datagram = Rebuild(answer, request, destination, error);
+  if (!datagram.empty() || error != 0) channel.Deliver(std::move(datagram), error);
+}
+
 void RunEcho(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> request,
              std::uint32_t destination, std::uint8_t ttl) {
-  const std::span<const std::uint8_t> payload(request.data() + Id_ICMP_HEADER_SIZE,
-                                              request.size() - Id_ICMP_HEADER_SIZE);
-  std::vector<std::uint8_t> replies(sizeof(ICMP_ECHO_REPLY) + payload.size() + 8 + 1024);
+  TEchoBuffers buffers(request, sizeof(ICMP_ECHO_REPLY));
+  std::vector<std::uint8_t>& replies = buffers.Replies;
   IP_OPTION_INFORMATION options{};
   options.Ttl = ttl;
-  const DWORD count = IcmpSendEcho2(channel->Icmp(), nullptr, nullptr, nullptr, destination,
-                                    const_cast<std::uint8_t*>(payload.data()),
-                                    static_cast<WORD>(payload.size()), &options, replies.data(),
-                                    static_cast<DWORD>(replies.size()), kServiceTimeoutMs);
+  const DWORD count = IcmpSendEcho2(
+      channel->Icmp(), nullptr, nullptr, nullptr, destination,
+      const_cast<std::uint8_t*>(buffers.Payload.data()), static_cast<WORD>(buffers.Payload.size()),
+      &options, replies.data(), static_cast<DWORD>(replies.size()), kServiceTimeoutMs);
   TIcmpServiceAnswer answer;
   if (count == 0) {
     // The failure is known from the thread's last error alone.
@@ -208,10 +292,64 @@ void RunEcho(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t>
       answer.Data = {data, reply.DataSize};
     }
   }
-  std::int32_t error = 0;
-  std::vector<std::uint8_t> datagram =
-      RebuildIcmpServiceAnswer(answer, request, BytesOf(destination), error);
-  if (!datagram.empty() || error != 0) channel->Deliver(std::move(datagram), error);
+  Deliver(*channel, answer, request, BytesOf(destination));
+}
+
+void RunEcho6(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> request,
+              TIdIPv6Bytes destination, std::uint32_t scopeId, std::uint8_t hopLimit) {
+  TEchoBuffers buffers(request, sizeof(TIcmp6EchoReply));
+  sockaddr_in6 source{};  // unspecified: the system picks ours
+  source.sin6_family = AF_INET6;
+  sockaddr_in6 target{};
+  target.sin6_family = AF_INET6;
+  std::memcpy(&target.sin6_addr, destination.data(), destination.size());
+  target.sin6_scope_id = scopeId;
+  IP_OPTION_INFORMATION options{};
+  options.Ttl = hopLimit;
+  const DWORD count =
+      Icmp6SendEcho2(channel->Icmp(), nullptr, nullptr, nullptr, &source, &target,
+                     const_cast<std::uint8_t*>(buffers.Payload.data()),
+                     static_cast<WORD>(buffers.Payload.size()), &options, buffers.Replies.data(),
+                     static_cast<DWORD>(buffers.Replies.size()), kServiceTimeoutMs);
+  TIcmp6ServiceAnswer answer;
+  if (count == 0 || !DecodeIcmp6Reply(buffers.Replies, buffers.Payload.size(), answer)) {
+    answer = TIcmp6ServiceAnswer{};
+    answer.Returned = false;
+    answer.Status = count == 0 ? GetLastError() : IP_SUCCESS;
+  }
+  Deliver(*channel, answer, request, destination);
+}
+
+// Checks the request against the channel's family and runs the echo on a
+// thread of its own; the byte count, or -1 with the socket error.
+template <typename TRun>
+int StartEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request, bool v6,
+              std::int32_t& error, TRun run) {
+  auto channel = Find(socket);
+  if (channel == nullptr) {
+    error = WSAENOTSOCK;
+    return Id_SOCKET_ERROR;
+  }
+  if (channel->V6() != v6) {
+    error = WSAEAFNOSUPPORT;
+    return Id_SOCKET_ERROR;
+  }
+  // The service sends echo requests only, and takes their data alone.
+  if (request.size() < static_cast<std::size_t>(Id_ICMP_HEADER_SIZE) ||
+      request.size() > 0xFFFF + static_cast<std::size_t>(Id_ICMP_HEADER_SIZE) ||
+      request[0] != (v6 ? Id_ICMPV6_ECHO : Id_ICMP_ECHO)) {
+    error = Id_WSAEINVAL;
+    return Id_SOCKET_ERROR;
+  }
+  try {
+    std::thread(run, channel, std::vector<std::uint8_t>(request.begin(), request.end()),
+                channel->Ttl())
+        .detach();
+  } catch (const std::system_error&) {
+    error = WSAENOBUFS;
+    return Id_SOCKET_ERROR;
+  }
+  return static_cast<int>(request.size());
 }
 
 }  // namespace
@@ -231,51 +369,39 @@ std::vector<std::uint8_t> RebuildIcmpServiceAnswer(const TIcmpServiceAnswer& ans
                                                    std::span<const std::uint8_t> request,
                                                    const TIdIPv4Bytes& destination,
                                                    std::int32_t& error) {
-  error = 0;
-  // A failed call that names no status at all failed here.
-  TIcmpServiceMeaning meaning = answer.Returned || answer.Status != IP_SUCCESS
-                                    ? IcmpServiceMeaning(answer.Status, false)
-                                    : Local(WSASYSCALLFAILURE);
-  // Without a reply record there is no sender to show the message as from.
-  if (!answer.Returned && meaning.Outcome != NoAnswer) {
-    if (meaning.Outcome != LocalError) meaning = Local(WSAEHOSTUNREACH);
-  }
-  std::vector<std::uint8_t> datagram(kLargestDatagram);
-  int length = 0;
-  switch (meaning.Outcome) {
-    case Reply:
-      length = BuildReplyDatagram(EchoReplyMessage(request, answer.Data), answer.From, answer.Ttl,
-                                  datagram);
-      break;
-    case IcmpError: {
-      TIcmpErrorReport report;
-      report.FromIcmp = true;
-      report.Type = meaning.Type;
-      report.Code = meaning.Code;
-      report.Offender = answer.From;
-      report.OriginalDestination = destination;
-      report.Ttl = answer.Ttl;
-      length = BuildErrorDatagram(report, request, datagram);
-      break;
-    }
-    case NoAnswer:
-      break;
-    case LocalError:
-      error = meaning.SocketError;
-      break;
-  }
-  datagram.resize(static_cast<std::size_t>(length));
-  return datagram;
+  return Rebuild(answer, request, destination, error);
+}
+
+std::vector<std::uint8_t> RebuildIcmpServiceAnswer(const TIcmp6ServiceAnswer& answer,
+                                                   std::span<const std::uint8_t> request,
+                                                   const TIdIPv6Bytes& destination,
+                                                   std::int32_t& error) {
+  return Rebuild(answer, request, destination, error);
+}
+
+bool DecodeIcmp6Reply(std::span<const std::uint8_t> buffer, std::size_t dataSize,
+                      TIcmp6ServiceAnswer& answer) {
+  if (buffer.size() < sizeof(TIcmp6EchoReply)) return false;
+  TIcmp6EchoReply reply{};
+  std::memcpy(&reply, buffer.data(), sizeof reply);
+  answer.Returned = true;
+  answer.Status = reply.Status;
+  std::memcpy(answer.From.data(), reply.Address.Address, answer.From.size());
+  // The service reports no hop limit: the one a socket reports when it has none.
+  answer.Ttl = Id_DEFAULT_REPLY_TTL;
+  const std::span<const std::uint8_t> after = buffer.subspan(sizeof reply);
+  answer.Data = after.first(std::min(dataSize, after.size()));
+  return true;
 }
 
 bool IsIcmpServiceHandle(TIdStackSocketHandle socket) {
   return Find(socket) != nullptr;
 }
 
-TIdStackSocketHandle OpenIcmpService() {
-  const HANDLE icmp = IcmpCreateFile();
-  if (icmp == INVALID_HANDLE_VALUE) return Id_INVALID_SOCKET;
-  auto channel = std::make_shared<TChannel>(icmp);
+TIdStackSocketHandle OpenIcmpService(bool ipv6) {
+  const HANDLE icmp = ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
+  if (icmp == INVALID_HANDLE_VALUE || icmp == nullptr) return Id_INVALID_SOCKET;
+  auto channel = std::make_shared<TChannel>(icmp, ipv6);
   if (channel->Readable() == nullptr) return Id_INVALID_SOCKET;
   std::lock_guard lock(gLock);
   const TIdStackSocketHandle socket = gNextHandle;
@@ -296,27 +422,20 @@ void SetIcmpServiceTtl(TIdStackSocketHandle socket, std::uint8_t ttl) {
 
 int SendIcmpServiceEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request,
                         std::uint32_t destination, std::int32_t& error) {
-  auto channel = Find(socket);
-  if (channel == nullptr) {
-    error = 10038;  // not a socket
-    return Id_SOCKET_ERROR;
-  }
-  // The service sends echo requests only, and takes their data alone.
-  if (request.size() < static_cast<std::size_t>(Id_ICMP_HEADER_SIZE) ||
-      request.size() > 0xFFFF + static_cast<std::size_t>(Id_ICMP_HEADER_SIZE) ||
-      request[0] != Id_ICMP_ECHO) {
-    error = Id_WSAEINVAL;
-    return Id_SOCKET_ERROR;
-  }
-  try {
-    std::thread(RunEcho, channel, std::vector<std::uint8_t>(request.begin(), request.end()),
-                destination, channel->Ttl())
-        .detach();
-  } catch (const std::system_error&) {
-    error = 10055;  // no buffer space
-    return Id_SOCKET_ERROR;
-  }
-  return static_cast<int>(request.size());
+  return StartEcho(
+      socket, request, false, error,
+      [destination](const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> echo,
+                    std::uint8_t ttl) { RunEcho(channel, std::move(echo), destination, ttl); });
+}
+
+int SendIcmpServiceEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request,
+                        const TIdIPv6Bytes& destination, std::uint32_t scopeId,
+                        std::int32_t& error) {
+  return StartEcho(socket, request, true, error,
+                   [destination, scopeId](const std::shared_ptr<TChannel>& channel,
+                                          std::vector<std::uint8_t> echo, std::uint8_t hopLimit) {
+                     RunEcho6(channel, std::move(echo), destination, scopeId, hopLimit);
+                   });
 }
 
 bool WaitIcmpService(TIdStackSocketHandle socket, int timeoutMs) {
@@ -332,7 +451,7 @@ int ReceiveIcmpService(TIdStackSocketHandle socket, std::span<std::uint8_t> out,
   std::vector<std::uint8_t> datagram;
   std::int32_t failure = 0;
   if (channel == nullptr || !channel->Take(datagram, failure)) {
-    error = channel == nullptr ? 10038 : Id_WSAEWOULDBLOCK;
+    error = channel == nullptr ? WSAENOTSOCK : Id_WSAEWOULDBLOCK;
     return Id_SOCKET_ERROR;
   }
   if (failure != 0) {

@@ -177,4 +177,25 @@ std::string_view ZoneOfAddressText(std::string_view text) {
   return percent == std::string_view::npos ? std::string_view{} : text.substr(percent + 1);
 }
 
+std::string IPv6AddressText(const TIdIPv6Bytes& bytes, std::uint32_t scopeId) {
+  return CanonicalIPv6Text(IPv6ToText(bytes, scopeId != 0 ? std::to_string(scopeId) : ""))
+      .value_or("");
+}
+
+bool ZoneToScopeId(std::string_view zone, TIdInterfaceIndexOf indexOf, std::uint32_t& scopeId) {
+  scopeId = 0;
+  if (zone.empty()) return true;
+  const bool numeric = zone.size() <= 10 && std::all_of(zone.begin(), zone.end(), [](char c) {
+                         return c >= '0' && c <= '9';
+                       });
+  if (numeric) {
+    const std::uint64_t number = std::stoull(std::string(zone));
+    if (number > 0xFFFFFFFFULL) return false;
+    scopeId = static_cast<std::uint32_t>(number);
+    return true;
+  }
+  scopeId = indexOf(std::string(zone).c_str());
+  return scopeId != 0;
+}
+
 }  // namespace quillon

@@ -46,6 +46,10 @@ bool IsLinkLocal(const TIdIPv6Bytes& bytes);
 // Nothing when the text is no IPv6 address (or a mapped one with a zone).
 std::optional<std::string> CanonicalIPv6Text(std::string_view text);
 
+// The address text of an address the system gave with its scope id: as
+// CanonicalIPv6Text, a scope id other than 0 becoming a numeric zone.
+std::string IPv6AddressText(const TIdIPv6Bytes& bytes, std::uint32_t scopeId);
+
 // The family an address text of the layers above belongs to.
 inline TIdIPVersion VersionOfAddressText(std::string_view text) {
   return IsIPv6Text(text) ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4;
@@ -53,5 +57,12 @@ inline TIdIPVersion VersionOfAddressText(std::string_view text) {
 
 // The zone of an address text ("" without one).
 std::string_view ZoneOfAddressText(std::string_view text);
+
+// The system's index of an interface by name, 0 for none (if_nametoindex).
+using TIdInterfaceIndexOf = unsigned (*)(const char* name);
+// The scope id a zone stands for: a decimal zone is the number itself, any
+// other names an interface. False for a number beyond 32 bits or an interface
+// the system does not have.
+bool ZoneToScopeId(std::string_view zone, TIdInterfaceIndexOf indexOf, std::uint32_t& scopeId);
 
 }  // namespace quillon

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -14,6 +15,7 @@
 #include "net/IcmpDatagramPosix.h"
 #include "net/IcmpHelperPosix.h"
 #include "net/IdException.h"
+#include "net/IdResolverResult.h"
 #include "net/IdWinSock2Posix.h"
 
 namespace quillon {
@@ -416,22 +418,8 @@ bool IPv6SocketAddress(const std::string& address, int port, sockaddr_in6& targe
   target.sin6_family = AF_INET6;
   target.sin6_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
   std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
-  if (parsed.Zone.empty()) return true;
-  const bool numeric =
-      parsed.Zone.size() <= 10 && std::all_of(parsed.Zone.begin(), parsed.Zone.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; });
-  if (numeric) {
-    const std::uint64_t number = std::stoull(parsed.Zone);
-    if (number > 0xFFFFFFFFULL) {
-      errno = EINVAL;
-      return false;
-    }
-    target.sin6_scope_id = static_cast<std::uint32_t>(number);
-    return true;
-  }
-  target.sin6_scope_id = WS2<wsIfNameToIndex>()(parsed.Zone.c_str());
-  if (target.sin6_scope_id != 0) return true;
-  errno = ENODEV;
+  if (ZoneToScopeId(parsed.Zone, WS2<wsIfNameToIndex>(), target.sin6_scope_id)) return true;
+  errno = std::isdigit(static_cast<unsigned char>(parsed.Zone.front())) != 0 ? EINVAL : ENODEV;
   return false;
 }
 
@@ -568,34 +556,16 @@ std::string TIdStackPosix::AddrToHostName(const std::string& address) {
 }
 
 std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
-  addrinfo hints{};
-  hints.ai_family = version == TIdIPVersion::ivIPv4   ? AF_INET
-                    : version == TIdIPVersion::ivIPv6 ? AF_INET6
-                                                      : AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;  // one entry per address
-  hints.ai_flags = AI_ADDRCONFIG;
+  const auto hints =
+      ResolverHints<addrinfo>(version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG});
   addrinfo* found = nullptr;
   const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
   if (result != 0) {
     FailWith(SocketErrorFromResolver(result, errno));
     CheckSocketCall(Id_SOCKET_ERROR);
   }
-  std::string address;
-  for (const addrinfo* entry = found; entry != nullptr && address.empty(); entry = entry->ai_next) {
-    if (entry->ai_addr == nullptr) continue;
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in v4{};
-      std::memcpy(&v4, entry->ai_addr, sizeof v4);
-      address = AddrToText(BytesOf(v4.sin_addr));
-    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
-      sockaddr_in6 v6{};
-      std::memcpy(&v6, entry->ai_addr, sizeof v6);
-      TIdIPv6Bytes bytes{};
-      std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
-      const std::string zone = v6.sin6_scope_id != 0 ? std::to_string(v6.sin6_scope_id) : "";
-      address = CanonicalIPv6Text(IPv6ToText(bytes, zone)).value_or("");
-    }
-  }
+  const std::string address =
+      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
   WS2<wsFreeAddrInfo>()(found);
   if (address.empty()) {
     FailWith(Id_WSAHOST_NOT_FOUND);

@@ -2,18 +2,28 @@
 
 #include "net/IcmpServiceWindows.h"
 #include "net/IdException.h"
+#include "net/IdResolverResult.h"
 #include "net/IdWinSock2Windows.h"
-// After winsock2.h, which it would otherwise pull in in the wrong order.
+// After winsock2.h, which they would otherwise pull in in the wrong order.
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "net/IcmpDatagram.h"
 
 namespace quillon {
 
 static_assert(Id_PF_INET4 == AF_INET && Id_SOCK_RAW == SOCK_RAW && Id_SOCK_DGRAM == SOCK_DGRAM &&
               Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
               Id_IP_TTL == IP_TTL && Id_SD_Send == SD_SEND);
+static_assert(Id_PF_INET6 == AF_INET6 && Id_IPPROTO_IPV6 == IPPROTO_IPV6 &&
+              Id_IPPROTO_ICMPV6 == IPPROTO_ICMPV6 && Id_IPV6_UNICAST_HOPS == IPV6_UNICAST_HOPS);
 
 using enum TWS2Function;
 
@@ -39,6 +49,80 @@ SOCKET Native(TIdStackSocketHandle socket) {
 }
 
 std::atomic<TIcmpProbePath> gPathInUse{TIcmpProbePath::None};
+std::atomic<std::int32_t> gV6Refusal{0};
+
+// The raw ICMPv6 sockets open, whose reads are rebuilt into the IPv6 shape,
+// each with its provider's WSARecvMsg where that reports hop limits.
+std::mutex gRawV6Lock;
+std::map<TIdStackSocketHandle, LPFN_WSARECVMSG> gRawV6;  // guarded by gRawV6Lock
+
+bool IsRawV6(TIdStackSocketHandle socket, LPFN_WSARECVMSG& receive) {
+  std::lock_guard lock(gRawV6Lock);
+  const auto it = gRawV6.find(socket);
+  if (it == gRawV6.end()) return false;
+  receive = it->second;
+  return true;
+}
+
+// The socket's WSARecvMsg, with the hop limit of each datagram asked for;
+// nullptr where either is not to be had.
+LPFN_WSARECVMSG HopLimitReceiver(SOCKET socket) {
+  const DWORD on = 1;
+  if (WS2<wsSetSockOpt>()(socket, IPPROTO_IPV6, IPV6_HOPLIMIT, reinterpret_cast<const char*>(&on),
+                          sizeof on) != 0) {
+    return nullptr;
+  }
+  GUID id = WSAID_WSARECVMSG;
+  LPFN_WSARECVMSG receive = nullptr;
+  DWORD size = 0;
+  const int result = WS2<wsIoctl>()(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id,
+                                    &receive, sizeof receive, &size, nullptr, nullptr);
+  return result == 0 ? receive : nullptr;
+}
+
+bool IsRawIcmp(int family, int type, int protocol) {
+  return type == SOCK_RAW && ((family == AF_INET && protocol == IPPROTO_ICMP) ||
+                              (family == AF_INET6 && protocol == IPPROTO_ICMPV6));
+}
+
+// if_nametoindex lives in the IP helper library, found by name as the socket
+// library's functions are; 0 (no such interface) where it is not there.
+unsigned InterfaceIndexOf(const char* name) {
+  using TIfNameToIndex = ULONG WINAPI(PCSTR);
+  static TIfNameToIndex* const lookup = [] {
+    const HMODULE library = LoadLibraryA("IPHLPAPI.DLL");
+    return library == nullptr ? nullptr
+                              : reinterpret_cast<TIfNameToIndex*>(reinterpret_cast<void*>(
+                                    GetProcAddress(library, "if_nametoindex")));
+  }();
+  return lookup != nullptr ? lookup(name) : 0;
+}
+
+// The socket address of an IPv6 address text, its zone as the scope id.
+bool IPv6Target(const std::string& address, int port, sockaddr_in6& target, std::int32_t& error) {
+  TIdIPv6Address parsed;
+  if (!ParseIPv6Text(address, parsed)) {
+    error = Id_WSAEINVAL;
+    return false;
+  }
+  target = sockaddr_in6{};
+  target.sin6_family = AF_INET6;
+  target.sin6_port = WS2<wsHtons>()(static_cast<u_short>(port));
+  std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
+  std::uint32_t scope = 0;
+  if (!ZoneToScopeId(parsed.Zone, &InterfaceIndexOf, scope)) {
+    error = WSAEADDRNOTAVAIL;
+    return false;
+  }
+  target.sin6_scope_id = scope;
+  return true;
+}
+
+TIdIPv6Bytes BytesOf(const in6_addr& address) {
+  TIdIPv6Bytes bytes{};
+  std::memcpy(bytes.data(), &address, bytes.size());
+  return bytes;
+}
 
 std::size_t ListSize(const TIdSocketList* list) {
   return list != nullptr ? list->size() : 0;
@@ -58,6 +142,44 @@ TIdIPv4Bytes FirstAddress(const hostent* found) {
   return bytes;
 }
 
+// A raw ICMPv6 socket delivers the message alone: WSARecvMsg (receive) with
+// the hop limit, or without it recvfrom, then the rebuild.
+int ReceiveRawIcmpV6(TIdStackSocketHandle socket, LPFN_WSARECVMSG receive, void* buffer, int length,
+                     int flags) {
+  std::vector<std::uint8_t> message(65535);
+  sockaddr_in6 peer{};
+  int peerLength = sizeof peer;
+  std::uint8_t hopLimit = Id_DEFAULT_REPLY_TTL;
+  int count = 0;
+  if (receive != nullptr) {
+    alignas(WSACMSGHDR) std::array<std::uint8_t, 256> control{};
+    WSABUF data{static_cast<ULONG>(message.size()), reinterpret_cast<char*>(message.data())};
+    WSAMSG header{};
+    header.name = reinterpret_cast<LPSOCKADDR>(&peer);
+    header.namelen = peerLength;
+    header.lpBuffers = &data;
+    header.dwBufferCount = 1;
+    header.Control = {static_cast<ULONG>(control.size()), reinterpret_cast<char*>(control.data())};
+    header.dwFlags = static_cast<DWORD>(flags);
+    DWORD received = 0;
+    if (receive(Native(socket), &header, &received, nullptr, nullptr) != 0) {
+      return FailWithLibraryError();
+    }
+    count = static_cast<int>(received);
+    peerLength = header.namelen;
+    hopLimit = HopLimitOfControlData({control.data(), header.Control.len}, hopLimit);
+  } else {
+    count = WS2<wsRecvFrom>()(Native(socket), reinterpret_cast<char*>(message.data()),
+                              static_cast<int>(message.size()), flags,
+                              reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    if (count < 0) return FailWithLibraryError();
+  }
+  message.resize(static_cast<std::size_t>(count));
+  return RebuildRawIcmpV6(
+      message, {reinterpret_cast<const std::uint8_t*>(&peer), static_cast<std::size_t>(peerLength)},
+      hopLimit, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
+}
+
 }  // namespace
 
 TIdStackWindows::TIdStackWindows() {
@@ -69,6 +191,10 @@ TIdStackWindows::TIdStackWindows() {
 
 int TIdStackWindows::SockClose(TIdStackSocketHandle socket) {
   if (IsIcmpServiceHandle(socket)) return CloseIcmpService(socket);
+  {
+    std::lock_guard lock(gRawV6Lock);
+    gRawV6.erase(socket);
+  }
   return WS2<wsCloseSocket>()(Native(socket)) == 0 ? 0 : FailWithLibraryError();
 }
 
@@ -78,27 +204,37 @@ int TIdStackWindows::SockShutdown(TIdStackSocketHandle socket, int how) {
 }
 
 TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protocol) {
-  const bool rawIcmp = family == AF_INET && type == SOCK_RAW && protocol == IPPROTO_ICMP;
+  const bool rawIcmp = IsRawIcmp(family, type, protocol);
+  const bool v6 = family == AF_INET6;
   // The ICMP service first: with the firewall on, as it is by default, a raw
   // socket sees the target's echo reply but none of the routers' time-exceeded
   // messages. The service gets them, and needs no administrator.
   const bool rawFirst = GRawSocketsFirst.load();
   if (rawIcmp && !rawFirst) {
-    const TIdStackSocketHandle service = OpenIcmpService();
+    const TIdStackSocketHandle service = OpenIcmpService(v6);
     if (service != Id_INVALID_SOCKET) {
       gPathInUse.store(TIcmpProbePath::IcmpService);
+      if (v6) gV6Refusal.store(0);
       return service;
     }
   }
   const SOCKET socket = WS2<wsSocket>()(family, type, protocol);
   if (socket != INVALID_SOCKET) {
     if (rawIcmp) gPathInUse.store(TIcmpProbePath::RawSocket);
-    return static_cast<TIdStackSocketHandle>(socket);
+    const auto handle = static_cast<TIdStackSocketHandle>(socket);
+    if (rawIcmp && v6) {
+      gV6Refusal.store(0);
+      const LPFN_WSARECVMSG receive = HopLimitReceiver(socket);
+      std::lock_guard lock(gRawV6Lock);
+      gRawV6[handle] = receive;
+    }
+    return handle;
   }
   const std::int32_t refusal = WS2<wsGetLastError>()();
+  if (rawIcmp && v6) gV6Refusal.store(refusal == Id_WSAEACCES ? 0 : refusal);
   if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
   // Raw sockets asked for, but this user may not have them.
-  const TIdStackSocketHandle service = OpenIcmpService();
+  const TIdStackSocketHandle service = OpenIcmpService(v6);
   if (service == Id_INVALID_SOCKET) return FailWith(refusal);
   gPathInUse.store(TIcmpProbePath::IcmpService);
   return service;
@@ -108,7 +244,8 @@ int TIdStackWindows::SockSetOption(TIdStackSocketHandle socket, int level, int o
                                    const void* value, int valueLength) {
   if (valueLength < 0 || (valueLength > 0 && value == nullptr)) return FailWith(Id_WSAEFAULT);
   if (IsIcmpServiceHandle(socket)) {
-    if (level == IPPROTO_IP && optionName == IP_TTL) {
+    if ((level == IPPROTO_IP && optionName == IP_TTL) ||
+        (level == IPPROTO_IPV6 && optionName == IPV6_UNICAST_HOPS)) {
       int ttl = 0;
       if (valueLength < static_cast<int>(sizeof ttl)) return FailWith(Id_WSAEFAULT);
       std::memcpy(&ttl, value, sizeof ttl);
@@ -130,26 +267,45 @@ int TIdStackWindows::SockRecv(TIdStackSocketHandle socket, void* buffer, int len
         socket, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)}, error);
     return count >= 0 ? count : FailWith(error);
   }
+  if (LPFN_WSARECVMSG receive = nullptr; IsRawV6(socket, receive)) {
+    return ReceiveRawIcmpV6(socket, receive, buffer, length, flags);
+  }
   const int count = WS2<wsRecv>()(Native(socket), static_cast<char*>(buffer), length, flags);
   return count >= 0 ? count : FailWithLibraryError();
 }
 
 int TIdStackWindows::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                                 int flags, const std::string& address, int port) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
-  target.sin_addr.s_addr = TextToAddr(address);
   if (length < 0) return FailWith(Id_WSAEINVAL);
-  if (IsIcmpServiceHandle(socket)) {
-    std::int32_t error = 0;
-    const int count = SendIcmpServiceEcho(
-        socket, {static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(length)},
-        target.sin_addr.s_addr, error);
-    return count >= 0 ? count : FailWith(error);
+  const std::span<const std::uint8_t> request(static_cast<const std::uint8_t*>(buffer),
+                                              static_cast<std::size_t>(length));
+  sockaddr_storage target{};
+  int targetLength = 0;
+  std::int32_t error = 0;
+  int count = 0;
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    if (!IPv6Target(address, port, v6, error)) return FailWith(error);
+    if (IsIcmpServiceHandle(socket)) {
+      count = SendIcmpServiceEcho(socket, request, BytesOf(v6.sin6_addr), v6.sin6_scope_id, error);
+      return count >= 0 ? count : FailWith(error);
+    }
+    std::memcpy(&target, &v6, sizeof v6);
+    targetLength = sizeof v6;
+  } else {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
+    v4.sin_addr.s_addr = TextToAddr(address);
+    if (IsIcmpServiceHandle(socket)) {
+      count = SendIcmpServiceEcho(socket, request, v4.sin_addr.s_addr, error);
+      return count >= 0 ? count : FailWith(error);
+    }
+    std::memcpy(&target, &v4, sizeof v4);
+    targetLength = sizeof v4;
   }
-  const int count = WS2<wsSendTo>()(Native(socket), static_cast<const char*>(buffer), length, flags,
-                                    reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  count = WS2<wsSendTo>()(Native(socket), static_cast<const char*>(buffer), length, flags,
+                          reinterpret_cast<const sockaddr*>(&target), targetLength);
   return count >= 0 ? count : FailWithLibraryError();
 }
 
@@ -222,6 +378,24 @@ std::string TIdStackWindows::HostNameToAddr(const std::string& hostName) {
 }
 
 std::string TIdStackWindows::AddrToHostName(const std::string& address) {
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 target{};
+    std::int32_t error = 0;
+    // Text that is no address is not looked up at all.
+    if (!IPv6Target(address, 0, target, error)) {
+      FailWith(error);
+      CheckSocketCall(Id_SOCKET_ERROR);
+    }
+    char name[NI_MAXHOST] = {};
+    const int result =
+        WS2<wsGetNameInfo>()(reinterpret_cast<const sockaddr*>(&target), sizeof target, name,
+                             sizeof name, nullptr, 0, NI_NAMEREQD);
+    if (result != 0) {
+      FailWith(result);  // the library's own error number
+      CheckSocketCall(Id_SOCKET_ERROR);
+    }
+    return name;
+  }
   // inet_addr's result is looked up as it comes, also for text that is no address.
   const unsigned long target = WS2<wsInetAddr>()(address.c_str());
   static_assert(sizeof target == 4);
@@ -234,8 +408,58 @@ std::string TIdStackWindows::AddrToHostName(const std::string& address) {
   return found->h_name;
 }
 
+std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
+  const auto hints =
+      ResolverHints<ADDRINFOA>(version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG});
+  ADDRINFOA* found = nullptr;
+  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    FailWith(result);  // the library's own error number: 11001 for an unknown name
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  const std::string address =
+      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
+  WS2<wsFreeAddrInfo>()(found);
+  if (address.empty()) {
+    FailWith(Id_WSAHOST_NOT_FOUND);
+    CheckSocketCall(Id_SOCKET_ERROR);
+  }
+  return address;
+}
+
+std::uint8_t HopLimitOfControlData(std::span<const std::uint8_t> control, std::uint8_t fallback) {
+  std::size_t at = 0;
+  while (at + sizeof(WSACMSGHDR) <= control.size()) {
+    WSACMSGHDR header{};
+    std::memcpy(&header, control.data() + at, sizeof header);
+    if (header.cmsg_len < sizeof header || header.cmsg_len > control.size() - at) break;
+    const std::size_t dataAt = at + WSA_CMSG_LEN(0);
+    if (header.cmsg_level == IPPROTO_IPV6 && header.cmsg_type == IPV6_HOPLIMIT &&
+        header.cmsg_len >= WSA_CMSG_LEN(sizeof(INT))) {
+      INT hopLimit = 0;
+      std::memcpy(&hopLimit, control.data() + dataAt, sizeof hopLimit);
+      return hopLimit >= 0 && hopLimit <= 255 ? static_cast<std::uint8_t>(hopLimit) : fallback;
+    }
+    at += WSA_CMSGHDR_ALIGN(header.cmsg_len);
+  }
+  return fallback;
+}
+
+int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t> peer,
+                     std::uint8_t hopLimit, std::span<std::uint8_t> out) {
+  sockaddr_in6 from{};
+  if (peer.size() < sizeof from) return FailWith(WSAEAFNOSUPPORT);
+  std::memcpy(&from, peer.data(), sizeof from);
+  if (from.sin6_family != AF_INET6) return FailWith(WSAEAFNOSUPPORT);
+  return BuildReplyDatagramV6(message, BytesOf(from.sin6_addr), hopLimit, out);
+}
+
 TIcmpProbePath IcmpProbePathInUse() {
   return gPathInUse.load();
+}
+
+std::int32_t IcmpV6Unavailable() {
+  return gV6Refusal.load();
 }
 
 std::unique_ptr<TIdStack> CreateSystemStack() {

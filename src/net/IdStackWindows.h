@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "net/IdStack.h"
@@ -19,7 +20,7 @@ class TIdStackWindows : public TIdStack {
 
   int SockClose(TIdStackSocketHandle socket) override;
   int SockShutdown(TIdStackSocketHandle socket, int how) override;
-  // A raw ICMP socket is an echo channel of the system's ICMP service, or when
+  // A raw ICMP or ICMPv6 socket is an echo channel of the system's ICMP service, or when
   // that is not there a raw socket; with GRawSocketsFirst the other way round,
   // the service only where Windows refuses the raw socket for lack of rights
   // (10013). SockSendTo, SockSelect and SockRecv make a channel look like the
@@ -34,11 +35,30 @@ class TIdStackWindows : public TIdStack {
                  int timeoutMs) override;
   std::int32_t GetSocketError() override;
   std::string HostNameToAddr(const std::string& hostName) override;
+  // IPv6 text through getnameinfo, with its zone as the scope id.
   std::string AddrToHostName(const std::string& address) override;
+  // getaddrinfo with AI_ADDRCONFIG, in the system's order.
+  std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
 };
+
+// The hop limit in a datagram's control data (IPV6_HOPLIMIT), or fallback
+// where it holds none.
+std::uint8_t HopLimitOfControlData(std::span<const std::uint8_t> control, std::uint8_t fallback);
+
+// What a raw ICMPv6 socket's read hands up for a message received from peer (the
+// socket address recvfrom filled in) with the hop limit: the IPv6 header and
+// the message, cut to out. -1, with the socket error set, for a peer that is no
+// IPv6 socket address.
+int RebuildRawIcmpV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t> peer,
+                     std::uint8_t hopLimit, std::span<std::uint8_t> out);
 
 // How the last raw ICMP socket asked for was opened.
 enum class TIcmpProbePath { None, IcmpService, RawSocket };
 TIcmpProbePath IcmpProbePathInUse();
+
+// When the last raw ICMPv6 socket asked for could not be had, and not for lack
+// of rights (the ICMP service has no IPv6 and the raw socket was refused as
+// unsupported, as on systems without ICMPv6), the raw socket's refusal; else 0.
+std::int32_t IcmpV6Unavailable();
 
 }  // namespace quillon

@@ -46,13 +46,18 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsSendTo>("sendto"),
     WS2Entry<wsSelect>("select"),
     WS2Entry<wsRecv>("recv"),
+    WS2Entry<wsRecvFrom>("recvfrom"),
     WS2Entry<wsShutdown>("shutdown"),
     WS2Entry<wsCloseSocket>("closesocket"),
     WS2Entry<wsGetLastError>("WSAGetLastError"),
     WS2Entry<wsGetHostByName>("gethostbyname"),
     WS2Entry<wsGetHostByAddr>("gethostbyaddr"),
+    WS2Entry<wsGetAddrInfo>("getaddrinfo"),
+    WS2Entry<wsFreeAddrInfo>("freeaddrinfo"),
+    WS2Entry<wsGetNameInfo>("getnameinfo"),
     WS2Entry<wsInetAddr>("inet_addr"),
     WS2Entry<wsHtons>("htons"),
+    WS2Entry<wsIoctl>("WSAIoctl"),
 };
 
 std::size_t WS2EntryCount() {

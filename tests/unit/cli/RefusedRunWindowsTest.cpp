@@ -5,12 +5,14 @@
 
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
+#include "net/IdStackWindows.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
@@ -18,19 +20,32 @@
 namespace quillon {
 namespace {
 
+// A terminal session with its state files in a folder of its own, whose
+// output and errors are kept.
+struct TCapturedRun {
+  explicit TCapturedRun(const char* folder) : Dir(folder) {
+    TTerminalIo io;
+    io.Out = [this](std::string_view text) { Out += text; };
+    io.Err = [this](std::string_view text) { Err += text; };
+    Session = std::make_unique<TTerminalSession>(
+        io, TFormFiles{Dir.File("q.hst"), Dir.File("q.dnb")}, false);
+  }
+  TTempDir Dir;
+  std::string Out;
+  std::string Err;
+  std::unique_ptr<TTerminalSession> Session;
+};
+
 TEST(RefusedRunWindows, SaysWhatFailedAndHowToTraceAfterAll) {
   TSimConfig config;
   config.Target = "10.9.9.9";
   config.Route = {TSimHop::Destination("10.9.9.9", 1)};
   config.OpenFailure = {Id_WSAEACCES, -1};
   InstallSimulatedNetwork(config);
-  TTempDir dir("quillon-refused");
-  std::string out;
-  std::string err;
-  TTerminalIo io;
-  io.Out = [&](std::string_view text) { out += text; };
-  io.Err = [&](std::string_view text) { err += text; };
-  TTerminalSession session(io, {dir.File("q.hst"), dir.File("q.dnb")}, false);
+  TCapturedRun run("quillon-refused");
+  const std::string& out = run.Out;
+  const std::string& err = run.Err;
+  TTerminalSession& session = *run.Session;
   session.SetProgramPath("C:\\Tools\\quillon.exe");
 
   EXPECT_EQ(session.Run({"10.9.9.9"}), ExitNoSocket);
@@ -44,6 +59,23 @@ TEST(RefusedRunWindows, SaysWhatFailedAndHowToTraceAfterAll) {
   EXPECT_EQ(err.find("setcap"), std::string::npos);
   EXPECT_EQ(err.back(), '\n');
   EXPECT_NE(HelpText("quillon.exe").find("--raw-sockets"), std::string::npos);
+}
+
+// Where the system has no ICMPv6 at all (wine), no right would help: the user
+// is told so and pointed at IPv4, not at an administrator's console.
+TEST(RefusedRunWindows, WithoutICMPv6AnIPv6TraceSaysSoAndPointsAtIPv4) {
+  const TIdStackClass saved = GSocketStackClass;
+  GSocketStackClass = &CreateSystemStack;
+  TCapturedRun run("quillon-no-icmpv6");
+  const std::string& err = run.Err;
+  const int status = run.Session->Run({"-6", "::1"});
+  GSocketStackClass = saved;
+  if (IcmpV6Unavailable() == 0) GTEST_SKIP() << "this system traces over IPv6";
+  EXPECT_EQ(status, ExitNoSocket);
+  EXPECT_EQ(err.rfind("Cannot allocate socket.\n", 0), 0u) << err;
+  EXPECT_NE(err.find("Trace over IPv4 with -4."), std::string::npos) << err;
+  EXPECT_EQ(err.find("administrator"), std::string::npos) << err;
+  EXPECT_NE(IcmpV6Unavailable(), Id_WSAEACCES);
 }
 
 // The handler returns (and so lets the system end the process) only once the

@@ -1,9 +1,15 @@
 // The Windows stack on the real socket library (loopback only): lookups, the
 // wait set's limit and time-out, and the ICMP service standing in for a raw
 // socket, whose answer must read like the raw socket's datagram for every
-// status the service reports.
+// status the service reports, for IPv4 and for IPv6 (whose reply records are
+// decoded from their bytes, as wine's service has no IPv6).
 #include <gtest/gtest.h>
+// clang-format off
+#include <winsock2.h>
+#include <mswsock.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+// clang-format on
 
 #include <array>
 #include <cstdlib>
@@ -15,6 +21,7 @@
 #include "net/IcmpServiceWindows.h"
 #include "net/IdComponent.h"
 #include "net/IdException.h"
+#include "net/IdIcmpClient.h"
 #include "net/IdStackWindows.h"
 
 namespace quillon {
@@ -43,6 +50,20 @@ TEST_F(StackWindowsTest, LooksUpLoopbackBothWays) {
   EXPECT_EQ(Stack().HostNameToAddr("localhost"), "127.0.0.1");
   // Literals only: a name not found would be asked of the resolver's servers,
   // outside this machine. The lab covers unknown names behind its own resolver.
+}
+
+TEST_F(StackWindowsTest, LooksUpIPv6TextWithItsZone) {
+  EXPECT_EQ(Stack().HostNameToAddrOf("127.0.0.1", TIdIPVersion::ivAny), "127.0.0.1");
+  EXPECT_EQ(Stack().ResolveHost("0:0::1", TIdIPVersion::ivAny), "::1");
+  // A zone of no interface, or a number beyond 32 bits, is refused before any lookup.
+  for (const char* text : {"fe80::1%quillon-none", "fe80::1%99999999999", "fe80::1%%"}) {
+    try {
+      Stack().AddrToHostName(text);
+      ADD_FAILURE() << text << " was looked up";
+    } catch (const EIdSocketError& e) {
+      EXPECT_TRUE(e.ErrorCode == 10049 || e.ErrorCode == 10022) << text << " " << e.ErrorCode;
+    }
+  }
 }
 
 TEST_F(StackWindowsTest, WaitSetHoldsSixtyFourHandlesAndTimesOut) {
@@ -228,6 +249,161 @@ TEST(IcmpServiceStatus, FailedCallKnownOnlyFromTheLastError) {
   EXPECT_EQ(error, 10065);
   EXPECT_TRUE(rebuild(0, error).empty());
   EXPECT_EQ(error, 10107);
+}
+
+// The IPv6 column through the reply record's bytes, as Icmp6SendEcho2 leaves
+// them, to the datagram the ICMPv6 classifier reads.
+TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
+  struct TCase {
+    std::uint32_t Status;
+    int Type;  // of the rebuilt ICMPv6 message, -1 for none
+    int Code;
+    std::int32_t Error;
+    TReplyStatusKind Kind;  // what the classifier makes of it (rskError: skipped)
+  };
+  using enum TReplyStatusKind;
+  const TCase cases[] = {
+      {0, Id_ICMPV6_ECHOREPLY, 0, 0, rskEchoReply},       // IP_SUCCESS
+      {11013, Id_ICMPV6_TIMXCEED, 0, 0, rskTtlExpired},   // IP_HOP_LIMIT_EXCEEDED
+      {11041, Id_ICMPV6_TIMXCEED, 0, 0, rskTtlExpired},   // IP_TIME_EXCEEDED
+      {11014, Id_ICMPV6_TIMXCEED, 1, 0, rskTtlExpired},   // IP_REASSEMBLY_TIME_EXCEEDED
+      {11002, Id_ICMPV6_UNREACH, 0, 0, rskUnreachable},   // IP_DEST_NO_ROUTE
+      {11004, Id_ICMPV6_UNREACH, 1, 0, rskUnreachable},   // IP_DEST_PROHIBITED
+      {11045, Id_ICMPV6_UNREACH, 2, 0, rskUnreachable},   // IP_DEST_SCOPE_MISMATCH
+      {11003, Id_ICMPV6_UNREACH, 3, 0, rskUnreachable},   // IP_DEST_ADDR_UNREACHABLE
+      {11040, Id_ICMPV6_UNREACH, 3, 0, rskUnreachable},   // IP_DEST_UNREACHABLE
+      {11005, Id_ICMPV6_UNREACH, 4, 0, rskUnreachable},   // IP_DEST_PORT_UNREACHABLE
+      {11009, Id_ICMPV6_PACKET_TOO_BIG, 0, 0, rskError},  // skipped, never an error
+      {11015, 4, 0, 0, rskError},                         // IP_PARAMETER_PROBLEM
+      {11016, -1, 0, 0, rskError},                        // no source quench in IPv6
+      {11010, -1, 0, 0, rskError},                        // IP_REQ_TIMED_OUT
+      {11050, -1, 0, 10050, rskError},                    // IP_GENERAL_FAILURE
+      {11044, -1, 0, 10065, rskError},                    // IP_ICMP_ERROR
+  };
+  const std::array<std::uint8_t, 12> request = {Id_ICMPV6_ECHO, 0, 0,   0,   0x12, 0x34,
+                                                0x07,           0, 'q', 'u', 'i',  'l'};
+  const TIdIPv6Bytes router{0x20, 0x01, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1};
+  const TIdIPv6Bytes target{0x20, 0x01, 0, 2, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 2};
+  TIdIcmpClient client;
+  client.IPVersion = TIdIPVersion::ivIPv6;
+  client.NextSequence = 7;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Status);
+    // The record as the service writes it: the sender at 6, the status at 28,
+    // then the echoed data; port, flow and scope hold junk that must not matter.
+    std::vector<std::uint8_t> buffer(sizeof(TIcmp6EchoReply) + 4, 0xEE);
+    std::copy(router.begin(), router.end(), buffer.begin() + 6);
+    std::memcpy(buffer.data() + 28, &c.Status, 4);
+    std::copy(request.begin() + 8, request.end(), buffer.begin() + 36);
+    TIcmp6ServiceAnswer answer;
+    ASSERT_TRUE(DecodeIcmp6Reply(buffer, 4, answer));
+    EXPECT_EQ(answer.Status, c.Status);
+    EXPECT_EQ(answer.From, router);
+    std::int32_t error = -1;
+    const std::vector<std::uint8_t> datagram =
+        RebuildIcmpServiceAnswer(answer, request, target, error);
+    EXPECT_EQ(error, c.Error);
+    if (c.Type < 0) {
+      EXPECT_TRUE(datagram.empty());
+      continue;
+    }
+    ASSERT_GE(datagram.size(), 40u + request.size());
+    EXPECT_EQ(datagram[0], 0x60);
+    EXPECT_EQ(datagram[4] << 8 | datagram[5], static_cast<int>(datagram.size()) - 40);
+    EXPECT_EQ(datagram[6], Id_IPPROTO_ICMPV6);
+    EXPECT_EQ(datagram[7], Id_DEFAULT_REPLY_TTL) << "the service reports no hop limit";
+    EXPECT_TRUE(std::equal(router.begin(), router.end(), datagram.begin() + 8)) << "sender";
+    EXPECT_EQ(datagram[40], c.Type);
+    EXPECT_EQ(datagram[41], c.Code);
+    if (c.Type == Id_ICMPV6_ECHOREPLY) {
+      EXPECT_TRUE(std::equal(request.begin() + 4, request.end(), datagram.begin() + 44));
+    } else {
+      ASSERT_EQ(datagram.size(), 40u + 8 + 40 + request.size());
+      EXPECT_TRUE(std::equal(target.begin(), target.end(), datagram.begin() + 48 + 24));
+      EXPECT_TRUE(std::equal(request.begin(), request.end(), datagram.begin() + 88));
+    }
+    std::copy(datagram.begin(), datagram.end(), client.ReplyArea.begin());
+    TReplyStatus record;
+    EXPECT_EQ(client.ClassifyPacket(static_cast<int>(datagram.size()), record), c.Kind != rskError);
+    if (c.Kind == rskError) continue;
+    EXPECT_EQ(record.StatusKind, c.Kind);
+    EXPECT_EQ(record.ReplyFrom, "2001:2:0:3::1");
+    EXPECT_EQ(record.IcmpCode, c.Code);
+  }
+  // A failed call: the thread's last error alone.
+  TIcmp6ServiceAnswer failed;
+  failed.Returned = false;
+  failed.Status = ERROR_NETWORK_UNREACHABLE;
+  std::int32_t error = 0;
+  EXPECT_TRUE(RebuildIcmpServiceAnswer(failed, request, target, error).empty());
+  EXPECT_EQ(error, 10051);
+  failed.Status = 11013;  // IP_HOP_LIMIT_EXCEEDED without a record, so no sender to show
+  EXPECT_TRUE(RebuildIcmpServiceAnswer(failed, request, target, error).empty());
+  EXPECT_EQ(error, 10065);
+}
+
+TEST(IcmpServiceStatus, IPv6ReplyRecordIsReadWithinItsBuffer) {
+  std::vector<std::uint8_t> buffer(sizeof(TIcmp6EchoReply) + 2, 0);
+  buffer[36] = 'q';
+  buffer[37] = 'u';
+  TIcmp6ServiceAnswer answer;
+  ASSERT_TRUE(DecodeIcmp6Reply(buffer, 32, answer));
+  EXPECT_EQ(answer.Data.size(), 2u) << "the data sent, cut to what the buffer holds";
+  EXPECT_EQ(answer.Data.data(), buffer.data() + 36);
+  EXPECT_FALSE(DecodeIcmp6Reply({buffer.data(), 35}, 0, answer)) << "no room for a record";
+}
+
+// A raw ICMPv6 socket reads the message alone: the rebuild adds the IPv6 header
+// with the sender recvfrom gave and the hop limit.
+TEST_F(StackWindowsTest, RawIcmpV6MessageSourceAndHopLimitMakeTheIPv6Datagram) {
+  const std::array<std::uint8_t, 8> message = {
+      Id_ICMPV6_ECHOREPLY, 0, 0xAB, 0xCD, 0x12, 0x34, 7, 0};
+  sockaddr_in6 peer{};
+  peer.sin6_family = AF_INET6;
+  const TIdIPv6Bytes from{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9};
+  std::memcpy(&peer.sin6_addr, from.data(), from.size());
+  peer.sin6_scope_id = 3;
+  const std::span<const std::uint8_t> peerBytes(reinterpret_cast<const std::uint8_t*>(&peer),
+                                                sizeof peer);
+  std::array<std::uint8_t, 64> out{};
+  ASSERT_EQ(RebuildRawIcmpV6(message, peerBytes, 57, out), 48);
+  EXPECT_EQ(out[0], 0x60);
+  EXPECT_EQ(out[5], 8) << "payload length";
+  EXPECT_EQ(out[6], Id_IPPROTO_ICMPV6);
+  EXPECT_EQ(out[7], 57);
+  EXPECT_TRUE(std::equal(from.begin(), from.end(), out.begin() + 8));
+  EXPECT_TRUE(std::equal(message.begin(), message.end(), out.begin() + 40));
+  // Cut to a short buffer as a receive cuts; a peer of IPv4 is no source.
+  EXPECT_EQ(RebuildRawIcmpV6(message, peerBytes, 57, std::span(out).first(44)), 44);
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  EXPECT_EQ(
+      RebuildRawIcmpV6(message, {reinterpret_cast<const std::uint8_t*>(&v4), sizeof v4}, 57, out),
+      -1);
+  EXPECT_EQ(Stack().GetSocketError(), 10047);
+}
+
+// The hop limit comes as control data of WSARecvMsg, maybe after other items.
+TEST_F(StackWindowsTest, RawIcmpV6HopLimitIsReadFromTheControlData) {
+  const auto item = [](int level, int type, INT value) {
+    std::vector<std::uint8_t> bytes(WSA_CMSG_SPACE(sizeof value));
+    WSACMSGHDR header{WSA_CMSG_LEN(sizeof value), level, type};
+    std::memcpy(bytes.data(), &header, sizeof header);
+    std::memcpy(bytes.data() + WSA_CMSG_LEN(0), &value, sizeof value);
+    return bytes;
+  };
+  std::vector<std::uint8_t> control = item(IPPROTO_IPV6, IPV6_PKTINFO, 250);
+  const std::vector<std::uint8_t> hop = item(IPPROTO_IPV6, IPV6_HOPLIMIT, 57);
+  control.insert(control.end(), hop.begin(), hop.end());
+  EXPECT_EQ(HopLimitOfControlData(control, 64), 57);
+  EXPECT_EQ(HopLimitOfControlData(item(IPPROTO_IP, IPV6_HOPLIMIT, 57), 64), 64) << "IPv4 level";
+  EXPECT_EQ(HopLimitOfControlData({}, 64), 64);
+  // A length beyond the buffer, or too short to move on, ends the walk.
+  std::vector<std::uint8_t> broken = hop;
+  broken[0] = 0xFF;
+  EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
+  broken[0] = 0;
+  EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
 }
 
 }  // namespace
