@@ -163,6 +163,10 @@ std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion version)
   }
   // A dotted address is looked up as before, whatever family was asked for.
   if (IsAddressText(host)) return HostNameToAddr(host);
+  // "localhost" is the loopback address and never a question for the network
+  // (RFC 6761); many hosts files name only 127.0.0.1, so over IPv6 a lookup
+  // would go on to the name servers.
+  if (version == TIdIPVersion::ivIPv6 && SameText(host, "LOCALHOST")) return "::1";
   return HostNameToAddrOf(host, version);
 }
 

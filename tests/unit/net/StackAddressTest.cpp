@@ -301,6 +301,7 @@ TEST(StackAddressTest, ALiteralDecidesItsFamilyAndANameIsLookedUp) {
   } catch (const EIdSocketError& e) {
     EXPECT_EQ(e.ErrorCode, Id_WSAHOST_NOT_FOUND);
   }
+  EXPECT_EQ(stack.ResolveHost("LocalHost", TIdIPVersion::ivIPv6), "::1");
   EXPECT_THROW(stack.ResolveHost("1::2::3", TIdIPVersion::ivAny), EIdSocketError);
   EXPECT_EQ(stack.HostToAddressText("2001:2::1"), "2001:2::1");
   EXPECT_EQ(stack.Lookups.size(), 2U);
