@@ -53,4 +53,22 @@ std::string FirstAddressText(TIdStack& stack, const TAddrInfo* found, int inet, 
   return "";
 }
 
+// The first address of a name in the family asked for, as text, looked up with
+// the platform's getaddrinfo and freeaddrinfo. "" when there is none, with
+// result the lookup's own failure (0 when it succeeded without an address).
+template <typename TAddrInfo, typename TSockaddrIn, typename TSockaddrIn6, typename TLookUp,
+          typename TRelease>
+std::string FirstAddressOfName(TIdStack& stack, const std::string& hostName, TIdIPVersion version,
+                               const TIdResolverNumbers& numbers, TLookUp lookUp, TRelease release,
+                               int& result) {
+  const TAddrInfo hints = ResolverHints<TAddrInfo>(version, numbers);
+  TAddrInfo* found = nullptr;
+  result = lookUp(hostName.c_str(), nullptr, &hints, &found);
+  if (result != 0) return "";
+  std::string address =
+      FirstAddressText<TSockaddrIn, TSockaddrIn6>(stack, found, numbers.Inet, numbers.Inet6);
+  release(found);
+  return address;
+}
+
 }  // namespace quillon

@@ -556,19 +556,13 @@ std::string TIdStackPosix::AddrToHostName(const std::string& address) {
 }
 
 std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
-  const auto hints =
-      ResolverHints<addrinfo>(version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG});
-  addrinfo* found = nullptr;
-  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
-  if (result != 0) {
-    FailWith(SocketErrorFromResolver(result, errno));
-    CheckSocketCall(Id_SOCKET_ERROR);
-  }
-  const std::string address =
-      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
-  WS2<wsFreeAddrInfo>()(found);
+  int result = 0;
+  const std::string address = FirstAddressOfName<addrinfo, sockaddr_in, sockaddr_in6>(
+      *this, hostName, version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG},
+      WS2<wsGetAddrInfo>(), WS2<wsFreeAddrInfo>(), result);
   if (address.empty()) {
-    FailWith(Id_WSAHOST_NOT_FOUND);
+    // A result without an address is as good as none.
+    FailWith(result != 0 ? SocketErrorFromResolver(result, errno) : Id_WSAHOST_NOT_FOUND);
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;

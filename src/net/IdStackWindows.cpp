@@ -409,19 +409,14 @@ std::string TIdStackWindows::AddrToHostName(const std::string& address) {
 }
 
 std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
-  const auto hints =
-      ResolverHints<ADDRINFOA>(version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG});
-  ADDRINFOA* found = nullptr;
-  const int result = WS2<wsGetAddrInfo>()(hostName.c_str(), nullptr, &hints, &found);
-  if (result != 0) {
-    FailWith(result);  // the library's own error number: 11001 for an unknown name
-    CheckSocketCall(Id_SOCKET_ERROR);
-  }
-  const std::string address =
-      FirstAddressText<sockaddr_in, sockaddr_in6>(*this, found, AF_INET, AF_INET6);
-  WS2<wsFreeAddrInfo>()(found);
+  int result = 0;
+  const std::string address = FirstAddressOfName<ADDRINFOA, sockaddr_in, sockaddr_in6>(
+      *this, hostName, version, {AF_UNSPEC, AF_INET, AF_INET6, SOCK_DGRAM, AI_ADDRCONFIG},
+      WS2<wsGetAddrInfo>(), WS2<wsFreeAddrInfo>(), result);
   if (address.empty()) {
-    FailWith(Id_WSAHOST_NOT_FOUND);
+    // The library's own error number (11001 for an unknown name); a result
+    // without an address is as good as none.
+    FailWith(result != 0 ? result : Id_WSAHOST_NOT_FOUND);
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;
