@@ -4,7 +4,7 @@
 # labels (unit, integration, lab, gui; the lab compares the Windows program with
 # it), then the unit and integration tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer and under ThreadSanitizer, and last the Debian
-# packages and the check of their split.
+# packages and their check (the split, the install scripts, lintian).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
