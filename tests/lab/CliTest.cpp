@@ -120,6 +120,10 @@ TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
 constexpr const char* kAsUser =
     "sysctl -q -w net.ipv4.ping_group_range='65534 65534' && "
     "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+// The same with no datagram sockets either: only the ICMP helper can trace.
+const std::string kThroughHelper =
+    "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
+    "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
 
 // The rows of a trace by an ordinary user against root's of the same route.
 void ExpectSameRows(const nlohmann::json& asUser, const nlohmann::json& asRoot, int hops) {
@@ -140,26 +144,18 @@ void ExpectSameRows(const nlohmann::json& asUser, const nlohmann::json& asRoot, 
   EXPECT_EQ(asUser["hops"][1]["address"], "Unknown Ip") << "the silent router";
 }
 
-TEST_F(CliLab, IcmpDatagramSocketsGiveTheSameTraceAsRawSockets) {
+// Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
+// group open ICMP datagram sockets instead. Then, with neither of its own, only
+// the helper can open them; a watcher keeps the capability sets of the running program.
+TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
   const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
   ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
   const auto asRoot = nlohmann::json::parse(Out());
-  // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
-  // group open ICMP datagram sockets instead.
   ASSERT_EQ(RunQuillon(lab, kAsUser, arguments), 0) << Err();
   ExpectSameRows(nlohmann::json::parse(Out()), asRoot, lab.Facts().Hops);
-}
 
-TEST_F(CliLab, TheIcmpHelperGivesAnOrdinaryUserRootsTraceAndTheProgramNoCapability) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
-  const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
-  ASSERT_EQ(RunQuillon(lab, "exec", arguments), 0) << Err();
-  const auto asRoot = nlohmann::json::parse(Out());
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
-
-  // Neither raw nor datagram sockets are the user's own: only the helper can
-  // open them. A watcher keeps the capability sets of the running program.
   const fs::path watch = dir_ / "watch";
   fs::create_directories(watch);
   RunProgram({"chown", "65534:65534", watch.string()});
@@ -169,13 +165,11 @@ TEST_F(CliLab, TheIcmpHelperGivesAnOrdinaryUserRootsTraceAndTheProgramNoCapabili
          "  grep '^Cap' /proc/$pid/status >"
       << ShellQuote((watch / "new").string()) << " && mv " << ShellQuote((watch / "new").string())
       << " " << ShellQuote((watch / "caps").string()) << "\n  sleep 0.02\ndone\nwait $pid\n";
-  const std::string prefix =
-      "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
-      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all sh " +
-      ShellQuote((watch / "watch.sh").string());
-  ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << Err();
+  ASSERT_EQ(RunQuillon(lab, kThroughHelper + " sh " + ShellQuote((watch / "watch.sh").string()),
+                       arguments),
+            0)
+      << Err();
   ExpectSameRows(nlohmann::json::parse(Out()), asRoot, lab.Facts().Hops);
-
   const std::string caps = ReadWholeFile(watch / "caps");
   for (const char* set : {"CapEff", "CapPrm", "CapAmb", "CapInh"}) {
     EXPECT_NE(caps.find(std::string(set) + ":\t0000000000000000"), std::string::npos)
@@ -315,20 +309,17 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
     LabOptions Options;
     int RouteLength;  // with -h 6
   };
-  const TVariant variants[] = {
+  TVariant variants[] = {
       {"plain chain", LabOptions().WithVerifiedChecksums(), 4},
       {"silent router", LabOptions().WithSilent({2}), 4},
       {"target drops echo", LabOptions().WithDropEcho(), 6},
       {"router prohibits", LabOptions().WithProhibit(2), 6},
   };
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
-  const std::string throughHelper =
-      "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
-      "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
-  for (const TVariant& variant : variants) {
+  const Words arguments = {"-6", "--terminal", "--json", "-w", "1000", "-h", "6", "far-end.lab"};
+  for (TVariant& variant : variants) {
     SCOPED_TRACE(variant.Name);
-    LabOptions options = variant.Options;
-    QUILLON_START_LAB(lab, options.WithRouters(3)
+    QUILLON_START_LAB(lab, variant.Options.WithRouters(3)
                                .WithIPv6()
                                .WithName("1", "gw1.lab")
                                .WithName("target", "far-end.lab"));
@@ -337,12 +328,8 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
         {"traceroute", "-6", "-I", "-n", "-q", "1", "-w", "1", "-m", "6", facts.Target6});
     const auto expected = TracerouteHops(reference.Output);
     ASSERT_FALSE(expected.empty()) << reference.Output;
-    for (const std::string& prefix : {std::string("exec"), std::string(kAsUser), throughHelper}) {
-      ASSERT_EQ(RunQuillon(lab, prefix,
-                           {"-6", "--terminal", "--json", "-w", "1000", "-h", "6", "far-end.lab"}),
-                0)
-          << prefix << "\n"
-          << Err();
+    for (const std::string& prefix : {std::string("exec"), std::string(kAsUser), kThroughHelper}) {
+      ASSERT_EQ(RunQuillon(lab, prefix, arguments), 0) << prefix << "\n" << Err();
       const auto doc = nlohmann::json::parse(Out());
       EXPECT_EQ(doc["address"], facts.Target6);
       EXPECT_EQ(doc["route_end_found"], true);
@@ -363,46 +350,40 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
   }
 }
 
-TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndAnAddressDecidesItself) {
+// A dual-stack name goes over IPv6 unless asked for IPv4. A link-local address
+// goes out on the link its zone names, by name or by index, and keeps the zone
+// in every address shown.
+TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndALinkLocalOneByItsZone) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6().WithName("target", "both.lab"));
   const LabFacts& facts = lab.Facts();
-  const std::pair<Words, std::string> runs[] = {
-      {{"both.lab"}, facts.Target6},
-      {{"-4", "both.lab"}, facts.Target},
-      {{"-4", "-6", "both.lab"}, facts.Target6},
-      {{"-6", facts.Target}, facts.Target},
-      {{"::ffff:" + facts.Target}, facts.Target},
-  };
-  for (const auto& [arguments, address] : runs) {
-    Words words = {"--json", "-w", "1000"};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    ASSERT_EQ(RunQuillon(lab, "exec", words), 0) << Err();
-    const auto doc = nlohmann::json::parse(Out());
-    EXPECT_EQ(doc["address"], address) << arguments.back();
-    EXPECT_EQ(doc["route_length"], 2);
-    EXPECT_EQ(doc["hops"][0]["address"],
-              address == facts.Target ? facts.HopAddresses[0] : facts.HopAddresses6[0]);
-  }
-}
-
-// A link-local address goes out on the link its zone names, by name or by
-// index, and keeps the zone in every address shown.
-TEST_F(CliLab, ALinkLocalTargetGoesOutOnTheLinkItsZoneNames) {
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6());
-  const CommandResult shown = RunProgram({"ip", "-n", lab.Facts().Prefix + "-r1", "-6", "-o",
-                                          "addr", "show", "dev", "west", "scope", "link"});
+  const CommandResult shown = RunProgram({"ip", "-n", facts.Prefix + "-r1", "-6", "-o", "addr",
+                                          "show", "dev", "west", "scope", "link"});
   std::smatch found;
   ASSERT_TRUE(std::regex_search(shown.Output, found, std::regex(R"(inet6 (fe80:[0-9a-f:]+)/)")))
       << shown.Output;
-  const std::string index =
+  const std::string byName = found[1].str() + "%east";
+  const std::string byIndex =
+      found[1].str() + "%" +
       Lines(lab.RunInSource({"cat", "/sys/class/net/east/ifindex"}).Output)[0];
-  for (const std::string& zone : {std::string("east"), index}) {
-    const std::string target = found[1].str() + "%" + zone;
-    ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "1000", target}), 0) << Err();
+  const struct {
+    Words Arguments;
+    std::string Address;
+    int Length;
+    std::string FirstHop;
+  } runs[] = {
+      {{"both.lab"}, facts.Target6, 2, facts.HopAddresses6[0]},
+      {{"-4", "both.lab"}, facts.Target, 2, facts.HopAddresses[0]},
+      {{byName}, byName, 1, byName},
+      {{byIndex}, byIndex, 1, byIndex},
+  };
+  for (const auto& run : runs) {
+    Words words = {"--json", "-w", "1000"};
+    words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
+    ASSERT_EQ(RunQuillon(lab, "exec", words), 0) << Err();
     const auto doc = nlohmann::json::parse(Out());
-    EXPECT_EQ(doc["address"], target);
-    EXPECT_EQ(doc["route_length"], 1);
-    EXPECT_EQ(doc["hops"][0]["address"], target);
+    EXPECT_EQ(doc["address"], run.Address);
+    EXPECT_EQ(doc["route_length"], run.Length) << run.Address;
+    EXPECT_EQ(doc["hops"][0]["address"], run.FirstHop);
   }
 }
 
