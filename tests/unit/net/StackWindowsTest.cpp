@@ -14,7 +14,8 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "net/IcmpDatagram.h"
@@ -137,6 +138,46 @@ TEST_F(StackWindowsTest, RawSocketsFirstGivesTheRawSocketWhereAllowed) {
   EXPECT_EQ(Stack().SockClose(socket), 0);
 }
 
+// What the rebuilds of both families share: the socket error, nothing to read
+// for a status without a message, else the sender, type and code, and the
+// echo's data or the quoted request (its header to the target, then the echo
+// request: 8 bytes of it for IPv4, all of it for IPv6). The datagram when there
+// is a message to read, else empty.
+template <typename TAnswer, typename TAddressBytes>
+std::vector<std::uint8_t> CheckRebuilt(const TAnswer& answer, std::span<const std::uint8_t> request,
+                                       const TAddressBytes& target, int type, int code,
+                                       std::int32_t error) {
+  constexpr bool v6 = sizeof(TAddressBytes) == 16;
+  constexpr std::size_t ip = v6 ? 40 : 20;
+  std::int32_t got = -1;
+  std::vector<std::uint8_t> datagram = RebuildIcmpServiceAnswer(answer, request, target, got);
+  EXPECT_EQ(got, error);
+  if (type < 0) {
+    EXPECT_TRUE(datagram.empty());
+    return {};
+  }
+  const bool reply = type == (v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY);
+  const std::size_t quoted = v6 ? request.size() : 8;
+  const std::size_t size = reply ? ip + request.size() : ip + 8 + ip + quoted;
+  if (datagram.size() < size || ((v6 || reply) && datagram.size() != size)) {
+    ADD_FAILURE() << datagram.size() << " bytes, " << size << " expected";
+    return {};
+  }
+  EXPECT_TRUE(std::equal(answer.From.begin(), answer.From.end(), datagram.begin() + (v6 ? 8 : 12)))
+      << "sender";
+  EXPECT_EQ(datagram[ip], type);
+  EXPECT_EQ(datagram[ip + 1], code);
+  if (reply) {
+    EXPECT_TRUE(std::equal(request.begin() + 4, request.end(), datagram.begin() + ip + 4));
+  } else {
+    EXPECT_TRUE(
+        std::equal(target.begin(), target.end(), datagram.begin() + ip + 8 + ip - sizeof target));
+    const std::span<const std::uint8_t> head = request.first(quoted);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), datagram.begin() + ip + 8 + ip));
+  }
+  return datagram;
+}
+
 // Every status documented for ICMP_ECHO_REPLY (numbers as published, so a typo
 // in the table shows), and what a raw socket would have read in its place.
 TEST(IcmpServiceStatus, EveryStatusBecomesTheRawSocketsDatagramOrError) {
@@ -179,76 +220,48 @@ TEST(IcmpServiceStatus, EveryStatusBecomesTheRawSocketsDatagramOrError) {
   const std::array<std::uint8_t, 12> request = {Id_ICMP_ECHO, 0, 0xAB, 0xCD, 0x12, 0x34,
                                                 0x00,         7, 'q',  'u',  'i',  'l'};
   const std::array<std::uint8_t, 4> data = {'q', 'u', 'i', 'l'};
-  const TIdIPv4Bytes router{198, 18, 0, 1};
-  const TIdIPv4Bytes target{198, 18, 9, 9};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Status);
     TIcmpServiceAnswer answer;
     answer.Status = c.Status;
-    answer.From = router;
+    answer.From = {198, 18, 0, 1};
     answer.Ttl = 61;
     answer.Data = data;
-    std::int32_t error = -1;
     const std::vector<std::uint8_t> datagram =
-        RebuildIcmpServiceAnswer(answer, request, target, error);
-    EXPECT_EQ(error, c.Error);
-    if (c.Type < 0) {
-      EXPECT_TRUE(datagram.empty());
-      continue;
-    }
-    ASSERT_GE(datagram.size(), 28u);
+        CheckRebuilt(answer, request, TIdIPv4Bytes{198, 18, 9, 9}, c.Type, c.Code, c.Error);
+    if (datagram.empty()) continue;
     EXPECT_EQ(InternetChecksum({datagram.data(), 20}), 0);
     EXPECT_EQ(datagram[8], 61) << "TTL of arrival";
-    EXPECT_TRUE(std::equal(router.begin(), router.end(), datagram.begin() + 12)) << "sender";
-    EXPECT_EQ(datagram[20], c.Type);
-    EXPECT_EQ(datagram[21], c.Code);
     EXPECT_EQ(InternetChecksum({datagram.data() + 20, datagram.size() - 20}), 0);
-    if (c.Type == Id_ICMP_ECHOREPLY) {
-      ASSERT_EQ(datagram.size(), 20u + request.size());
-      EXPECT_TRUE(std::equal(request.begin() + 4, request.end(), datagram.begin() + 24));
-    } else {
-      // The quoted request: its header to the target, then the echo request itself.
-      ASSERT_GE(datagram.size(), 56u);
-      EXPECT_TRUE(std::equal(target.begin(), target.end(), datagram.begin() + 44));
-      EXPECT_TRUE(std::equal(request.begin(), request.begin() + 8, datagram.begin() + 48));
-    }
   }
-  // Each documented number once, and IPv6's own reading of the shared ones.
-  std::set<std::uint32_t> seen;
-  for (const TIcmpServiceStatus& known : IcmpServiceStatuses()) {
-    EXPECT_TRUE(seen.insert(known.Status).second) << known.Name;
-  }
-  EXPECT_EQ(IcmpServiceMeaning(11004, true).Type, 1);  // IP_DEST_PROHIBITED
-  EXPECT_EQ(IcmpServiceMeaning(11004, true).Code, 1);
-  EXPECT_EQ(IcmpServiceMeaning(11013, true).Type, 3);  // IP_HOP_LIMIT_EXCEEDED
-  EXPECT_EQ(IcmpServiceMeaning(11009, true).Type, 2);  // packet too big
-  EXPECT_EQ(IcmpServiceMeaning(11045, true).Code, 2);  // beyond the source's scope
 }
 
 // A call that failed as a whole leaves only GetLastError: a time-out reads as
-// nothing, anything else as the socket error a read reports.
+// nothing, anything else as the socket error a read reports, in either family.
 TEST(IcmpServiceStatus, FailedCallKnownOnlyFromTheLastError) {
   const std::array<std::uint8_t, 8> request = {Id_ICMP_ECHO, 0, 0, 0, 0, 1, 0, 1};
-  const auto rebuild = [&](std::uint32_t lastError, std::int32_t& error) {
-    TIcmpServiceAnswer answer;
-    answer.Returned = false;
-    answer.Status = lastError;
-    return RebuildIcmpServiceAnswer(answer, request, {127, 0, 0, 1}, error);
+  const std::pair<std::uint32_t, std::int32_t> cases[] = {
+      {11010, 0},  // IP_REQ_TIMED_OUT
+      {ERROR_NETWORK_UNREACHABLE, 10051},
+      {ERROR_INVALID_PARAMETER, 10022},
+      {ERROR_NOT_ENOUGH_MEMORY, 10055},
+      // An unreachable or exceeded status without a record names no sender to show.
+      {11003, 10065},
+      {11013, 10065},
+      {0, 10107},
   };
-  std::int32_t error = -1;
-  EXPECT_TRUE(rebuild(11010, error).empty());  // IP_REQ_TIMED_OUT
-  EXPECT_EQ(error, 0);
-  EXPECT_TRUE(rebuild(ERROR_NETWORK_UNREACHABLE, error).empty());
-  EXPECT_EQ(error, 10051);
-  EXPECT_TRUE(rebuild(ERROR_INVALID_PARAMETER, error).empty());
-  EXPECT_EQ(error, 10022);
-  EXPECT_TRUE(rebuild(ERROR_NOT_ENOUGH_MEMORY, error).empty());
-  EXPECT_EQ(error, 10055);
-  // An unreachable status without a record names no sender to show.
-  EXPECT_TRUE(rebuild(11003, error).empty());
-  EXPECT_EQ(error, 10065);
-  EXPECT_TRUE(rebuild(0, error).empty());
-  EXPECT_EQ(error, 10107);
+  const auto check = [&](auto answer, const auto& destination) {
+    answer.Returned = false;
+    for (const auto& [lastError, expected] : cases) {
+      SCOPED_TRACE(lastError);
+      answer.Status = lastError;
+      std::int32_t error = -1;
+      EXPECT_TRUE(RebuildIcmpServiceAnswer(answer, request, destination, error).empty());
+      EXPECT_EQ(error, expected);
+    }
+  };
+  check(TIcmpServiceAnswer{}, TIdIPv4Bytes{127, 0, 0, 1});
+  check(TIcmp6ServiceAnswer{}, TIdIPv6Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
 }
 
 // The IPv6 column through the reply record's bytes, as Icmp6SendEcho2 leaves
@@ -299,29 +312,13 @@ TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
     ASSERT_TRUE(DecodeIcmp6Reply(buffer, 4, answer));
     EXPECT_EQ(answer.Status, c.Status);
     EXPECT_EQ(answer.From, router);
-    std::int32_t error = -1;
     const std::vector<std::uint8_t> datagram =
-        RebuildIcmpServiceAnswer(answer, request, target, error);
-    EXPECT_EQ(error, c.Error);
-    if (c.Type < 0) {
-      EXPECT_TRUE(datagram.empty());
-      continue;
-    }
-    ASSERT_GE(datagram.size(), 40u + request.size());
+        CheckRebuilt(answer, request, target, c.Type, c.Code, c.Error);
+    if (datagram.empty()) continue;
     EXPECT_EQ(datagram[0], 0x60);
     EXPECT_EQ(datagram[4] << 8 | datagram[5], static_cast<int>(datagram.size()) - 40);
     EXPECT_EQ(datagram[6], Id_IPPROTO_ICMPV6);
     EXPECT_EQ(datagram[7], Id_DEFAULT_REPLY_TTL) << "the service reports no hop limit";
-    EXPECT_TRUE(std::equal(router.begin(), router.end(), datagram.begin() + 8)) << "sender";
-    EXPECT_EQ(datagram[40], c.Type);
-    EXPECT_EQ(datagram[41], c.Code);
-    if (c.Type == Id_ICMPV6_ECHOREPLY) {
-      EXPECT_TRUE(std::equal(request.begin() + 4, request.end(), datagram.begin() + 44));
-    } else {
-      ASSERT_EQ(datagram.size(), 40u + 8 + 40 + request.size());
-      EXPECT_TRUE(std::equal(target.begin(), target.end(), datagram.begin() + 48 + 24));
-      EXPECT_TRUE(std::equal(request.begin(), request.end(), datagram.begin() + 88));
-    }
     std::copy(datagram.begin(), datagram.end(), client.ReplyArea.begin());
     TReplyStatus record;
     EXPECT_EQ(client.ClassifyPacket(static_cast<int>(datagram.size()), record), c.Kind != rskError);
@@ -330,16 +327,6 @@ TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
     EXPECT_EQ(record.ReplyFrom, "2001:2:0:3::1");
     EXPECT_EQ(record.IcmpCode, c.Code);
   }
-  // A failed call: the thread's last error alone.
-  TIcmp6ServiceAnswer failed;
-  failed.Returned = false;
-  failed.Status = ERROR_NETWORK_UNREACHABLE;
-  std::int32_t error = 0;
-  EXPECT_TRUE(RebuildIcmpServiceAnswer(failed, request, target, error).empty());
-  EXPECT_EQ(error, 10051);
-  failed.Status = 11013;  // IP_HOP_LIMIT_EXCEEDED without a record, so no sender to show
-  EXPECT_TRUE(RebuildIcmpServiceAnswer(failed, request, target, error).empty());
-  EXPECT_EQ(error, 10065);
 }
 
 TEST(IcmpServiceStatus, IPv6ReplyRecordIsReadWithinItsBuffer) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -39,11 +40,12 @@ class AtomicFileWindows : public ::testing::Test {
   }
   void TearDown() override { SetReplaceFileForTesting(nullptr); }
 
-  std::string Contents() const {
+  static std::string Contents(const std::string& path) {
     std::string data;
-    EXPECT_TRUE(ReadFileContents(path_, data));
+    EXPECT_TRUE(ReadFileContents(path, data));
     return data;
   }
+  std::string Contents() const { return Contents(path_); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_.Path()))
@@ -55,30 +57,29 @@ class AtomicFileWindows : public ::testing::Test {
   std::string path_ = dir_.File("quillon.dnb");
 };
 
-TEST_F(AtomicFileWindows, ReplacementLeftUnmovedIsMovedIntoPlace) {
-  for (DWORD failure :
-       {DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT}, DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}}) {
+// A replacement left unmoved is moved into place; any other failure keeps the
+// old file. Either way no temporary file is left.
+TEST_F(AtomicFileWindows, HalfDoneReplaceEndsWithTheNewFileOrTheOld) {
+  const std::pair<DWORD, bool> cases[] = {{ERROR_SHARING_VIOLATION, false},
+                                          {ERROR_UNABLE_TO_MOVE_REPLACEMENT, true},
+                                          {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true}};
+  std::string now = "old data";
+  for (const auto& [failure, saved] : cases) {
     SCOPED_TRACE(failure);
     gFailure = failure;
     const std::string data = "new data " + std::to_string(failure);
-    EXPECT_TRUE(ReplaceFileContents(path_, data));
-    EXPECT_EQ(Contents(), data);
-    EXPECT_EQ(Files(), std::vector<std::string>{"quillon.dnb"}) << "no temporary file left";
+    EXPECT_EQ(ReplaceFileContents(path_, data), saved);
+    if (saved) now = data;
+    EXPECT_EQ(Contents(), now);
+    EXPECT_EQ(Files(), std::vector<std::string>{"quillon.dnb"});
   }
-}
-
-TEST_F(AtomicFileWindows, AnyOtherFailureKeepsTheOldFileAndLeavesNothingBehind) {
-  gFailure = ERROR_SHARING_VIOLATION;
-  EXPECT_FALSE(ReplaceFileContents(path_, "new data"));
-  EXPECT_EQ(Contents(), "old data");
-  EXPECT_EQ(Files(), std::vector<std::string>{"quillon.dnb"});
 
   // A read-only file is left as it is, and the save says it failed.
   SetReplaceFileForTesting(nullptr);
   const std::wstring wide = SystemPath(path_);
   ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_FALSE(ReplaceFileContents(path_, "new data"));
-  EXPECT_EQ(Contents(), "old data");
+  EXPECT_FALSE(ReplaceFileContents(path_, "read-only"));
+  EXPECT_EQ(Contents(), now);
   EXPECT_EQ(Files(), std::vector<std::string>{"quillon.dnb"});
   SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -94,9 +95,7 @@ TEST_F(AtomicFileWindows, PathsPastMaxPathAreSavedAndRead) {
   ASSERT_GT(file.size(), static_cast<std::size_t>(MAX_PATH));
   EXPECT_TRUE(ReplaceFileContents(file, "first"));
   EXPECT_TRUE(ReplaceFileContents(file, "second"));
-  std::string data;
-  EXPECT_TRUE(ReadFileContents(file, data));
-  EXPECT_EQ(data, "second");
+  EXPECT_EQ(Contents(file), "second");
 }
 
 }  // namespace
