@@ -125,22 +125,15 @@ const std::string kThroughHelper =
     "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
     "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
 
-// The rows of a trace by an ordinary user against root's of the same route.
-void ExpectSameRows(const nlohmann::json& asUser, const nlohmann::json& asRoot, int hops) {
+// A trace by an ordinary user is root's of the same route, row by row, but
+// for the times (only whether a row has one counts).
+void ExpectSameRows(nlohmann::json asUser, nlohmann::json asRoot, int hops) {
+  for (nlohmann::json* doc : {&asUser, &asRoot}) {
+    for (auto& hop : (*doc)["hops"]) hop["time_ms"] = hop["time_ms"].is_null();
+  }
+  EXPECT_EQ(asUser, asRoot);
   EXPECT_EQ(asUser["route_end_found"], true);
   EXPECT_EQ(asUser["route_length"], hops);
-  EXPECT_EQ(asUser["route_end_found"], asRoot["route_end_found"]);
-  EXPECT_EQ(asUser["route_length"], asRoot["route_length"]);
-  ASSERT_EQ(asUser["hops"].size(), asRoot["hops"].size());
-  for (std::size_t i = 0; i < asRoot["hops"].size(); ++i) {
-    const auto& user = asUser["hops"][i];
-    const auto& root = asRoot["hops"][i];
-    EXPECT_EQ(user["no"], root["no"]);
-    EXPECT_EQ(user["address"], root["address"]) << "row " << i + 1;
-    EXPECT_EQ(user["host"], root["host"]) << "row " << i + 1;
-    EXPECT_EQ(user["ttl"], root["ttl"]) << "row " << i + 1;
-    EXPECT_EQ(user["time_ms"].is_null(), root["time_ms"].is_null()) << "row " << i + 1;
-  }
   EXPECT_EQ(asUser["hops"][1]["address"], "Unknown Ip") << "the silent router";
 }
 
