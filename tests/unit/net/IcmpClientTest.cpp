@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/IcmpDatagram.h"
@@ -468,11 +469,16 @@ TBytes RawError6(std::uint8_t type, std::uint8_t code, const TBytes& request, st
   return icmp;
 }
 
-TBytes Rebuilt(const TBytes& message, std::uint8_t hopLimit) {
+TBytes Rebuilt(const TBytes& message, std::uint8_t hopLimit, const TIdIPv6Bytes& from = kRouter6) {
   TBytes datagram(Id_IPV6_HEADER_SIZE + message.size());
-  datagram.resize(static_cast<std::size_t>(
-      BuildReplyDatagramV6(message, kRouter6, hopLimit, datagram)));
+  datagram.resize(
+      static_cast<std::size_t>(BuildReplyDatagramV6(message, from, hopLimit, datagram)));
   return datagram;
+}
+
+TBytes AsReply(TBytes request) {
+  request[0] = 129;
+  return request;
 }
 
 class IcmpClientV6Test : public IcmpClientTest {
@@ -487,10 +493,11 @@ class IcmpClientV6Test : public IcmpClientTest {
     Client().BuildRequest("asdas");
     return Request();
   }
-  bool Classify6(const TBytes& datagram, int count, TReplyStatus& record) {
+  // Reads the datagram as received whole, or as `count` bytes of it.
+  bool Classify6(const TBytes& datagram, TReplyStatus& record, int count = -1) {
     Client().ReplyArea.fill(0);
     std::copy(datagram.begin(), datagram.end(), Client().ReplyArea.begin());
-    return Client().ClassifyPacket(count, record);
+    return Client().ClassifyPacket(count < 0 ? static_cast<int>(datagram.size()) : count, record);
   }
 };
 
@@ -518,8 +525,6 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
   const TBytes request = Request6(3489);
   const TBytes foreign = Request6(77);
   Client().NextSequence = 3489;
-  TBytes reply = request;
-  reply[0] = 129;
   struct TCase {
     const char* Name;
     TBytes Datagram;
@@ -528,7 +533,7 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
     std::uint8_t Code;
   };
   const TCase cases[] = {
-      {"echo reply", Rebuilt(reply, 60), true, TReplyStatusKind::rskEchoReply, 0},
+      {"echo reply", Rebuilt(AsReply(request), 60), true, TReplyStatusKind::rskEchoReply, 0},
       {"time exceeded", Rebuilt(RawError6(3, 0, request, 999), 63), true,
        TReplyStatusKind::rskTtlExpired, 0},
       {"no route", Rebuilt(RawError6(1, 0, request, 999), 63), true,
@@ -539,8 +544,7 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
        TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_ADDR},
       {"port unreachable", Rebuilt(RawError6(1, 4, request, 999), 63), true,
        TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_PORT},
-      {"foreign reply", Rebuilt([&] { TBytes r = foreign; r[0] = 129; return r; }(), 60), false,
-       TReplyStatusKind::rskError, 0},
+      {"foreign reply", Rebuilt(AsReply(foreign), 60), false, TReplyStatusKind::rskError, 0},
       {"foreign quote", Rebuilt(RawError6(3, 0, foreign, 999), 63), false,
        TReplyStatusKind::rskError, 0},
       {"quote cut before the sequence", Rebuilt(RawError6(3, 0, request, 40 + 7), 63), false,
@@ -551,8 +555,7 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
   };
   for (const TCase& c : cases) {
     TReplyStatus record;
-    EXPECT_EQ(Classify6(c.Datagram, static_cast<int>(c.Datagram.size()), record), c.Matches)
-        << c.Name;
+    EXPECT_EQ(Classify6(c.Datagram, record), c.Matches) << c.Name;
     if (!c.Matches) continue;
     EXPECT_EQ(record.StatusKind, c.Kind) << c.Name;
     EXPECT_EQ(record.IcmpCode, c.Code) << c.Name;
@@ -561,7 +564,7 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
     EXPECT_EQ(record.SequenceNumber, 3489) << c.Name;
   }
   TReplyStatus record;
-  EXPECT_THROW(Classify6(Rebuilt(TBytes{129, 0, 0}, 1), 43, record), EIdIcmpException);
+  EXPECT_THROW(Classify6(Rebuilt(TBytes{129, 0, 0}, 1), record, 43), EIdIcmpException);
 }
 
 TEST_F(IcmpClientV6Test, TheDatagramSocketsRebuildReadsAsTheRawSocketsMessage) {
@@ -579,15 +582,13 @@ TEST_F(IcmpClientV6Test, TheDatagramSocketsRebuildReadsAsTheRawSocketsMessage) {
     const TBytes fromRaw = Rebuilt(RawError6(type, report.Code, request, 999), 62);
     ASSERT_EQ(fromQueue.size(), fromRaw.size());
 
-    TReplyStatus viaQueue;
-    TReplyStatus viaRaw;
-    ASSERT_TRUE(Classify6(fromQueue, static_cast<int>(fromQueue.size()), viaQueue));
-    ASSERT_TRUE(Classify6(fromRaw, static_cast<int>(fromRaw.size()), viaRaw));
-    EXPECT_EQ(viaQueue.ReplyFrom, viaRaw.ReplyFrom);
-    EXPECT_EQ(viaQueue.StatusKind, viaRaw.StatusKind);
-    EXPECT_EQ(viaQueue.IcmpType, viaRaw.IcmpType);
-    EXPECT_EQ(viaQueue.IcmpCode, viaRaw.IcmpCode);
-    EXPECT_EQ(viaQueue.ReplyTtl, viaRaw.ReplyTtl);
+    TReplyStatus viaQueue, viaRaw;
+    ASSERT_TRUE(Classify6(fromQueue, viaQueue));
+    ASSERT_TRUE(Classify6(fromRaw, viaRaw));
+    const auto seen = [](const TReplyStatus& r) {
+      return std::tuple(r.ReplyFrom, r.StatusKind, r.IcmpType, r.IcmpCode, r.ReplyTtl);
+    };
+    EXPECT_EQ(seen(viaQueue), seen(viaRaw));
     // Both carry the same header fields: version, lengths, next header, hop limit, source.
     EXPECT_EQ(TBytes(fromQueue.begin(), fromQueue.begin() + 24),
               TBytes(fromRaw.begin(), fromRaw.begin() + 24));
@@ -598,16 +599,12 @@ TEST_F(IcmpClientV6Test, TheDatagramSocketsRebuildReadsAsTheRawSocketsMessage) {
 
 TEST_F(IcmpClientV6Test, ALinkLocalRouterTakesTheZoneOfTheTarget) {
   Client().Host = "fe80::2%eth1";
-  TBytes reply = Request6(3489);
-  reply[0] = 129;
+  const TBytes reply = AsReply(Request6(3489));
   const TIdIPv6Bytes linkLocal{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-  TBytes datagram(Id_IPV6_HEADER_SIZE + reply.size());
-  BuildReplyDatagramV6(reply, linkLocal, 64, datagram);
   TReplyStatus record;
-  ASSERT_TRUE(Classify6(datagram, static_cast<int>(datagram.size()), record));
+  ASSERT_TRUE(Classify6(Rebuilt(reply, 64, linkLocal), record));
   EXPECT_EQ(record.ReplyFrom, "fe80::2%eth1");
-  EXPECT_EQ(Rebuilt(reply, 64).size(), datagram.size());
-  ASSERT_TRUE(Classify6(Rebuilt(reply, 64), static_cast<int>(datagram.size()), record));
+  ASSERT_TRUE(Classify6(Rebuilt(reply, 64), record));
   EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << "a global address takes no zone";
 }
 

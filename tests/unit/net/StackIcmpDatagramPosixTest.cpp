@@ -159,18 +159,22 @@ TEST(StackIcmpDatagramTest, ErrorDatagramIsCutToTheBuffer) {
   EXPECT_EQ(out[28], 0x45);
 }
 
-// An error-queue message as the kernel hands it over.
+// An error-queue message as the kernel hands it over: sent to 198.18.3.2 and
+// answered by 198.18.0.2, or over IPv6 to 2000::2 and answered by 2000::1.
 class TErrorQueueMessage {
  public:
   TErrorQueueMessage(std::uint8_t origin, std::uint8_t type, std::uint8_t code, int error,
-                     bool withOffender, int ttl) {
-    header_.msg_name = &destination_;
-    header_.msg_namelen = sizeof destination_;
+                     bool withOffender, int ttl, bool v6 = false) {
+    header_.msg_name = v6 ? static_cast<void*>(&destination6_) : &destination_;
+    header_.msg_namelen = v6 ? sizeof destination6_ : sizeof destination_;
     header_.msg_control = control_;
     header_.msg_controllen = sizeof control_;
     destination_.sin_family = AF_INET;
     const std::uint8_t to[4] = {198, 18, 3, 2};
     std::memcpy(&destination_.sin_addr, to, 4);
+    destination6_.sin6_family = AF_INET6;
+    destination6_.sin6_addr.s6_addr[0] = 0x20;
+    destination6_.sin6_addr.s6_addr[15] = 2;
 
     sock_extended_err extended{};
     extended.ee_errno = static_cast<std::uint32_t>(error);
@@ -181,18 +185,22 @@ class TErrorQueueMessage {
     offender.sin_family = AF_INET;
     const std::uint8_t from[4] = {198, 18, 0, 2};
     std::memcpy(&offender.sin_addr, from, 4);
+    sockaddr_in6 offender6 = destination6_;
+    offender6.sin6_addr.s6_addr[15] = 1;
+    const void* by = v6 ? static_cast<const void*>(&offender6) : &offender;
+    const std::size_t byLength = withOffender ? (v6 ? sizeof offender6 : sizeof offender) : 0;
 
     cmsghdr* c = CMSG_FIRSTHDR(&header_);
-    c->cmsg_level = SOL_IP;
-    c->cmsg_type = IP_RECVERR;
-    c->cmsg_len = CMSG_LEN(sizeof extended + (withOffender ? sizeof offender : 0));
+    c->cmsg_level = v6 ? SOL_IPV6 : SOL_IP;
+    c->cmsg_type = v6 ? IPV6_RECVERR : IP_RECVERR;
+    c->cmsg_len = CMSG_LEN(sizeof extended + byLength);
     std::memcpy(CMSG_DATA(c), &extended, sizeof extended);
-    if (withOffender) std::memcpy(CMSG_DATA(c) + sizeof extended, &offender, sizeof offender);
-    std::size_t used = CMSG_SPACE(sizeof extended + (withOffender ? sizeof offender : 0));
+    std::memcpy(CMSG_DATA(c) + sizeof extended, by, byLength);
+    std::size_t used = CMSG_SPACE(sizeof extended + byLength);
     if (ttl >= 0) {
       cmsghdr* t = reinterpret_cast<cmsghdr*>(control_ + used);
-      t->cmsg_level = SOL_IP;
-      t->cmsg_type = IP_TTL;
+      t->cmsg_level = v6 ? SOL_IPV6 : SOL_IP;
+      t->cmsg_type = v6 ? IPV6_HOPLIMIT : IP_TTL;
       t->cmsg_len = CMSG_LEN(sizeof(int));
       std::memcpy(CMSG_DATA(t), &ttl, sizeof ttl);
       used += CMSG_SPACE(sizeof(int));
@@ -205,6 +213,7 @@ class TErrorQueueMessage {
  private:
   alignas(cmsghdr) std::uint8_t control_[256] = {};
   sockaddr_in destination_{};
+  sockaddr_in6 destination6_{};
   msghdr header_{};
 };
 
@@ -247,39 +256,8 @@ TEST(StackIcmpDatagramTest, LocalErrorsAndMessagesWithoutAReportAreTold) {
 }
 
 TEST(StackIcmpDatagramTest, IPv6ErrorQueueMessageGivesTypeCodeOffenderHopLimitAndDestination) {
-  alignas(cmsghdr) std::uint8_t control[256] = {};
-  sockaddr_in6 destination{};
-  destination.sin6_family = AF_INET6;
-  destination.sin6_addr.s6_addr[0] = 0x20;
-  destination.sin6_addr.s6_addr[15] = 2;
-  msghdr header{};
-  header.msg_name = &destination;
-  header.msg_namelen = sizeof destination;
-  header.msg_control = control;
-  header.msg_controllen = sizeof control;
-  sock_extended_err extended{};
-  extended.ee_errno = EACCES;
-  extended.ee_origin = SO_EE_ORIGIN_ICMP6;
-  extended.ee_type = 1;
-  extended.ee_code = 1;
-  sockaddr_in6 offender{};
-  offender.sin6_family = AF_INET6;
-  offender.sin6_addr.s6_addr[0] = 0x20;
-  offender.sin6_addr.s6_addr[15] = 1;
-  cmsghdr* c = CMSG_FIRSTHDR(&header);
-  c->cmsg_level = SOL_IPV6;
-  c->cmsg_type = IPV6_RECVERR;
-  c->cmsg_len = CMSG_LEN(sizeof extended + sizeof offender);
-  std::memcpy(CMSG_DATA(c), &extended, sizeof extended);
-  std::memcpy(CMSG_DATA(c) + sizeof extended, &offender, sizeof offender);
-  cmsghdr* h = CMSG_NXTHDR(&header, c);
-  h->cmsg_level = SOL_IPV6;
-  h->cmsg_type = IPV6_HOPLIMIT;
-  h->cmsg_len = CMSG_LEN(sizeof(int));
-  const int hopLimit = 62;
-  std::memcpy(CMSG_DATA(h), &hopLimit, sizeof hopLimit);
-  header.msg_controllen = CMSG_SPACE(sizeof extended + sizeof offender) + CMSG_SPACE(sizeof(int));
-
+  const TErrorQueueMessage message(SO_EE_ORIGIN_ICMP6, 1, 1, EACCES, true, 62, true);
+  const msghdr& header = message.Header();
   TIcmp6ErrorReport report;
   ASSERT_TRUE(ReadErrorQueueMessageV6(header, report));
   EXPECT_TRUE(report.FromIcmp);
