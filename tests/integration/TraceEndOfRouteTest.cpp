@@ -429,16 +429,6 @@ TEST_F(TraceRoute, OverIPv6TheTargetsEchoReplyEndsTheRouteAndEveryProbeIsIcmpv6)
     ASSERT_EQ(sent.Bytes.size(), 12U);
     EXPECT_EQ(sent.Bytes[0], 128);
   }
-  // The name's IPv4 address when IPv4 is asked for: the same engine, IPv4 bytes.
-  MakeForm("six.test");
-  net.Update([](TSimConfig& config) {
-    config.ForwardNames["six.test"] = TSimForward::To(TargetAddressText);
-  });
-  form_->IPVersion = TIdIPVersion::ivIPv4;
-  form_->StartTrace();
-  ASSERT_TRUE(RunUntilIdle());
-  EXPECT_EQ(form_->RouteLength, 3);
-  EXPECT_EQ(net.Sent().back().Bytes[0], 8);
 }
 
 TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {

@@ -134,13 +134,6 @@ bool IsValidEchoRequest(const simpacket::Bytes& message) {
          simpacket::Checksum(message.data(), message.size()) == 0;
 }
 
-// An ICMPv6 error quoting the whole request datagram (it is small enough).
-simpacket::Bytes IcmpV6Error(std::uint8_t type, std::uint8_t code, const simpacket::Bytes& quoted) {
-  simpacket::Bytes icmp{type, code, 0, 0, 0, 0, 0, 0};
-  icmp.insert(icmp.end(), quoted.begin(), quoted.end());
-  return icmp;
-}
-
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            auto lower = [](char c) {
@@ -157,13 +150,8 @@ void Validate(const TSimConfig& config) {
   ConfiguredAddress6(config.LocalAddress6);
   // A route is of the family of its destination, every hop included.
   const auto route = [](const std::string& destination, const std::vector<TSimHop>& hops) {
-    const bool v6 = IsIPv6Text(destination);
-    const auto check = [v6](const std::string& address) {
-      if (v6) {
-        ConfiguredAddress6(address);
-      } else {
-        ConfiguredAddress(address);
-      }
+    const auto check = [v6 = IsIPv6Text(destination)](const std::string& address) {
+      v6 ? (void)ConfiguredAddress6(address) : (void)ConfiguredAddress(address);
     };
     check(destination);
     for (const TSimHop& hop : hops) check(hop.Address);
@@ -557,6 +545,13 @@ void TSimNetwork::Route(const Request& request) {
     const TSimHop& hop = (*route)[index];
     const int position = static_cast<int>(index) + 1;
     const int ttlThere = request.Ttl - static_cast<int>(index);
+    // An error quoting the request as it reached the hop; over IPv6 the whole of it.
+    const auto error = [&](std::uint8_t type, std::uint8_t code) {
+      simpacket::Bytes quoted = Outgoing(request, message, ttlThere);
+      if (!request.V6) return simpacket::IcmpError(type, code, quoted);
+      quoted.insert(quoted.begin(), {type, code, 0, 0, 0, 0, 0, 0});
+      return quoted;
+    };
     simpacket::Bytes answer;
     switch (hop.Kind) {
       case TSimHopKind::Destination:
@@ -577,10 +572,8 @@ void TSimNetwork::Route(const Request& request) {
         StoreChecksum(answer, 2);
         break;
       case TSimHopKind::Unreachable:
-        answer = request.V6 ? IcmpV6Error(Id_ICMPV6_UNREACH, hop.UnreachableCode6,
-                                          Outgoing(request, message, ttlThere))
-                            : simpacket::IcmpError(Id_ICMP_UNREACH, hop.UnreachableCode,
-                                                   Outgoing(request, message, ttlThere));
+        answer = request.V6 ? error(Id_ICMPV6_UNREACH, hop.UnreachableCode6)
+                            : error(Id_ICMP_UNREACH, hop.UnreachableCode);
         break;
       case TSimHopKind::Router:
       case TSimHopKind::Silent:
@@ -590,10 +583,7 @@ void TSimNetwork::Route(const Request& request) {
         if (hop.Kind == TSimHopKind::Silent) {
           return;
         }
-        answer =
-            request.V6
-                ? IcmpV6Error(Id_ICMPV6_TIMXCEED, 0, Outgoing(request, message, ttlThere))
-                : simpacket::IcmpError(Id_ICMP_TIMXCEED, 0, Outgoing(request, message, ttlThere));
+        answer = error(request.V6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED, 0);
         break;
     }
     const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];

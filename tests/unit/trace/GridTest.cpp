@@ -251,23 +251,22 @@ TEST_F(Grid, Ipv6AddressesTakeTheWidthTheHostNameColumnCanSpare) {
   const auto widths = widthsFor({"2001:db8::1", widest});
   EXPECT_EQ(widths, (TGridLayout::TColWidths{26, 90 + 95 + 48, MinHostNameColWidth, 40, 32,
                                              MinTimeChartColWidth}));
+  const auto cut = [&](const TGridLayout& at, int x, int y) {
+    return CutCellText(form_->OutGrid, at, x, y, sixEach);
+  };
   const TGridLayout layout(6, 3, 481, 100, 0, 0, widths);
   const int addressX = 26 + 1 + 5;
   const int rowY = 2 * 16 + 3;  // row 2, below the header row and row 1 with their lines
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, rowY, sixEach), widest);
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, rowY - 16, sixEach), "")
-      << "an address shown whole has no tooltip";
+  EXPECT_EQ(cut(layout, addressX, rowY), widest);
+  EXPECT_EQ(cut(layout, addressX, rowY - 16), "") << "an address shown whole has no tooltip";
   // The line right of a cell belongs to it; the host name "host-" + address is cut too.
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 26 + 1 + widths[1], rowY, sixEach), widest);
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 26 + 1 + widths[1] + 1, rowY, sixEach),
-            "host-" + widest);
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, 5, rowY, sixEach), "") << "the row number";
-  EXPECT_EQ(CutCellText(form_->OutGrid, layout, addressX, 3 * 16 + 3, sixEach), "")
-      << "below the last row";
+  EXPECT_EQ(cut(layout, 26 + 1 + widths[1], rowY), widest);
+  EXPECT_EQ(cut(layout, 26 + 1 + widths[1] + 1, rowY), "host-" + widest);
+  EXPECT_EQ(cut(layout, 5, rowY), "") << "the row number";
+  EXPECT_EQ(cut(layout, addressX, 3 * 16 + 3), "") << "below the last row";
   // Scrolled 40 pixels to the left, the same point shows the cell further right.
   const TGridLayout scrolled(6, 3, 481, 100, 0, 40, widths);
-  EXPECT_EQ(CutCellText(form_->OutGrid, scrolled, 26 + 1 + widths[1] - 40 + 1, rowY, sixEach),
-            "host-" + widest);
+  EXPECT_EQ(cut(scrolled, 26 + 1 + widths[1] - 40 + 1, rowY), "host-" + widest);
 }
 
 TEST(TimeBar, LengthRule) {
