@@ -76,8 +76,11 @@ void TTraceRouteForm::WMNameResolved(const TMessage& message) {
     // when this block ends, whatever happens on the way.
     const std::unique_ptr<TDNSThread> worker = std::move(*poster);
     const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
-    if (currentRun && worker->HopNo >= 1 && worker->HopNo < LastRequestedTtl &&
-        worker->HopNo <= MaxHopEntries) {
+    // The latest TTL requested is accepted too: the route's last hop often is
+    // that one when few probes are in flight. A hop beyond the route's end was
+    // discarded with its result.
+    if (currentRun && worker->HopNo >= 1 && worker->HopNo <= LastRequestedTtl &&
+        worker->HopNo <= lastKept_) {
       try {
         THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
         entry.Address = worker->Address;
