@@ -4,7 +4,7 @@
 # pipeline (bench/floor.py). Run by hand, as root:
 #
 #   bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,b6,c6,d6] [--no-build]
-#                [--quillon PATH] [--out DIR]
+#                [--quillon PATH] [--out DIR] [--in-flight-rows]
 #
 # Topologies (every link of the chain delays each way):
 #   a  12 routers, 10 ms per link, every hop named in the hosts file
@@ -24,6 +24,12 @@
 # sockets are closed (ping_group_range "1 0"), tracing through the ICMP helper,
 # which is given CAP_NET_RAW as the package's postinst does.
 #
+# On (a) and (b) also Quillon with 16 and 64 probes in flight against
+# `traceroute -I -N 16` and `traceroute -I -N 32 -q 1`; the goal is 1.1 x the
+# farthest hop's round trip plus one name lookup, and no slower than the fastest
+# traceroute setting. --in-flight-rows measures only those rows and the default
+# Quillon and traceroute they are compared with.
+#
 # Writes bench/results/<date>-e2e.md and bench/results/latest.md (or DIR).
 # --quillon measures another build of the program (for trying a change) instead
 # of the release build in build/bench-release.
@@ -35,9 +41,10 @@ build="$root/build/bench-release"
 lab="$root/tests/lab/lab.sh"
 
 runs=5 warmup=1 only="a,b,c,d,a6,b6,c6,d6" do_build=1 out="$here/results" quillon="$build/app/quillon"
+rows=all
 usage() {
   echo "usage: bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,...] [--no-build]" \
-    "[--quillon PATH] [--out DIR]" >&2
+    "[--quillon PATH] [--out DIR] [--in-flight-rows]" >&2
   exit 2
 }
 while (($# > 0)); do
@@ -49,10 +56,11 @@ while (($# > 0)); do
     --out) out=$2 ;;
     --quillon) quillon=$(realpath "$2") ;;
     --no-build) do_build=0 ;;
+    --in-flight-rows) rows=in-flight ;;
     -h | --help) usage ;;
     *) usage ;;
   esac
-  if [[ $1 == --no-build ]]; then shift; else shift 2; fi
+  if [[ $1 == --no-build || $1 == --in-flight-rows ]]; then shift; else shift 2; fi
 done
 [[ $runs =~ ^[1-9][0-9]?$ && $warmup =~ ^[0-9]$ && $only =~ ^[abcd]6?(,[abcd]6?)*$ ]] || usage
 
@@ -125,10 +133,11 @@ for topology in a b c d; do topo_args[${topology}6]="${topo_args[$topology]} --i
 measure() { # $1 topology, $2 facts file; writes $work/<topology>.json
   # shellcheck disable=SC2046 # the facts are VAR=value words without blanks
   ip netns exec "$(sed -n 's/^LAB_SRC=//p' "$2")" env $(cat "$2") \
-    python3 - "$1" "$work/bin/quillon" "$runs" "$warmup" "$work/$1.json" <<'PY'
-import json, os, sys, time
+    python3 - "$1" "$work/bin/quillon" "$runs" "$warmup" "$work/$1.json" "$rows" <<'PY'
+import json, os, socket, statistics, sys, time
 
 topology, quillon, runs, warmup, out = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+rows = sys.argv[6]
 target = os.environ["LAB_TARGET"]
 if topology.endswith("6"):
     # Over IPv6, and Quillon over IPv4 on the same lab to compare with.
@@ -156,7 +165,28 @@ if topology == "a":
     # Only the helper can open ICMP sockets for that user (in this namespace alone).
     with open("/proc/sys/net/ipv4/ping_group_range", "w") as f:
         f.write("1 0")
+if topology in ("a", "b"):
+    for n in (16, 64):
+        tools[f"quillon, {n} in flight"] = [quillon, "--terminal", "--json", "-w", "1000",
+                                            "--in-flight", str(n), target]
+    tools["traceroute -N 16"] = ["traceroute", "-I", "-N", "16", target]
+    tools["traceroute -N 32 -q 1"] = ["traceroute", "-I", "-N", "32", "-q", "1", target]
+if rows == "in-flight":
+    tools = {name: argv for name, argv in tools.items()
+             if name in ("quillon", "traceroute") or "-N" in name or "in flight" in name}
 order = list(tools)
+
+# One reverse lookup of the target's address, as Quillon makes it for the
+# farthest hop (from the lab's hosts file): the goal's allowance for a name.
+lookups = []
+for _ in range(21):
+    start = time.perf_counter()
+    try:
+        socket.gethostbyaddr(target)
+    except OSError:
+        pass
+    lookups.append((time.perf_counter() - start) * 1000.0)
+lookup_ms = statistics.median(lookups)
 
 def forget_state(program=quillon):
     for path in [os.path.splitext(program)[0] + ext for ext in (".hst", ".dnb", ".dn6")]:
@@ -172,7 +202,8 @@ def forget_state(program=quillon):
 # system, the tool's and time's own sliver) comes from wait4. Output goes to
 # files, so a helper process that keeps a pipe open cannot stretch the time.
 def run_measured(name, scratch):
-    if name in ("quillon", "quillon, IPv4"):
+    # Every Quillon row but the warm one traces as a first trace does.
+    if name.startswith("quillon") and name != "quillon, warm" and name != "quillon, user":
         forget_state(tools[name][0])
     env = dict(os.environ, LC_ALL="C")
     env.pop("DISPLAY", None)
@@ -216,7 +247,7 @@ with open("/proc/loadavg") as f:
     load_after = f.read().split()[:3]
 facts = {k: v for k, v in os.environ.items() if k.startswith("LAB_")}
 with open(out, "w") as f:
-    json.dump({"topology": topology, "facts": facts, "runs": results,
+    json.dump({"topology": topology, "facts": facts, "runs": results, "lookup_ms": lookup_ms,
                "load_before": load_before, "load_after": load_after}, f)
 PY
 }
@@ -265,7 +296,10 @@ from floor import Topology, pipeline_floor  # noqa: E402
 DOTTED = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
 # An address of either family as the tools print it (IPv6 in its short form).
 ADDRESS = re.compile(r"^(\d{1,3}(\.\d{1,3}){3}|[0-9a-f:]*:[0-9a-f:]+)$")
-TOOLS = ["quillon", "quillon, warm", "quillon, user", "traceroute", "tracepath", "mtr"]
+IN_FLIGHT = ["quillon, 16 in flight", "quillon, 64 in flight"]
+TRACEROUTE_N = ["traceroute -N 16", "traceroute -N 32 -q 1"]
+TOOLS = ["quillon", "quillon, warm", "quillon, user", *IN_FLIGHT, "traceroute", *TRACEROUTE_N,
+         "tracepath", "mtr"]
 TOOLS6 = ["quillon", "quillon, warm", "quillon, IPv4", "traceroute", "tracepath", "mtr"]
 COMMANDS6 = {
     "quillon": "quillon -6 --terminal --json -w 1000 TARGET6",
@@ -279,7 +313,11 @@ COMMANDS = {
     "quillon": "quillon --terminal --json -w 1000 TARGET",
     "quillon, warm": "the same, history and name cache kept",
     "quillon, user": "the same as nobody, through the ICMP helper",
+    "quillon, 16 in flight": "quillon --terminal --json -w 1000 --in-flight 16 TARGET",
+    "quillon, 64 in flight": "quillon --terminal --json -w 1000 --in-flight 64 TARGET",
     "traceroute": "traceroute -I -w 1 TARGET",
+    "traceroute -N 16": "traceroute -I -N 16 TARGET",
+    "traceroute -N 32 -q 1": "traceroute -I -N 32 -q 1 TARGET",
     "tracepath": "tracepath -n TARGET",
     "mtr": "mtr --report -c 1 TARGET",
 }
@@ -390,6 +428,8 @@ def parse_mtr(run, facts):
 PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon, "quillon, user": parse_quillon,
            "quillon, IPv4": parse_quillon,
            "traceroute": parse_traceroute, "tracepath": parse_tracepath, "mtr": parse_mtr}
+PARSERS.update({tool: parse_quillon for tool in IN_FLIGHT})
+PARSERS.update({tool: parse_traceroute for tool in TRACEROUTE_N})
 
 
 def check_run(run, topo, facts):
@@ -570,13 +610,30 @@ for topology, topo, data, args, agreed in sections:
                  if target_rtt else "")
               + f") the floor is {lab_floor:.0f} ms, and Quillon {q_median / lab_floor:.2f} × that.",
               ""]
+    medians = {tool: statistics.median(r["wall_ms"] for r in measured if r["tool"] == tool)
+               for tool in {r["tool"] for r in measured}}
+    if target_rtt and any(tool in medians for tool in IN_FLIGHT):
+        goal = 1.1 * (target_rtt + data["lookup_ms"])
+        fastest = min((t for t in medians if t.startswith("traceroute")), key=medians.get)
+        lines += [f"Probes in flight: the goal is 1.1 × ({target_rtt:.1f} ms round trip to hop "
+                  f"{topo.target_hop()} + {data['lookup_ms']:.2f} ms for one name) = "
+                  f"**{goal:.0f} ms**, and no slower than the fastest traceroute setting, "
+                  f"`{COMMANDS[fastest]}` at {fmt_ms(medians[fastest])} ms.", ""]
+        for tool in IN_FLIGHT:
+            if tool in medians:
+                m = medians[tool]
+                lines.append(f"- {tool}: {fmt_ms(m)} ms, {m / goal:.2f} × the goal "
+                             f"({'met' if m <= goal else 'NOT met'}), {m / medians[fastest]:.2f} × "
+                             f"the fastest traceroute ({'no slower' if m <= medians[fastest] else 'slower'}).")
+        lines.append("")
     summary.append((topology, schedule.floor_ms, lab_floor, q_median, rss_mb))
 
 lines += ["## Summary", "",
           "| Topology | Floor ms | Quillon median ms | Quillon ÷ floor | Floor at the lab's round trips ms | Quillon ÷ that | Peak RSS MB: quillon / traceroute / tracepath / mtr |",
           "|---|---:|---:|---:|---:|---:|---:|"]
 for topology, floor_ms, lab_floor, q_median, rss_mb in summary:
-    rss = " / ".join(f"{rss_mb[t]:.1f}" for t in ("quillon", "traceroute", "tracepath", "mtr"))
+    rss = " / ".join(f"{rss_mb[t]:.1f}" if t in rss_mb else "—"
+                     for t in ("quillon", "traceroute", "tracepath", "mtr"))
     lines.append(f"| {TITLES[topology]} | {floor_ms:.0f} | {q_median:.0f} | "
                  f"{q_median / floor_ms:.2f} | {lab_floor:.0f} | {q_median / lab_floor:.2f} | {rss} |")
 lines.append("")

