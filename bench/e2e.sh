@@ -30,7 +30,8 @@
 # traceroute setting. --in-flight-rows measures only those rows and the default
 # Quillon and traceroute they are compared with.
 #
-# Writes bench/results/<date>-e2e.md and bench/results/latest.md (or DIR).
+# Writes bench/results/<date>-e2e.md and bench/results/latest.md (or DIR); with
+# --in-flight-rows only bench/results/<date>-e2e-in-flight.md.
 # --quillon measures another build of the program (for trying a change) instead
 # of the release build in build/bench-release.
 set -euo pipefail
@@ -285,6 +286,7 @@ done
 mkdir -p "$out"
 stamp=$(date -u +%Y-%m-%d)
 report="$out/$stamp-e2e.md"
+[[ $rows == all ]] || report="$out/$stamp-e2e-$rows.md"
 python3 - "$work" "$report" "$here" "$root" "$quillon" "$runs" "$warmup" "$started" "${chosen[@]}" <<'PY'
 import dataclasses, datetime, json, os, platform, re, statistics, subprocess, sys
 
@@ -641,8 +643,9 @@ lines.append("")
 text = "\n".join(lines)
 with open(report, "w") as f:
     f.write(text)
-with open(os.path.join(os.path.dirname(report), "latest.md"), "w") as f:
-    f.write(text)
+if report.endswith("-e2e.md"):  # a full run; a part of one leaves latest.md alone
+    with open(os.path.join(os.path.dirname(report), "latest.md"), "w") as f:
+        f.write(text)
 print(text)
-print(f"Written to {report} and latest.md", file=sys.stderr)
+print(f"Written to {report}", file=sys.stderr)
 PY

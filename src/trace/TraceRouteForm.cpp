@@ -168,7 +168,15 @@ void TTraceRouteForm::AbandonStart() {
 void TTraceRouteForm::StartTrace() {
   // A blank box starts nothing, not even the history update.
   if (Trim(Host.Text).empty()) return;
-  UpdateHostHistory();
+  // The history file is written once the probes are on their way, or the
+  // Start has failed: its flush to disk then holds back no probe.
+  struct TSaveOnExit {
+    TTraceRouteForm& form;
+    bool listReady;
+    ~TSaveOnExit() {
+      if (listReady) form.SaveHostHistory();
+    }
+  } const saveOnExit{*this, MoveHostToTop()};
   SilentCount = 0;
   ShowTracing();
   Running = true;
@@ -247,6 +255,11 @@ void TTraceRouteForm::BeginProbing() {
 }
 
 void TTraceRouteForm::UpdateHostHistory() {
+  if (MoveHostToTop()) SaveHostHistory();
+}
+
+bool TTraceRouteForm::MoveHostToTop() {
+  bool ready = false;
   const std::string typed = Host.Text;
   try {
     std::vector<std::string> stored;
@@ -261,11 +274,20 @@ void TTraceRouteForm::UpdateHostHistory() {
     std::rotate(items.rbegin(), items.rbegin() + 1, items.rend());
     Host.Text = typed;
     std::erase_if(items, [](const std::string& item) { return item.empty(); });
-    WriteHostHistory(files_.HistoryPath, items);
+    ready = true;
   } catch (...) {
     // The history is a convenience: the trace goes on with the list as it got.
   }
   Notify();
+  return ready;
+}
+
+void TTraceRouteForm::SaveHostHistory() noexcept {
+  try {
+    WriteHostHistory(files_.HistoryPath, Host.Items);
+  } catch (...) {
+    // Not saved: the list shows it until the window goes.
+  }
 }
 
 void TTraceRouteForm::CheckRunFinished() {

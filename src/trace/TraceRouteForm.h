@@ -161,6 +161,11 @@ class TTraceRouteForm {
   void Notify();        // tells the view the controls changed
   void DropWorkers();   // empties every slot into the dropped lists
   void AbandonStart();  // a Start that cannot go on returns to Idle
+  // The two halves of UpdateHostHistory: the typed host to the top of the
+  // list (false when that failed half-way: then nothing is saved), and the
+  // list into its file.
+  bool MoveHostToTop();
+  void SaveHostHistory() noexcept;
   // The steps of StartTrace after the run state is Tracing; each returns to
   // Idle itself when the run cannot go on.
   void ReadRunBoxes();
