@@ -1,12 +1,50 @@
 #include "trace/PingThread.h"
 
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "platform/Clock.h"
 #include "platform/Random.h"
 #include "trace/TraceRouteForm.h"
 
 namespace quillon {
+namespace {
+
+// The sequence numbers of the attempts under way in this process. Every raw
+// socket sees every answer and an attempt takes the one that repeats its
+// sequence number, so two attempts waiting at once must never share one: with
+// dozens in flight a plain random draw would now and then give a hop another
+// hop's answer.
+class TSequencesInUse {
+ public:
+  // A uniformly drawn number below 65000 that no attempt under way carries (nor
+  // 0, with which the client would keep its own).
+  std::uint16_t Take() {
+    const std::lock_guard lock(mutex_);
+    std::uint16_t sequence = 0;
+    while (sequence == 0 || inUse_.contains(sequence)) {
+      sequence = static_cast<std::uint16_t>(Random(65000));
+    }
+    inUse_.insert(sequence);
+    return sequence;
+  }
+  void Release(std::uint16_t sequence) {
+    const std::lock_guard lock(mutex_);
+    inUse_.erase(sequence);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<std::uint16_t> inUse_;
+};
+
+TSequencesInUse& SequencesInUse() {
+  static TSequencesInUse sequences;
+  return sequences;
+}
+
+}  // namespace
 
 bool IsSilentAddress(const std::string& replyFrom) {
   return replyFrom.empty() || replyFrom == "0.0.0.0";
@@ -39,11 +77,13 @@ void TPingThread::Probe() {
     client->ReceiveTimeout = TimeOutMs;
     client->Host = TargetAddress;
     const std::uint32_t start = GetTickCount();
+    const std::uint16_t sequence = SequencesInUse().Take();
     try {
-      client->Echo(ProbePayload, static_cast<std::uint16_t>(Random(65000)));
+      client->Echo(ProbePayload, sequence);
     } catch (...) {
       // A failed exchange is judged by the record it left, like any other.
     }
+    SequencesInUse().Release(sequence);
     const TReplyStatus& last = client->LastReply();
     Succeeded =
         !IsSilentAddress(last.ReplyFrom) && (last.StatusKind == TReplyStatusKind::rskEchoReply ||

@@ -312,6 +312,27 @@ TEST_F(Faults, StartWithoutARawSocketRaisesEveryTimeAndNeverStaysTracing) {
   ExpectNothingLeft();
 }
 
+TEST_F(Faults, AttemptsUnderWayNeverShareASequenceNumber) {
+  // Every raw socket sees every answer, so two probes with one sequence number
+  // would take each other's. After this seed the generator draws the run id and
+  // then the same number twice.
+  constexpr std::uint64_t seed = 163510;
+  RandSeed(seed);
+  Random(30000);
+  ASSERT_EQ(Random(65000), Random(65000)) << "choose another seed";
+  TSimConfig config = RouteTo(2);
+  for (auto& hop : config.Route) hop.DelayMs = 50;  // all three wait at once
+  TSimNetwork& net = Install(config);
+  auto& form = MakeForm(TargetName, "3", "200");
+  RandSeed(seed);
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  std::set<std::uint16_t> sequences;
+  for (const auto& sent : net.Sent()) sequences.insert(sent.Sequence);
+  EXPECT_EQ(sequences.size(), net.Sent().size());
+  ExpectRoute(2);
+}
+
 TEST_F(Faults, ProbesThatCannotOpenARawSocketReportSilenceAtOnce) {
   TSimNetwork& net = Install(RouteTo(3));
   auto& form = MakeForm(TargetName, "30", "100");
