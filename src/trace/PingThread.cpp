@@ -1,5 +1,6 @@
 #include "trace/PingThread.h"
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -11,22 +12,29 @@
 namespace quillon {
 namespace {
 
-// The sequence numbers of the attempts under way in this process. Every raw
-// socket sees every answer and an attempt takes the one that repeats its
-// sequence number, so two attempts waiting at once must never share one: with
-// dozens in flight a plain random draw would now and then give a hop another
-// hop's answer.
+// The sequence numbers of the attempts under way in this process, and of the
+// latest ones. Every raw socket sees every answer and an attempt takes the one
+// that repeats its sequence number, so no attempt may carry the number of
+// another one waiting, nor of one that timed out lately and whose answer may
+// still come: with dozens in flight a plain random draw would now and then
+// give a hop another hop's answer.
 class TSequencesInUse {
  public:
-  // A uniformly drawn number below 65000 that no attempt under way carries (nor
-  // 0, with which the client would keep its own).
+  // A uniformly drawn number below 65000 that is neither under way nor among
+  // the latest drawn (nor 0, with which the client would keep its own).
   std::uint16_t Take() {
     const std::lock_guard lock(mutex_);
     std::uint16_t sequence = 0;
-    while (sequence == 0 || inUse_.contains(sequence)) {
+    while (sequence == 0 || inUse_.contains(sequence) || recent_.contains(sequence)) {
       sequence = static_cast<std::uint16_t>(Random(65000));
     }
     inUse_.insert(sequence);
+    recent_.insert(sequence);
+    latest_.push_back(sequence);
+    if (latest_.size() > RecentCount) {
+      recent_.erase(latest_.front());
+      latest_.pop_front();
+    }
     return sequence;
   }
   void Release(std::uint16_t sequence) {
@@ -35,8 +43,13 @@ class TSequencesInUse {
   }
 
  private:
+  // Far more attempts than a run's late answers can span; a small part of
+  // the numbers, so a draw rarely has to be repeated.
+  static constexpr std::size_t RecentCount = 4096;
   std::mutex mutex_;
   std::set<std::uint16_t> inUse_;
+  std::set<std::uint16_t> recent_;
+  std::deque<std::uint16_t> latest_;
 };
 
 TSequencesInUse& SequencesInUse() {
