@@ -36,7 +36,6 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME "quillon")
 # setcap, for the postinst that gives the ICMP helper its one capability.
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "libcap2-bin")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SUGGESTS "quillon-window")
-set(QUILLON_HELPER_INSTALLED "${CMAKE_INSTALL_FULL_LIBDIR}/quillon/quillon-icmp-helper")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/postinst.in
                ${PROJECT_BINARY_DIR}/packaging/postinst @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
