@@ -172,6 +172,12 @@ class THelperClient {
  private:
   bool StartLocked() {
     if (process_ != nullptr) return true;
+    // Root that may not open a raw socket has been denied it on purpose (a
+    // container's bounding set): the helper's capability is not its way round.
+    if (path_.empty() && ::geteuid() == 0) {
+      errno = EPERM;
+      return false;
+    }
     const std::filesystem::path helper = path_.empty() ? IcmpHelperPath(ExecutablePath()) : path_;
     if (helper.empty()) {
       errno = EACCES;  // no program path, so no helper we could trust

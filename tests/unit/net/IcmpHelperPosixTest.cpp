@@ -315,6 +315,13 @@ TEST(IcmpHelperClient, ThreadsShareOneHelperAndEachReadsItsOwnReply) {
   SetIcmpHelperForTesting(AF_INET6, "");
 }
 
+TEST(IcmpHelperClient, RootNeverStartsTheInstalledHelper) {
+  if (::geteuid() != 0) GTEST_SKIP() << "root's case";
+  errno = 0;
+  EXPECT_EQ(OpenIcmpHelperChannel(AF_INET), -1);
+  EXPECT_EQ(errno, EPERM);
+}
+
 // A helper of another version is not used: the stack says it cannot allocate a socket.
 TEST(IcmpHelperClient, RefusesAHelperOfAnotherVersion) {
   const std::filesystem::path fake =
