@@ -93,10 +93,10 @@ constexpr bool kSanitized = false;
 bool RestrictSystemCalls() {
   if (kAuditArch == 0 || kSanitized) return true;
   const long allowed[] = {
-      SYS_read,   SYS_write,      SYS_ppoll,         SYS_recvmsg,
-      SYS_sendto, SYS_setsockopt, SYS_clock_gettime, SYS_brk,
-      SYS_mmap,   SYS_munmap,     SYS_mremap,        SYS_futex,
-      SYS_exit,   SYS_exit_group, SYS_rt_sigreturn,  SYS_restart_syscall,
+      SYS_read,         SYS_write,           SYS_ppoll, SYS_recvmsg, SYS_sendto,
+      SYS_setsockopt,   SYS_clock_gettime,   SYS_brk,   SYS_mmap,    SYS_munmap,
+      SYS_mremap,       SYS_madvise,         SYS_futex, SYS_exit,    SYS_exit_group,
+      SYS_rt_sigreturn, SYS_restart_syscall,
 #ifdef SYS_poll
       SYS_poll,
 #endif

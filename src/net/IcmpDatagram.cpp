@@ -41,11 +41,11 @@ int WrittenLength(std::span<std::uint8_t> out, std::size_t length) {
 // and the data that came back.
 std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
                                            std::span<const std::uint8_t> data, bool v6) {
-  std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE);
+  std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE + data.size());
   message[0] = v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY;
   if (request.size() >= static_cast<std::size_t>(Id_ICMP_HEADER_SIZE))
     std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
-  message.insert(message.end(), data.begin(), data.end());
+  std::copy(data.begin(), data.end(), message.begin() + Id_ICMP_HEADER_SIZE);
   if (v6) return message;
   PutBigEndian16(message.data() + 2, InternetChecksum(message));
   return message;

@@ -141,32 +141,47 @@ class THelperClient {
     asked->Data.Length = static_cast<std::uint16_t>(data.size());
     std::copy(data.begin(), data.end(), asked->Data.Bytes.begin());
 
-    const std::lock_guard guard(lock_);
-    if (!StartLocked()) {
+    std::shared_ptr<TIcmpHelperProcess> process;
+    {
+      const std::lock_guard guard(lock_);
+      if (!StartLocked()) {
+        error = SocketErrorFromErrno(ENETDOWN);
+        return Id_SOCKET_ERROR;
+      }
+      process = process_;
+      asked->Token = nextToken_;
+      nextToken_ = nextToken_ == kLastToken ? kFirstProbeToken : nextToken_ + 1;
+      pending_[asked->Token] = {channel, {request.begin(), request.end()}, destination};
+      tokens_.emplace(channel.get(), asked->Token);
+    }
+    // Written outside the tables' lock, so that the reader never waits behind
+    // a writer that waits for the helper to read.
+    if (!Write(*process, FormatIcmpHelperRequest(*asked))) {
+      const std::lock_guard guard(lock_);
+      pending_.erase(asked->Token);
+      EraseToken(channel.get(), asked->Token);
       error = SocketErrorFromErrno(ENETDOWN);
       return Id_SOCKET_ERROR;
     }
-    asked->Token = nextToken_;
-    nextToken_ = nextToken_ == kLastToken ? kFirstProbeToken : nextToken_ + 1;
-    if (!process_->WriteLine(FormatIcmpHelperRequest(*asked))) {
-      error = SocketErrorFromErrno(ENETDOWN);
-      return Id_SOCKET_ERROR;
-    }
-    pending_[asked->Token] = {channel, {request.begin(), request.end()}, destination};
-    tokens_.emplace(channel.get(), asked->Token);
     return static_cast<int>(request.size());
   }
 
   // The channel's probes still out are of no use to anyone now.
   void Cancel(const TChannel& channel) {
-    const std::lock_guard guard(lock_);
-    const auto [first, last] = tokens_.equal_range(&channel);
-    for (auto it = first; it != last; ++it) {
-      if (pending_.erase(it->second) == 1 && process_ != nullptr) {
-        process_->WriteLine(std::to_string(it->second) + " cancel-probe");
+    std::vector<std::uint32_t> cancelled;
+    std::shared_ptr<TIcmpHelperProcess> process;
+    {
+      const std::lock_guard guard(lock_);
+      const auto [first, last] = tokens_.equal_range(&channel);
+      for (auto it = first; it != last; ++it) {
+        if (pending_.erase(it->second) == 1) cancelled.push_back(it->second);
       }
+      tokens_.erase(first, last);
+      process = process_;
     }
-    tokens_.erase(first, last);
+    if (process == nullptr) return;
+    for (const std::uint32_t token : cancelled)
+      Write(*process, std::to_string(token) + " cancel-probe");
   }
 
  private:
@@ -230,6 +245,12 @@ class THelperClient {
     }
   }
 
+  // One line at a time from all threads: a stream socket would interleave them.
+  bool Write(TIcmpHelperProcess& process, const std::string& line) {
+    const std::lock_guard guard(writeLock_);
+    return process.WriteLine(line);
+  }
+
   void EraseToken(const TChannel* channel, std::uint32_t token) {
     const auto [first, last] = tokens_.equal_range(channel);
     for (auto it = first; it != last; ++it) {
@@ -241,6 +262,7 @@ class THelperClient {
   }
 
   const TIcmpHelperFamily family_;
+  std::mutex writeLock_;  // taken alone, never with lock_
   std::mutex lock_;
   std::filesystem::path path_;                   // guarded by lock_; empty: the installed one
   std::shared_ptr<TIcmpHelperProcess> process_;  // guarded by lock_
