@@ -127,6 +127,15 @@ bool ReadPairs(std::span<const std::string_view> pairs, std::span<const std::str
   return true;
 }
 
+// Appended piece by piece: g++ 12 at -O2 sees a false overlap in chains of +.
+void AddWords(std::string& line, std::string_view key, std::string_view value) {
+  line += ' ';
+  line += key;
+  if (value.empty()) return;
+  line += ' ';
+  line += value;
+}
+
 struct TAnswerWord {
   TIcmpHelperAnswerKind Kind;
   std::string_view Word;
@@ -239,14 +248,9 @@ TIcmpHelperParsedRequest ParseIcmpHelperRequest(std::string_view line) {
 }
 
 std::string FormatIcmpHelperRequest(const TIcmpHelperRequest& request) {
-  // Appended piece by piece: g++ 12 at -O2 sees a false overlap in chains of +.
   std::string line = std::to_string(request.Token);
   const auto add = [&line](std::string_view key, std::string_view value) {
-    line += ' ';
-    line += key;
-    if (value.empty()) return;
-    line += ' ';
-    line += value;
+    AddWords(line, key, value);
   };
   switch (request.Command) {
     case TIcmpHelperCommand::CancelProbe:
@@ -320,11 +324,7 @@ bool ParseIcmpHelperAnswer(std::string_view line, TIcmpHelperAnswer& answer) {
 std::string FormatIcmpHelperAnswer(const TIcmpHelperAnswer& answer) {
   std::string line = std::to_string(answer.Token);
   const auto add = [&line](std::string_view key, std::string_view value) {
-    line += ' ';
-    line += key;
-    if (value.empty()) return;
-    line += ' ';
-    line += value;
+    AddWords(line, key, value);
   };
   for (const TAnswerWord& known : kAnswerWords) {
     if (known.Kind == answer.Kind) add(known.Word, "");
