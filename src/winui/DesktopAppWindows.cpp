@@ -27,6 +27,23 @@ void LeaveOwnConsole() {
   if (GetConsoleWindow() != nullptr && GetConsoleProcessList(processes, 2) == 1) FreeConsole();
 }
 
+// The wheel goes to the focused control, the Host box say, unless the user's
+// "scroll inactive windows" setting sends it on: it belongs to the control of
+// this window under the pointer.
+bool RouteWheel(const MSG& message, ::HWND main) {
+  if (message.message != WM_MOUSEWHEEL && message.message != WM_MOUSEHWHEEL) return false;
+  // Screen coordinates, signed: a second monitor may lie left of or above the first.
+  const POINT at{static_cast<short>(LOWORD(message.lParam)),
+                 static_cast<short>(HIWORD(message.lParam))};
+  const ::HWND under = WindowFromPoint(at);
+  if (under == nullptr || under == message.hwnd || !IsChild(main, under) ||
+      GetWindowThreadProcessId(under, nullptr) != GetCurrentThreadId()) {
+    return false;
+  }
+  SendMessageA(under, message.message, message.wParam, message.lParam);
+  return true;
+}
+
 }  // namespace
 
 int RunDesktop(const std::vector<std::string>& parameters) {
@@ -54,8 +71,9 @@ int RunDesktop(const std::vector<std::string>& parameters) {
   // to its own message-only window) and are dispatched here too. The engine's
   // own one-message pump navigates the dialog keys as this loop does.
   const auto dialogKeys = [&window](const void* native) {
+    MSG* message = static_cast<MSG*>(const_cast<void*>(native));
     return window.Handle() &&
-           IsDialogMessageA(window.Handle(), static_cast<MSG*>(const_cast<void*>(native)));
+           (RouteWheel(*message, window.Handle()) || IsDialogMessageA(window.Handle(), message));
   };
   TMessageQueue::Main().SetPreTranslate(dialogKeys);
   MSG message{};
