@@ -31,7 +31,6 @@ TEST(ConsoleWindows, CloseWaitFollowsTheHungAppTimeOut) {
       {5000, 4000}, {20000, 19000}, {1500, 750}, {1000, 500}, {0, 0},
   };
   for (const auto& [hung, wait] : cases) EXPECT_EQ(ConsoleCloseWaitMs(hung), wait) << hung;
-  EXPECT_GT(ConsoleCloseWaitMs(), 0u);
 }
 
 }  // namespace
