@@ -45,7 +45,22 @@ void TTerminalSession::OnSignal(int signo) {
   view_.SetInterrupted();
 }
 
+void TTerminalSession::EndSession() {
+  if (form_ && form_->Running && !form_->StopRequested) form_->Button2Click();
+  SaveNames();
+  quitSignal_ = SIGTERM;
+  view_.SetInterrupted();
+}
+
+void TTerminalSession::SaveNames() {
+  if (!form_ || saved_) return;
+  saved_ = true;
+  form_->FormClose();
+  if (namesSaved_) namesSaved_();
+}
+
 int TTerminalSession::Failure(const std::exception& error) {
+  SaveNames();
   view_.Discard();
   std::string text = SanitizeForTerminal(WithUnixLineEnds(error.what()));
   if (IsPrivilegeFailure(error)) {
@@ -57,6 +72,7 @@ int TTerminalSession::Failure(const std::exception& error) {
 }
 
 int TTerminalSession::ReportMessages() {
+  SaveNames();
   view_.Discard();
   int status = ExitFailure;
   for (const std::string& message : view_.Messages()) {
@@ -86,9 +102,9 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
 
   // The cache is written back whatever happens once it has been read.
   struct TCloser {
-    TTraceRouteForm& form;
-    ~TCloser() { form.FormClose(); }
-  } closer{*form_};
+    TTerminalSession& session;
+    ~TCloser() { session.SaveNames(); }
+  } closer{*this};
 
   try {
     form_->FormCreate(parameters);
@@ -117,6 +133,9 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
       io_.Err(SanitizeForTerminal(WithUnixLineEnds(error.what())) + "\n");
     }
   }
+  // Saved before anything is written: a console being closed may end the
+  // process at any write.
+  SaveNames();
   PrintResult();
   return quitSignal_ != 0 ? ExitSignalBase + quitSignal_ : ExitTraceEnded;
 }

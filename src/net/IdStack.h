@@ -37,6 +37,10 @@ class TIdStack {
   virtual TIdStackSocketHandle SockOpen(int family, int type, int protocol) = 0;
   virtual int SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
                             const void* value, int valueLength) = 0;
+  // The caller's reply time-out in ms (-2: no limit) for requests sent on the
+  // socket, for a stack whose sends wait for their answer themselves (Windows's
+  // ICMP service); a socket's wait is the caller's own, so by default nothing.
+  virtual void SockSetReplyTimeout(TIdStackSocketHandle /*socket*/, int /*timeoutMs*/) {}
   // Byte count of one datagram, or -1.
   virtual int SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) = 0;
   // Builds the IPv4 address from TextToAddr(address) and the port; byte count or -1.

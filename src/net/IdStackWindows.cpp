@@ -231,7 +231,10 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
     return handle;
   }
   const std::int32_t refusal = WS2<wsGetLastError>()();
-  if (rawIcmp && v6) gV6Refusal.store(refusal == Id_WSAEACCES ? 0 : refusal);
+  // A refusal for rights is no lack of ICMPv6, unless the service has none either.
+  if (rawIcmp && v6) {
+    gV6Refusal.store(refusal == Id_WSAEACCES && !IcmpServiceLacksIPv6() ? 0 : refusal);
+  }
   if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
   // Raw sockets asked for, but this user may not have them.
   const TIdStackSocketHandle service = OpenIcmpService(v6);
@@ -257,6 +260,10 @@ int TIdStackWindows::SockSetOption(TIdStackSocketHandle socket, int level, int o
   const int result = WS2<wsSetSockOpt>()(Native(socket), level, optionName,
                                          static_cast<const char*>(value), valueLength);
   return result == 0 ? 0 : FailWithLibraryError();
+}
+
+void TIdStackWindows::SockSetReplyTimeout(TIdStackSocketHandle socket, int timeoutMs) {
+  if (IsIcmpServiceHandle(socket)) SetIcmpServiceReplyTimeout(socket, timeoutMs);
 }
 
 int TIdStackWindows::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {

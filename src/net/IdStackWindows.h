@@ -28,6 +28,8 @@ class TIdStackWindows : public TIdStack {
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;
+  // A channel of the service waits for its answers a margin beyond the caller.
+  void SockSetReplyTimeout(TIdStackSocketHandle socket, int timeoutMs) override;
   int SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
   int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
                  const std::string& address, int port) override;

@@ -264,6 +264,45 @@ TEST(IcmpServiceStatus, FailedCallKnownOnlyFromTheLastError) {
   check(TIcmp6ServiceAnswer{}, TIdIPv6Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
 }
 
+// A system without IPv6 fails Icmp6SendEcho2 with either error: for IPv6 the
+// family is missing (what the "no ICMPv6" message tells), for IPv4 the call.
+TEST(IcmpServiceStatus, NoIPv6ErrorsReadAsAMissingFamily) {
+  const std::array<std::uint8_t, 8> request = {Id_ICMP_ECHO, 0, 0, 0, 0, 1, 0, 1};
+  const std::uint32_t lastErrors[] = {ERROR_NOT_SUPPORTED, ERROR_CALL_NOT_IMPLEMENTED};
+  for (const std::uint32_t lastError : lastErrors) {
+    SCOPED_TRACE(lastError);
+    std::int32_t error = 0;
+    TIcmpServiceAnswer v4;
+    v4.Returned = false;
+    v4.Status = lastError;
+    EXPECT_TRUE(RebuildIcmpServiceAnswer(v4, request, {127, 0, 0, 1}, error).empty());
+    EXPECT_EQ(error, 10045);
+    TIcmp6ServiceAnswer v6;
+    v6.Returned = false;
+    v6.Status = lastError;
+    EXPECT_TRUE(RebuildIcmpServiceAnswer(v6, request, TIdIPv6Bytes{}, error).empty());
+    EXPECT_EQ(error, 10047);
+  }
+}
+
+// The service waits the caller's reply time-out and a second more, no longer,
+// so that a silent request holds its thread and handle no longer than needed.
+TEST_F(StackWindowsTest, IcmpServiceWaitsTheReplyTimeOutAndAMargin) {
+  const std::pair<std::int32_t, std::uint32_t> cases[] = {
+      {5000, 6000}, {1, 1001}, {9000, 10000}, {0, 1000}, {-2, 60000}, {600000, 60000},
+  };
+  for (const auto& [timeout, wait] : cases) EXPECT_EQ(IcmpServiceWaitMs(timeout), wait) << timeout;
+  // The client's time-out reaches its channel before the first request goes out.
+  TIdIcmpClient client;
+  client.ReceiveTimeout = 400;
+  const TIdStackSocketHandle socket = client.EnsureSocket().OsSocket;
+  ASSERT_TRUE(IsIcmpServiceHandle(socket));
+  EXPECT_EQ(IcmpServiceWaitOf(socket), 1400u);
+  client.ReceiveTimeout = 9000;
+  client.EnsureSocket();
+  EXPECT_EQ(IcmpServiceWaitOf(socket), 10000u);
+}
+
 // The IPv6 column through the reply record's bytes, as Icmp6SendEcho2 leaves
 // them, to the datagram the ICMPv6 classifier reads.
 TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
