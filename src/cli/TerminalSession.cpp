@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/TerminalText.h"
+#include "net/IdException.h"
 #include "platform/Text.h"
 #include "trace/SocketRights.h"
 
@@ -61,7 +62,8 @@ int TTerminalSession::ReportMessages() {
   int status = ExitFailure;
   for (const std::string& message : view_.Messages()) {
     io_.Err(SanitizeForTerminal(message) + "\n");
-    if (message.rfind("Host not found: ", 0) == 0) status = ExitHostNotFound;
+    if (message.rfind("Host not found: ", 0) == 0 || message.rfind(Id_CANNOT_TRACE, 0) == 0)
+      status = ExitHostNotFound;
   }
   return status;
 }

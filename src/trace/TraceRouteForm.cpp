@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "net/IdException.h"
 #include "net/IdStack.h"
 #include "platform/Process.h"
 #include "platform/Random.h"
@@ -182,14 +183,20 @@ void TTraceRouteForm::StartTrace() {
   MaxHops = ValidatedBox(Hoops, DefaultHopLimit, MaxHopLimit, DefaultHopLimit);
   Notify();
 
+  std::string refusal;
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
+  } catch (const EIdInvalidTarget& error) {
+    refusal = error.what();
   } catch (...) {
+    refusal = "Host not found: " + TargetHost;
+  }
+  if (!refusal.empty()) {
     TargetAddress.clear();
     // Set the earlier run's workers aside before the box: its loop handles
     // their reports.
     AbandonStart();
-    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
+    if (view_ != nullptr) view_->ShowMessage(refusal);
     return;
   }
 
