@@ -123,6 +123,7 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
 
 void TIdIcmpClient::SendRequest() {
   SendRaw(Host, Port, RequestArea.data(), MessageLength);
+  ++RequestsSent;
   // An ICMP datagram socket sends its own identifier; the answers carry that.
   if (const auto system = Stack().SockEchoIdentifier(Socket.OsSocket)) EchoIdentifier = *system;
 }

@@ -74,6 +74,9 @@ class TIdIcmpClient : public TIdRawClient {
   bool ClassifyPacketV6(int byteCount, TReplyStatus& record);
 
   std::uint16_t NextSequence = 3489;
+  // Requests that went out whole: an exchange that raised before this grew
+  // failed to send.
+  std::uint32_t RequestsSent = 0;
   // The identifier an answer must carry, read as the sequence number is: ours
   // from BuildRequest, or the system's after SendRequest where it writes its own.
   std::uint16_t EchoIdentifier = 0;

@@ -299,7 +299,11 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
       if (message.LParam == static_cast<LPARAM>(RunId)) {
         const TPingThread* worker = slot.get();
         try {
-          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          if (worker->Failure.empty()) {
+            RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          } else {
+            StopOnProbeFailure(worker->Failure);
+          }
         } catch (...) {
           if (slot.get() == worker) slot.reset();
           throw;
@@ -325,6 +329,14 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
     TMessageQueue::Main().ProcessOneMessage();
   } catch (...) {
   }
+}
+
+void TTraceRouteForm::StopOnProbeFailure(const std::string& failure) {
+  // A probe that could not be sent says nothing about its hop: the run stops,
+  // and the first such failure is shown, once.
+  if (StopRequested) return;
+  Button2Click();
+  if (view_ != nullptr) view_->ShowMessage(Id_CANNOT_TRACE + TargetHost + ": " + failure);
 }
 
 void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {

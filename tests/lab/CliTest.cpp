@@ -142,6 +142,24 @@ const std::string kThroughHelper =
     "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
     "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
 
+// A request that cannot go out is no silent hop: the trace stops and says
+// why. Here the source's own routes drop it (a blackhole: EINVAL, as a
+// link-local target without its zone once gave an ordinary user).
+TEST_F(CliLab, ASendThatFailsEndsTheTraceWithItsReason) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6());
+  ASSERT_EQ(lab.RunInSource({"ip", "route", "add", "blackhole", "198.19.255.0/24"}).ExitCode, 0);
+  ASSERT_EQ(lab.RunInSource({"ip", "-6", "route", "add", "blackhole", "2001:2:ffff::/48"}).ExitCode,
+            0);
+  for (const char* host : {"198.19.255.1", "2001:2:ffff::1"}) {
+    for (const char* prefix : {"exec", kAsUser}) {
+      EXPECT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "300", host}), 1) << host << prefix;
+      EXPECT_EQ(Err(),
+                "Cannot trace " + std::string(host) + ": Socket Error # 10022\nInvalid argument.\n")
+          << prefix;
+    }
+  }
+}
+
 // A trace by an ordinary user is root's of the same route, row by row, but
 // for the times (only whether a row has one counts).
 void ExpectSameRows(nlohmann::json asUser, nlohmann::json asRoot, int hops) {
