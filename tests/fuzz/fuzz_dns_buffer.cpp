@@ -1,10 +1,11 @@
 // Damaged name cache files, the IPv4 one and its IPv6 sibling given the same
-// bytes: loading keeps every text within its field, and what is saved again
-// loads back to the same records.
+// bytes: loading keeps every text within its field (and no link-local name),
+// and what is saved again loads back to the same records.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -15,9 +16,9 @@
 namespace {
 
 template <class TList>
-void CheckRecords(const TList& list, const TList& again, std::size_t size, std::size_t recordSize,
+void CheckRecords(const TList& list, const TList& again, std::size_t expected,
                   std::size_t addressWidth) {
-  if (static_cast<std::size_t>(list.Count()) != size / recordSize) std::abort();
+  if (static_cast<std::size_t>(list.Count()) != expected) std::abort();
   if (again.Count() != list.Count()) std::abort();
   for (std::int32_t i = 0; i < list.Count(); ++i) {
     if (list.Record(i).Address().size() > addressWidth || list.Record(i).HostName().size() > 255)
@@ -65,9 +66,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!cache.SaveToFile(saved)) std::abort();
   quillon::TDnsBuffer again([] { return 0.0; });
   again.LoadFromFile(saved);
-  CheckRecords(cache.Ipv4Names(), again.Ipv4Names(), size, sizeof(quillon::TDnsRecord),
+  // Every whole record is kept, but for link-local names in the IPv6 file.
+  std::size_t kept6 = 0;
+  for (std::size_t at = 0; at + sizeof(quillon::TDnsRecord6) <= size;
+       at += sizeof(quillon::TDnsRecord6)) {
+    quillon::TDnsRecord6 record;
+    std::memcpy(&record, data + at, sizeof record);
+    quillon::TIdIPv6Address parsed;
+    if (!quillon::ParseIPv6Text(record.Address(), parsed) || !quillon::IsLinkLocal(parsed.Bytes))
+      ++kept6;
+  }
+  CheckRecords(cache.Ipv4Names(), again.Ipv4Names(), size / sizeof(quillon::TDnsRecord),
                quillon::TDnsRecord::AddressCapacity);
-  CheckRecords(cache.Ipv6Names(), again.Ipv6Names(), size, sizeof(quillon::TDnsRecord6),
-               quillon::TDnsRecord6::AddressCapacity);
+  CheckRecords(cache.Ipv6Names(), again.Ipv6Names(), kept6, quillon::TDnsRecord6::AddressCapacity);
   return 0;
 }

@@ -523,8 +523,8 @@ TEST_F(CliLab, AnswersThatAreNotOursLeaveTheRouteWhole) {
 }
 
 // A dual-stack name goes over IPv6 unless asked for IPv4. A link-local address
-// goes out on the link its zone names, by name or by index, and keeps the zone
-// in every address shown.
+// goes out on the link its zone names, by name (any the system has) or by
+// index, keeps the zone in every address shown, and its name is not cached.
 TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndALinkLocalOneByItsZone) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6().WithName("target", "both.lab"));
   const LabFacts& facts = lab.Facts();
@@ -548,15 +548,31 @@ TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndALinkLocalOneByIts
       {{byName}, byName, 1, byName},
       {{byIndex}, byIndex, 1, byIndex},
   };
-  for (const auto& run : runs) {
+  const auto check = [&](const Words& arguments, const std::string& address, int length,
+                         const std::string& firstHop) {
     Words words = {"--json", "-w", "1000"};
-    words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
+    words.insert(words.end(), arguments.begin(), arguments.end());
     ASSERT_EQ(RunQuillon(lab, "exec", words), 0) << Err();
     const auto doc = nlohmann::json::parse(Out());
-    EXPECT_EQ(doc["address"], run.Address);
-    EXPECT_EQ(doc["route_length"], run.Length) << run.Address;
-    EXPECT_EQ(doc["hops"][0]["address"], run.FirstHop);
-  }
+    EXPECT_EQ(doc["address"], address);
+    EXPECT_EQ(doc["route_length"], length) << address;
+    EXPECT_EQ(doc["hops"][0]["address"], firstHop);
+  };
+  for (const auto& run : runs) check(run.Arguments, run.Address, run.Length, run.FirstHop);
+  // Any interface name the system has, such as one with a '+'.
+  ASSERT_EQ(lab.RunInSource({"sh", "-c",
+                             "ip link set east down && ip link set east name v+1 && "
+                             "ip link set v+1 up && for i in $(seq 50); do "
+                             "ip -6 route show dev v+1 | grep -q fe80 && exit 0; sleep 0.1; "
+                             "done; exit 1"})
+                .ExitCode,
+            0);
+  const std::string byOddName = found[1].str() + "%v+1";
+  check({byOddName}, byOddName, 1, byOddName);
+  // The names of link-local hops were never written to the cache.
+  const std::string cache6 = ReadWholeFile(dir_ / "bin" / "quillon.dn6");
+  EXPECT_NE(cache6.find(facts.HopAddresses6[0]), std::string::npos) << "global names are kept";
+  EXPECT_EQ(cache6.find("fe80"), std::string::npos);
 }
 
 TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {
