@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "lab/LabNetwork.h"
+#include "net/IcmpDatagram.h"
 #include "net/IcmpHelperPosix.h"
 #include "trace/DnsBuffer.h"
 
@@ -379,118 +380,67 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
 }
 
 // Answers that are not ours, sent from the target's namespace for every echo
-// request leaving the source: echo replies with the request's sequence number
-// but another identifier, and errors quoting a request of another identifier,
-// an echo reply, or a request to another destination; each a few times over.
-// A child process that opened its raw socket in the target's namespace and
-// watches the source's interfaces from the source's; stopped with the object.
-class TForeignAnswerFlood {
- public:
-  TForeignAnswerFlood(const LabFacts& facts, bool v6) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      Run(facts, v6);
-      ::_exit(1);
-    }
-  }
-  ~TForeignAnswerFlood() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  TForeignAnswerFlood(const TForeignAnswerFlood&) = delete;
-  TForeignAnswerFlood& operator=(const TForeignAnswerFlood&) = delete;
-
- private:
-  static bool Enter(const std::string& name) {
+// request leaving the source (seen from the source's namespace): an echo reply
+// with the request's sequence number but another identifier, and time-exceeded
+// messages quoting a request of another identifier, an echo reply, and a
+// request to another destination; each three times. Runs in a child process.
+[[noreturn]] void SendForeignAnswers(const LabFacts& facts, bool v6) {
+  const auto enter = [](const std::string& name) {
     const int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-    const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-    if (fd >= 0) ::close(fd);
-    return entered;
-  }
-  static std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < bytes.size(); i += 2)
-      sum += static_cast<std::uint32_t>(bytes[i] << 8 | (i + 1 < bytes.size() ? bytes[i + 1] : 0));
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
-  }
-
-  [[noreturn]] static void Run(const LabFacts& facts, bool v6) {
-    const int family = v6 ? AF_INET6 : AF_INET;
-    if (!Enter(facts.TargetNamespace)) ::_exit(1);
-    const int out = ::socket(family, SOCK_RAW, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
-    if (out < 0 || !Enter(facts.SourceNamespace)) ::_exit(1);
-    const int watch = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
-    if (watch < 0) ::_exit(1);
-    const std::uint8_t echoRequest = v6 ? 128 : 8;
-    const std::uint8_t echoReply = v6 ? 129 : 0;
-    const std::uint8_t timeExceeded = v6 ? 3 : 11;
-    const std::size_t header = v6 ? 40 : 20;
-    std::vector<std::uint8_t> packet(2048);
-    for (;;) {
-      sockaddr_ll link{};
-      socklen_t linkSize = sizeof link;
-      const ssize_t count = ::recvfrom(watch, packet.data(), packet.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&link), &linkSize);
-      if (count < 0 || link.sll_pkttype != PACKET_OUTGOING) continue;
-      const auto size = static_cast<std::size_t>(count);
-      const bool isV6Packet = size >= 48 && packet[0] >> 4 == 6 && packet[6] == IPPROTO_ICMPV6;
-      const bool isV4Packet = size >= 28 && packet[0] == 0x45 && packet[9] == IPPROTO_ICMP;
-      if ((v6 ? !isV6Packet : !isV4Packet) || packet[header] != echoRequest) continue;
-      // The request's ICMP header, its identifier made foreign.
-      std::vector<std::uint8_t> request(packet.begin() + static_cast<std::ptrdiff_t>(header),
-                                        packet.begin() + static_cast<std::ptrdiff_t>(header + 8));
-      std::vector<std::uint8_t> foreign = request;
-      foreign[4] ^= 0x5A;
-      std::vector<std::uint8_t> reply = request;
-      reply[0] = echoReply;
-      // Quoted headers: the request's own, and one to another destination.
-      const std::vector<std::uint8_t> quoted(packet.begin(),
-                                             packet.begin() + static_cast<std::ptrdiff_t>(header));
-      std::vector<std::uint8_t> elsewhere = quoted;
-      elsewhere[header - 1] ^= 0x01;
-      const auto error = [&](const std::vector<std::uint8_t>& ipHeader,
-                             const std::vector<std::uint8_t>& message) {
-        std::vector<std::uint8_t> icmp{timeExceeded, 0, 0, 0, 0, 0, 0, 0};
-        icmp.insert(icmp.end(), ipHeader.begin(), ipHeader.end());
-        icmp.insert(icmp.end(), message.begin(), message.end());
-        return icmp;
-      };
-      std::vector<std::uint8_t> answers[] = {foreign, error(quoted, foreign), error(quoted, reply),
-                                             error(elsewhere, request)};
-      answers[0][0] = echoReply;
-      sockaddr_storage to{};
-      socklen_t toSize = 0;
-      if (v6) {
-        sockaddr_in6 source{};
-        source.sin6_family = AF_INET6;
-        std::memcpy(&source.sin6_addr, packet.data() + 8, 16);
-        std::memcpy(&to, &source, sizeof source);
-        toSize = sizeof source;
-      } else {
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        std::memcpy(&source.sin_addr, packet.data() + 12, 4);
-        std::memcpy(&to, &source, sizeof source);
-        toSize = sizeof source;
+    if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) ::_exit(1);
+    ::close(fd);
+  };
+  enter(facts.TargetNamespace);
+  const int out = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW, v6 ? 58 : 1);
+  enter(facts.SourceNamespace);
+  const int watch = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
+  if (out < 0 || watch < 0) ::_exit(1);
+  const std::size_t ip = v6 ? 40 : 20;
+  using TBytes = std::vector<std::uint8_t>;
+  TBytes packet(2048);
+  for (;;) {
+    sockaddr_ll link{};
+    socklen_t linkSize = sizeof link;
+    const ssize_t count = ::recvfrom(watch, packet.data(), packet.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&link), &linkSize);
+    if (count < static_cast<ssize_t>(ip + 8) || link.sll_pkttype != PACKET_OUTGOING ||
+        packet[0] >> 4 != (v6 ? 6 : 4) || packet[v6 ? 6 : 9] != (v6 ? 58 : 1) ||
+        packet[ip] != (v6 ? 128 : 8))
+      continue;
+    const auto at = [&](std::size_t offset) { return packet.begin() + static_cast<long>(offset); };
+    const TBytes header(at(0), at(ip)), request(at(ip), at(ip + 8));
+    TBytes foreign = request, reply = request, elsewhere = header;
+    foreign[4] ^= 0x5A;
+    reply[0] = v6 ? 129 : 0;
+    elsewhere[ip - 1] ^= 1;  // the last byte of the destination
+    const auto exceeded = [&](const TBytes& quotedHeader, const TBytes& quoted) {
+      TBytes icmp{static_cast<std::uint8_t>(v6 ? 3 : 11), 0, 0, 0, 0, 0, 0, 0};
+      icmp.insert(icmp.end(), quotedHeader.begin(), quotedHeader.end());
+      icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+      return icmp;
+    };
+    TBytes answers[] = {foreign, exceeded(header, foreign), exceeded(header, reply),
+                        exceeded(elsewhere, request)};
+    answers[0][0] = reply[0];
+    sockaddr_in to4{AF_INET, 0, {}, {}};
+    sockaddr_in6 to6{AF_INET6, 0, 0, {}, 0};
+    std::memcpy(v6 ? static_cast<void*>(&to6.sin6_addr) : &to4.sin_addr, &packet[v6 ? 8 : 12],
+                v6 ? 16 : 4);
+    for (TBytes& answer : answers) {
+      answer[2] = answer[3] = 0;
+      if (!v6) {  // the kernel computes only ICMPv6's checksum
+        const std::uint16_t sum = InternetChecksum(answer);
+        answer[2] = static_cast<std::uint8_t>(sum >> 8);
+        answer[3] = static_cast<std::uint8_t>(sum & 0xFF);
       }
       for (int copy = 0; copy < 3; ++copy) {
-        for (std::vector<std::uint8_t>& answer : answers) {
-          if (!v6) {  // the kernel fills in only ICMPv6's checksum
-            answer[2] = answer[3] = 0;
-            const std::uint16_t sum = Checksum(answer);
-            answer[2] = static_cast<std::uint8_t>(sum >> 8);
-            answer[3] = static_cast<std::uint8_t>(sum & 0xFF);
-          }
-          ::sendto(out, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&to), toSize);
-        }
+        ::sendto(out, answer.data(), answer.size(), 0,
+                 v6 ? reinterpret_cast<sockaddr*>(&to6) : reinterpret_cast<sockaddr*>(&to4),
+                 v6 ? sizeof to6 : sizeof to4);
       }
     }
   }
-
-  pid_t pid_ = -1;
-};
+}
 
 // With one router silent and the target's side answering every request with
 // answers that are not ours, the route is still the whole route, over both
@@ -501,7 +451,13 @@ TEST_F(CliLab, AnswersThatAreNotOursLeaveTheRouteWhole) {
     QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}).WithIPv6());
     const LabFacts& facts = lab.Facts();
     const std::string target = v6 ? facts.Target6 : facts.Target;
-    TForeignAnswerFlood flood(facts, v6);
+    const pid_t flood = ::fork();
+    if (flood == 0) SendForeignAnswers(facts, v6);
+    ASSERT_GT(flood, 0);
+    struct TStop {
+      pid_t Pid;
+      ~TStop() { ::kill(Pid, SIGKILL), ::waitpid(Pid, nullptr, 0); }
+    } stop{flood};
     for (const char* prefix : {"exec", kAsUser}) {
       ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "--json", "-w", "700", "-h", "8", target}),
                 0)
