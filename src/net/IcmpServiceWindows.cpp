@@ -25,7 +25,6 @@ namespace {
 
 // Longer than any reply time-out of the program: the caller's own wait decides.
 constexpr DWORD kServiceTimeoutMs = 10000;
-constexpr std::size_t kLargestDatagram = 65535;
 // Winsock's handles are multiples of four; odd numbers never collide with them.
 constexpr TIdStackSocketHandle kFirstHandle = 0x40000001;
 
@@ -169,39 +168,6 @@ constexpr TIcmpServiceStatus kStatuses[] = {
     {ERROR_NO_SYSTEM_RESOURCES, "ERROR_NO_SYSTEM_RESOURCES", Local(WSAENOBUFS), Local(WSAENOBUFS)},
 };
 
-// The echo reply message for the request: our identifier and sequence number
-// and the data that came back. ICMP's checksum is filled in; ICMPv6's stays
-// zero, as in BuildErrorDatagramV6, for its pseudo-header needs our own address.
-std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
-                                           std::span<const std::uint8_t> data, bool v6) {
-  std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE);
-  message[0] = v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY;
-  std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
-  message.insert(message.end(), data.begin(), data.end());
-  if (v6) return message;
-  const std::uint16_t checksum = InternetChecksum(message);
-  message[2] = static_cast<std::uint8_t>(checksum >> 8);
-  message[3] = static_cast<std::uint8_t>(checksum & 0xFF);
-  return message;
-}
-
-int BuildError(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
-               std::span<std::uint8_t> out) {
-  return BuildErrorDatagram(report, request, out);
-}
-int BuildError(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
-               std::span<std::uint8_t> out) {
-  return BuildErrorDatagramV6(report, request, out);
-}
-int BuildReply(std::span<const std::uint8_t> message, const TIdIPv4Bytes& source, std::uint8_t ttl,
-               std::span<std::uint8_t> out) {
-  return BuildReplyDatagram(message, source, ttl, out);
-}
-int BuildReply(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
-               std::uint8_t hopLimit, std::span<std::uint8_t> out) {
-  return BuildReplyDatagramV6(message, source, hopLimit, out);
-}
-
 // One dispatch on the status table's outcome for both families.
 template <typename TAddressBytes>
 std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& answer,
@@ -217,23 +183,17 @@ std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& ans
   if (!answer.Returned && meaning.Outcome != NoAnswer) {
     if (meaning.Outcome != LocalError) meaning = Local(WSAEHOSTUNREACH);
   }
-  std::vector<std::uint8_t> datagram(kLargestDatagram);
-  int length = 0;
   switch (meaning.Outcome) {
     case Reply:
-      length =
-          BuildReply(EchoReplyMessage(request, answer.Data, v6), answer.From, answer.Ttl, datagram);
-      break;
     case IcmpError: {
-      TIcmpErrorReportOf<TAddressBytes> report;
-      report.FromIcmp = true;
-      report.Type = meaning.Type;
-      report.Code = meaning.Code;
-      report.Offender = answer.From;
-      report.OriginalDestination = destination;
-      report.Ttl = answer.Ttl;
-      length = BuildError(report, request, datagram);
-      break;
+      TEchoAnswerOf<TAddressBytes> echo;
+      echo.Reply = meaning.Outcome == Reply;
+      echo.Type = meaning.Type;
+      echo.Code = meaning.Code;
+      echo.From = answer.From;
+      echo.Ttl = answer.Ttl;
+      echo.Data = answer.Data;
+      return RebuildEchoAnswer(echo, request, destination);
     }
     case NoAnswer:
       break;
@@ -241,8 +201,7 @@ std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& ans
       error = meaning.SocketError;
       break;
   }
-  datagram.resize(static_cast<std::size_t>(length));
-  return datagram;
+  return {};
 }
 
 // The request's data, and a reply buffer with room for a record of the

@@ -175,7 +175,10 @@ void ExpectSameRows(nlohmann::json asUser, nlohmann::json asRoot, int hops) {
 
 // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
 // group open ICMP datagram sockets instead. Then, with neither of its own, only
-// the helper can open them; a watcher keeps the capability sets of the running program.
+// the helper can send the probes. A watcher (root) keeps the capability sets of
+// the running program and looks each socket of it, and of the helper it
+// started, up among the namespace's raw sockets: the helper's raw socket never
+// leaves it.
 TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
   const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
@@ -187,14 +190,24 @@ TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
   const fs::path watch = dir_ / "watch";
   fs::create_directories(watch);
-  RunProgram({"chown", "65534:65534", watch.string()});
+  const auto at = [&watch](const char* name) { return ShellQuote((watch / name).string()); };
   std::ofstream(watch / "watch.sh")
-      << "\"$@\" & pid=$!\n"
+      << "sockets() { for fd in /proc/$1/fd/*; do readlink \"$fd\"; done |"
+         " sed -n 's/^socket:\\[\\([0-9]*\\)\\]$/\\1/p'; }\n"
+         "\"$@\" & pid=$!\n"
          "while kill -0 $pid 2>/dev/null; do\n"
          "  grep '^Cap' /proc/$pid/status >"
-      << ShellQuote((watch / "new").string()) << " && mv " << ShellQuote((watch / "new").string())
-      << " " << ShellQuote((watch / "caps").string()) << "\n  sleep 0.02\ndone\nwait $pid\n";
-  ASSERT_EQ(RunQuillon(lab, kThroughHelper + " sh " + ShellQuote((watch / "watch.sh").string()),
+      << at("new") << " && mv " << at("new") << " " << at("caps") << "\n"
+      << "  awk 'FNR > 1 { print $10 }' /proc/net/raw /proc/net/raw6 >" << at("raw") << "\n"
+      << "  sockets $pid | grep -Fxf " << at("raw") << " >>" << at("quillon-raw") << "\n"
+      << "  for child in $(cat /proc/$pid/task/*/children 2>/dev/null); do sockets $child; done |"
+         " grep -Fxf "
+      << at("raw") << " >>" << at("helper-raw") << "\n"
+      << "  sleep 0.01\ndone\nwait $pid\n";
+  ASSERT_EQ(RunQuillon(lab,
+                       "sysctl -q -w net.ipv4.ping_group_range='1 0' && exec sh " +
+                           ShellQuote((watch / "watch.sh").string()) +
+                           " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all",
                        arguments),
             0)
       << Err();
@@ -204,6 +217,38 @@ TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper
     EXPECT_NE(caps.find(std::string(set) + ":\t0000000000000000"), std::string::npos)
         << set << " of the tracing program:\n"
         << caps;
+  }
+  EXPECT_EQ(ReadWholeFile(watch / "quillon-raw"), "") << "raw sockets held by quillon";
+  EXPECT_NE(ReadWholeFile(watch / "helper-raw"), "") << "the helper's raw socket was seen";
+}
+
+// While the helper serves one user, another process's ping replies and the
+// ICMP errors about its requests (to the very destination the user probes)
+// reach the helper's raw socket too, and go no further: the user's probe to a
+// target that drops echo requests gets "no-reply", and its probe with TTL 1
+// its own time-exceeded message, nothing else.
+TEST_F(CliLab, TheIcmpHelperTellsAUserOnlyAboutTheirOwnProbes) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithIPv6().WithDropEcho());
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  const LabFacts& facts = lab.Facts();
+  const std::string helper = ShellQuote(IcmpHelperPath(Exe()).string());
+  for (const bool v6 : {false, true}) {
+    const std::string& target = v6 ? facts.Target6 : facts.Target;
+    const std::string& router = v6 ? facts.HopAddresses6[0] : facts.HopAddresses[0];
+    const std::string family = v6 ? "ip-6" : "ip-4";
+    const std::string ping = v6 ? "ping -6 -q -c 30 -i 0.05 " : "ping -4 -q -c 30 -i 0.05 ";
+    const CommandResult served =
+        lab.RunInSource({"sh", "-c",
+                         ping + router + " >/dev/null & " + ping + "-t 1 " + target +
+                             " >/dev/null & sleep 0.2; " + "printf '1 send-probe " + family + " " +
+                             target + " timeout 1200\\n2 send-probe " + family + " " + target +
+                             " ttl 1 timeout 1200\\n' | setpriv --reuid=65534 "
+                             "--regid=65534 --clear-groups --inh-caps=-all " +
+                             helper + " " + family + "; wait"});
+    EXPECT_EQ(served.ExitCode, 0) << served.Output;
+    EXPECT_EQ(served.Output, "2 icmp-error from " + router + " ttl 64 type " + (v6 ? "3" : "11") +
+                                 " code 0\n1 no-reply\n")
+        << family;
   }
 }
 
