@@ -489,8 +489,10 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
 
 // With one router silent and the target's side answering every request with
 // answers that are not ours, the route is still the whole route, over both
-// families, as root (raw sockets, which see everything) and as a user.
+// families, as root (raw sockets, which see everything), as a user (datagram
+// sockets) and through the ICMP helper.
 TEST_F(CliLab, AnswersThatAreNotOursLeaveTheRouteWhole) {
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
   for (const bool v6 : {false, true}) {
     SCOPED_TRACE(v6 ? "IPv6" : "IPv4");
     QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}).WithIPv6());
@@ -503,7 +505,7 @@ TEST_F(CliLab, AnswersThatAreNotOursLeaveTheRouteWhole) {
       pid_t Pid;
       ~TStop() { ::kill(Pid, SIGKILL), ::waitpid(Pid, nullptr, 0); }
     } stop{flood};
-    for (const char* prefix : {"exec", kAsUser}) {
+    for (const std::string& prefix : {std::string("exec"), std::string(kAsUser), kThroughHelper}) {
       ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "--json", "-w", "700", "-h", "8", target}),
                 0)
           << prefix << "\n"
