@@ -45,6 +45,8 @@ void TIdRawBase::SetOutgoingTtl(std::int32_t ttl) {
 
 void TIdRawBase::SendRaw(const std::string& host, int port, const void* buffer, int length) {
   const std::string address = Stack().HostToAddressText(host);
+  SentHost = host;
+  SentAddress = address;
   EnsureSocket().SendDatagram(address, port, buffer, length);
 }
 

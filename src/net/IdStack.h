@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,15 @@ class TIdStack {
   // HostNameToAddr. This default knows IPv4 names only.
   virtual std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version);
 
+  // How the system finds an interface's index by name; none where it cannot
+  // (a zone is then taken as it is written).
+  virtual TIdInterfaceIndexOf InterfaceIndexOf();
   // "Socket Error # %d\r\n%s" with the table text for the code.
   virtual std::string SocketErrorText(std::int32_t errorCode);
+  // The identifier that the system writes into the echo requests sent on the
+  // socket in place of ours (an ICMP datagram socket's port), as the value of
+  // bytes 4..5 read least significant byte first; nothing where ours goes out.
+  virtual std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket);
   // Each byte in decimal, joined by ".".
   virtual std::string AddrToText(const TIdIPv4Bytes& bytes);
   // Parses into target (byte1 first) or raises EIdInvalidIPAddress.
@@ -79,8 +87,12 @@ class TIdStack {
   TIdStackSocketHandle OpenSocket(int socketType, int protocol,
                                   TIdIPVersion version = TIdIPVersion::ivIPv4);
   // The address a trace of the host goes to: a literal decides its own family
-  // (an IPv6 one comes back canonical, IPv4-mapped as dotted IPv4); a name is
-  // looked up in the family asked for. EIdSocketError (11001) when there is none.
+  // (an IPv6 one comes back canonical, IPv4-mapped as dotted IPv4); "localhost"
+  // and the names under it are loopback without a lookup (RFC 6761); any other
+  // name is looked up in the family asked for. EIdSocketError (11001) when
+  // there is none; EIdInvalidTarget for the unspecified address, a link-local
+  // one without its zone, a zone on any other than a link-local or multicast
+  // address, or a zone that names no interface.
   std::string ResolveHost(const std::string& host, TIdIPVersion version);
   // "LOCALHOST" in any case gives "127.0.0.1"; address text (IPv6 too) passes
   // unchanged; anything else goes through HostNameToAddr.

@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -337,6 +338,21 @@ bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
   return kind == TIcmpSocketShape::Datagram4 || kind == TIcmpSocketShape::Datagram6;
 }
 
+std::optional<std::uint16_t> TIdStackPosix::SockEchoIdentifier(TIdStackSocketHandle socket) {
+  if (!IsIcmpDatagramSocket(socket)) return std::nullopt;
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  if (WS2<wsGetSockName>()(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0)
+    return std::nullopt;
+  // The port's bytes in network order are the identifier's bytes on the wire;
+  // both families keep the port at the same place.
+  static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+  std::uint8_t wire[2];
+  std::memcpy(wire, reinterpret_cast<const std::uint8_t*>(&local) + offsetof(sockaddr_in, sin_port),
+              sizeof wire);
+  return static_cast<std::uint16_t>(wire[0] | wire[1] << 8);
+}
+
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
   if (length < 0) return FailWith(Id_WSAEINVAL);
   if (IsIcmpHelperChannel(socket)) {
@@ -601,6 +617,10 @@ std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVe
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;
+}
+
+TIdInterfaceIndexOf TIdStackPosix::InterfaceIndexOf() {
+  return WS2<wsIfNameToIndex>();
 }
 
 std::string TIdStackPosix::SocketErrorText(std::int32_t errorCode) {

@@ -57,8 +57,13 @@ class TIdStackPosix : public TIdStack {
   // getaddrinfo with AI_ADDRCONFIG: the system's order, families this host
   // has an address of.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  TIdInterfaceIndexOf InterfaceIndexOf() override;
   // Adds the system's text for errno values that have no Winsock number.
   std::string SocketErrorText(std::int32_t errorCode) override;
+
+  // An ICMP datagram socket's port, which the kernel writes as the identifier
+  // of every echo request and which its answers carry (known once it has sent).
+  std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket) override;
 
   // True for an ICMP datagram socket of either family (the unprivileged
   // stand-in for a raw one).

@@ -41,6 +41,8 @@ class TIdStackWindows : public TIdStack {
   std::string AddrToHostName(const std::string& address) override;
   // getaddrinfo with AI_ADDRCONFIG, in the system's order.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  // if_nametoindex of the IP helper library.
+  TIdInterfaceIndexOf InterfaceIndexOf() override;
 };
 
 // The hop limit in a datagram's control data (IPV6_HOPLIMIT), or fallback

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "net/IdException.h"
 #include "net/IdStack.h"
 #include "platform/Process.h"
 #include "platform/Random.h"
@@ -182,14 +183,20 @@ void TTraceRouteForm::StartTrace() {
   MaxHops = ValidatedBox(Hoops, DefaultHopLimit, MaxHopLimit, DefaultHopLimit);
   Notify();
 
+  std::string refusal;
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
+  } catch (const EIdInvalidTarget& error) {
+    refusal = error.what();
   } catch (...) {
+    refusal = "Host not found: " + TargetHost;
+  }
+  if (!refusal.empty()) {
     TargetAddress.clear();
     // Set the earlier run's workers aside before the box: its loop handles
     // their reports.
     AbandonStart();
-    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
+    if (view_ != nullptr) view_->ShowMessage(refusal);
     return;
   }
 
@@ -292,7 +299,11 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
       if (message.LParam == static_cast<LPARAM>(RunId)) {
         const TPingThread* worker = slot.get();
         try {
-          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          if (worker->Failure.empty()) {
+            RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          } else {
+            StopOnProbeFailure(worker->Failure);
+          }
         } catch (...) {
           if (slot.get() == worker) slot.reset();
           throw;
@@ -318,6 +329,14 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
     TMessageQueue::Main().ProcessOneMessage();
   } catch (...) {
   }
+}
+
+void TTraceRouteForm::StopOnProbeFailure(const std::string& failure) {
+  // A probe that could not be sent says nothing about its hop: the run stops,
+  // and the first such failure is shown, once.
+  if (StopRequested) return;
+  Button2Click();
+  if (view_ != nullptr) view_->ShowMessage(Id_CANNOT_TRACE + TargetHost + ": " + failure);
 }
 
 void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {
