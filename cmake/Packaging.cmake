@@ -36,12 +36,17 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME "quillon")
 # setcap, for the postinst that gives the ICMP helper its one capability.
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "libcap2-bin")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SUGGESTS "quillon-window")
-set(QUILLON_HELPER_INSTALLED "${CMAKE_INSTALL_FULL_LIBDIR}/quillon/quillon-icmp-helper")
-configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/postinst.in
-               ${PROJECT_BINARY_DIR}/packaging/postinst @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/postinst)
+# The maintainer scripts that give the helper its capability and take it away
+# again before dpkg replaces or removes the file.
+set(_scripts)
+foreach(_script preinst postinst prerm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${_script}.in
+                 ${PROJECT_BINARY_DIR}/packaging/${_script} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  list(APPEND _scripts ${PROJECT_BINARY_DIR}/packaging/${_script})
+endforeach()
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_CONTROL_EXTRA ${_scripts})
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # The first line of a description is the package's synopsis.
 set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "route tracer for the terminal and the desktop

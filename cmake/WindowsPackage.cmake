@@ -34,14 +34,17 @@ string(REPLACE "\n" "\r\n" _readme "${_readme}")
 file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${_readme}")
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION Quillon)
 
-# The installer, by wixl (Debian package wixl), from a stripped copy of the program.
+# The installer, by wixl (Debian package wixl), from a stripped copy of the program;
+# msibuild (Debian package msitools) gives quillon.exe its file version in the
+# package, which wixl leaves empty: without it an upgrade would treat the
+# program as an unversioned file.
 find_program(QUILLON_WIXL wixl)
-if(QUILLON_WIXL AND QUILLON_CHMCMD)
+find_program(QUILLON_MSIBUILD msibuild)
+if(QUILLON_WIXL AND QUILLON_MSIBUILD AND QUILLON_CHMCMD)
   set(_msi_build ${CMAKE_BINARY_DIR}/msi)
   file(MAKE_DIRECTORY ${_msi_build})
   # Windows Installer compares three fields of a version.
   string(REGEX MATCH "^[0-9]+\\.[0-9]+\\.[0-9]+" QUILLON_MSI_VERSION "${QUILLON_FILE_VERSION}")
-  set(_icon ${PROJECT_SOURCE_DIR}/data/quillon.ico)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/quillon.wxs.in ${_msi_build}/quillon.wxs @ONLY)
   set(_msi ${CMAKE_BINARY_DIR}/quillon-${QUILLON_FILE_VERSION}-win64.msi)
   # wixl takes the files by names relative to where it runs.
@@ -49,15 +52,17 @@ if(QUILLON_WIXL AND QUILLON_CHMCMD)
     OUTPUT ${_msi}
     COMMAND ${CMAKE_STRIP} -o quillon.exe $<TARGET_FILE:quillon>
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_BINARY_DIR}/help/quillon.chm
-            ${CMAKE_BINARY_DIR}/LICENCE.txt ${_icon} .
+            ${CMAKE_BINARY_DIR}/LICENCE.txt .
     COMMAND ${QUILLON_WIXL} -a x64 -o ${_msi} quillon.wxs
-    WORKING_DIRECTORY ${_msi_build}
+    COMMAND ${QUILLON_MSIBUILD} ${_msi} -q
+            "UPDATE File SET Version = '${QUILLON_FILE_VERSION}' WHERE File = 'quillon.exe'"
+    WORKING_DIRECTORY ${_msi_build} VERBATIM
     DEPENDS quillon quillon_help ${_msi_build}/quillon.wxs ${CMAKE_BINARY_DIR}/LICENCE.txt
-            ${_icon}
     COMMENT "Building the installer quillon-${QUILLON_FILE_VERSION}-win64.msi")
   add_custom_target(quillon_msi ALL DEPENDS ${_msi})
 else()
-  message(WARNING "wixl (Debian package wixl) or chmcmd not found: no Windows installer")
+  message(WARNING "wixl (Debian package wixl), msibuild (msitools) or chmcmd not found: "
+                  "no Windows installer")
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -1,17 +1,35 @@
-// quillon-icmp-helper opens raw ICMP sockets for the Quillon process that
-// started it and hands them over the Unix socket that is its standard input.
-// It is the one part of Quillon given CAP_NET_RAW (or setuid root where the
-// file system keeps no capabilities), so it takes nothing from its caller but
-// the kind and number of sockets, gives up every privilege as soon as it has
-// them, and runs nothing else.
+// quillon-icmp-helper sends ICMP echo requests for the Quillon process that
+// started it and tells it about their answers. It is the one part of Quillon
+// given CAP_NET_RAW (or setuid root where the file system keeps no
+// capabilities), so it opens its one raw socket, gives up every privilege, and
+// from then on keeps the socket to itself: the caller names a destination, a
+// TTL and echo data (IcmpHelperRequest.h), the helper builds the request with
+// its own identifier and sequence number, and of all the raw socket sees it
+// passes on only the answers to that caller's probes, as text.
+//
+// Structure: one poll over standard input and the socket, bounded by the
+// soonest deadline of the probe table (a time-out, or the rate's next send);
+// no thread per probe. It serves until standard input closes with nothing
+// outstanding.
+#include <linux/audit.h>
 #include <linux/capability.h>
+#include <linux/filter.h>
+#include <linux/icmp.h>
+#include <linux/seccomp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,13 +38,13 @@
 
 namespace {
 
-using quillon::IcmpHelperMaxSockets;
-using quillon::TIcmpSocketKind;
+using namespace quillon;
+using enum TIcmpHelperAnswerKind;
 
-// The exit statuses the client tells apart (IcmpHelperPosix.cpp).
-constexpr int ExitBadRequest = 2;
-constexpr int ExitNotPermitted = 3;
-constexpr int ExitFailed = 4;
+constexpr std::uint8_t kEcho4 = 8, kEchoReply4 = 0, kUnreach4 = 3, kTimeExceeded4 = 11;
+constexpr std::uint8_t kEcho6 = 128, kEchoReply6 = 129, kUnreach6 = 1, kTimeExceeded6 = 3;
+// Datagrams read per wake-up, so that a flood on the socket cannot starve the caller.
+constexpr int kReadsPerWake = 256;
 
 int Fail(int status, const std::string& message) {
   const std::string line = "quillon-icmp-helper: " + message + "\n";
@@ -35,7 +53,8 @@ int Fail(int status, const std::string& message) {
 }
 
 // Gives up the root identity of a setuid run and every capability, for good,
-// and checks that none is left.
+// and checks that none is left; then no exec may regain any, and no one but
+// root may read its memory or take its descriptors through /proc.
 bool DropPrivileges() {
   const gid_t gid = getgid();
   const uid_t uid = getuid();
@@ -48,69 +67,447 @@ bool DropPrivileges() {
   for (const auto& part : caps) {
     if (part.effective != 0 || part.permitted != 0 || part.inheritable != 0) return false;
   }
-  return true;
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
-bool IsUnixSocket(int fd) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  return getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-         address.ss_family == AF_UNIX;
+#if defined(__x86_64__)
+constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+#else
+constexpr std::uint32_t kAuditArch = 0;  // no list for this architecture
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;  // the sanitizers' runtimes make calls of their own
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The system calls the service loop makes, and no other: any other ends the process.
+bool RestrictSystemCalls() {
+  if (kAuditArch == 0 || kSanitized) return true;
+  const long allowed[] = {
+      SYS_read,         SYS_write,           SYS_ppoll, SYS_recvmsg, SYS_sendto,
+      SYS_setsockopt,   SYS_clock_gettime,   SYS_brk,   SYS_mmap,    SYS_munmap,
+      SYS_mremap,       SYS_madvise,         SYS_futex, SYS_exit,    SYS_exit_group,
+      SYS_rt_sigreturn, SYS_restart_syscall,
+#ifdef SYS_poll
+      SYS_poll,
+#endif
+  };
+  std::vector<sock_filter> program = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+  };
+  for (const long call : allowed) {
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  }
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
 }
 
-// All the sockets in one message: a byte with their number, and the descriptors.
-bool HandOver(int channel, const std::vector<int>& sockets) {
-  char count = static_cast<char>(sockets.size());
-  iovec part{&count, 1};
-  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int) * IcmpHelperMaxSockets)] = {};
-  const std::size_t bytes = sizeof(int) * sockets.size();
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = CMSG_SPACE(bytes);
-  cmsghdr* rights = CMSG_FIRSTHDR(&message);
-  rights->cmsg_level = SOL_SOCKET;
-  rights->cmsg_type = SCM_RIGHTS;
-  rights->cmsg_len = CMSG_LEN(bytes);
-  std::memcpy(CMSG_DATA(rights), sockets.data(), bytes);
-  return sendmsg(channel, &message, MSG_NOSIGNAL) == 1;
+// Only the answers a probe can get pass the kernel's filter: echo replies,
+// unreachables and time-exceeded messages.
+bool FilterAnswers(int socket, bool v6) {
+  if (v6) {
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(kEchoReply6, &filter);
+    ICMP6_FILTER_SETPASS(kUnreach6, &filter);
+    ICMP6_FILTER_SETPASS(kTimeExceeded6, &filter);
+    const int on = 1;
+    return setsockopt(socket, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0 &&
+           setsockopt(socket, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) == 0;
+  }
+  icmp_filter filter{~((1u << kEchoReply4) | (1u << kUnreach4) | (1u << kTimeExceeded4))};
+  return setsockopt(socket, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
+}
+
+std::int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+}
+
+std::uint16_t Get16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] << 8 | at[1]);
+}
+void Put16(std::uint8_t* at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value >> 8);
+  at[1] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < bytes.size(); i += 2)
+    sum += static_cast<std::uint32_t>(bytes[i] << 8 | (i + 1 < bytes.size() ? bytes[i + 1] : 0));
+  while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+struct TProbe {
+  TIcmpHelperRequest Request;
+  std::uint16_t Sequence = 0;
+  bool Sent = false;
+  std::int64_t Deadline = 0;  // once sent
+};
+
+class TService {
+ public:
+  TService(int socket, TIcmpHelperFamily family, std::uint16_t identifier, std::uint16_t sequence)
+      : socket_(socket), family_(family), identifier_(identifier), nextSequence_(sequence) {}
+
+  int Run();
+
+ private:
+  bool V6() const { return family_ == TIcmpHelperFamily::Ip6; }
+  void Answer(const TIcmpHelperAnswer& answer);
+  void ReadInput();
+  void Handle(std::string_view line);
+  std::string_view Support(std::string_view feature) const;
+  void SendDue(std::int64_t now);
+  void Send(TProbe& probe, std::int64_t now);
+  void ExpireDue(std::int64_t now);
+  int WaitMs(std::int64_t now) const;
+  void ReadAnswers();
+  void Match(const std::uint8_t* message, std::size_t length, const TIcmpHelperAddress& from,
+             std::uint8_t ttl);
+  std::vector<TProbe>::iterator FindSent(std::uint16_t sequence, const std::uint8_t* destination);
+
+  int socket_;
+  TIcmpHelperFamily family_;
+  std::uint16_t identifier_;
+  std::uint16_t nextSequence_;
+  std::vector<TProbe> probes_;  // the probe table, in the order asked
+  double tokens_ = IcmpHelperRateBurst;
+  std::int64_t refilled_ = NowMs();
+  std::string input_;
+  bool skipping_ = false;  // the rest of an overlong line
+  bool inputClosed_ = false;
+  bool outputClosed_ = false;
+};
+
+void TService::Answer(const TIcmpHelperAnswer& answer) {
+  const std::string line = FormatIcmpHelperAnswer(answer) + "\n";
+  for (std::size_t done = 0; done < line.size() && !outputClosed_;) {
+    const ssize_t n = write(STDOUT_FILENO, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      outputClosed_ = true;  // the caller is gone: nothing left to serve
+    else
+      done += static_cast<std::size_t>(n);
+  }
+}
+
+std::string_view TService::Support(std::string_view feature) const {
+  static const std::string version = std::to_string(IcmpHelperProtocolVersion);
+  if (feature == "version") return version;
+  if (feature == "send-probe" || feature == "cancel-probe") return "ok";
+  if (feature == IcmpHelperFamilyWord(family_)) return "ok";
+  return "no";
+}
+
+void TService::Handle(std::string_view line) {
+  const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(line);
+  const TIcmpHelperRequest& request = parsed.Request;
+  if (parsed.Error != TIcmpHelperError::None) {
+    Answer(IcmpHelperRefusal(request.Token, parsed.Error));
+    return;
+  }
+  const auto same = [&request](const TProbe& probe) {
+    return probe.Request.Token == request.Token;
+  };
+  switch (request.Command) {
+    case TIcmpHelperCommand::CheckSupport: {
+      TIcmpHelperAnswer answer;
+      answer.Token = request.Token;
+      answer.Kind = FeatureSupport;
+      SetIcmpHelperWord(answer.Support, Support(IcmpHelperWord(request.Feature)));
+      Answer(answer);
+      return;
+    }
+    case TIcmpHelperCommand::CancelProbe:
+      // Its answer, if one comes, is no one's any more.
+      std::erase_if(probes_, same);
+      return;
+    case TIcmpHelperCommand::SendProbe:
+      break;
+  }
+  if (request.Destination.Family != family_ || std::any_of(probes_.begin(), probes_.end(), same)) {
+    Answer(IcmpHelperRefusal(request.Token, TIcmpHelperError::InvalidArgument));
+    return;
+  }
+  if (probes_.size() >= static_cast<std::size_t>(IcmpHelperMaxOutstanding)) {
+    Answer(IcmpHelperRefusal(request.Token, TIcmpHelperError::ProbesExhausted));
+    return;
+  }
+  TProbe probe;
+  probe.Request = request;
+  // A sequence number no outstanding probe holds, so that every answer names one probe.
+  do {
+    probe.Sequence = nextSequence_++;
+  } while (std::any_of(probes_.begin(), probes_.end(),
+                       [&probe](const TProbe& p) { return p.Sequence == probe.Sequence; }));
+  probes_.push_back(probe);
+}
+
+void TService::ReadInput() {
+  char buffer[4096];
+  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    inputClosed_ = true;
+    return;
+  }
+  input_.append(buffer, static_cast<std::size_t>(n));
+  for (std::size_t end; (end = input_.find('\n')) != std::string::npos;) {
+    if (end > IcmpHelperMaxLine && !skipping_) {
+      Answer(IcmpHelperRefusal(0, TIcmpHelperError::InvalidArgument));
+    } else if (!skipping_) {
+      Handle(std::string_view(input_).substr(0, end));
+    }
+    skipping_ = false;
+    input_.erase(0, end + 1);
+  }
+  if (input_.size() > IcmpHelperMaxLine) {
+    // No request is that long: refused once, and skipped to its end.
+    if (!skipping_) Answer(IcmpHelperRefusal(0, TIcmpHelperError::InvalidArgument));
+    skipping_ = true;
+    input_.clear();
+  }
+}
+
+void TService::Send(TProbe& probe, std::int64_t now) {
+  const TIcmpHelperRequest& request = probe.Request;
+  std::vector<std::uint8_t> message(8 + request.Data.Length);
+  message[0] = V6() ? kEcho6 : kEcho4;
+  Put16(&message[4], identifier_);
+  Put16(&message[6], probe.Sequence);
+  std::copy_n(request.Data.Bytes.begin(), request.Data.Length, message.begin() + 8);
+  // The kernel fills in ICMPv6's checksum, whose pseudo-header holds our address.
+  if (!V6()) Put16(&message[2], Checksum(message));
+
+  const int ttl = request.Ttl;
+  sockaddr_storage target{};
+  socklen_t targetLength = 0;
+  int set = 0;
+  if (V6()) {
+    set = setsockopt(socket_, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl);
+    auto* to = reinterpret_cast<sockaddr_in6*>(&target);
+    to->sin6_family = AF_INET6;
+    std::memcpy(&to->sin6_addr, request.Destination.Bytes.data(), 16);
+    to->sin6_scope_id = request.ScopeId;
+    targetLength = sizeof(sockaddr_in6);
+  } else {
+    set = setsockopt(socket_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    auto* to = reinterpret_cast<sockaddr_in*>(&target);
+    to->sin_family = AF_INET;
+    std::memcpy(&to->sin_addr, request.Destination.Bytes.data(), 4);
+    targetLength = sizeof(sockaddr_in);
+  }
+  if (set == 0 && sendto(socket_, message.data(), message.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&target), targetLength) >= 0) {
+    probe.Sent = true;
+    probe.Deadline = now + request.TimeoutMs;
+    return;
+  }
+  TIcmpHelperAnswer failed;
+  failed.Token = request.Token;
+  failed.Kind = SendFailed;
+  failed.Errno = errno != 0 ? errno : EIO;
+  Answer(failed);
+  probe.Request.Token = 0;  // removed by the caller
+}
+
+// Probes go in the order asked, as fast as the rate allows.
+void TService::SendDue(std::int64_t now) {
+  tokens_ = std::min<double>(IcmpHelperRateBurst, tokens_ + static_cast<double>(now - refilled_) *
+                                                                IcmpHelperRatePerSecond / 1000.0);
+  refilled_ = now;
+  for (TProbe& probe : probes_) {
+    if (probe.Sent) continue;
+    if (tokens_ < 1.0) break;
+    tokens_ -= 1.0;
+    Send(probe, now);
+  }
+  std::erase_if(probes_, [](const TProbe& probe) { return probe.Request.Token == 0; });
+}
+
+void TService::ExpireDue(std::int64_t now) {
+  std::erase_if(probes_, [this, now](const TProbe& probe) {
+    if (!probe.Sent || probe.Deadline > now) return false;
+    TIcmpHelperAnswer answer;
+    answer.Token = probe.Request.Token;
+    answer.Kind = NoReply;
+    Answer(answer);
+    return true;
+  });
+}
+
+int TService::WaitMs(std::int64_t now) const {
+  std::int64_t wait = -1;
+  for (const TProbe& probe : probes_) {
+    // A probe still waiting for the rate can go once a token has grown back.
+    const std::int64_t due = probe.Sent ? probe.Deadline - now : 1 + 1000 / IcmpHelperRatePerSecond;
+    wait = wait < 0 ? due : std::min(wait, due);
+  }
+  return wait < 0 ? -1 : static_cast<int>(std::max<std::int64_t>(wait, 0));
+}
+
+std::vector<TProbe>::iterator TService::FindSent(std::uint16_t sequence,
+                                                 const std::uint8_t* destination) {
+  const std::size_t size = V6() ? 16 : 4;
+  return std::find_if(probes_.begin(), probes_.end(), [&](const TProbe& probe) {
+    return probe.Sent && probe.Sequence == sequence &&
+           (destination == nullptr ||
+            std::memcmp(probe.Request.Destination.Bytes.data(), destination, size) == 0);
+  });
+}
+
+// message: the ICMP or ICMPv6 message. An echo reply is ours when it carries
+// our identifier and the sequence number of a probe; an error when the request
+// it quotes is one of our probes, to that probe's destination. Anything else
+// this raw socket sees is someone else's and goes no further.
+void TService::Match(const std::uint8_t* message, std::size_t length,
+                     const TIcmpHelperAddress& from, std::uint8_t ttl) {
+  if (length < 8) return;
+  const std::uint8_t type = message[0];
+  TIcmpHelperAnswer answer;
+  answer.From = from;
+  answer.Ttl = ttl;
+  std::vector<TProbe>::iterator probe = probes_.end();
+  if (type == (V6() ? kEchoReply6 : kEchoReply4)) {
+    if (message[1] != 0 || Get16(message + 4) != identifier_) return;
+    probe = FindSent(Get16(message + 6), nullptr);
+    answer.Kind = EchoReply;
+    answer.Data.Length = static_cast<std::uint16_t>(std::min(length - 8, IcmpHelperMaxData));
+    std::copy_n(message + 8, answer.Data.Length, answer.Data.Bytes.begin());
+  } else {
+    const std::uint8_t* quoted = message + 8;
+    const std::size_t quotedLength = length - 8;
+    const std::uint8_t* request = nullptr;
+    const std::uint8_t* destination = nullptr;
+    if (V6()) {
+      if (quotedLength < 48 || (quoted[0] >> 4) != 6 || quoted[6] != IPPROTO_ICMPV6) return;
+      destination = quoted + 24;
+      request = quoted + 40;
+    } else {
+      const std::size_t header = (quoted[0] & 0x0F) * 4u;
+      if (quotedLength < 28 || (quoted[0] >> 4) != 4 || header < 20 || quotedLength < header + 8 ||
+          quoted[9] != IPPROTO_ICMP)
+        return;
+      destination = quoted + 16;
+      request = quoted + header;
+    }
+    if (request[0] != (V6() ? kEcho6 : kEcho4) || Get16(request + 4) != identifier_) return;
+    probe = FindSent(Get16(request + 6), destination);
+    answer.Kind = IcmpError;
+    answer.Type = type;
+    answer.Code = message[1];
+  }
+  if (probe == probes_.end()) return;
+  answer.Token = probe->Request.Token;
+  probes_.erase(probe);
+  Answer(answer);
+}
+
+void TService::ReadAnswers() {
+  for (int i = 0; i < kReadsPerWake; ++i) {
+    std::uint8_t datagram[2048];
+    alignas(cmsghdr) std::uint8_t control[128];
+    sockaddr_in6 peer{};
+    iovec part{datagram, sizeof datagram};
+    msghdr header{};
+    header.msg_name = &peer;
+    header.msg_namelen = sizeof peer;
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(socket_, &header, MSG_DONTWAIT);
+    if (n < 0) return;  // EAGAIN, or an error report: nothing of ours
+    const auto length = std::min(static_cast<std::size_t>(n), sizeof datagram);
+    TIcmpHelperAddress from;
+    from.Family = family_;
+    if (V6()) {
+      std::memcpy(from.Bytes.data(), &peer.sin6_addr, 16);
+      std::uint8_t hopLimit = 64;  // when the kernel did not say
+      for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
+          int value = 0;
+          std::memcpy(&value, CMSG_DATA(c), sizeof value);
+          hopLimit = static_cast<std::uint8_t>(value);
+        }
+      }
+      Match(datagram, length, from, hopLimit);
+    } else {
+      // A raw IPv4 socket hands over the IP header too.
+      const std::size_t header4 = (datagram[0] & 0x0F) * 4u;
+      if (length < 20 || header4 < 20 || length < header4) continue;
+      std::memcpy(from.Bytes.data(), datagram + 12, 4);
+      Match(datagram + header4, length - header4, from, datagram[8]);
+    }
+  }
+}
+
+int TService::Run() {
+  for (;;) {
+    const std::int64_t now = NowMs();
+    SendDue(now);
+    ExpireDue(now);
+    if (outputClosed_ || (inputClosed_ && probes_.empty())) return 0;
+    pollfd ready[2] = {{socket_, POLLIN, 0}, {inputClosed_ ? -1 : STDIN_FILENO, POLLIN, 0}};
+    if (poll(ready, 2, WaitMs(now)) < 0) {
+      if (errno == EINTR) continue;
+      return Fail(IcmpHelperExitFailed, std::string("poll: ") + std::strerror(errno));
+    }
+    if ((ready[0].revents & (POLLIN | POLLERR)) != 0) ReadAnswers();
+    if ((ready[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadInput();
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> words;
-  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
-  const quillon::TIcmpHelperRequest request = quillon::ParseIcmpHelperRequest(words);
-  if (!request.Valid()) {
+  TIcmpHelperFamily family{};
+  if (argc != 2 || !ParseIcmpHelperFamily(argv[1], family)) {
     DropPrivileges();
-    return Fail(ExitBadRequest, "refused: " + request.Error +
-                                    "\nusage: quillon-icmp-helper icmp|icmp6 COUNT, "
-                                    "with a Unix socket as standard input");
+    return Fail(IcmpHelperExitBadRequest,
+                "refused: expected one word, ip-4 or ip-6\n"
+                "usage: quillon-icmp-helper ip-4|ip-6, serving probe requests on standard input");
   }
-  if (!IsUnixSocket(STDIN_FILENO)) {
+  const bool v6 = family == TIcmpHelperFamily::Ip6;
+  const int socket =
+      ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK,
+               v6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP));
+  if (socket < 0) {
+    const int error = errno;
     DropPrivileges();
-    return Fail(ExitBadRequest,
-                "refused: standard input is not a Unix socket to hand sockets over");
+    return Fail(
+        error == EPERM || error == EACCES ? IcmpHelperExitNotPermitted : IcmpHelperExitFailed,
+        std::string("cannot open a raw ICMP socket: ") + std::strerror(error));
   }
-
-  const bool v6 = request.Kind == TIcmpSocketKind::Icmp6;
-  std::vector<int> sockets;
-  for (int i = 0; i < request.Count; ++i) {
-    const int protocol = v6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
-    const int socket = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol);
-    if (socket < 0) {
-      const int error = errno;
-      DropPrivileges();
-      return Fail(error == EPERM || error == EACCES ? ExitNotPermitted : ExitFailed,
-                  std::string("cannot open a raw ICMP socket: ") + std::strerror(error));
-    }
-    sockets.push_back(socket);
+  if (!FilterAnswers(socket, v6)) {
+    DropPrivileges();
+    return Fail(IcmpHelperExitFailed, "cannot filter the socket's messages");
   }
-  if (!DropPrivileges()) return Fail(ExitFailed, "cannot give up its privileges");
-  if (!HandOver(STDIN_FILENO, sockets)) {
-    return Fail(ExitFailed, std::string("cannot hand the sockets over: ") + std::strerror(errno));
+  if (!DropPrivileges()) return Fail(IcmpHelperExitFailed, "cannot give up its privileges");
+  // A caller that has gone away ends the service through a failed write.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::uint16_t seeds[2] = {};
+  if (getrandom(seeds, sizeof seeds, 0) != sizeof seeds) {
+    return Fail(IcmpHelperExitFailed, "no random identifier");
   }
-  return 0;
+  if (!RestrictSystemCalls()) return Fail(IcmpHelperExitFailed, "cannot restrict its system calls");
+  return TService(socket, family, seeds[0], seeds[1]).Run();
 }

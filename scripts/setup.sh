@@ -14,7 +14,7 @@ packages=(
   xvfb xauth openbox x11-utils imagemagick time util-linux libcap2-bin procps
   man-db
   g++-mingw-w64-x86-64-posix wine64
-  openbox fp-utils wixl
+  openbox fp-utils wixl msitools
   lintian mandoc
 )
 

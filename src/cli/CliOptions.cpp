@@ -61,8 +61,9 @@ std::string HelpText(const std::string& program) {
          "trace, a second Ctrl-C quits. When the output is not a terminal the final\n"
          "table is printed once.\n"
          "\n"
-         "Exit status: 0 when the trace ended, 2 when the host is not found, 3 when the\n"
-         "ICMP socket cannot be opened " +
+         "Exit status: 0 when the trace ended, 2 when the host is not found or cannot\n"
+         "be traced (an unspecified address, a link-local one without its zone),\n"
+         "3 when the ICMP socket cannot be opened " +
          SocketRightsNote() + ", 1 on any other failure.\n";
 }
 

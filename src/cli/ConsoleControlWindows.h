@@ -1,7 +1,8 @@
 // The console's control handler (Windows): Ctrl-C stops the trace as the Stop
 // button does, the other events quit; closing the console, logoff and shutdown
-// also wait, within the few seconds the system allows, until the session has
-// saved the name cache, since the process ends when the handler returns.
+// also wait, within the time the system allows (ConsoleCloseWaitMs), until the
+// session has saved the name cache (MarkStateSaved), since the process ends
+// when the handler returns.
 #pragma once
 
 #include "cli/TerminalSession.h"
@@ -12,8 +13,6 @@ namespace quillon {
 
 // The session the handler speaks to, or nullptr for none.
 void ListenToConsole(TTerminalSession* session);
-// The session has saved the names: a waiting handler may return.
-void ConsoleSessionSaved();
 BOOL WINAPI OnConsoleControl(DWORD event);
 
 }  // namespace quillon

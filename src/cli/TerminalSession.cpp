@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/TerminalText.h"
+#include "net/IdException.h"
 #include "platform/Text.h"
 #include "trace/SocketRights.h"
 
@@ -15,6 +16,19 @@ constexpr const char* DefaultHost = "localhost";
 std::string WithUnixLineEnds(std::string text) {
   for (std::size_t pos; (pos = text.find("\r\n")) != std::string::npos;) text.erase(pos, 1);
   return text;
+}
+
+// A message of several lines (a socket error's text has two), each made safe
+// for the terminal on its own, ending in a line break.
+std::string MessageLines(const std::string& message) {
+  const std::string text = WithUnixLineEnds(message);
+  std::string lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    lines += SanitizeForTerminal(std::string_view(text).substr(start, end - start)) + "\n";
+    if (end == std::string::npos) return lines;
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -45,23 +59,40 @@ void TTerminalSession::OnSignal(int signo) {
   view_.SetInterrupted();
 }
 
+void TTerminalSession::EndSession() {
+  if (form_ && form_->Running && !form_->StopRequested) form_->Button2Click();
+  SaveNames();
+  quitSignal_ = SIGTERM;
+  view_.SetInterrupted();
+}
+
+void TTerminalSession::SaveNames() {
+  if (!form_ || saved_) return;
+  saved_ = true;
+  form_->FormClose();
+  if (namesSaved_) namesSaved_();
+}
+
 int TTerminalSession::Failure(const std::exception& error) {
+  SaveNames();
   view_.Discard();
-  std::string text = SanitizeForTerminal(WithUnixLineEnds(error.what()));
+  const std::string text = MessageLines(error.what());
   if (IsPrivilegeFailure(error)) {
-    io_.Err(text + "\n" + PrivilegeHint(programPath_) + "\n");
+    io_.Err(text + PrivilegeHint(programPath_) + "\n");
     return ExitNoSocket;
   }
-  io_.Err(text + "\n");
+  io_.Err(text);
   return ExitFailure;
 }
 
 int TTerminalSession::ReportMessages() {
+  SaveNames();
   view_.Discard();
   int status = ExitFailure;
   for (const std::string& message : view_.Messages()) {
-    io_.Err(SanitizeForTerminal(message) + "\n");
-    if (message.rfind("Host not found: ", 0) == 0) status = ExitHostNotFound;
+    io_.Err(MessageLines(message));
+    if (message.rfind("Host not found: ", 0) == 0 || message.rfind(Id_CANNOT_TRACE, 0) == 0)
+      status = ExitHostNotFound;
   }
   return status;
 }
@@ -86,9 +117,9 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
 
   // The cache is written back whatever happens once it has been read.
   struct TCloser {
-    TTraceRouteForm& form;
-    ~TCloser() { form.FormClose(); }
-  } closer{*form_};
+    TTerminalSession& session;
+    ~TCloser() { session.SaveNames(); }
+  } closer{*this};
 
   try {
     form_->FormCreate(parameters);
@@ -114,11 +145,17 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
       queue.ProcessOneMessage();
     } catch (const std::exception& error) {
       // Shown as the window would show it; the run goes on.
-      io_.Err(SanitizeForTerminal(WithUnixLineEnds(error.what())) + "\n");
+      io_.Err(MessageLines(error.what()));
     }
   }
+  // Saved before anything is written: a console being closed may end the
+  // process at any write.
+  SaveNames();
   PrintResult();
-  return quitSignal_ != 0 ? ExitSignalBase + quitSignal_ : ExitTraceEnded;
+  if (quitSignal_ != 0) return ExitSignalBase + quitSignal_;
+  // A probe that could not be sent stopped the run: why comes after the table.
+  for (const std::string& message : view_.Messages()) io_.Err(MessageLines(message));
+  return view_.Messages().empty() ? ExitTraceEnded : ExitFailure;
 }
 
 }  // namespace quillon

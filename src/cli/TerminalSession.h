@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,14 @@ class TTerminalSession {
   // Stop button does), a second one or any other signal quits at once.
   void Signal(int signo);
 
+  // Window thread, while Run waits: logoff or shutdown. Stops the trace (no
+  // probe may start after the save), saves the names and lets Run end as on
+  // a quit.
+  void EndSession();
+  // Called once the names are saved (before the result is written, which may
+  // block on a console being closed).
+  void OnNamesSaved(std::function<void()> saved) { namesSaved_ = std::move(saved); }
+
   // The engine's window (after Run has created it).
   TTraceRouteForm* Form() { return form_.get(); }
   // Executable path for the privilege hint ("quillon" when unknown).
@@ -48,6 +57,8 @@ class TTerminalSession {
 
  private:
   void OnSignal(int signo);
+  // Saves the name cache once (nothing before the form exists).
+  void SaveNames();
   int Failure(const std::exception& error);
   int ReportMessages();
   void PrintResult();
@@ -60,6 +71,8 @@ class TTerminalSession {
   HWND window_ = 0;
   int interrupts_ = 0;
   int quitSignal_ = 0;
+  bool saved_ = false;
+  std::function<void()> namesSaved_;
   std::string programPath_ = "quillon";
 };
 

@@ -1,5 +1,6 @@
 // The terminal front end on Windows: the standard handles, a console's size and
-// virtual-terminal mode, and Ctrl-C from the console's control handler.
+// virtual-terminal mode, Ctrl-C and the console's close from its control
+// handler, and logoff and shutdown from a hidden window.
 #include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
 
@@ -11,6 +12,7 @@
 #include <mutex>
 
 #include "net/IdStackWindows.h"
+#include "platform/ConsoleWindows.h"
 #include "platform/ExecutablePath.h"
 #include "trace/StateFiles.h"
 
@@ -90,11 +92,57 @@ void ReportProbePath(const TTerminalIo& io) {
 // on a thread of the system's; the lock keeps the session alive while it posts.
 std::mutex gSessionLock;
 TTerminalSession* gSession = nullptr;  // guarded by gSessionLock
-// Set once the session has ended and saved the name cache.
-const HANDLE gSaved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-// Closing the console, logoff and shutdown end the process once the handler
-// returns, or after about five seconds: the wait for the save stays below that.
-constexpr DWORD kSaveWaitMs = 4000;
+
+// A program that links user32 gets no CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT
+// (and the engine's message-only windows no WM_QUERYENDSESSION): one hidden
+// top-level window of the session's thread hears of logoff and shutdown, and
+// saves while the system waits for its answer. Its messages are dispatched by
+// the session's own message loop.
+class TEndSessionWindow {
+ public:
+  explicit TEndSessionWindow(TTerminalSession& session) {
+    static const ATOM windowClass = [] {
+      WNDCLASSEXW description{};
+      description.cbSize = sizeof description;
+      description.lpfnWndProc = &Procedure;
+      description.hInstance = GetModuleHandleW(nullptr);
+      description.lpszClassName = L"QuillonTerminal";
+      return RegisterClassExW(&description);
+    }();
+    if (windowClass == 0) return;
+    window_ = CreateWindowExW(0, L"QuillonTerminal", L"Quillon", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window_ != nullptr) {
+      SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&session));
+    }
+  }
+  ~TEndSessionWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  TEndSessionWindow(const TEndSessionWindow&) = delete;
+  TEndSessionWindow& operator=(const TEndSessionWindow&) = delete;
+
+ private:
+  static LRESULT CALLBACK Procedure(::HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* session = reinterpret_cast<TTerminalSession*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (msg == WM_QUERYENDSESSION) return TRUE;
+    if (msg == WM_ENDSESSION) {
+      // The system may end the process as soon as this returns.
+      if (wParam != FALSE && session != nullptr) {
+        try {
+          session->EndSession();
+        } catch (...) {
+          // Nothing can be shown any more; the session ends all the same.
+        }
+      }
+      return 0;
+    }
+    return DefWindowProcW(window, msg, wParam, lParam);
+  }
+
+  ::HWND window_ = nullptr;
+};
+
 }  // namespace
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -105,7 +153,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     gSession->Signal(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
   }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    if (gSaved != nullptr) WaitForSingleObject(gSaved, kSaveWaitMs);
+    AwaitStateSaved();
   }
   return TRUE;
 }
@@ -113,10 +161,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 void ListenToConsole(TTerminalSession* session) {
   std::lock_guard lock(gSessionLock);
   gSession = session;
-}
-
-void ConsoleSessionSaved() {
-  if (gSaved != nullptr) SetEvent(gSaved);
 }
 
 int RunTerminal(const std::vector<std::string>& parameters, bool json) {
@@ -144,11 +188,15 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   TTerminalSession session(io, DefaultFormFiles(), json);
   const std::string path = ExecutablePath();
   if (!path.empty()) session.SetProgramPath(path);
+  // Once the names are saved, a console being closed may end the process.
+  session.OnNamesSaved(&MarkStateSaved);
   ListenToConsole(&session);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
-  const int status = session.Run(parameters);
-  // The names are saved: a console being closed may now end the process.
-  ConsoleSessionSaved();
+  int status = 0;
+  {
+    const TEndSessionWindow endSession(session);
+    status = session.Run(parameters);
+  }
   ListenToConsole(nullptr);
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   ReportProbePath(io);

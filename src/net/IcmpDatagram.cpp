@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace quillon {
 namespace {
@@ -34,6 +35,61 @@ std::uint32_t OnesComplementSum(std::span<const std::uint8_t> bytes, std::uint32
 
 int WrittenLength(std::span<std::uint8_t> out, std::size_t length) {
   return static_cast<int>(std::min(out.size(), length));
+}
+
+// The echo reply message for the request: its identifier and sequence number
+// and the data that came back.
+std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
+                                           std::span<const std::uint8_t> data, bool v6) {
+  std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE + data.size());
+  message[0] = v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY;
+  if (request.size() >= static_cast<std::size_t>(Id_ICMP_HEADER_SIZE))
+    std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
+  std::copy(data.begin(), data.end(), message.begin() + Id_ICMP_HEADER_SIZE);
+  if (v6) return message;
+  PutBigEndian16(message.data() + 2, InternetChecksum(message));
+  return message;
+}
+
+int BuildError(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
+               std::span<std::uint8_t> out) {
+  return BuildErrorDatagram(report, request, out);
+}
+int BuildError(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
+               std::span<std::uint8_t> out) {
+  return BuildErrorDatagramV6(report, request, out);
+}
+int BuildReply(std::span<const std::uint8_t> message, const TIdIPv4Bytes& source, std::uint8_t ttl,
+               std::span<std::uint8_t> out) {
+  return BuildReplyDatagram(message, source, ttl, out);
+}
+int BuildReply(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
+               std::uint8_t hopLimit, std::span<std::uint8_t> out) {
+  return BuildReplyDatagramV6(message, source, hopLimit, out);
+}
+
+template <typename TAddressBytes>
+std::vector<std::uint8_t> Rebuild(const TEchoAnswerOf<TAddressBytes>& answer,
+                                  std::span<const std::uint8_t> request,
+                                  const TAddressBytes& destination) {
+  constexpr bool v6 = std::is_same_v<TAddressBytes, TIdIPv6Bytes>;
+  std::vector<std::uint8_t> datagram(65535);
+  int length = 0;
+  if (answer.Reply) {
+    length =
+        BuildReply(EchoReplyMessage(request, answer.Data, v6), answer.From, answer.Ttl, datagram);
+  } else {
+    TIcmpErrorReportOf<TAddressBytes> report;
+    report.FromIcmp = true;
+    report.Type = answer.Type;
+    report.Code = answer.Code;
+    report.Offender = answer.From;
+    report.OriginalDestination = destination;
+    report.Ttl = answer.Ttl;
+    length = BuildError(report, request, datagram);
+  }
+  datagram.resize(static_cast<std::size_t>(length));
+  return datagram;
 }
 
 }  // namespace
@@ -137,6 +193,18 @@ int BuildErrorDatagramV6(const TIcmp6ErrorReport& report, std::span<const std::u
                     report.OriginalDestination);
   Put(out, Put(out, 0, headers), request);
   return WrittenLength(out, kHeaders + request.size());
+}
+
+std::vector<std::uint8_t> RebuildEchoAnswer(const TEchoAnswer& answer,
+                                            std::span<const std::uint8_t> request,
+                                            const TIdIPv4Bytes& destination) {
+  return Rebuild(answer, request, destination);
+}
+
+std::vector<std::uint8_t> RebuildEchoAnswer(const TEcho6Answer& answer,
+                                            std::span<const std::uint8_t> request,
+                                            const TIdIPv6Bytes& destination) {
+  return Rebuild(answer, request, destination);
 }
 
 }  // namespace quillon

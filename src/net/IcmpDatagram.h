@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "net/IdIPAddress.h"
 #include "net/IdStack.h"
@@ -71,5 +72,32 @@ int BuildReplyDatagramV6(std::span<const std::uint8_t> message, const TIdIPv6Byt
 // the reports do not give, and nothing above checks it.
 int BuildErrorDatagramV6(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
                          std::span<std::uint8_t> out);
+
+// An answer to one of our echo requests as a service reports it (the system's
+// ICMP service on Windows, the ICMP helper on Linux): an echo reply with its
+// data, or an ICMP (ICMPv6) error of the type and code.
+template <typename TAddressBytes>
+struct TEchoAnswerOf {
+  bool Reply = true;
+  std::uint8_t Type = 0;  // of an error
+  std::uint8_t Code = 0;
+  TAddressBytes From{};
+  std::uint8_t Ttl = Id_DEFAULT_REPLY_TTL;  // IPv6: the hop limit
+  std::span<const std::uint8_t> Data;       // of a reply
+};
+using TEchoAnswer = TEchoAnswerOf<TIdIPv4Bytes>;
+using TEcho6Answer = TEchoAnswerOf<TIdIPv6Bytes>;
+
+// The datagram a raw socket would have read for the answer to request (the
+// ICMP or ICMPv6 echo message we sent to destination): a reply carries the
+// request's identifier and sequence number and the data that came back; an
+// error quotes the request, sent to destination. ICMP's checksums are filled
+// in; ICMPv6's stay zero, as in BuildErrorDatagramV6.
+std::vector<std::uint8_t> RebuildEchoAnswer(const TEchoAnswer& answer,
+                                            std::span<const std::uint8_t> request,
+                                            const TIdIPv4Bytes& destination);
+std::vector<std::uint8_t> RebuildEchoAnswer(const TEcho6Answer& answer,
+                                            std::span<const std::uint8_t> request,
+                                            const TIdIPv6Bytes& destination);
 
 }  // namespace quillon

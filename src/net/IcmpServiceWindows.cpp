@@ -8,6 +8,9 @@
 #include <icmpapi.h>
 // clang-format on
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -23,9 +26,13 @@
 namespace quillon {
 namespace {
 
-// Longer than any reply time-out of the program: the caller's own wait decides.
-constexpr DWORD kServiceTimeoutMs = 10000;
-constexpr std::size_t kLargestDatagram = 65535;
+// The service waits this much beyond the caller's own reply time-out, so that
+// the caller's wait decides, and no longer: a silent request holds its thread
+// and the service's handle while the service waits.
+constexpr std::uint32_t kServiceMarginMs = 1000;
+// For a caller that waits without limit.
+constexpr std::uint32_t kLongestServiceWaitMs = 60000;
+constexpr std::int32_t kDefaultReplyTimeoutMs = 5000;
 // Winsock's handles are multiples of four; odd numbers never collide with them.
 constexpr TIdStackSocketHandle kFirstHandle = 0x40000001;
 
@@ -45,6 +52,8 @@ class TChannel {
   HANDLE Readable() const { return readable_; }
   std::uint8_t Ttl() const { return ttl_.load(); }
   void SetTtl(std::uint8_t ttl) { ttl_.store(ttl); }
+  std::uint32_t WaitMs() const { return waitMs_.load(); }
+  void SetWaitMs(std::uint32_t waitMs) { waitMs_.store(waitMs); }
 
   // A datagram to read, or with an empty one the socket error the read reports.
   void Deliver(std::vector<std::uint8_t> datagram, std::int32_t error) {
@@ -67,6 +76,7 @@ class TChannel {
   bool v6_;
   HANDLE readable_;
   std::atomic<std::uint8_t> ttl_{128};
+  std::atomic<std::uint32_t> waitMs_{IcmpServiceWaitMs(kDefaultReplyTimeoutMs)};
   std::mutex lock_;
   std::deque<std::pair<std::vector<std::uint8_t>, std::int32_t>> ready_;
 };
@@ -167,40 +177,12 @@ constexpr TIcmpServiceStatus kStatuses[] = {
     {ERROR_HOST_UNREACHABLE, "ERROR_HOST_UNREACHABLE", Local(WSAEHOSTUNREACH),
      Local(WSAEHOSTUNREACH)},
     {ERROR_NO_SYSTEM_RESOURCES, "ERROR_NO_SYSTEM_RESOURCES", Local(WSAENOBUFS), Local(WSAENOBUFS)},
+    // A system without IPv6 (or where the call is a stub): for IPv6 the family
+    // itself is missing, which is what the "no ICMPv6" message tells.
+    {ERROR_NOT_SUPPORTED, "ERROR_NOT_SUPPORTED", Local(WSAEOPNOTSUPP), Local(WSAEAFNOSUPPORT)},
+    {ERROR_CALL_NOT_IMPLEMENTED, "ERROR_CALL_NOT_IMPLEMENTED", Local(WSAEOPNOTSUPP),
+     Local(WSAEAFNOSUPPORT)},
 };
-
-// The echo reply message for the request: our identifier and sequence number
-// and the data that came back. ICMP's checksum is filled in; ICMPv6's stays
-// zero, as in BuildErrorDatagramV6, for its pseudo-header needs our own address.
-std::vector<std::uint8_t> EchoReplyMessage(std::span<const std::uint8_t> request,
-                                           std::span<const std::uint8_t> data, bool v6) {
-  std::vector<std::uint8_t> message(Id_ICMP_HEADER_SIZE);
-  message[0] = v6 ? Id_ICMPV6_ECHOREPLY : Id_ICMP_ECHOREPLY;
-  std::memcpy(message.data() + 4, request.data() + 4, 4);  // identifier and sequence
-  message.insert(message.end(), data.begin(), data.end());
-  if (v6) return message;
-  const std::uint16_t checksum = InternetChecksum(message);
-  message[2] = static_cast<std::uint8_t>(checksum >> 8);
-  message[3] = static_cast<std::uint8_t>(checksum & 0xFF);
-  return message;
-}
-
-int BuildError(const TIcmpErrorReport& report, std::span<const std::uint8_t> request,
-               std::span<std::uint8_t> out) {
-  return BuildErrorDatagram(report, request, out);
-}
-int BuildError(const TIcmp6ErrorReport& report, std::span<const std::uint8_t> request,
-               std::span<std::uint8_t> out) {
-  return BuildErrorDatagramV6(report, request, out);
-}
-int BuildReply(std::span<const std::uint8_t> message, const TIdIPv4Bytes& source, std::uint8_t ttl,
-               std::span<std::uint8_t> out) {
-  return BuildReplyDatagram(message, source, ttl, out);
-}
-int BuildReply(std::span<const std::uint8_t> message, const TIdIPv6Bytes& source,
-               std::uint8_t hopLimit, std::span<std::uint8_t> out) {
-  return BuildReplyDatagramV6(message, source, hopLimit, out);
-}
 
 // One dispatch on the status table's outcome for both families.
 template <typename TAddressBytes>
@@ -217,23 +199,17 @@ std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& ans
   if (!answer.Returned && meaning.Outcome != NoAnswer) {
     if (meaning.Outcome != LocalError) meaning = Local(WSAEHOSTUNREACH);
   }
-  std::vector<std::uint8_t> datagram(kLargestDatagram);
-  int length = 0;
   switch (meaning.Outcome) {
     case Reply:
-      length =
-          BuildReply(EchoReplyMessage(request, answer.Data, v6), answer.From, answer.Ttl, datagram);
-      break;
     case IcmpError: {
-      TIcmpErrorReportOf<TAddressBytes> report;
-      report.FromIcmp = true;
-      report.Type = meaning.Type;
-      report.Code = meaning.Code;
-      report.Offender = answer.From;
-      report.OriginalDestination = destination;
-      report.Ttl = answer.Ttl;
-      length = BuildError(report, request, datagram);
-      break;
+      TEchoAnswerOf<TAddressBytes> echo;
+      echo.Reply = meaning.Outcome == Reply;
+      echo.Type = meaning.Type;
+      echo.Code = meaning.Code;
+      echo.From = answer.From;
+      echo.Ttl = answer.Ttl;
+      echo.Data = answer.Data;
+      return RebuildEchoAnswer(echo, request, destination);
     }
     case NoAnswer:
       break;
@@ -241,8 +217,7 @@ std::vector<std::uint8_t> Rebuild(const TIcmpServiceAnswerOf<TAddressBytes>& ans
       error = meaning.SocketError;
       break;
   }
-  datagram.resize(static_cast<std::size_t>(length));
-  return datagram;
+  return {};
 }
 
 // The request's data, and a reply buffer with room for a record of the
@@ -264,15 +239,15 @@ void Deliver(TChannel& channel, const TIcmpServiceAnswerOf<TAddressBytes>& answe
 }
 
 void RunEcho(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> request,
-             std::uint32_t destination, std::uint8_t ttl) {
+             std::uint32_t destination, std::uint8_t ttl, DWORD waitMs) {
   TEchoBuffers buffers(request, sizeof(ICMP_ECHO_REPLY));
   std::vector<std::uint8_t>& replies = buffers.Replies;
   IP_OPTION_INFORMATION options{};
   options.Ttl = ttl;
-  const DWORD count = IcmpSendEcho2(
-      channel->Icmp(), nullptr, nullptr, nullptr, destination,
-      const_cast<std::uint8_t*>(buffers.Payload.data()), static_cast<WORD>(buffers.Payload.size()),
-      &options, replies.data(), static_cast<DWORD>(replies.size()), kServiceTimeoutMs);
+  const DWORD count = IcmpSendEcho2(channel->Icmp(), nullptr, nullptr, nullptr, destination,
+                                    const_cast<std::uint8_t*>(buffers.Payload.data()),
+                                    static_cast<WORD>(buffers.Payload.size()), &options,
+                                    replies.data(), static_cast<DWORD>(replies.size()), waitMs);
   TIcmpServiceAnswer answer;
   if (count == 0) {
     // The failure is known from the thread's last error alone.
@@ -296,7 +271,8 @@ void RunEcho(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t>
 }
 
 void RunEcho6(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> request,
-              TIdIPv6Bytes destination, std::uint32_t scopeId, std::uint8_t hopLimit) {
+              TIdIPv6Bytes destination, std::uint32_t scopeId, std::uint8_t hopLimit,
+              DWORD waitMs) {
   TEchoBuffers buffers(request, sizeof(TIcmp6EchoReply));
   sockaddr_in6 source{};  // unspecified: the system picks ours
   source.sin6_family = AF_INET6;
@@ -306,11 +282,10 @@ void RunEcho6(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t
   target.sin6_scope_id = scopeId;
   IP_OPTION_INFORMATION options{};
   options.Ttl = hopLimit;
-  const DWORD count =
-      Icmp6SendEcho2(channel->Icmp(), nullptr, nullptr, nullptr, &source, &target,
-                     const_cast<std::uint8_t*>(buffers.Payload.data()),
-                     static_cast<WORD>(buffers.Payload.size()), &options, buffers.Replies.data(),
-                     static_cast<DWORD>(buffers.Replies.size()), kServiceTimeoutMs);
+  const DWORD count = Icmp6SendEcho2(
+      channel->Icmp(), nullptr, nullptr, nullptr, &source, &target,
+      const_cast<std::uint8_t*>(buffers.Payload.data()), static_cast<WORD>(buffers.Payload.size()),
+      &options, buffers.Replies.data(), static_cast<DWORD>(buffers.Replies.size()), waitMs);
   TIcmp6ServiceAnswer answer;
   if (count == 0 || !DecodeIcmp6Reply(buffers.Replies, buffers.Payload.size(), answer)) {
     answer = TIcmp6ServiceAnswer{};
@@ -318,6 +293,34 @@ void RunEcho6(const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t
     answer.Status = count == 0 ? GetLastError() : IP_SUCCESS;
   }
   Deliver(*channel, answer, request, destination);
+}
+
+// Set once the service was found without IPv6: the status it failed with.
+std::atomic<std::uint32_t> gV6Missing{0};
+
+// Whether the service carries IPv6, asked once per process: on a system
+// without IPv6 its handle opens and only its requests fail, which would make a
+// trace of silent hops. One echo to the loopback address tells.
+bool ServiceCarriesV6(HANDLE icmp) {
+  static std::once_flag once;
+  std::call_once(once, [icmp] {
+    sockaddr_in6 source{};
+    source.sin6_family = AF_INET6;
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr.s6_addr[15] = 1;
+    std::array<std::uint8_t, 8> data{};
+    std::vector<std::uint8_t> replies(sizeof(TIcmp6EchoReply) + data.size() + 8 + 1024);
+    IP_OPTION_INFORMATION options{};
+    options.Ttl = 64;
+    if (Icmp6SendEcho2(icmp, nullptr, nullptr, nullptr, &source, &loopback, data.data(),
+                       static_cast<WORD>(data.size()), &options, replies.data(),
+                       static_cast<DWORD>(replies.size()), kServiceMarginMs) == 0) {
+      const DWORD failure = GetLastError();
+      if (IcmpServiceMeaning(failure, true).SocketError == WSAEAFNOSUPPORT) gV6Missing = failure;
+    }
+  });
+  return gV6Missing.load() == 0;
 }
 
 // Checks the request against the channel's family and runs the echo on a
@@ -342,10 +345,24 @@ int StartEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request
     return Id_SOCKET_ERROR;
   }
   try {
-    std::thread(run, channel, std::vector<std::uint8_t>(request.begin(), request.end()),
-                channel->Ttl())
+    std::thread(
+        [run, channel](std::vector<std::uint8_t> echo, std::uint8_t ttl, DWORD waitMs) {
+          // An exception leaving a thread would end the program: the request
+          // fails here instead, as a socket's would for want of buffers.
+          try {
+            run(channel, std::move(echo), ttl, waitMs);
+          } catch (...) {
+            try {
+              channel->Deliver({}, WSAENOBUFS);
+            } catch (...) {
+              // Not even that could be kept: the read just finds nothing.
+            }
+          }
+        },
+        std::vector<std::uint8_t>(request.begin(), request.end()), channel->Ttl(),
+        static_cast<DWORD>(channel->WaitMs()))
         .detach();
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     error = WSAENOBUFS;
     return Id_SOCKET_ERROR;
   }
@@ -394,6 +411,10 @@ bool DecodeIcmp6Reply(std::span<const std::uint8_t> buffer, std::size_t dataSize
   return true;
 }
 
+bool IcmpServiceLacksIPv6() {
+  return gV6Missing.load() != 0;
+}
+
 bool IsIcmpServiceHandle(TIdStackSocketHandle socket) {
   return Find(socket) != nullptr;
 }
@@ -401,6 +422,10 @@ bool IsIcmpServiceHandle(TIdStackSocketHandle socket) {
 TIdStackSocketHandle OpenIcmpService(bool ipv6) {
   const HANDLE icmp = ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
   if (icmp == INVALID_HANDLE_VALUE || icmp == nullptr) return Id_INVALID_SOCKET;
+  if (ipv6 && !ServiceCarriesV6(icmp)) {
+    IcmpCloseHandle(icmp);
+    return Id_INVALID_SOCKET;
+  }
   auto channel = std::make_shared<TChannel>(icmp, ipv6);
   if (channel->Readable() == nullptr) return Id_INVALID_SOCKET;
   std::lock_guard lock(gLock);
@@ -420,22 +445,39 @@ void SetIcmpServiceTtl(TIdStackSocketHandle socket, std::uint8_t ttl) {
   if (auto channel = Find(socket)) channel->SetTtl(ttl);
 }
 
+std::uint32_t IcmpServiceWaitMs(std::int32_t replyTimeoutMs) {
+  if (replyTimeoutMs < 0) return kLongestServiceWaitMs;
+  return std::min(static_cast<std::uint32_t>(replyTimeoutMs) + kServiceMarginMs,
+                  kLongestServiceWaitMs);
+}
+
+void SetIcmpServiceReplyTimeout(TIdStackSocketHandle socket, std::int32_t replyTimeoutMs) {
+  if (auto channel = Find(socket)) channel->SetWaitMs(IcmpServiceWaitMs(replyTimeoutMs));
+}
+
+std::uint32_t IcmpServiceWaitOf(TIdStackSocketHandle socket) {
+  const auto channel = Find(socket);
+  return channel != nullptr ? channel->WaitMs() : 0;
+}
+
 int SendIcmpServiceEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request,
                         std::uint32_t destination, std::int32_t& error) {
-  return StartEcho(
-      socket, request, false, error,
-      [destination](const std::shared_ptr<TChannel>& channel, std::vector<std::uint8_t> echo,
-                    std::uint8_t ttl) { RunEcho(channel, std::move(echo), destination, ttl); });
+  return StartEcho(socket, request, false, error,
+                   [destination](const std::shared_ptr<TChannel>& channel,
+                                 std::vector<std::uint8_t> echo, std::uint8_t ttl, DWORD waitMs) {
+                     RunEcho(channel, std::move(echo), destination, ttl, waitMs);
+                   });
 }
 
 int SendIcmpServiceEcho(TIdStackSocketHandle socket, std::span<const std::uint8_t> request,
                         const TIdIPv6Bytes& destination, std::uint32_t scopeId,
                         std::int32_t& error) {
-  return StartEcho(socket, request, true, error,
-                   [destination, scopeId](const std::shared_ptr<TChannel>& channel,
-                                          std::vector<std::uint8_t> echo, std::uint8_t hopLimit) {
-                     RunEcho6(channel, std::move(echo), destination, scopeId, hopLimit);
-                   });
+  return StartEcho(
+      socket, request, true, error,
+      [destination, scopeId](const std::shared_ptr<TChannel>& channel,
+                             std::vector<std::uint8_t> echo, std::uint8_t hopLimit, DWORD waitMs) {
+        RunEcho6(channel, std::move(echo), destination, scopeId, hopLimit, waitMs);
+      });
 }
 
 bool WaitIcmpService(TIdStackSocketHandle socket, int timeoutMs) {

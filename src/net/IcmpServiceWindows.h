@@ -106,11 +106,21 @@ bool DecodeIcmp6Reply(std::span<const std::uint8_t> buffer, std::size_t dataSize
 // True for handles that this service gave out.
 bool IsIcmpServiceHandle(TIdStackSocketHandle socket);
 
-// A new channel of the family, or Id_INVALID_SOCKET when the service is not there.
+// A new channel of the family, or Id_INVALID_SOCKET when the service is not
+// there, or has no IPv6 (its calls fail as the system documents it for a
+// system without IPv6; IcmpServiceLacksIPv6 then says so).
 TIdStackSocketHandle OpenIcmpService(bool ipv6 = false);
+bool IcmpServiceLacksIPv6();
 int CloseIcmpService(TIdStackSocketHandle socket);
 // The TTL (IPv6: the hop limit) of later requests.
 void SetIcmpServiceTtl(TIdStackSocketHandle socket, std::uint8_t ttl);
+// How long the service waits for an answer when its caller waits
+// replyTimeoutMs (negative: without limit): a margin longer, within a minute.
+std::uint32_t IcmpServiceWaitMs(std::int32_t replyTimeoutMs);
+// The caller's reply time-out for later requests, and the service's wait that
+// follows from it (0 for a handle that is not the service's).
+void SetIcmpServiceReplyTimeout(TIdStackSocketHandle socket, std::int32_t replyTimeoutMs);
+std::uint32_t IcmpServiceWaitOf(TIdStackSocketHandle socket);
 // Hands the echo request (an ICMP echo message; ICMPv6 on an IPv6 channel, with
 // the scope id of a zone) to the service; the byte count, or -1 with the socket
 // error in error.

@@ -72,4 +72,16 @@ class EIdIcmpException : public EIdException {
   using EIdException::EIdException;
 };
 
+// How the message of a host that no trace can go to begins.
+inline constexpr const char* Id_CANNOT_TRACE = "Cannot trace ";
+
+// A host typed as an address that no trace can go to (the unspecified address,
+// a link-local one without its zone, a zone where none belongs); the message
+// says why, after Id_CANNOT_TRACE and the host.
+class EIdInvalidTarget : public EIdException {
+ public:
+  EIdInvalidTarget(const std::string& host, const std::string& reason)
+      : EIdException(Id_CANNOT_TRACE + host + ": " + reason) {}
+};
+
 }  // namespace quillon

@@ -13,9 +13,12 @@ int HexValue(char c) {
   return -1;
 }
 
+// Interface names may hold almost anything ("v+1", "w@2"): the system decides
+// whether one exists. Only blanks, control characters and the '%' that
+// introduces the zone are no part of one.
 bool IsZoneChar(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
-         c == '_' || c == '-';
+  const auto byte = static_cast<unsigned char>(c);
+  return byte > ' ' && byte != 0x7F && c != '%';
 }
 
 // Four decimal parts of 0..255 without leading zeros, as inet_pton reads them.
@@ -159,6 +162,10 @@ bool IsIPv4Mapped(const TIdIPv6Bytes& bytes) {
 
 bool IsLinkLocal(const TIdIPv6Bytes& bytes) {
   return bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80;
+}
+
+bool IsMulticast(const TIdIPv6Bytes& bytes) {
+  return bytes[0] == 0xFF;
 }
 
 std::optional<std::string> CanonicalIPv6Text(std::string_view text) {

@@ -24,11 +24,13 @@ struct TIdIPv6Address {
   std::string Zone;
 };
 
-// The longest zone kept: an interface name (15 characters) or a decimal index.
+// The longest zone kept: an interface name (15 characters, the system's limit)
+// or a decimal index.
 constexpr std::size_t Id_IPV6_ZONE_MAX = 15;
 
-// Parses every RFC 4291 text form, with a dotted IPv4 tail and a "%zone" of
-// letters, digits, '.', '_' and '-'. False for anything else, address untouched.
+// Parses every RFC 4291 text form, with a dotted IPv4 tail and a "%zone" of up
+// to 15 characters other than blanks, control characters and '%'. False for
+// anything else, address untouched.
 bool ParseIPv6Text(std::string_view text, TIdIPv6Address& address);
 
 // The RFC 5952 text: lower case, no leading zeros, the longest run of two or
@@ -40,6 +42,8 @@ std::string IPv6ToText(const TIdIPv6Bytes& bytes, std::string_view zone = {});
 bool IsIPv4Mapped(const TIdIPv6Bytes& bytes);
 // fe80::/10: such an address means something only together with its zone.
 bool IsLinkLocal(const TIdIPv6Bytes& bytes);
+// ff00::/8. With link-local unicast, the only addresses a zone may go with.
+bool IsMulticast(const TIdIPv6Bytes& bytes);
 
 // The address text a caller above the socket layer keeps for an IPv6 literal:
 // canonical, zone kept, an IPv4-mapped address turned back into dotted IPv4.

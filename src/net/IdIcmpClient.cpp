@@ -55,6 +55,7 @@ TIdIcmpClient::TIdIcmpClient() {
   NextSequence = 3489;
   ReceiveTimeout = 5000;
   packetSize_ = 32;
+  EchoIdentifier = static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF);
 }
 
 void TIdIcmpClient::SetPacketSize(std::uint32_t size) {
@@ -101,7 +102,8 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
   const bool v6 = IPVersion == TIdIPVersion::ivIPv6;
   header[0] = v6 ? Id_ICMPV6_ECHO : Id_ICMP_ECHO;
   header[1] = 0;
-  PutLe16(&header[4], static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF));
+  EchoIdentifier = static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF);
+  PutLe16(&header[4], EchoIdentifier);
   PutLe16(&header[6], NextSequence);
   PutLe32(&header[8], GetTickCount());
   std::memcpy(message, header.data(), std::min(length, header.size()));
@@ -121,6 +123,33 @@ void TIdIcmpClient::BuildRequest(const std::string& payload) {
 
 void TIdIcmpClient::SendRequest() {
   SendRaw(Host, Port, RequestArea.data(), MessageLength);
+  ++RequestsSent;
+  // An ICMP datagram socket sends its own identifier; the answers carry that.
+  if (const auto system = Stack().SockEchoIdentifier(Socket.OsSocket)) EchoIdentifier = *system;
+}
+
+bool TIdIcmpClient::IsTarget(const std::uint8_t* address) {
+  // A host name was looked up by the send; classifying never looks anything up.
+  const std::string& text = Host == SentHost && !SentAddress.empty() ? SentAddress : Host;
+  if (!targetKnown_ || targetText_ != text) {
+    targetText_ = text;
+    targetKnown_ = true;
+    targetSize_ = 0;
+    TIdIPv6Address parsed;
+    TIdIPv4Bytes bytes{};
+    if (IsIPv6Text(text)) {
+      if (ParseIPv6Text(text, parsed)) {
+        std::copy(parsed.Bytes.begin(), parsed.Bytes.end(), targetBytes_.begin());
+        targetSize_ = parsed.Bytes.size();
+      }
+    } else if (Stack().ParseAddressText(SameText(text, "LOCALHOST") ? "127.0.0.1" : text, &bytes[0],
+                                        &bytes[1], &bytes[2], &bytes[3])) {
+      std::copy(bytes.begin(), bytes.end(), targetBytes_.begin());
+      targetSize_ = bytes.size();
+    }
+  }
+  const std::size_t size = IPVersion == TIdIPVersion::ivIPv6 ? 16 : 4;
+  return targetSize_ == size && std::equal(address, address + size, targetBytes_.begin());
 }
 
 void TIdIcmpClient::AwaitReply(std::int32_t budgetMs, TReplyStatus& record) {
@@ -180,19 +209,29 @@ bool TIdIcmpClient::ClassifyPacket(int byteCount, TReplyStatus& record) {
       throw EIdIcmpException("Non-echo type response received");
   }
 
-  std::uint16_t candidate = 0;
+  // Whose answer it is: anyone may send us an echo reply, or an error quoting
+  // another program's request or a datagram to elsewhere.
+  const std::uint8_t* echo = datagram + header;
   if (record.StatusKind == TReplyStatusKind::rskEchoReply) {
-    candidate = GetLe16(datagram + header + 6);
+    if (!IsTarget(datagram + 12)) return false;
   } else {
-    // The copy of the request follows the 8-byte ICMP header; its IP header is
-    // taken to be as long as the outer one. A message too short to carry the
-    // copy's sequence number answers nothing: what the area holds there is left
-    // over from an earlier datagram or zero.
-    const std::size_t embedded = header + kIcmpHeaderSize + header + 6;
-    if (embedded + 2 > static_cast<std::size_t>(available)) return false;
-    candidate = GetLe16(datagram + embedded);
+    // The copy of the request follows the 8-byte ICMP header: its own IP
+    // header, then at least 8 bytes of the request. A message too short for
+    // that answers nothing: what the area holds there is left over from an
+    // earlier datagram or zero.
+    const std::size_t quote = header + kIcmpHeaderSize;
+    if (quote + kIpHeaderSize > static_cast<std::size_t>(available)) return false;
+    const auto quoteHeader = static_cast<std::size_t>((datagram[quote] & 0x0F) * 4);
+    if (quoteHeader < kIpHeaderSize ||
+        quote + quoteHeader + kIcmpHeaderSize > static_cast<std::size_t>(available))
+      return false;
+    echo = datagram + quote + quoteHeader;
+    if (datagram[quote + 9] != Id_IPPROTO_ICMP || echo[0] != Id_ICMP_ECHO ||
+        !IsTarget(datagram + quote + 16))
+      return false;
   }
-  if (candidate != NextSequence) return false;
+  const std::uint16_t candidate = GetLe16(echo + 6);
+  if (GetLe16(echo + 4) != EchoIdentifier || candidate != NextSequence) return false;
 
   record.ReceivedBytes = byteCount;
   record.ReplyFrom =
@@ -213,26 +252,33 @@ bool TIdIcmpClient::ClassifyPacketV6(int byteCount, TReplyStatus& record) {
 
   const std::uint8_t type = datagram[kHeader];
   TReplyStatusKind kind = TReplyStatusKind::rskError;
-  std::size_t sequenceAt = kHeader + 6;
+  std::size_t echoAt = kHeader;
   switch (type) {
     case Id_ICMPV6_ECHOREPLY:
       kind = TReplyStatusKind::rskEchoReply;
+      if (!IsTarget(datagram + 8)) return false;
       break;
     case Id_ICMPV6_UNREACH:
     case Id_ICMPV6_TIMXCEED: {
       kind = type == Id_ICMPV6_UNREACH ? TReplyStatusKind::rskUnreachable
                                        : TReplyStatusKind::rskTtlExpired;
       // The quote: the request's IPv6 header, then its ICMPv6 header. A quote
-      // with an extension header before the ICMPv6 one is no request of ours.
+      // with an extension header before the ICMPv6 one is no request of ours,
+      // nor one to another destination.
       const std::size_t quote = kHeader + kIcmpHeaderSize;
-      if (quote + kHeader > available || datagram[quote + 6] != Id_IPPROTO_ICMPV6) return false;
-      sequenceAt = quote + kHeader + 6;
+      if (quote + kHeader > available || datagram[quote + 6] != Id_IPPROTO_ICMPV6 ||
+          !IsTarget(datagram + quote + 24))
+        return false;
+      echoAt = quote + kHeader;
+      if (echoAt + kIcmpHeaderSize > available || datagram[echoAt] != Id_ICMPV6_ECHO) return false;
       break;
     }
     default:
       return false;  // neighbour discovery and the like: not ours to judge
   }
-  if (sequenceAt + 2 > available || GetLe16(datagram + sequenceAt) != NextSequence) return false;
+  if (echoAt + kIcmpHeaderSize > available || GetLe16(datagram + echoAt + 4) != EchoIdentifier ||
+      GetLe16(datagram + echoAt + 6) != NextSequence)
+    return false;
 
   TIdIPv6Bytes source{};
   std::memcpy(source.data(), datagram + 8, source.size());

@@ -63,21 +63,37 @@ class TIdIcmpClient : public TIdRawClient {
   // Whether the datagram in ReplyArea answers the request (0 bytes: the time-out
   // record). Raises EIdIcmpException for a datagram shorter than its IP header
   // plus 8 bytes, or than the 20-byte IP header, and for other ICMP types. An
-  // error message too short to hold the copy's sequence number answers nothing.
+  // answer carries EchoIdentifier and NextSequence: an echo reply (or our own
+  // request, seen when tracing this host) from the Host itself, or an error
+  // whose quote is an echo request to the Host. Anything else, a quote cut
+  // before the request's sequence number included, answers nothing.
   bool ClassifyPacket(int byteCount, TReplyStatus& record);
   // The same for the IPv6 datagram the stack rebuilds (a 40-byte IPv6 header,
   // then the ICMPv6 message): EIdIcmpException when shorter than both headers;
-  // a type other than echo reply, time exceeded and unreachable is skipped, as
-  // is an error whose quote is cut before the request's sequence number.
+  // a type other than echo reply, time exceeded and unreachable is skipped.
   bool ClassifyPacketV6(int byteCount, TReplyStatus& record);
 
   std::uint16_t NextSequence = 3489;
+  // Requests that went out whole: an exchange that raised before this grew
+  // failed to send.
+  std::uint32_t RequestsSent = 0;
+  // The identifier an answer must carry, read as the sequence number is: ours
+  // from BuildRequest, or the system's after SendRequest where it writes its own.
+  std::uint16_t EchoIdentifier = 0;
   std::int32_t MessageLength = 0;
   std::array<std::uint8_t, Id_ICMP_AREA_SIZE> ReplyArea{};
   std::array<std::uint8_t, Id_ICMP_AREA_SIZE> RequestArea{};
 
  private:
+  // Whether the address bytes (4 or 16, after the family of the Host) are the Host's.
+  bool IsTarget(const std::uint8_t* address);
+
   std::uint16_t packetSize_ = 32;
+  // The Host's address as last parsed (none: size 0), kept while it stays the same.
+  std::string targetText_;
+  std::array<std::uint8_t, 16> targetBytes_{};
+  std::size_t targetSize_ = 0;
+  bool targetKnown_ = false;
   TReplyStatus lastReply_;
 };
 

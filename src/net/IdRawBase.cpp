@@ -22,8 +22,10 @@ TIdSocketHandle& TIdRawBase::EnsureSocket() {
     Socket.Open(Id_SOCK_RAW, protocol, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
     socketVersion_ = v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4;
   }
-  // Applied on every access, so a changed TTL holds from the next access on.
+  // Applied on every access, so a changed TTL or time-out holds from the next
+  // access on.
   ApplyTtl();
+  Stack().SockSetReplyTimeout(Socket.OsSocket, ReceiveTimeout);
   return Socket;
 }
 
@@ -43,6 +45,8 @@ void TIdRawBase::SetOutgoingTtl(std::int32_t ttl) {
 
 void TIdRawBase::SendRaw(const std::string& host, int port, const void* buffer, int length) {
   const std::string address = Stack().HostToAddressText(host);
+  SentHost = host;
+  SentAddress = address;
   EnsureSocket().SendDatagram(address, port, buffer, length);
 }
 

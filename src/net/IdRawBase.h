@@ -32,6 +32,9 @@ class TIdRawBase : public TIdComponent {
   void SetBufferSize(std::int32_t size);
 
   std::string Host;
+  // The address text the last SendRaw went to, and the host it was for.
+  std::string SentHost;
+  std::string SentAddress;
   std::int32_t Port = 0;
   std::int32_t ReceiveTimeout = 0;
   std::int32_t Protocol = 255;

@@ -1,6 +1,8 @@
 #include "net/IdStack.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "net/IdException.h"
 #include "net/IdWinSock2.h"
@@ -149,25 +151,76 @@ std::string TIdStack::HostToAddressText(const std::string& host) {
   return HostNameToAddr(host);
 }
 
+std::optional<std::uint16_t> TIdStack::SockEchoIdentifier(TIdStackSocketHandle) {
+  return std::nullopt;
+}
+
 std::string TIdStack::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
   if (version == TIdIPVersion::ivIPv6) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
   return HostNameToAddr(hostName);
 }
 
+namespace {
+
+// "localhost", "localhost." and every name under them (RFC 6761).
+bool IsLocalhostName(std::string_view name) {
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  constexpr std::string_view kLocalhost = "localhost";
+  if (name.size() < kLocalhost.size() ||
+      !SameText(name.substr(name.size() - kLocalhost.size()), kLocalhost))
+    return false;
+  return name.size() == kLocalhost.size() || name[name.size() - kLocalhost.size() - 1] == '.';
+}
+
+}  // namespace
+
+TIdInterfaceIndexOf TIdStack::InterfaceIndexOf() {
+  return nullptr;
+}
+
 std::string TIdStack::ResolveHost(const std::string& host, TIdIPVersion version) {
+  std::string address;
   if (IsIPv6Text(host)) {
     // No host name holds ':', so this is an address or nothing.
-    const std::optional<std::string> address = CanonicalIPv6Text(host);
-    if (!address) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
-    return *address;
+    TIdIPv6Address parsed;
+    if (!ParseIPv6Text(host, parsed)) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
+    if (!parsed.Zone.empty()) {
+      // A reply never carries a zone: on a global address the route's end
+      // would never be found.
+      if (!IsLinkLocal(parsed.Bytes) && !IsMulticast(parsed.Bytes)) {
+        throw EIdInvalidTarget(
+            host, "a zone belongs to link-local and multicast addresses only (fe80::1%eth0).");
+      }
+      std::uint32_t scopeId = 0;
+      const TIdInterfaceIndexOf indexOf = InterfaceIndexOf();
+      if (indexOf != nullptr && !ZoneToScopeId(parsed.Zone, indexOf, scopeId)) {
+        throw EIdInvalidTarget(host, "there is no interface " + parsed.Zone + ".");
+      }
+    }
+    address = CanonicalIPv6Text(host).value_or("");
+  } else if (IsAddressText(host)) {
+    // A dotted address is looked up as before, whatever family was asked for.
+    address = HostNameToAddr(host);
+  } else if (IsLocalhostName(host)) {
+    // Loopback and never a question for the network (RFC 6761): many hosts
+    // files name only 127.0.0.1, and a name under it would go on to the
+    // name servers.
+    address = version == TIdIPVersion::ivIPv6 ? "::1" : "127.0.0.1";
+  } else {
+    address = HostNameToAddrOf(host, version);
   }
-  // A dotted address is looked up as before, whatever family was asked for.
-  if (IsAddressText(host)) return HostNameToAddr(host);
-  // "localhost" is the loopback address and never a question for the network
-  // (RFC 6761); many hosts files name only 127.0.0.1, so over IPv6 a lookup
-  // would go on to the name servers.
-  if (version == TIdIPVersion::ivIPv6 && SameText(host, "LOCALHOST")) return "::1";
-  return HostNameToAddrOf(host, version);
+
+  TIdIPv6Address parsed;
+  if (address == "0.0.0.0" ||
+      (ParseIPv6Text(address, parsed) && std::all_of(parsed.Bytes.begin(), parsed.Bytes.end(),
+                                                     [](std::uint8_t b) { return b == 0; }))) {
+    throw EIdInvalidTarget(host, "the unspecified address stands for no host.");
+  }
+  if (IsIPv6Text(address) && IsLinkLocal(parsed.Bytes) && parsed.Zone.empty()) {
+    throw EIdInvalidTarget(host,
+                           "a link-local address needs the zone of its link, as in fe80::1%eth0.");
+  }
+  return address;
 }
 
 bool TIdStack::IsAddressText(const std::string& text) {

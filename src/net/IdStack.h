@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ class TIdStack {
   virtual TIdStackSocketHandle SockOpen(int family, int type, int protocol) = 0;
   virtual int SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
                             const void* value, int valueLength) = 0;
+  // The caller's reply time-out in ms (-2: no limit) for requests sent on the
+  // socket, for a stack whose sends wait for their answer themselves (Windows's
+  // ICMP service); a socket's wait is the caller's own, so by default nothing.
+  virtual void SockSetReplyTimeout(TIdStackSocketHandle /*socket*/, int /*timeoutMs*/) {}
   // Byte count of one datagram, or -1.
   virtual int SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) = 0;
   // Builds the IPv4 address from TextToAddr(address) and the port; byte count or -1.
@@ -59,8 +64,15 @@ class TIdStack {
   // HostNameToAddr. This default knows IPv4 names only.
   virtual std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version);
 
+  // How the system finds an interface's index by name; none where it cannot
+  // (a zone is then taken as it is written).
+  virtual TIdInterfaceIndexOf InterfaceIndexOf();
   // "Socket Error # %d\r\n%s" with the table text for the code.
   virtual std::string SocketErrorText(std::int32_t errorCode);
+  // The identifier that the system writes into the echo requests sent on the
+  // socket in place of ours (an ICMP datagram socket's port), as the value of
+  // bytes 4..5 read least significant byte first; nothing where ours goes out.
+  virtual std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket);
   // Each byte in decimal, joined by ".".
   virtual std::string AddrToText(const TIdIPv4Bytes& bytes);
   // Parses into target (byte1 first) or raises EIdInvalidIPAddress.
@@ -75,8 +87,12 @@ class TIdStack {
   TIdStackSocketHandle OpenSocket(int socketType, int protocol,
                                   TIdIPVersion version = TIdIPVersion::ivIPv4);
   // The address a trace of the host goes to: a literal decides its own family
-  // (an IPv6 one comes back canonical, IPv4-mapped as dotted IPv4); a name is
-  // looked up in the family asked for. EIdSocketError (11001) when there is none.
+  // (an IPv6 one comes back canonical, IPv4-mapped as dotted IPv4); "localhost"
+  // and the names under it are loopback without a lookup (RFC 6761); any other
+  // name is looked up in the family asked for. EIdSocketError (11001) when
+  // there is none; EIdInvalidTarget for the unspecified address, a link-local
+  // one without its zone, a zone on any other than a link-local or multicast
+  // address, or a zone that names no interface.
   std::string ResolveHost(const std::string& host, TIdIPVersion version);
   // "LOCALHOST" in any case gives "127.0.0.1"; address text (IPv6 too) passes
   // unchanged; anything else goes through HostNameToAddr.

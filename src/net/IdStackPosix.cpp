@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -264,10 +265,12 @@ TIdStackPosix::TIdStackPosix() {
 }
 
 int TIdStackPosix::SockClose(TIdStackSocketHandle socket) {
+  if (IsIcmpHelperChannel(socket)) return CloseIcmpHelperChannel(socket);
   return WS2<wsClose>()(socket) == 0 ? 0 : FailWithErrno();
 }
 
 int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how) {
+  if (IsIcmpHelperChannel(socket)) return 0;
   return WS2<wsShutdown>()(socket, how) == 0 ? 0 : FailWithErrno();
 }
 
@@ -284,10 +287,9 @@ TIdStackSocketHandle TIdStackPosix::SockOpen(int family, int type, int protocol)
 
   const TIdStackSocketHandle datagram = WS2<wsSocket>()(family, SOCK_DGRAM, protocol);
   if (datagram < 0) {
-    // Last, the installed helper opens the raw socket for us.
-    const TIdStackSocketHandle lent = OpenIcmpSocketFromHelper(family);
-    if (lent < 0) return FailWith(SocketErrorFromErrno(refusal));
-    return family == AF_INET6 ? WithRawIcmpV6Options(lent) : lent;
+    // Last, the installed helper sends the probes for us.
+    const TIdStackSocketHandle channel = OpenIcmpHelperChannel(family);
+    return channel >= 0 ? channel : FailWith(SocketErrorFromErrno(refusal));
   }
   if (ConfigureIcmpDatagramSocket(datagram, family) != 0) {
     WS2<wsClose>()(datagram);
@@ -312,6 +314,20 @@ int ConfigureRawIcmpV6Socket(TIdStackSocketHandle socket) {
 int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int optionName,
                                  const void* value, int valueLength) {
   if (valueLength < 0) return FailWith(Id_WSAEFAULT);
+  if (IsIcmpHelperChannel(socket)) {
+    // The TTL is the one option a probe of the helper carries.
+    if ((level == IPPROTO_IP && optionName == IP_TTL) ||
+        (level == IPPROTO_IPV6 && optionName == IPV6_UNICAST_HOPS)) {
+      int ttl = 0;
+      if (value == nullptr || valueLength < static_cast<int>(sizeof ttl)) {
+        return FailWith(Id_WSAEFAULT);
+      }
+      std::memcpy(&ttl, value, sizeof ttl);
+      if (ttl < 1 || ttl > 255) return FailWith(Id_WSAEINVAL);
+      SetIcmpHelperChannelTtl(socket, static_cast<std::uint8_t>(ttl));
+    }
+    return 0;
+  }
   const int result =
       WS2<wsSetSockOpt>()(socket, level, optionName, value, static_cast<socklen_t>(valueLength));
   return result == 0 ? 0 : FailWithErrno();
@@ -322,8 +338,29 @@ bool TIdStackPosix::IsIcmpDatagramSocket(TIdStackSocketHandle socket) {
   return kind == TIcmpSocketShape::Datagram4 || kind == TIcmpSocketShape::Datagram6;
 }
 
+std::optional<std::uint16_t> TIdStackPosix::SockEchoIdentifier(TIdStackSocketHandle socket) {
+  if (!IsIcmpDatagramSocket(socket)) return std::nullopt;
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  if (WS2<wsGetSockName>()(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0)
+    return std::nullopt;
+  // The port's bytes in network order are the identifier's bytes on the wire;
+  // both families keep the port at the same place.
+  static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+  std::uint8_t wire[2];
+  std::memcpy(wire, reinterpret_cast<const std::uint8_t*>(&local) + offsetof(sockaddr_in, sin_port),
+              sizeof wire);
+  return static_cast<std::uint16_t>(wire[0] | wire[1] << 8);
+}
+
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
   if (length < 0) return FailWith(Id_WSAEINVAL);
+  if (IsIcmpHelperChannel(socket)) {
+    std::int32_t error = 0;
+    const int count = ReceiveIcmpHelper(
+        socket, {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)}, error);
+    return count >= 0 ? count : FailWith(error);
+  }
   switch (IcmpSocketShape(socket)) {
     case TIcmpSocketShape::Datagram4:
       return ReceiveIcmpDatagram(socket, buffer, length, flags);
@@ -425,11 +462,21 @@ bool IPv6SocketAddress(const std::string& address, int port, sockaddr_in6& targe
 
 int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length,
                               int flags, const std::string& address, int port) {
-  if (IsIcmpDatagramSocket(socket)) DropStaleErrors(socket);
+  const bool helper = IsIcmpHelperChannel(socket);
+  if (!helper && IsIcmpDatagramSocket(socket)) DropStaleErrors(socket);
+  const std::span<const std::uint8_t> request(static_cast<const std::uint8_t*>(buffer),
+                                              static_cast<std::size_t>(std::max(length, 0)));
+  std::int32_t error = 0;
   if (IsIPv6Text(address)) {
     sockaddr_in6 target{};
     if (!IPv6SocketAddress(address, port, target)) return FailWithErrno();
     if (length < 0) return FailWith(Id_WSAEINVAL);
+    if (helper) {
+      TIdIPv6Bytes bytes{};
+      std::memcpy(bytes.data(), &target.sin6_addr, bytes.size());
+      const int count = SendIcmpHelperEcho(socket, request, bytes, target.sin6_scope_id, error);
+      return count >= 0 ? count : FailWith(error);
+    }
     return CountResult(WS2<wsSendTo>()(socket, buffer, static_cast<std::size_t>(length), flags,
                                        reinterpret_cast<const sockaddr*>(&target), sizeof target));
   }
@@ -438,6 +485,10 @@ int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, i
   target.sin_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
   target.sin_addr.s_addr = TextToAddr(address);
   if (length < 0) return FailWith(Id_WSAEINVAL);
+  if (helper) {
+    const int count = SendIcmpHelperEcho(socket, request, BytesOf(target.sin_addr), error);
+    return count >= 0 ? count : FailWith(error);
+  }
   return CountResult(WS2<wsSendTo>()(socket, buffer, static_cast<std::size_t>(length), flags,
                                      reinterpret_cast<const sockaddr*>(&target), sizeof target));
 }
@@ -566,6 +617,10 @@ std::string TIdStackPosix::HostNameToAddrOf(const std::string& hostName, TIdIPVe
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return address;
+}
+
+TIdInterfaceIndexOf TIdStackPosix::InterfaceIndexOf() {
+  return WS2<wsIfNameToIndex>();
 }
 
 std::string TIdStackPosix::SocketErrorText(std::int32_t errorCode) {

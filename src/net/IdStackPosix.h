@@ -39,8 +39,9 @@ class TIdStackPosix : public TIdStack {
   // A raw ICMP or ICMPv6 socket that the system refuses for lack of rights
   // becomes an ICMP datagram socket of the same family where the system allows
   // those (SockRecv and SockSelect make it look like the raw one), or else a
-  // raw socket that the installed ICMP helper opens. Every raw ICMPv6 socket,
-  // the helper's too, gets ConfigureRawIcmpV6Socket.
+  // channel to the installed ICMP helper, which sends the probes and whose
+  // answers SockRecv reads as a raw socket's datagrams. Every raw ICMPv6
+  // socket gets ConfigureRawIcmpV6Socket.
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;
@@ -56,8 +57,13 @@ class TIdStackPosix : public TIdStack {
   // getaddrinfo with AI_ADDRCONFIG: the system's order, families this host
   // has an address of.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  TIdInterfaceIndexOf InterfaceIndexOf() override;
   // Adds the system's text for errno values that have no Winsock number.
   std::string SocketErrorText(std::int32_t errorCode) override;
+
+  // An ICMP datagram socket's port, which the kernel writes as the identifier
+  // of every echo request and which its answers carry (known once it has sent).
+  std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket) override;
 
   // True for an ICMP datagram socket of either family (the unprivileged
   // stand-in for a raw one).

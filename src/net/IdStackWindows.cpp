@@ -87,7 +87,7 @@ bool IsRawIcmp(int family, int type, int protocol) {
 
 // if_nametoindex lives in the IP helper library, found by name as the socket
 // library's functions are; 0 (no such interface) where it is not there.
-unsigned InterfaceIndexOf(const char* name) {
+unsigned IndexOfInterface(const char* name) {
   using TIfNameToIndex = ULONG WINAPI(PCSTR);
   static TIfNameToIndex* const lookup = [] {
     const HMODULE library = LoadLibraryA("IPHLPAPI.DLL");
@@ -110,7 +110,7 @@ bool IPv6Target(const std::string& address, int port, sockaddr_in6& target, std:
   target.sin6_port = WS2<wsHtons>()(static_cast<u_short>(port));
   std::memcpy(&target.sin6_addr, parsed.Bytes.data(), parsed.Bytes.size());
   std::uint32_t scope = 0;
-  if (!ZoneToScopeId(parsed.Zone, &InterfaceIndexOf, scope)) {
+  if (!ZoneToScopeId(parsed.Zone, &IndexOfInterface, scope)) {
     error = WSAEADDRNOTAVAIL;
     return false;
   }
@@ -231,7 +231,10 @@ TIdStackSocketHandle TIdStackWindows::SockOpen(int family, int type, int protoco
     return handle;
   }
   const std::int32_t refusal = WS2<wsGetLastError>()();
-  if (rawIcmp && v6) gV6Refusal.store(refusal == Id_WSAEACCES ? 0 : refusal);
+  // A refusal for rights is no lack of ICMPv6, unless the service has none either.
+  if (rawIcmp && v6) {
+    gV6Refusal.store(refusal == Id_WSAEACCES && !IcmpServiceLacksIPv6() ? 0 : refusal);
+  }
   if (!rawIcmp || !rawFirst || refusal != Id_WSAEACCES) return FailWith(refusal);
   // Raw sockets asked for, but this user may not have them.
   const TIdStackSocketHandle service = OpenIcmpService(v6);
@@ -257,6 +260,10 @@ int TIdStackWindows::SockSetOption(TIdStackSocketHandle socket, int level, int o
   const int result = WS2<wsSetSockOpt>()(Native(socket), level, optionName,
                                          static_cast<const char*>(value), valueLength);
   return result == 0 ? 0 : FailWithLibraryError();
+}
+
+void TIdStackWindows::SockSetReplyTimeout(TIdStackSocketHandle socket, int timeoutMs) {
+  if (IsIcmpServiceHandle(socket)) SetIcmpServiceReplyTimeout(socket, timeoutMs);
 }
 
 int TIdStackWindows::SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
@@ -406,6 +413,10 @@ std::string TIdStackWindows::AddrToHostName(const std::string& address) {
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return found->h_name;
+}
+
+TIdInterfaceIndexOf TIdStackWindows::InterfaceIndexOf() {
+  return &IndexOfInterface;
 }
 
 std::string TIdStackWindows::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {

@@ -28,6 +28,8 @@ class TIdStackWindows : public TIdStack {
   TIdStackSocketHandle SockOpen(int family, int type, int protocol) override;
   int SockSetOption(TIdStackSocketHandle socket, int level, int optionName, const void* value,
                     int valueLength) override;
+  // A channel of the service waits for its answers a margin beyond the caller.
+  void SockSetReplyTimeout(TIdStackSocketHandle socket, int timeoutMs) override;
   int SockRecv(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
   int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
                  const std::string& address, int port) override;
@@ -39,6 +41,8 @@ class TIdStackWindows : public TIdStack {
   std::string AddrToHostName(const std::string& address) override;
   // getaddrinfo with AI_ADDRCONFIG, in the system's order.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  // if_nametoindex of the IP helper library.
+  TIdInterfaceIndexOf InterfaceIndexOf() override;
 };
 
 // The hop limit in a datagram's control data (IPV6_HOPLIMIT), or fallback

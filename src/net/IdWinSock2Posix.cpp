@@ -46,6 +46,7 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsSocket>("socket"),
     WS2Entry<wsSetSockOpt>("setsockopt"),
     WS2Entry<wsGetSockOpt>("getsockopt"),
+    WS2Entry<wsGetSockName>("getsockname"),
     WS2Entry<wsSendTo>("sendto"),
     WS2Entry<wsPPoll>("ppoll"),
     WS2Entry<wsRecv>("recv"),

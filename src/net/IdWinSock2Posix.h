@@ -20,6 +20,7 @@ enum class TWS2Function : std::size_t {
   wsSocket,
   wsSetSockOpt,
   wsGetSockOpt,
+  wsGetSockName,
   wsSendTo,
   wsPPoll,
   wsRecv,
@@ -41,6 +42,7 @@ constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function
 template <> struct TWS2Signature<TWS2Function::wsSocket> { using Type = int(int, int, int); };
 template <> struct TWS2Signature<TWS2Function::wsSetSockOpt> { using Type = int(int, int, int, const void*, socklen_t); };
 template <> struct TWS2Signature<TWS2Function::wsGetSockOpt> { using Type = int(int, int, int, void*, socklen_t*); };
+template <> struct TWS2Signature<TWS2Function::wsGetSockName> { using Type = int(int, sockaddr*, socklen_t*); };
 template <> struct TWS2Signature<TWS2Function::wsSendTo> { using Type = ssize_t(int, const void*, std::size_t, int, const sockaddr*, socklen_t); };
 template <> struct TWS2Signature<TWS2Function::wsPPoll> { using Type = int(pollfd*, nfds_t, const timespec*, const sigset_t*); };
 template <> struct TWS2Signature<TWS2Function::wsRecv> { using Type = ssize_t(int, void*, std::size_t, int); };

@@ -53,7 +53,7 @@ bool ReplaceExisting(const std::wstring& target, const std::wstring& temp,
   const DWORD error = GetLastError();
   if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
     // The new data is whole under the temporary name, and the old file at the
-    // target, under the backup name, or gone: the move finishes the save.
+    // target (1176) or under the backup name (1177): the move finishes the save.
     if (MoveInto(temp, target)) {
       DeleteFileW(backup.c_str());
       return true;

@@ -22,6 +22,11 @@ std::uint32_t GetTickCount();
 std::int64_t QueryPerformanceCounter();
 std::int64_t QueryPerformanceFrequency();
 
+// A high-resolution counter's count in whole milliseconds, modulo 2^32: the
+// tick count of a clock that resolves a millisecond (Windows's own tick count
+// moves in steps of 10 to 16 ms).
+std::uint32_t CounterMilliseconds(std::int64_t count, std::int64_t frequency);
+
 // The local calendar time of a moment; false when the system cannot tell.
 bool LocalTime(std::time_t moment, std::tm& local);
 

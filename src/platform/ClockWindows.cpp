@@ -7,7 +7,10 @@ namespace {
 
 class TWindowsClock : public TClock {
  public:
-  std::uint32_t TickCount() override { return ::GetTickCount(); }
+  // From the high-resolution counter: a hop of 3 ms must not read as 0 or 16.
+  std::uint32_t TickCount() override {
+    return CounterMilliseconds(PerformanceCounter(), PerformanceFrequency());
+  }
   std::int64_t PerformanceCounter() override {
     LARGE_INTEGER count{};
     ::QueryPerformanceCounter(&count);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "net/IdIPAddress.h"
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Text.h"
@@ -16,6 +17,11 @@
 
 namespace quillon {
 namespace {
+
+bool IsLinkLocalText(std::string_view address) {
+  TIdIPv6Address parsed;
+  return ParseIPv6Text(address, parsed) && IsLinkLocal(parsed.Bytes);
+}
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -123,7 +129,8 @@ void TDnsRecordList<TRecord>::Clear() {
 }
 
 template <class TRecord>
-void TDnsRecordList<TRecord>::Load(const std::string& path) {
+void TDnsRecordList<TRecord>::Load(const std::string& path,
+                                   bool (*keep)(std::string_view address)) {
   Clear();
   try {
     // C streams rather than C++ ones: a terminal run then never sets up the
@@ -133,7 +140,9 @@ void TDnsRecordList<TRecord>::Load(const std::string& path) {
                                                                &std::fclose);
     if (!file) return;
     TRecord record{};
-    while (std::fread(&record, sizeof(TRecord), 1, file.get()) == 1) Append(record);
+    while (std::fread(&record, sizeof(TRecord), 1, file.get()) == 1) {
+      if (keep == nullptr || keep(record.Address())) Append(record);
+    }
   } catch (...) {
     // A cache that cannot be read is simply smaller; the records so far stay.
   }
@@ -159,6 +168,8 @@ TDnsBuffer::TDnsBuffer(TDateSource now) : now_(std::move(now)) {}
 
 std::string TDnsBuffer::FindName(const std::string& address) const {
   if (IsIPv6Text(address)) {
+    const auto linkLocal = linkLocalNames_.find(address);
+    if (linkLocal != linkLocalNames_.end()) return linkLocal->second;
     const TDnsRecord6* record = names6_.Find(address);
     return record ? std::string(record->HostName()) : address;
   }
@@ -170,6 +181,8 @@ void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
   const double added = now_ ? now_() : NowAsOleDate();
   if (!IsIPv6Text(address)) {
     names4_.Append(TDnsRecord::Make(address, name, added));
+  } else if (IsLinkLocalText(address)) {
+    linkLocalNames_.try_emplace(std::string(address), std::string(name));
   } else if (address.size() <= TDnsRecord6::AddressCapacity) {
     names6_.Append(TDnsRecord6::Make(address, name, added));
   }
@@ -177,7 +190,9 @@ void TDnsBuffer::AddName(std::string_view address, std::string_view name) {
 
 void TDnsBuffer::LoadFromFile(const std::string& path) {
   names4_.Load(path);
-  names6_.Load(Ipv6CachePath(path));
+  names6_.Load(Ipv6CachePath(path),
+               [](std::string_view address) { return !IsLinkLocalText(address); });
+  linkLocalNames_.clear();
 }
 
 bool TDnsBuffer::SaveToFile(const std::string& path) const {

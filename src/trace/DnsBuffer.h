@@ -83,8 +83,9 @@ class TDnsRecordList {
   void Append(const TRecord& record);
   void Clear();
   // Replaces the records with the whole records of the file (a trailing part
-  // record is ignored), opened for reading only.
-  void Load(const std::string& path);
+  // record is ignored), opened for reading only; with keep, only the records
+  // whose address it keeps.
+  void Load(const std::string& path, bool (*keep)(std::string_view address) = nullptr);
   bool Save(const std::string& path) const;
 
   std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
@@ -114,6 +115,9 @@ double NowAsOleDate();
 
 // The reverse-name cache of both address families: IPv4 names in the ".dnb"
 // file, IPv6 names (any address text with a ':') in the ".dn6" file beside it.
+// Names of link-local addresses (fe80::/10) are kept for the run only: the
+// same text names another neighbour on the next network, and a zone's
+// interface index changes after a reboot.
 class TDnsBuffer {
  public:
   using TDateSource = std::function<double()>;
@@ -126,13 +130,14 @@ class TDnsBuffer {
   std::string FindName(const std::string& address) const;
   // Appends one record; an IPv4 address is cut to 20 characters, the name to
   // 255. An IPv6 address longer than its field is not kept: cut, it would never
-  // be found again.
+  // be found again. A link-local one is kept in memory only (the first name wins).
   void AddName(std::string_view address, std::string_view name);
 
   // Replaces the records with the whole records of the file at the path and of
   // its IPv6 sibling (a trailing part record is ignored). Opens the files for
   // reading only, so a read-only cache loads too. Any failure ends a file's load
-  // silently with the records read so far.
+  // silently with the records read so far. Link-local records of an older
+  // program are left out (and so gone from the file at the next save).
   void LoadFromFile(const std::string& path);
   // Writes every record, oldest first, through a temporary file that replaces the
   // old one only when complete: a failed save leaves the previous cache whole.
@@ -152,6 +157,7 @@ class TDnsBuffer {
   TDateSource now_;
   TDnsRecordList<TDnsRecord> names4_;
   TDnsRecordList<TDnsRecord6> names6_;
+  std::unordered_map<std::string, std::string> linkLocalNames_;  // this run's only
 };
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 #include "trace/PingThread.h"
 
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,9 +73,11 @@ TPingThread::~TPingThread() {
 void TPingThread::Execute() {
   try {
     Probe();
+  } catch (const std::exception& error) {
+    // No client: nothing was sent.
+    Failure = error.what();
   } catch (...) {
-    // No client, or the TTL could not be set: the result is what the last
-    // completed attempt stored (or an empty, silent record).
+    Failure = "The probe failed.";
   }
   // Always report, so that the window can release this worker.
   TMessageQueue::Main().PostMessage(Window, WM_PROBE_DONE, static_cast<WPARAM>(SlotIndex),
@@ -86,15 +89,19 @@ void TPingThread::Probe() {
   client->IPVersion = VersionOfAddressText(TargetAddress);
   Succeeded = false;
   for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
-    client->SetOutgoingTtl(Ttl);
-    client->ReceiveTimeout = TimeOutMs;
-    client->Host = TargetAddress;
     const std::uint32_t start = GetTickCount();
+    const std::uint32_t sent = client->RequestsSent;
+    Failure.clear();
     const std::uint16_t sequence = SequencesInUse().Take();
     try {
+      client->SetOutgoingTtl(Ttl);
+      client->ReceiveTimeout = TimeOutMs;
+      client->Host = TargetAddress;
       client->Echo(ProbePayload, sequence);
-    } catch (...) {
-      // A failed exchange is judged by the record it left, like any other.
+    } catch (const std::exception& error) {
+      // A request that went out is judged by the record it left, like any
+      // other; one that could not go out says why, unless a retry goes out.
+      if (client->RequestsSent == sent) Failure = error.what();
     }
     SequencesInUse().Release(sequence);
     const TReplyStatus& last = client->LastReply();

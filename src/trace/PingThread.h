@@ -38,6 +38,9 @@ class TPingThread : public TThread {
   TReplyStatus Reply;
   std::uint32_t ElapsedMs = 0;
   bool Succeeded = false;
+  // Why the last attempt could not send its request (or open its socket);
+  // empty when it went out. Such a hop is no silent one.
+  std::string Failure;
   // Repeated in the message's Tag; tells this worker from any other.
   const std::uint64_t Serial;
 

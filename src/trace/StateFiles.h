@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "trace/TraceRouteForm.h"
 
@@ -16,6 +17,7 @@ struct TStateEnvironment {
   std::string XdgCacheHome;    // $XDG_CACHE_HOME (used only when absolute)
   std::string Home;            // $HOME, or the home folder of the user
   std::string LocalAppData{};  // the shell's local application data (Windows; used only when absolute)
+  std::vector<std::string> ProgramFolders{};  // Windows: the shell's Program Files folders
 };
 
 // The environment of this process.
@@ -36,8 +38,9 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
 // <cache> = $XDG_CACHE_HOME or ~/.cache. Those two folders are created here
 // (mode 0700), so the files can be written later. With no home folder known at
 // all, the files stay beside the executable.
-// On Windows: beside the executable when its folder takes files (not so under
-// Program Files without administrator rights), otherwise
+// On Windows: beside the executable when its folder takes files and is not
+// under a Program Files folder (where the installer put it: there even an
+// administrator's files go to the user's folder), otherwise
 // <LocalAppData>\Quillon\<name>.hst and .dnb, the folder being created here.
 TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironment& env);
 

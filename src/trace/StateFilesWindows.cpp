@@ -5,6 +5,8 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "platform/FileSystemWindows.h"
 #include "platform/WideText.h"
 
@@ -42,17 +44,28 @@ bool FolderTakesFiles(const std::string& folder) {
   return true;
 }
 
-// The user's local application-data folder as the shell knows it, which an
-// environment variable may not (a service, a changed profile path).
-std::string LocalAppDataFolder() {
+// A folder as the shell knows it, which an environment variable may not (a
+// service, a changed profile path); empty when it has none.
+std::string KnownFolder(REFKNOWNFOLDERID id) {
   PWSTR folder = nullptr;
   std::string path;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &folder)) &&
-      folder != nullptr) {
+  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &folder)) && folder != nullptr) {
     path = Utf8FromWide(folder);
   }
   CoTaskMemFree(folder);
   return path;
+}
+
+// Whether the path lies in the folder, letters compared as the file system does.
+bool IsInFolder(const std::string& path, std::string folder) {
+  while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+  if (folder.empty() || path.size() <= folder.size() || !IsSeparator(path[folder.size()])) {
+    return false;
+  }
+  const std::wstring head = WideFromUtf8(path.substr(0, folder.size()));
+  const std::wstring wanted = WideFromUtf8(folder);
+  return CompareStringOrdinal(head.c_str(), static_cast<int>(head.size()), wanted.c_str(),
+                              static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -63,7 +76,12 @@ std::size_t LastPathSeparator(const std::string& path) {
 
 TStateEnvironment CurrentStateEnvironment() {
   TStateEnvironment env;
-  env.LocalAppData = LocalAppDataFolder();
+  env.LocalAppData = KnownFolder(FOLDERID_LocalAppData);
+  for (const KNOWNFOLDERID& id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86}) {
+    if (std::string folder = KnownFolder(id); !folder.empty()) {
+      env.ProgramFolders.push_back(std::move(folder));
+    }
+  }
   return env;
 }
 
@@ -71,9 +89,12 @@ TFormFiles FormFilesFor(const std::string& executablePath, const TStateEnvironme
   const TFormFiles beside{ChangeFileExt(executablePath, ".hst"),
                           ChangeFileExt(executablePath, ".dnb")};
   const bool known = IsAbsolute(executablePath);
-  if ((known && FolderTakesFiles(FolderOf(executablePath))) || !IsAbsolute(env.LocalAppData)) {
-    return beside;
-  }
+  if (!IsAbsolute(env.LocalAppData)) return beside;
+  // Installed: one set of files per user, whether or not this one is elevated.
+  const bool installed = std::any_of(
+      env.ProgramFolders.begin(), env.ProgramFolders.end(),
+      [&](const std::string& folder) { return known && IsInFolder(executablePath, folder); });
+  if (known && !installed && FolderTakesFiles(FolderOf(executablePath))) return beside;
   const std::string folder = env.LocalAppData + "\\Quillon";
   CreateDirectoryW(SystemPath(folder).c_str(), nullptr);  // there already is fine
   const std::string name = known ? NameOf(executablePath) : std::string("quillon.exe");

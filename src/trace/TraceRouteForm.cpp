@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "net/IdException.h"
 #include "net/IdStack.h"
 #include "platform/Process.h"
 #include "platform/Random.h"
@@ -202,17 +203,21 @@ void TTraceRouteForm::ReadRunBoxes() {
 }
 
 bool TTraceRouteForm::ResolveTarget() {
+  std::string refusal;
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
     return true;
+  } catch (const EIdInvalidTarget& error) {
+    refusal = error.what();
   } catch (...) {
-    TargetAddress.clear();
-    // Set the earlier run's workers aside before the box: its loop handles
-    // their reports.
-    AbandonStart();
-    if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
-    return false;
+    refusal = "Host not found: " + TargetHost;
   }
+  TargetAddress.clear();
+  // Set the earlier run's workers aside before the box: its loop handles
+  // their reports.
+  AbandonStart();
+  if (view_ != nullptr) view_->ShowMessage(refusal);
+  return false;
 }
 
 void TTraceRouteForm::OpenWindowSocket() {
@@ -369,7 +374,11 @@ void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
   };
   const TPingThread& worker = **poster;
   try {
-    RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply);
+    if (worker.Failure.empty()) {
+      RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply);
+    } else {
+      StopOnProbeFailure(worker.Failure);
+    }
   } catch (...) {
     release();
     throw;
@@ -381,6 +390,14 @@ void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
 bool TTraceRouteForm::Finishing(std::int32_t n, const TReplyStatus& reply) const {
   return (reply.StatusKind == TReplyStatusKind::rskEchoReply && reply.ReplyFrom == TargetAddress) ||
          n >= MaxHops;
+}
+
+void TTraceRouteForm::StopOnProbeFailure(const std::string& failure) {
+  // A probe that could not be sent says nothing about its hop: the run stops,
+  // and the first such failure is shown, once.
+  if (StopRequested) return;
+  Button2Click();
+  if (view_ != nullptr) view_->ShowMessage(Id_CANNOT_TRACE + TargetHost + ": " + failure);
 }
 
 void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {

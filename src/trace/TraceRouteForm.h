@@ -92,6 +92,8 @@ class TTraceRouteForm {
   void CheckRunFinished();
   void LaunchProbe(const std::string& address, std::int32_t n);
   void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
+  // A probe whose request could not go out: Stop, and the reason shown once.
+  void StopOnProbeFailure(const std::string& failure);
   void StartNameResolution(const std::string& address, std::int32_t hop);
   void WMProbeDone(const TMessage& message);
   void WMNameResolved(const TMessage& message);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/ConsoleWindows.h"
 #include "platform/ExecutablePath.h"
 #include "trace/SocketRights.h"
 #include "winui/AboutFormWindows.h"
@@ -248,6 +249,12 @@ LRESULT CALLBACK TWinMainWindow::HostEditProcedure(::HWND edit, UINT msg, WPARAM
   return DefSubclassProc(edit, msg, wParam, lParam);
 }
 
+void TWinMainWindow::StopAndSave() {
+  // No probe may start once the names are saved: stop first.
+  if (form_->Running && !form_->StopRequested) form_->Button2Click();
+  form_->FormClose();
+}
+
 void TWinMainWindow::SpeedButton1Click() {
   ShowHelp();
 }
@@ -282,13 +289,10 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      if (form_) {
-        // No probe may start once the names are saved: stop first.
-        Guard([this] {
-          if (form_->Running && !form_->StopRequested) form_->Button2Click();
-          form_->FormClose();
-        });
-      }
+      if (form_) Guard([this] { StopAndSave(); });
+      // A console's close handler waiting for the save may let the system end
+      // the process now.
+      MarkStateSaved();
       DestroyWindow(Handle());
       return 0;
     case WM_QUERYENDSESSION:
@@ -297,11 +301,14 @@ LRESULT TWinMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       // Logoff or shutdown ends the process once this returns, without WM_CLOSE.
       if (wParam != FALSE && form_) {
         try {
-          if (form_->Running && !form_->StopRequested) form_->Button2Click();
-          form_->FormClose();
+          StopAndSave();
         } catch (const std::exception&) {
           // Nothing can be shown any more; the session ends all the same.
         }
+        MarkStateSaved();
+        // The Restart Manager (an upgrade, say) closes this program alone: the
+        // session goes on, so the program ends itself.
+        if ((static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0) DestroyWindow(Handle());
       }
       return 0;
     case WM_DESTROY:

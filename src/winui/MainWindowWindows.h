@@ -56,6 +56,8 @@ class TWinMainWindow : public TWindowBase, public TTraceView {
 
  private:
   void CreateControls();
+  // Closing, logoff, shutdown: stops the trace and saves the names.
+  void StopAndSave();
   void LayOut();
   // Copies the engine's control state into the controls.
   void PullControls();

@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* made = new quillon::TIdIcmpClient();  // lives for the whole run
     made->IPVersion = quillon::TIdIPVersion::ivIPv6;
     made->Host = "fe80::1%eth0";
+    made->EchoIdentifier = 0x3039;  // the seeds' requests
     return made;
   }();
   quillon::TReplyStatus record;

@@ -143,6 +143,8 @@ struct AttemptFault {
   bool Countable;
   // Calls still to fail.
   std::function<int(const TSimConfig&)> Left;
+  // The request cannot go out (the send itself fails).
+  bool SendFails = false;
 };
 
 void PrintTo(const AttemptFault& fault, std::ostream* out) {
@@ -167,8 +169,10 @@ std::vector<AttemptFault> AttemptFaults() {
                         [=](TSimConfig& c, int count) {
                           c.*failure = TSimFailure{code, count};
                         },
-                        requestGoesOut, true,
-                        [=](const TSimConfig& c) { return (c.*failure).Count; }};
+                        requestGoesOut,
+                        true,
+                        [=](const TSimConfig& c) { return (c.*failure).Count; },
+                        failure == &TSimConfig::SendFailure};
   };
   auto none = [](const TSimConfig&) { return 0; };
   // A stray due with the answer, so read before it: the attempt raises.
@@ -189,7 +193,7 @@ std::vector<AttemptFault> AttemptFaults() {
   return {
       call("SendFails", &TSimConfig::SendFailure, Id_WSAEACCES, false),
       call("SendTooBig", &TSimConfig::SendFailure, Id_WSAEMSGSIZE, false),
-      AttemptFault{"SendShort", shortSend, true, false, none},
+      AttemptFault{"SendShort", shortSend, true, false, none, true},
       // A signal only interrupts the wait (see the socket handle); other failures end it.
       call("SelectFails", &TSimConfig::SelectFailure, Id_WSAEINVAL, true),
       call("ReceiveFails", &TSimConfig::ReceiveFailure, Id_WSAECONNREFUSED, true),
@@ -212,18 +216,30 @@ TEST_P(EveryAttemptFails, RunEndsWithSilentHopsAndTheNextRunWorks) {
   form.StartTrace();
   ASSERT_TRUE(RunUntilIdle());
   EXPECT_TRUE(ShowsIdle());
-  EXPECT_TRUE(form.RouteEndFound);
-  EXPECT_EQ(form.RouteLength, 0);
   ASSERT_TRUE(Settle());
-  // Silent results launched the next TTL until TTLs 1 to 4, the first four
-  // in TTL order, had reported; what came from above them was discarded.
-  // Every probe made all three attempts.
-  EXPECT_GE(form.LastRequestedTtl, 8);
-  ExpectUnknown(1, 4);
-  ExpectDiscarded(5, form.LastRequestedTtl + 1);
-  EXPECT_EQ(net.Counters().DatagramsSent,
-            fault.RequestGoesOut ? std::min(form.LastRequestedTtl, form.MaxHops) * 3 : 0);
-  EXPECT_EQ(net.Counters().ReverseLookups, 0) << "silent hops need no name";
+  if (fault.SendFails) {
+    // A request that cannot go out is no silent hop: the run stops at the
+    // first such report and says why, once.
+    ASSERT_EQ(view_.Messages.size(), 1u);
+    EXPECT_EQ(view_.Messages[0].rfind(std::string("Cannot trace ") + TargetName + ": ", 0), 0u)
+        << view_.Messages[0];
+    EXPECT_FALSE(form.RouteEndFound);
+    EXPECT_EQ(form.LastRequestedTtl, 5) << "nothing launched after the failure";
+    for (int n = 1; n <= 5; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
+  } else {
+    EXPECT_TRUE(view_.Messages.empty());
+    EXPECT_TRUE(form.RouteEndFound);
+    EXPECT_EQ(form.RouteLength, 0);
+    // Silent results launched the next TTL until TTLs 1 to 4, the first four
+    // in TTL order, had reported; what came from above them was discarded.
+    // Every probe made all three attempts.
+    EXPECT_GE(form.LastRequestedTtl, 8);
+    ExpectUnknown(1, 4);
+    ExpectDiscarded(5, form.LastRequestedTtl + 1);
+    EXPECT_EQ(net.Counters().DatagramsSent,
+              fault.RequestGoesOut ? std::min(form.LastRequestedTtl, form.MaxHops) * 3 : 0);
+    EXPECT_EQ(net.Counters().ReverseLookups, 0) << "silent hops need no name";
+  }
   EXPECT_EQ(net.Counters().OpenSockets, 1) << "only the window's own socket";
 
   // The same window traces the route once the fault is gone.
@@ -333,7 +349,7 @@ TEST_F(Faults, AttemptsUnderWayNeverShareASequenceNumber) {
   ExpectRoute(2);
 }
 
-TEST_F(Faults, ProbesThatCannotOpenARawSocketReportSilenceAtOnce) {
+TEST_F(Faults, ProbesThatCannotOpenARawSocketStopTheRunAndSayWhy) {
   TSimNetwork& net = Install(RouteTo(3));
   auto& form = MakeForm(TargetName, "30", "100");
   form.StartTrace();  // opens the window's own socket, which stays open
@@ -347,10 +363,10 @@ TEST_F(Faults, ProbesThatCannotOpenARawSocketReportSilenceAtOnce) {
   ASSERT_TRUE(RunUntilIdle());
   EXPECT_TRUE(ShowsIdle());
   ASSERT_TRUE(Settle());
-  EXPECT_EQ(form.RouteLength, 0);
-  EXPECT_GE(form.LastRequestedTtl, 8);
-  ExpectUnknown(1, 4);
-  ExpectDiscarded(5, form.LastRequestedTtl);
+  EXPECT_EQ(view_.Messages,
+            std::vector<std::string>{"Cannot trace target.test: Cannot allocate socket."});
+  EXPECT_EQ(form.LastRequestedTtl, 5);
+  for (int n = 1; n <= 5; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
   EXPECT_EQ(net.Counters().DatagramsSent, sent);
 
   net.Update([](TSimConfig& c) { c.OpenFailure = TSimFailure{}; });

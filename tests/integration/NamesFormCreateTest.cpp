@@ -161,5 +161,13 @@ TEST_F(FormStart, UnknownCommandLineHostIsReportedAndTheWindowStaysIdle) {
   EXPECT_FALSE(form_->Button2.Visible);
 }
 
+TEST_F(FormStart, ACommandLineHostNoTraceCanGoToIsRefusedWithItsReason) {
+  form_->FormCreate({"fe80::1"});
+  ASSERT_EQ(view_.Messages, Lines{"Cannot trace fe80::1: a link-local address needs the zone of "
+                                  "its link, as in fe80::1%eth0."});
+  EXPECT_FALSE(form_->Running);
+  EXPECT_TRUE(form_->Button1.Visible);
+}
+
 }  // namespace
 }  // namespace quillon

@@ -3,13 +3,20 @@
 // and messages, the plain and JSON results checked hop by hop against
 // `traceroute -I -n`, names with escape sequences, the state files across two
 // runs, and Ctrl-C.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -20,6 +27,7 @@
 #include <vector>
 
 #include "lab/LabNetwork.h"
+#include "net/IcmpDatagram.h"
 #include "net/IcmpHelperPosix.h"
 #include "trace/DnsBuffer.h"
 
@@ -91,11 +99,21 @@ TEST_F(CliLab, HelpAndVersion) {
   EXPECT_FALSE(fs::exists(dir_ / "bin" / "quillon.hst")) << "no trace, no history";
 }
 
-TEST_F(CliLab, UnknownHostExitsWithTwo) {
+TEST_F(CliLab, UnknownHostOrOneNoTraceCanGoToExitsWithTwo) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
-  EXPECT_EQ(RunQuillon(lab, "exec", {"--terminal", "nowhere.lab"}), 2);
-  EXPECT_EQ(Err(), "Host not found: nowhere.lab\n");
-  EXPECT_EQ(Out(), "");
+  const std::pair<const char*, const char*> cases[] = {
+      {"nowhere.lab", "Host not found: nowhere.lab\n"},
+      {"::", "Cannot trace ::: the unspecified address stands for no host.\n"},
+      {"2001:2::1%lo",
+       "Cannot trace 2001:2::1%lo: a zone belongs to link-local and multicast "
+       "addresses only (fe80::1%eth0).\n"},
+      {"fe80::1%nosuch0", "Cannot trace fe80::1%nosuch0: there is no interface nosuch0.\n"},
+  };
+  for (const auto& [host, message] : cases) {
+    EXPECT_EQ(RunQuillon(lab, "exec", {"--terminal", host}), 2) << host;
+    EXPECT_EQ(Err(), message);
+    EXPECT_EQ(Out(), "");
+  }
 }
 
 TEST_F(CliLab, WithoutTheRightToOpenIcmpSocketsExitsWithThree) {
@@ -125,6 +143,24 @@ const std::string kThroughHelper =
     "sysctl -q -w net.ipv4.ping_group_range='1 0' && "
     "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
 
+// A request that cannot go out is no silent hop: the trace stops and says
+// why. Here the source's own routes drop it (a blackhole: EINVAL, as a
+// link-local target without its zone once gave an ordinary user).
+TEST_F(CliLab, ASendThatFailsEndsTheTraceWithItsReason) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6());
+  ASSERT_EQ(lab.RunInSource({"ip", "route", "add", "blackhole", "198.19.255.0/24"}).ExitCode, 0);
+  ASSERT_EQ(lab.RunInSource({"ip", "-6", "route", "add", "blackhole", "2001:2:ffff::/48"}).ExitCode,
+            0);
+  for (const char* host : {"198.19.255.1", "2001:2:ffff::1"}) {
+    for (const char* prefix : {"exec", kAsUser}) {
+      EXPECT_EQ(RunQuillon(lab, prefix, {"--terminal", "-w", "300", host}), 1) << host << prefix;
+      EXPECT_EQ(Err(),
+                "Cannot trace " + std::string(host) + ": Socket Error # 10022\nInvalid argument.\n")
+          << prefix;
+    }
+  }
+}
+
 // A trace by an ordinary user is root's of the same route, row by row, but
 // for the times (only whether a row has one counts).
 void ExpectSameRows(nlohmann::json asUser, nlohmann::json asRoot, int hops) {
@@ -139,7 +175,10 @@ void ExpectSameRows(nlohmann::json asUser, nlohmann::json asRoot, int hops) {
 
 // Without CAP_NET_RAW the raw socket is refused; the sysctl lets the user's
 // group open ICMP datagram sockets instead. Then, with neither of its own, only
-// the helper can open them; a watcher keeps the capability sets of the running program.
+// the helper can send the probes. A watcher (root) keeps the capability sets of
+// the running program and looks each socket of it, and of the helper it
+// started, up among the namespace's raw sockets: the helper's raw socket never
+// leaves it.
 TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}));
   const Words arguments = {"--json", "-w", "1000", lab.Facts().Target};
@@ -151,14 +190,24 @@ TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
   const fs::path watch = dir_ / "watch";
   fs::create_directories(watch);
-  RunProgram({"chown", "65534:65534", watch.string()});
+  const auto at = [&watch](const char* name) { return ShellQuote((watch / name).string()); };
   std::ofstream(watch / "watch.sh")
-      << "\"$@\" & pid=$!\n"
+      << "sockets() { for fd in /proc/$1/fd/*; do readlink \"$fd\"; done |"
+         " sed -n 's/^socket:\\[\\([0-9]*\\)\\]$/\\1/p'; }\n"
+         "\"$@\" & pid=$!\n"
          "while kill -0 $pid 2>/dev/null; do\n"
          "  grep '^Cap' /proc/$pid/status >"
-      << ShellQuote((watch / "new").string()) << " && mv " << ShellQuote((watch / "new").string())
-      << " " << ShellQuote((watch / "caps").string()) << "\n  sleep 0.02\ndone\nwait $pid\n";
-  ASSERT_EQ(RunQuillon(lab, kThroughHelper + " sh " + ShellQuote((watch / "watch.sh").string()),
+      << at("new") << " && mv " << at("new") << " " << at("caps") << "\n"
+      << "  awk 'FNR > 1 { print $10 }' /proc/net/raw /proc/net/raw6 >" << at("raw") << "\n"
+      << "  sockets $pid | grep -Fxf " << at("raw") << " >>" << at("quillon-raw") << "\n"
+      << "  for child in $(cat /proc/$pid/task/*/children 2>/dev/null); do sockets $child; done |"
+         " grep -Fxf "
+      << at("raw") << " >>" << at("helper-raw") << "\n"
+      << "  sleep 0.01\ndone\nwait $pid\n";
+  ASSERT_EQ(RunQuillon(lab,
+                       "sysctl -q -w net.ipv4.ping_group_range='1 0' && exec sh " +
+                           ShellQuote((watch / "watch.sh").string()) +
+                           " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all",
                        arguments),
             0)
       << Err();
@@ -168,6 +217,38 @@ TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper
     EXPECT_NE(caps.find(std::string(set) + ":\t0000000000000000"), std::string::npos)
         << set << " of the tracing program:\n"
         << caps;
+  }
+  EXPECT_EQ(ReadWholeFile(watch / "quillon-raw"), "") << "raw sockets held by quillon";
+  EXPECT_NE(ReadWholeFile(watch / "helper-raw"), "") << "the helper's raw socket was seen";
+}
+
+// While the helper serves one user, another process's ping replies and the
+// ICMP errors about its requests (to the very destination the user probes)
+// reach the helper's raw socket too, and go no further: the user's probe to a
+// target that drops echo requests gets "no-reply", and its probe with TTL 1
+// its own time-exceeded message, nothing else.
+TEST_F(CliLab, TheIcmpHelperTellsAUserOnlyAboutTheirOwnProbes) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithIPv6().WithDropEcho());
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  const LabFacts& facts = lab.Facts();
+  const std::string helper = ShellQuote(IcmpHelperPath(Exe()).string());
+  for (const bool v6 : {false, true}) {
+    const std::string& target = v6 ? facts.Target6 : facts.Target;
+    const std::string& router = v6 ? facts.HopAddresses6[0] : facts.HopAddresses[0];
+    const std::string family = v6 ? "ip-6" : "ip-4";
+    const std::string ping = v6 ? "ping -6 -q -c 30 -i 0.05 " : "ping -4 -q -c 30 -i 0.05 ";
+    const CommandResult served =
+        lab.RunInSource({"sh", "-c",
+                         ping + router + " >/dev/null & " + ping + "-t 1 " + target +
+                             " >/dev/null & sleep 0.2; " + "printf '1 send-probe " + family + " " +
+                             target + " timeout 1200\\n2 send-probe " + family + " " + target +
+                             " ttl 1 timeout 1200\\n' | setpriv --reuid=65534 "
+                             "--regid=65534 --clear-groups --inh-caps=-all " +
+                             helper + " " + family + "; wait"});
+    EXPECT_EQ(served.ExitCode, 0) << served.Output;
+    EXPECT_EQ(served.Output, "2 icmp-error from " + router + " ttl 64 type " + (v6 ? "3" : "11") +
+                                 " code 0\n1 no-reply\n")
+        << family;
   }
 }
 
@@ -343,9 +424,110 @@ TEST_F(CliLab, OverIPv6TheRouteIsTracerouteSixAsRootAndAsAUser) {
   }
 }
 
+// Answers that are not ours, sent from the target's namespace for every echo
+// request leaving the source (seen from the source's namespace): an echo reply
+// with the request's sequence number but another identifier, and time-exceeded
+// messages quoting a request of another identifier, an echo reply, and a
+// request to another destination; each three times. Runs in a child process.
+[[noreturn]] void SendForeignAnswers(const LabFacts& facts, bool v6) {
+  const auto enter = [](const std::string& name) {
+    const int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) ::_exit(1);
+    ::close(fd);
+  };
+  enter(facts.TargetNamespace);
+  const int out = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW, v6 ? 58 : 1);
+  enter(facts.SourceNamespace);
+  const int watch = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
+  if (out < 0 || watch < 0) ::_exit(1);
+  const std::size_t ip = v6 ? 40 : 20;
+  using TBytes = std::vector<std::uint8_t>;
+  TBytes packet(2048);
+  for (;;) {
+    sockaddr_ll link{};
+    socklen_t linkSize = sizeof link;
+    const ssize_t count = ::recvfrom(watch, packet.data(), packet.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&link), &linkSize);
+    if (count < static_cast<ssize_t>(ip + 8) || link.sll_pkttype != PACKET_OUTGOING ||
+        packet[0] >> 4 != (v6 ? 6 : 4) || packet[v6 ? 6 : 9] != (v6 ? 58 : 1) ||
+        packet[ip] != (v6 ? 128 : 8))
+      continue;
+    const auto at = [&](std::size_t offset) { return packet.begin() + static_cast<long>(offset); };
+    const TBytes header(at(0), at(ip)), request(at(ip), at(ip + 8));
+    TBytes foreign = request, reply = request, elsewhere = header;
+    foreign[4] ^= 0x5A;
+    reply[0] = v6 ? 129 : 0;
+    elsewhere[ip - 1] ^= 1;  // the last byte of the destination
+    const auto exceeded = [&](const TBytes& quotedHeader, const TBytes& quoted) {
+      TBytes icmp{static_cast<std::uint8_t>(v6 ? 3 : 11), 0, 0, 0, 0, 0, 0, 0};
+      icmp.insert(icmp.end(), quotedHeader.begin(), quotedHeader.end());
+      icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+      return icmp;
+    };
+    TBytes answers[] = {foreign, exceeded(header, foreign), exceeded(header, reply),
+                        exceeded(elsewhere, request)};
+    answers[0][0] = reply[0];
+    sockaddr_in to4{AF_INET, 0, {}, {}};
+    sockaddr_in6 to6{AF_INET6, 0, 0, {}, 0};
+    std::memcpy(v6 ? static_cast<void*>(&to6.sin6_addr) : &to4.sin_addr, &packet[v6 ? 8 : 12],
+                v6 ? 16 : 4);
+    for (TBytes& answer : answers) {
+      answer[2] = answer[3] = 0;
+      if (!v6) {  // the kernel computes only ICMPv6's checksum
+        const std::uint16_t sum = InternetChecksum(answer);
+        answer[2] = static_cast<std::uint8_t>(sum >> 8);
+        answer[3] = static_cast<std::uint8_t>(sum & 0xFF);
+      }
+      for (int copy = 0; copy < 3; ++copy) {
+        ::sendto(out, answer.data(), answer.size(), 0,
+                 v6 ? reinterpret_cast<sockaddr*>(&to6) : reinterpret_cast<sockaddr*>(&to4),
+                 v6 ? sizeof to6 : sizeof to4);
+      }
+    }
+  }
+}
+
+// With one router silent and the target's side answering every request with
+// answers that are not ours, the route is still the whole route, over both
+// families, as root (raw sockets, which see everything), as a user (datagram
+// sockets) and through the ICMP helper.
+TEST_F(CliLab, AnswersThatAreNotOursLeaveTheRouteWhole) {
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  for (const bool v6 : {false, true}) {
+    SCOPED_TRACE(v6 ? "IPv6" : "IPv4");
+    QUILLON_START_LAB(lab, LabOptions().WithRouters(3).WithSilent({2}).WithIPv6());
+    const LabFacts& facts = lab.Facts();
+    const std::string target = v6 ? facts.Target6 : facts.Target;
+    const pid_t flood = ::fork();
+    if (flood == 0) SendForeignAnswers(facts, v6);
+    ASSERT_GT(flood, 0);
+    struct TStop {
+      pid_t Pid;
+      ~TStop() { ::kill(Pid, SIGKILL), ::waitpid(Pid, nullptr, 0); }
+    } stop{flood};
+    for (const std::string& prefix : {std::string("exec"), std::string(kAsUser), kThroughHelper}) {
+      ASSERT_EQ(RunQuillon(lab, prefix, {"--terminal", "--json", "-w", "700", "-h", "8", target}),
+                0)
+          << prefix << "\n"
+          << Err();
+      const auto doc = nlohmann::json::parse(Out());
+      ASSERT_EQ(doc["route_length"], 4) << prefix << "\n" << Out();
+      const auto& hops = doc["hops"];
+      for (int ttl = 1; ttl <= 4; ++ttl) {
+        const std::string want = ttl == 2
+                                     ? "Unknown Ip"
+                                     : (v6 ? facts.HopAddresses6
+                                           : facts.HopAddresses)[static_cast<std::size_t>(ttl - 1)];
+        EXPECT_EQ(hops[static_cast<std::size_t>(ttl - 1)]["address"], want)
+            << prefix << " row " << ttl;
+      }
+    }
+  }
+}
+
 // A dual-stack name goes over IPv6 unless asked for IPv4. A link-local address
-// goes out on the link its zone names, by name or by index, and keeps the zone
-// in every address shown.
+// goes out on the link its zone names, by name (any the system has) or by
+// index, keeps the zone in every address shown, and its name is not cached.
 TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndALinkLocalOneByItsZone) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithIPv6().WithName("target", "both.lab"));
   const LabFacts& facts = lab.Facts();
@@ -369,15 +551,31 @@ TEST_F(CliLab, ADualStackNameGoesOverIPv6UnlessAskedForIPv4AndALinkLocalOneByIts
       {{byName}, byName, 1, byName},
       {{byIndex}, byIndex, 1, byIndex},
   };
-  for (const auto& run : runs) {
+  const auto check = [&](const Words& arguments, const std::string& address, int length,
+                         const std::string& firstHop) {
     Words words = {"--json", "-w", "1000"};
-    words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
+    words.insert(words.end(), arguments.begin(), arguments.end());
     ASSERT_EQ(RunQuillon(lab, "exec", words), 0) << Err();
     const auto doc = nlohmann::json::parse(Out());
-    EXPECT_EQ(doc["address"], run.Address);
-    EXPECT_EQ(doc["route_length"], run.Length) << run.Address;
-    EXPECT_EQ(doc["hops"][0]["address"], run.FirstHop);
-  }
+    EXPECT_EQ(doc["address"], address);
+    EXPECT_EQ(doc["route_length"], length) << address;
+    EXPECT_EQ(doc["hops"][0]["address"], firstHop);
+  };
+  for (const auto& run : runs) check(run.Arguments, run.Address, run.Length, run.FirstHop);
+  // Any interface name the system has, such as one with a '+'.
+  ASSERT_EQ(lab.RunInSource({"sh", "-c",
+                             "ip link set east down && ip link set east name v+1 && "
+                             "ip link set v+1 up && for i in $(seq 50); do "
+                             "ip -6 route show dev v+1 | grep -q fe80 && exit 0; sleep 0.1; "
+                             "done; exit 1"})
+                .ExitCode,
+            0);
+  const std::string byOddName = found[1].str() + "%v+1";
+  check({byOddName}, byOddName, 1, byOddName);
+  // The names of link-local hops were never written to the cache.
+  const std::string cache6 = ReadWholeFile(dir_ / "bin" / "quillon.dn6");
+  EXPECT_NE(cache6.find(facts.HopAddresses6[0]), std::string::npos) << "global names are kept";
+  EXPECT_EQ(cache6.find("fe80"), std::string::npos);
 }
 
 TEST_F(CliLab, NameWithEscapeSequencesIsPrintedHarmlessly) {

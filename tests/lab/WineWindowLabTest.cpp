@@ -6,9 +6,11 @@
 // second host and presses Enter, then one without an address, opens the About
 // window and the help, stops a slow trace and closes the window during
 // another, and takes pictures kept under the build tree (tests/lab/artefacts).
-// Then the installer removes it all, and a copy as the zip has it opens its
-// help from beside it. Needs the Windows build next to this one
-// (build/windows, or QUILLON_WINDOWS_BINARY_DIR).
+// Then the installer removes it all; a terminal trace is told of a logoff; and
+// a copy as the zip has it, in a folder named with non-ASCII letters, opens its
+// help from beside it and is closed as an upgrade's Restart Manager closes it.
+// Needs the Windows build next to this one (build/windows, or
+// QUILLON_WINDOWS_BINARY_DIR).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -97,6 +99,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   const fs::path windows = windowsDir ? fs::path(windowsDir) : BuildDir().parent_path() / "windows";
   const fs::path program = windows / "app" / "quillon.exe";
   const fs::path robot = windows / "tests" / "winui" / "quillon_winrobot.exe";
+  const fs::path windowTests = windows / "tests" / "winui" / "quillon_winui_tests.exe";
   const fs::path help = windows / "help" / "quillon.chm";
   fs::path installer;
   if (fs::is_directory(windows)) {
@@ -105,7 +108,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       if (name.rfind("quillon-", 0) == 0 && name.ends_with("-win64.msi")) installer = entry.path();
     }
   }
-  if (!fs::exists(program) || !fs::exists(robot) || !fs::exists(help) || installer.empty())
+  if (!fs::exists(program) || !fs::exists(robot) || !fs::exists(windowTests) || !fs::exists(help) ||
+      installer.empty())
     GTEST_SKIP() << "the Windows build (with its installer) is not there: " << windows;
   const std::string wine = FindWine("wine64");
   const std::string wineserver = FindWine("wineserver");
@@ -126,7 +130,12 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   fs::create_directories(dir / "bin");
   fs::copy_file(program, dir / "bin" / "quillon.exe");
   fs::copy_file(robot, dir / "bin" / "quillon_winrobot.exe");
-  fs::copy_file(help, dir / "bin" / "quillon.chm");  // as the zip has it
+  fs::copy_file(windowTests, dir / "bin" / "quillon_winui_tests.exe");
+  // The zip's copy, unpacked where the ANSI code page has no letters for the name.
+  const fs::path zip = dir / "Quillon-Ωμέγα";
+  fs::create_directories(zip);
+  fs::copy_file(program, zip / "quillon.exe");
+  fs::copy_file(help, zip / "quillon.chm");
   fs::copy_file(installer, dir / "quillon.msi");
   const auto windowsPath = [](const fs::path& path) {
     std::string text = "Z:" + path.string();
@@ -162,6 +171,11 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       wine +
       " reg add 'HKCU\\Software\\Wine\\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f"
       " >/dev/null 2>&1"
+      // The window's unit tests that need a display: a console's close.
+      " ; timeout -k 5 60 " +
+      wine +
+      " bin/quillon_winui_tests.exe --gtest_filter='WindowConsoleClose.*' >winui.out 2>&1;"
+      " echo $? >winui.status"
       // Installed as a user would, with what the installer registers.
       " ; timeout -k 5 120 " +
       wine + " msiexec /i " + ShellQuote(windowsPath(dir / "quillon.msi")) +
@@ -177,16 +191,18 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       "app=$!; }"
       " ; timeout -k 5 140 " +
       wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) + " one.lab nohost.lab " +
-      slowHost + " 'C:\\Program Files\\Quillon\\quillon.dnb'" +
+      slowHost + " '%LOCALAPPDATA%\\Quillon\\quillon.dnb'" +
       " >robot.out 2>&1; rc=$?"
       // A robot that gave up leaves the window open: end it rather than wait.
       " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
       wineserver +
       " -k"
       " ; wait $app; echo $? >app.status"
-      // The state files the installed program kept beside itself, then all gone.
-      " ; cp \"$inst\"/quillon.hst \"$inst\"/quillon.dnb . ; rm -f \"$inst\"/quillon.hst "
-      "\"$inst\"/quillon.dnb"
+      // The state files the installed program kept in the user's folder (even
+      // with the rights to write into Program Files, as under wine), then gone.
+      " ; ls \"$inst\" >installed-after.txt"
+      " ; state=$(find \"$WINEPREFIX/drive_c/users\" -type d -path '*/AppData/Local/Quillon')"
+      " ; cp \"$state\"/quillon.hst \"$state\"/quillon.dnb . ; rm -rf \"$state\""
       // (In a fresh wine session: under the first one msiexec /x waits for good.)
       " ; timeout -k 5 30 " +
       wineserver + " -k; timeout -k 5 30 " + wineserver + " -w" + " ; timeout -k 5 120 " + wine +
@@ -196,13 +212,21 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       " ; timeout -k 5 60 " +
       wine + " reg query " + uninstallKey +
       " /s 2>/dev/null | grep -c 'DisplayName.*Quillon' >entry-after.txt"
+      // A terminal trace to the slow host when the user logs off.
+      " ; { timeout -k 5 60 " +
+      wine + " bin/quillon.exe --terminal -w 9000 " + slowHost +
+      " >term.out 2>term.err & term=$!; }"
+      " ; timeout -k 5 50 " +
+      wine + " bin/quillon_winrobot.exe --end-session-terminal " + ShellQuote(windowsDirText) +
+      " " + ShellQuote(windowsPath(dir / "bin" / "quillon.dnb")) +
+      " >robot3.out 2>&1 ; wait $term; echo $? >term.status"
       // The zip's copy, with nothing at the installed help path.
       " ; { timeout -k 5 60 " +
-      wine +
-      " bin/quillon.exe >out2 2>&1 & app2=$!; }"
+      wine + " " + ShellQuote((zip / "quillon.exe").string()) +
+      " >out2 2>&1 & app2=$!; }"
       " ; timeout -k 5 50 " +
       wine + " bin/quillon_winrobot.exe --help-only " + ShellQuote(windowsDirText) +
-      " >robot2.out 2>&1 ; wait $app2"
+      " >robot2.out 2>&1 ; wait $app2; echo $? >app2.status"
       " ; timeout -k 5 30 " +
       wineserver + " -k; kill $wm $xvfb; wait $wm $xvfb; exit $rc";
   const CommandResult run = lab.RunInSource({"sh", "-c", script}, 420000);
@@ -213,6 +237,12 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(run.ExitCode, 0) << run.Output << ReadWholeFile((dir / "report.txt").string())
                              << ReadWholeFile((dir / "err").string());
   EXPECT_EQ(ReadWholeFile((dir / "app.status").string()), "0\n");
+
+  // Started from a console, the window ignores Ctrl+C there and turns the
+  // console's close into its own, saving before the handler returns.
+  EXPECT_EQ(ReadWholeFile((dir / "winui.status").string()), "0\n")
+      << ReadWholeFile((dir / "winui.out").string());
+  EXPECT_EQ(ReadWholeFile((dir / "winui.out").string()).find("SKIPPED"), std::string::npos);
 
   // The installer put the program, its help and licence into Program Files,
   // with a Start-menu shortcut and an uninstall entry.
@@ -237,6 +267,8 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(seen("help-caption"), "Quillon Help");
   // Not saved before, saved once WM_ENDSESSION was handled.
   EXPECT_EQ(seen("end-session-saved"), "01");
+  // The wheel sent to the focused Host box scrolled the grid under the pointer.
+  EXPECT_EQ(seen("wheel-over-grid"), "scrolled");
   // Ok in About gave the activation back to the main window.
   EXPECT_EQ(seen("about-ok-active"), "main");
   // Touchpad-sized wheel steps add up to rows.
@@ -284,13 +316,41 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "one.lab");
   EXPECT_EQ(cache.FindName(lab.Facts().Target), "target.lab");
 
+  // Nothing but the installed files in Program Files.
+  EXPECT_EQ(ReadWholeFile((dir / "installed-after.txt").string()),
+            "LICENCE.txt\nquillon.chm\nquillon.exe\n");
+
   // Removed: no file, shortcut or entry left (the installer's own cache aside).
   EXPECT_EQ(ReadWholeFile((dir / "remove.status").string()), "0\n");
   EXPECT_EQ(ReadWholeFile((dir / "left.txt").string()), "");
   EXPECT_EQ(ReadWholeFile((dir / "entry-after.txt").string()), "0\n");
-  // The zip's copy, unpacked outside Program Files, opened the help beside it.
+  // A logoff during a terminal trace: the hidden window saved the names the
+  // trace had found before it answered, and the program ended, quitting.
+  const auto terminalReport = ReadReport(ReadWholeFile((dir / "terminal-report.txt").string()));
+  const auto terminalSeen = [&terminalReport](const std::string& key) {
+    return terminalReport.count(key) ? terminalReport.at(key) : std::string("(not reported)");
+  };
+  EXPECT_EQ(terminalSeen("terminal-window-visible"), "0");
+  EXPECT_EQ(terminalSeen("terminal-saved"), "01") << ReadWholeFile((dir / "term.err").string());
+  EXPECT_EQ(terminalSeen("terminal-ended"), "1");
+  EXPECT_EQ(ReadWholeFile((dir / "term.status").string()), "143\n");
+  TDnsBuffer terminalNames;
+  terminalNames.LoadFromFile((dir / "bin" / "quillon.dnb").string());
+  EXPECT_EQ(terminalNames.FindName(lab.Facts().Hop(1)), "one.lab");
+  EXPECT_NE(ReadWholeFile((dir / "term.out").string()).find("one.lab"), std::string::npos);
+
+  // The zip's copy, unpacked outside Program Files into a folder with
+  // non-ASCII letters, opened the help beside it; closed by the Restart
+  // Manager, it saved its names beside it and ended.
   const auto zipReport = ReadReport(ReadWholeFile((dir / "help-report.txt").string()));
-  EXPECT_EQ(zipReport.count("help-caption") ? zipReport.at("help-caption") : "", "Quillon Help");
+  const auto zipSeen = [&zipReport](const std::string& key) {
+    return zipReport.count(key) ? zipReport.at(key) : std::string("(not reported)");
+  };
+  EXPECT_EQ(zipSeen("help-caption"), "Quillon Help");
+  EXPECT_EQ(zipSeen("closeapp-saved"), "01");
+  EXPECT_EQ(zipSeen("closeapp-ended"), "1");
+  EXPECT_EQ(ReadWholeFile((dir / "app2.status").string()), "0\n");
+  EXPECT_TRUE(fs::exists(zip / "quillon.dnb"));
 
   std::error_code ignored;
   fs::remove_all(dir, ignored);

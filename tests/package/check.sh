@@ -2,8 +2,10 @@
 # The Debian packages and their split: what each holds and depends on, what
 # lintian --pedantic says of them (no error, no warning), and, installed one
 # after the other into an empty root (dpkg --root, the maintainer scripts run on
-# it), the ICMP helper's capability, a terminal tracer from quillon alone (for
-# root, and for an ordinary user through the helper), the window once
+# it), the ICMP helper's capability (taken from the old file before an upgrade
+# or a removal replaces it, and never granted over an administrator's
+# statoverride), a terminal tracer from quillon alone (for root, and for an
+# ordinary user through the helper at its installed path), the window once
 # quillon-window is added, and a purge that leaves none of their files.
 #
 #   tests/package/check.sh [DIR]    DIR: the packages (build/package/packages)
@@ -107,6 +109,23 @@ if (($(id -u) == 0)); then
   expect "the postinst gave the helper CAP_NET_RAW" \
     bash -c 'getcap "$1" | grep -q "cap_net_raw=ep$"' _ "$helper"
   expect "and the program nothing" test -z "$(getcap "$exe")"
+
+  # A hard link to the helper keeps its file through an upgrade and a removal:
+  # the old file loses its privilege before dpkg replaces it.
+  ln "$helper" "$root/kept-helper"
+  reinstalled_with() { # $1: the helper's capability after a reinstall (empty: none)
+    dpkg_in_root -i "$program" && test "$(getcap "$helper" | awk '{print $2}')" = "$1"
+  }
+  expect "an upgrade (a reinstall) keeps the helper's capability" reinstalled_with cap_net_raw=ep
+  expect "and takes it from the old file, linked elsewhere" test -z "$(getcap "$root/kept-helper")"
+  # An administrator's choice for the helper stands: no capability, no setuid over it.
+  helper_path=${helper#"$root"}
+  dpkg-statoverride --root "$root" --add root root 0750 "$helper_path"
+  expect "with a statoverride, the upgrade grants nothing" reinstalled_with ""
+  expect "and the helper keeps the administrator's mode" test "$(stat -c %a "$helper")" = 750
+  dpkg-statoverride --root "$root" --remove "$helper_path"
+  dpkg_in_root -i "$program"
+  rm "$root/kept-helper"
 fi
 expect "the installed program needs no Qt library" \
   bash -c 'readelf -d "$1" | grep -q NEEDED && ! readelf -d "$1" | grep NEEDED | grep -qi qt' _ "$exe"
@@ -132,11 +151,20 @@ else
   # An ordinary user, with ICMP datagram sockets closed to everyone (in a
   # namespace of its own), traces through the helper.
   chmod 0755 "$root"
+  # The installed program starts only the helper at its installed path: here
+  # that is the root's, laid over the system's /usr/lib in a mount namespace.
+  as_user() { # $1: the shell words before the trace, in namespaces of its own
+    unshare --net --mount sh -c "ip link set lo up && sysctl -q -w net.ipv4.ping_group_range='1 0' &&
+      $1 exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
+        env -u DISPLAY -u WAYLAND_DISPLAY \"\$0\" -w 500 -h 3 127.0.0.1 >\"\$1/out\" 2>&1" "$exe" "$root"
+  }
   expect "an ordinary user traces through the installed helper" \
-    unshare --net sh -c 'ip link set lo up && sysctl -q -w net.ipv4.ping_group_range="1 0" &&
-      exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \
-        env -u DISPLAY -u WAYLAND_DISPLAY "$1" -w 500 -h 3 127.0.0.1 >"$2/out" 2>&1' _ "$exe" "$root"
+    as_user "mount -t overlay overlay -o lowerdir='$root/usr/lib:/usr/lib' /usr/lib &&"
   expect "its table shows the loopback hop" grep -q '127\.0\.0\.1' "$root/out"
+  without_helper() { ! as_user ""; }
+  expect "without the helper at its installed path, no socket" without_helper
+  expect "and the hint names that path alone" \
+    grep -q "setcap cap_net_raw+ep ${helper#"$root"}'" "$root/out"
   chmod 0700 "$root"
 
   expect "quillon-window installs beside it" install "$window"
@@ -148,7 +176,14 @@ else
 fi
 
 # --- removal ---------------------------------------------------------------------
+ln "$helper" "$root/kept-helper"
 expect "both packages purge" dpkg_in_root --purge quillon-window quillon
+if (($(id -u) == 0)); then
+  expect "the removed helper's file, linked elsewhere, kept no capability" \
+    test -z "$(getcap "$root/kept-helper")"
+fi
+expect "nor a setuid bit" test ! -u "$root/kept-helper"
+rm "$root/kept-helper"
 # (The state files the root's traces saved beside the program are the user's.)
 left=$( (contents "$program" && contents "$window") | while read -r f; do
   [[ ! -e $root$f ]] || echo "$f"

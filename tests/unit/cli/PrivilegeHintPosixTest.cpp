@@ -22,6 +22,8 @@ TEST(PrivilegeHint, NamesRootTheHelpersCapabilityAndPingSockets) {
   // The program itself never gets the capability.
   EXPECT_EQ(hint.find("cap_net_raw+ep /opt/quillon/bin/quillon'"), std::string::npos);
   EXPECT_NE(SocketRightsNote().find("ping_group_range"), std::string::npos);
+  // Without the program's own path, the installed helper's absolute one.
+  EXPECT_NE(PrivilegeHint("").find("setcap cap_net_raw+ep /"), std::string::npos);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "cli/ConsoleControlWindows.h"
 #include "cli/TerminalSession.h"
 #include "net/IdStackWindows.h"
+#include "platform/ConsoleWindows.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
 #include "trace/DnsBuffer.h"
@@ -24,13 +25,17 @@ namespace {
 struct TCapturedRun {
   explicit TCapturedRun(const char* folder) : Dir(folder) {
     TTerminalIo io;
-    io.Out = [](std::string_view) {};
+    io.Out = [this](std::string_view) {
+      if (SavedAtFirstOutput.empty())
+        SavedAtFirstOutput = std::filesystem::exists(Dir.File("q.dnb")) ? "saved" : "not saved";
+    };
     io.Err = [this](std::string_view text) { Err += text; };
     Session = std::make_unique<TTerminalSession>(
         io, TFormFiles{Dir.File("q.hst"), Dir.File("q.dnb")}, false);
   }
   TTempDir Dir;
   std::string Err;
+  std::string SavedAtFirstOutput;
   std::unique_ptr<TTerminalSession> Session;
 };
 
@@ -66,7 +71,8 @@ TEST(RefusedRunWindows, WithoutICMPv6AnIPv6TraceSaysSoAndPointsAtIPv4) {
 }
 
 // The handler returns (and so lets the system end the process) only once the
-// names found are saved, although the run was still waiting for a lookup.
+// names found are saved, although the run was still waiting for a lookup; and
+// they are saved before the result is written.
 TEST(ConsoleClosedWindows, HandlerReturnsOnceTheNamesAreSaved) {
   TSimConfig config;
   config.Target = "10.9.9.9";
@@ -75,6 +81,7 @@ TEST(ConsoleClosedWindows, HandlerReturnsOnceTheNamesAreSaved) {
   config.ReverseNames["10.9.9.9"] = TSimReverse::HeldName("target.test");
   TSimNetwork& net = InstallSimulatedNetwork(config);
   TCapturedRun run("quillon-closed");
+  run.Session->OnNamesSaved(&MarkStateSaved);
   ListenToConsole(run.Session.get());
 
   std::string savedWhenReturned = "(handler not run)";
@@ -88,15 +95,13 @@ TEST(ConsoleClosedWindows, HandlerReturnsOnceTheNamesAreSaved) {
     savedWhenReturned = names.FindName("10.0.0.1");
   });
   const int status = run.Session->Run({"10.9.9.9"});
-  // What the terminal's entry does after the run, slowly here.
-  Sleep(300);
-  ConsoleSessionSaved();
   ListenToConsole(nullptr);
   system.join();
   net.ReleaseHeldLookups();
 
   EXPECT_EQ(status, ExitSignalBase + SIGTERM);
   EXPECT_EQ(savedWhenReturned, "gw.test");
+  EXPECT_EQ(run.SavedAtFirstOutput, "saved");
 }
 
 }  // namespace

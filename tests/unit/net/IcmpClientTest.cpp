@@ -40,7 +40,12 @@ std::uint16_t Le16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] | at[1] << 8);
 }
 
-TBytes EchoMessage(std::uint8_t type, std::uint16_t sequence, std::uint16_t identifier = 0x4242) {
+// The identifier our requests carry.
+std::uint16_t Ours() {
+  return static_cast<std::uint16_t>(GetCurrentProcessId() & 0xFFFF);
+}
+
+TBytes EchoMessage(std::uint8_t type, std::uint16_t sequence, std::uint16_t identifier = Ours()) {
   return {type,
           0,
           0,
@@ -51,23 +56,32 @@ TBytes EchoMessage(std::uint8_t type, std::uint16_t sequence, std::uint16_t iden
           static_cast<std::uint8_t>(sequence >> 8)};
 }
 
+const TIdIPv4Bytes kTarget{10, 0, 0, 1};  // the Host of every exchange below
+
 // An IPv4 datagram as the raw socket hands it over: a header of ihl 32-bit words
-// (TTL and source filled in; never fewer than the five an IPv4 header has),
-// then the ICMP bytes.
-TBytes Datagram(int ihl, std::uint8_t ttl, TIdIPv4Bytes source, const TBytes& icmp) {
+// (TTL, protocol, source and destination filled in; never fewer than the five
+// an IPv4 header has), then the ICMP bytes.
+TBytes Datagram(int ihl, std::uint8_t ttl, TIdIPv4Bytes source, const TBytes& icmp,
+                TIdIPv4Bytes destination = {10, 0, 0, 99}, std::uint8_t protocol = 1) {
   TBytes datagram(static_cast<std::size_t>(std::max(ihl, 5)) * 4, 0);
   datagram[0] = static_cast<std::uint8_t>(0x40 | ihl);
   datagram[8] = ttl;
-  datagram[9] = 1;
+  datagram[9] = protocol;
   std::copy(source.begin(), source.end(), datagram.begin() + 12);
+  std::copy(destination.begin(), destination.end(), datagram.begin() + 16);
   datagram.insert(datagram.end(), icmp.begin(), icmp.end());
   return datagram;
 }
 
-// A time-exceeded or unreachable message carrying the copy of our request.
-TBytes ErrorMessage(std::uint8_t type, std::uint16_t sequence, int ihl = 5) {
+// A time-exceeded or unreachable message quoting a datagram: by default our
+// request to the target.
+TBytes ErrorMessage(std::uint8_t type, std::uint16_t sequence, int ihl = 5,
+                    const TBytes& quoted = {}, TIdIPv4Bytes destination = kTarget,
+                    std::uint8_t protocol = 1) {
   TBytes icmp{type, 0, 0, 0, 0, 0, 0, 0};
-  const TBytes inner = Datagram(ihl, 1, {10, 0, 0, 99}, EchoMessage(8, sequence));
+  const TBytes inner =
+      Datagram(ihl, 1, {10, 0, 0, 99}, quoted.empty() ? EchoMessage(8, sequence) : quoted,
+               destination, protocol);
   icmp.insert(icmp.end(), inner.begin(), inner.end());
   return icmp;
 }
@@ -250,6 +264,7 @@ TEST_F(IcmpClientTest, RoundTripIsRoundedHalfToEvenAndAtLeastOne) {
 
 struct TAnswerCase {
   const char* name;
+  TIdIPv4Bytes from;
   TBytes icmp;
   std::uint8_t type;
   TReplyStatusKind kind;
@@ -258,12 +273,12 @@ struct TAnswerCase {
 class IcmpAnswerTest : public IcmpClientTest, public ::testing::WithParamInterface<TAnswerCase> {};
 
 TEST_P(IcmpAnswerTest, TheMatchingDatagramFillsTheRecord) {
-  const TBytes datagram = Datagram(5, 57, {10, 20, 30, 40}, GetParam().icmp);
+  const TBytes datagram = Datagram(5, 57, GetParam().from, GetParam().icmp);
   Recording().Incoming.push_back(datagram);
   Client().Echo("asdas", 3489);
   const TReplyStatus& reply = Client().LastReply();
   EXPECT_EQ(reply.ReceivedBytes, static_cast<int>(datagram.size()));
-  EXPECT_EQ(reply.ReplyFrom, "10.20.30.40");
+  EXPECT_EQ(reply.ReplyFrom, Stack().AddrToText(GetParam().from));
   EXPECT_EQ(reply.IcmpType, GetParam().type);
   EXPECT_EQ(reply.SequenceNumber, 3489);
   EXPECT_EQ(reply.ReplyTtl, 57);
@@ -271,15 +286,67 @@ TEST_P(IcmpAnswerTest, TheMatchingDatagramFillsTheRecord) {
   EXPECT_THAT(Recording().Calls, Contains("recv 100 10240 0"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, IcmpAnswerTest,
-    ::testing::Values(
-        TAnswerCase{"EchoReply", EchoMessage(0, 3489), 0, TReplyStatusKind::rskEchoReply},
-        TAnswerCase{"OwnRequest", EchoMessage(8, 3489), 8, TReplyStatusKind::rskEchoReply},
-        TAnswerCase{"OtherIdentifier", EchoMessage(0, 3489, 1), 0, TReplyStatusKind::rskEchoReply},
-        TAnswerCase{"TimeExceeded", ErrorMessage(11, 3489), 11, TReplyStatusKind::rskTtlExpired},
-        TAnswerCase{"Unreachable", ErrorMessage(3, 3489), 3, TReplyStatusKind::rskUnreachable}),
-    [](const ::testing::TestParamInfo<TAnswerCase>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Answers, IcmpAnswerTest,
+                         ::testing::Values(TAnswerCase{"EchoReply", kTarget, EchoMessage(0, 3489),
+                                                       0, TReplyStatusKind::rskEchoReply},
+                                           TAnswerCase{"OwnRequest", kTarget, EchoMessage(8, 3489),
+                                                       8, TReplyStatusKind::rskEchoReply},
+                                           TAnswerCase{"TimeExceeded",
+                                                       {10, 20, 30, 40},
+                                                       ErrorMessage(11, 3489),
+                                                       11,
+                                                       TReplyStatusKind::rskTtlExpired},
+                                           TAnswerCase{"Unreachable",
+                                                       {10, 20, 30, 40},
+                                                       ErrorMessage(3, 3489),
+                                                       3,
+                                                       TReplyStatusKind::rskUnreachable}),
+                         [](const ::testing::TestParamInfo<TAnswerCase>& param) {
+                           return param.param.name;
+                         });
+
+// Datagrams with our sequence number that are not the answer to our request.
+TEST_F(IcmpClientTest, OnlyOurRequestToTheTargetIsAnswered) {
+  const TIdIPv4Bytes router{10, 20, 30, 40};
+  const struct {
+    const char* Name;
+    TBytes Datagram;
+  } cases[] = {
+      {"echo reply with another identifier",
+       Datagram(5, 60, kTarget, EchoMessage(0, 3489, Ours() ^ 1))},
+      {"echo reply from another host", Datagram(5, 60, router, EchoMessage(0, 3489))},
+      {"error quoting another identifier",
+       Datagram(5, 60, router, ErrorMessage(11, 3489, 5, EchoMessage(8, 3489, Ours() ^ 0x100)))},
+      {"error quoting an echo reply",
+       Datagram(5, 60, router, ErrorMessage(11, 3489, 5, EchoMessage(0, 3489)))},
+      {"error quoting a datagram to another host",
+       Datagram(5, 60, router, ErrorMessage(3, 3489, 5, {}, router))},
+      {"error quoting a datagram of another protocol",
+       Datagram(5, 60, router, ErrorMessage(3, 3489, 5, {}, kTarget, 17))},
+      {"error quoting a header shorter than 20 bytes",
+       Datagram(5, 60, router, ErrorMessage(11, 3489, 4))},
+  };
+  for (const auto& c : cases) {
+    TReplyStatus record;
+    Client().ReplyArea.fill(0);
+    EXPECT_FALSE(Classify(c.Datagram, static_cast<int>(c.Datagram.size()), record)) << c.Name;
+    EXPECT_EQ(record.ReplyFrom, "") << c.Name;
+  }
+  // The same bytes with our identifier and the target do answer.
+  TReplyStatus record;
+  EXPECT_TRUE(Classify(Datagram(5, 60, kTarget, EchoMessage(0, 3489)), 28, record));
+  EXPECT_TRUE(Classify(Datagram(5, 60, router, ErrorMessage(11, 3489)), 56, record));
+}
+
+TEST_F(IcmpClientTest, AnIcmpDatagramSocketsAnswersCarryTheSystemsIdentifier) {
+  Recording().EchoIdentifier = 0xBEEF;
+  Recording().Incoming.push_back(Datagram(5, 60, kTarget, EchoMessage(0, 3489)));
+  Recording().Incoming.push_back(Datagram(5, 60, kTarget, EchoMessage(0, 3489, 0xBEEF)));
+  Client().Echo("asdas", 0);
+  EXPECT_EQ(Client().EchoIdentifier, 0xBEEF);
+  EXPECT_EQ(Client().LastReply().StatusKind, TReplyStatusKind::rskEchoReply);
+  EXPECT_TRUE(Recording().Incoming.empty()) << "the reply with our own identifier was skipped";
+}
 
 TEST_F(IcmpClientTest, AStrayThenNothingWaitsOutTheBudgetAndTimesOut) {
   Recording().ArrivalDelayMs = 300;
@@ -331,13 +398,13 @@ TEST_F(IcmpClientTest, UnlimitedAndZeroBudgets) {
 }
 
 TEST_F(IcmpClientTest, AnotherIcmpTypeAbortsTheExchangeAndChangesNothing) {
-  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 3489)));
+  Recording().Incoming.push_back(Datagram(5, 60, kTarget, EchoMessage(0, 3489)));
   Client().Echo("asdas", 0);
   const TReplyStatus previous = Client().LastReply();
-  ASSERT_EQ(previous.ReplyFrom, "10.0.0.2");
+  ASSERT_EQ(previous.ReplyFrom, "10.0.0.1");
 
   Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 9}, EchoMessage(5, 3490)));
-  Recording().Incoming.push_back(Datagram(5, 60, {10, 0, 0, 2}, EchoMessage(0, 3490)));
+  Recording().Incoming.push_back(Datagram(5, 60, kTarget, EchoMessage(0, 3490)));
   bool called = false;
   Client().OnReply = [&called](TIdIcmpClient&, const TReplyStatus&) { called = true; };
   try {
@@ -400,17 +467,19 @@ TEST_F(IcmpClientTest, EveryHeaderLengthIsReadWithinTheDatagram) {
     }
     echo[8] = 33;
     echo[12] = 10;
-    echo[15] = 7;
+    echo[15] = 1;
     // The ICMP header comes last and wins where a short IP header overlaps it.
-    echo[static_cast<std::size_t>(h)] = 0;
-    echo[static_cast<std::size_t>(h + 6)] = 0xA1;
-    echo[static_cast<std::size_t>(h + 7)] = 0x0D;
+    const TBytes header = EchoMessage(0, 3489);
+    std::copy(header.begin(), header.end(), echo.begin() + h);
     const int count = static_cast<int>(echo.size());
 
     EXPECT_THROW(Classify(echo, h + 7, record), EIdIcmpException);
     EXPECT_THROW(Classify(echo, 19, record), EIdIcmpException) << "no room for the IP header";
-    ASSERT_TRUE(Classify(echo, count, record));
+    // With two or three words the ICMP header overwrites the source: not the target.
+    const bool sourceKept = ihl == 1 || ihl >= 4;
+    ASSERT_EQ(Classify(echo, count, record), sourceKept);
     EXPECT_EQ(record.StatusKind, TReplyStatusKind::rskEchoReply);
+    if (!sourceKept) continue;
     EXPECT_EQ(record.SequenceNumber, 3489);
     EXPECT_EQ(record.ReplyTtl, echo[8]);
     EXPECT_EQ(record.ReceivedBytes, count);
@@ -458,10 +527,11 @@ const TIdIPv6Bytes kTarget6{0x20, 0x01, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0
 
 // What a raw ICMPv6 socket hands over for an error: the message with its quote
 // of our request (IPv6 header with next header 58, then the request).
-TBytes RawError6(std::uint8_t type, std::uint8_t code, const TBytes& request, std::size_t cut) {
+TBytes RawError6(std::uint8_t type, std::uint8_t code, const TBytes& request, std::size_t cut,
+                 const TIdIPv6Bytes& destination = kTarget6) {
   TBytes quote(Id_IPV6_HEADER_SIZE);
-  WriteIcmpV6Header(quote.data(), static_cast<std::uint16_t>(request.size()), 1, kTarget6,
-                    kTarget6);
+  WriteIcmpV6Header(quote.data(), static_cast<std::uint16_t>(request.size()), 1, kRouter6,
+                    destination);
   quote.insert(quote.end(), request.begin(), request.end());
   quote.resize(std::min(quote.size(), cut));
   TBytes icmp{type, code, 0x12, 0x34, 0, 0, 0, 0};
@@ -479,6 +549,12 @@ TBytes Rebuilt(const TBytes& message, std::uint8_t hopLimit, const TIdIPv6Bytes&
 TBytes AsReply(TBytes request) {
   request[0] = 129;
   return request;
+}
+
+TBytes WithIdentifier(TBytes message, std::uint16_t identifier) {
+  message[4] = static_cast<std::uint8_t>(identifier & 0xFF);
+  message[5] = static_cast<std::uint8_t>(identifier >> 8);
+  return message;
 }
 
 class IcmpClientV6Test : public IcmpClientTest {
@@ -533,7 +609,8 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
     std::uint8_t Code;
   };
   const TCase cases[] = {
-      {"echo reply", Rebuilt(AsReply(request), 60), true, TReplyStatusKind::rskEchoReply, 0},
+      {"echo reply", Rebuilt(AsReply(request), 60, kTarget6), true, TReplyStatusKind::rskEchoReply,
+       0},
       {"time exceeded", Rebuilt(RawError6(3, 0, request, 999), 63), true,
        TReplyStatusKind::rskTtlExpired, 0},
       {"no route", Rebuilt(RawError6(1, 0, request, 999), 63), true,
@@ -544,7 +621,20 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
        TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_ADDR},
       {"port unreachable", Rebuilt(RawError6(1, 4, request, 999), 63), true,
        TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_PORT},
-      {"foreign reply", Rebuilt(AsReply(foreign), 60), false, TReplyStatusKind::rskError, 0},
+      {"foreign reply", Rebuilt(AsReply(foreign), 60, kTarget6), false, TReplyStatusKind::rskError,
+       0},
+      {"reply from another host", Rebuilt(AsReply(request), 60), false, TReplyStatusKind::rskError,
+       0},
+      {"reply with another identifier",
+       Rebuilt(WithIdentifier(AsReply(request), Ours() ^ 1), 60, kTarget6), false,
+       TReplyStatusKind::rskError, 0},
+      {"quote with another identifier",
+       Rebuilt(RawError6(3, 0, WithIdentifier(request, Ours() ^ 0x100), 999), 63), false,
+       TReplyStatusKind::rskError, 0},
+      {"quote of an echo reply", Rebuilt(RawError6(3, 0, AsReply(request), 999), 63), false,
+       TReplyStatusKind::rskError, 0},
+      {"quote of a datagram to another host", Rebuilt(RawError6(1, 0, request, 999, kRouter6), 63),
+       false, TReplyStatusKind::rskError, 0},
       {"foreign quote", Rebuilt(RawError6(3, 0, foreign, 999), 63), false,
        TReplyStatusKind::rskError, 0},
       {"quote cut before the sequence", Rebuilt(RawError6(3, 0, request, 40 + 7), 63), false,
@@ -559,7 +649,9 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
     if (!c.Matches) continue;
     EXPECT_EQ(record.StatusKind, c.Kind) << c.Name;
     EXPECT_EQ(record.IcmpCode, c.Code) << c.Name;
-    EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << c.Name;
+    TIdIPv6Bytes from{};
+    std::copy(c.Datagram.begin() + 8, c.Datagram.begin() + 24, from.begin());
+    EXPECT_EQ(record.ReplyFrom, IPv6ToText(from)) << c.Name;
     EXPECT_EQ(record.ReplyTtl, c.Datagram[7]) << c.Name;
     EXPECT_EQ(record.SequenceNumber, 3489) << c.Name;
   }
@@ -604,7 +696,7 @@ TEST_F(IcmpClientV6Test, ALinkLocalRouterTakesTheZoneOfTheTarget) {
   TReplyStatus record;
   ASSERT_TRUE(Classify6(Rebuilt(reply, 64, linkLocal), record));
   EXPECT_EQ(record.ReplyFrom, "fe80::2%eth1");
-  ASSERT_TRUE(Classify6(Rebuilt(reply, 64), record));
+  ASSERT_TRUE(Classify6(Rebuilt(RawError6(3, 0, Request6(3489), 999, linkLocal), 64), record));
   EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << "a global address takes no zone";
 }
 

@@ -1,7 +1,9 @@
-// The ICMP helper's request, and the built helper's answer to requests it must
-// refuse: a clear message, a non-zero status and no socket.
-#include <fcntl.h>
+// The ICMP helper's language, the built helper's answer to every kind of
+// request (run as root in a network namespace of the test's own: loopback, and
+// a dummy link where probes vanish), and its client's channels shared by many
+// threads.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,147 +12,326 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
-#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "net/IcmpHelperPosix.h"
-#include "platform/ExecutablePath.h"
 
 namespace quillon {
 namespace {
 
-using Words = std::vector<std::string_view>;
+using enum TIcmpHelperError;
 
-TEST(IcmpHelperRequest, RefusesEveryOtherRequest) {
-  const std::vector<Words> refused = {
-      {},                                    // nothing asked
-      {"icmp"},                              // no count
-      {"icmp", "4", "icmp6"},                // one kind per run
-      {"icmp", "0"},                         // nothing to open
-      {"icmp", "65"},                        // above the bound
-      {"icmp", "999999999999"},              // far above it, no overflow
-      {"icmp", "-1"},                        // a sign
-      {"icmp", "+4"},                        //
-      {"icmp", "04"},                        // a leading zero
-      {"icmp", " 4"},                        // a blank
-      {"icmp", "4x"},                        // trailing text
-      {"icmp", ""},                          // an empty count
-      {"udp", "4"},                          // another kind
-      {"ICMP", "4"},                         // case matters
-      {"icmp4", "4"},                        //
-      {"--icmp", "4"},                       // no options
-      {"/bin/sh", "4"},                      // no paths
-      {"4", "icmp"},                         // order matters
-      {std::string_view("icmp\0", 5), "4"},  // an embedded NUL
-  };
-  for (const Words& words : refused) {
-    const TIcmpHelperRequest request = ParseIcmpHelperRequest(words);
-    std::string shown;
-    for (const auto word : words) shown += "[" + std::string(word) + "]";
-    EXPECT_FALSE(request.Valid()) << shown;
-  }
+std::string Hex(std::size_t bytes) {
+  return std::string(2 * bytes, 'a');
 }
 
-TEST(IcmpHelperRequest, ReadsBackWhatTheClientAsks) {
-  for (const auto kind : {TIcmpSocketKind::Icmp4, TIcmpSocketKind::Icmp6}) {
-    for (const int count : {1, 9, 10, 16, IcmpHelperMaxSockets}) {
-      const std::vector<std::string> asked = IcmpHelperRequestWords(kind, count);
-      const Words words(asked.begin(), asked.end());
-      const TIcmpHelperRequest request = ParseIcmpHelperRequest(words);
-      ASSERT_TRUE(request.Valid()) << request.Error;
-      EXPECT_EQ(request.Kind, kind);
-      EXPECT_EQ(request.Count, count);
+TEST(IcmpHelperRequest, ReadsEachLineIntoARequestOrANamedRefusal) {
+  struct TRow {
+    std::string Line;
+    TIcmpHelperError Error;
+    std::uint32_t Token;
+  };
+  const TRow rows[] = {
+      {"7 send-probe ip-4 198.18.0.1 ttl 5 data 0a0b", None, 7},
+      {"8 send-probe ip-6 2001:2::1 ttl 255 timeout 200 data 00 scope 3", None, 8},
+      {"9 send-probe ip-4 127.0.0.1 ttl 1 data " + Hex(IcmpHelperMaxData), None, 9},
+      {"10 check-support feature version", None, 10},
+      {"11 cancel-probe", None, 11},
+      {"", InvalidArgument, 0},                             // no token
+      {"send-probe ip-4 1.2.3.4", InvalidArgument, 0},      //
+      {"0 cancel-probe", InvalidArgument, 0},               // tokens start at 1
+      {"2147483648 cancel-probe", InvalidArgument, 0},      // and fit 31 bits
+      {"07 cancel-probe", InvalidArgument, 0},              // plain decimal
+      {"7  send-probe ip-4 1.2.3.4", InvalidArgument, 0},   // one blank between words
+      {"7 send-probe ip-4 1.2.3.4\r", InvalidArgument, 0},  // printable text only
+      {"7 echo ip-4 1.2.3.4", UnknownCommand, 7},
+      {"7 SEND-PROBE ip-4 1.2.3.4", UnknownCommand, 7},
+      {"7 cancel-probe 8", InvalidArgument, 7},
+      {"7 check-support", InvalidArgument, 7},
+      {"7 check-support feature VERSION", InvalidArgument, 7},
+      {"7 send-probe ip-4", InvalidArgument, 7},                         // no destination
+      {"7 send-probe ip-5 1.2.3.4", InvalidArgument, 7},                 // no such family
+      {"7 send-probe ip-4 2001:2::1", InvalidArgument, 7},               // the other family's
+      {"7 send-probe ip-4 1.2.3", InvalidArgument, 7},                   // short forms
+      {"7 send-probe ip-4 01.2.3.4", InvalidArgument, 7},                // octal
+      {"7 send-probe ip-4 1.2.3.4 ttl 0", InvalidArgument, 7},           // out of range
+      {"7 send-probe ip-4 1.2.3.4 ttl 256", InvalidArgument, 7},         //
+      {"7 send-probe ip-4 1.2.3.4 ttl -1", InvalidArgument, 7},          //
+      {"7 send-probe ip-4 1.2.3.4 timeout 0", InvalidArgument, 7},       //
+      {"7 send-probe ip-4 1.2.3.4 ttl 5 ttl 6", InvalidArgument, 7},     // a key twice
+      {"7 send-probe ip-4 1.2.3.4 ttl", InvalidArgument, 7},             // a key without value
+      {"7 send-probe ip-4 1.2.3.4 type 13", InvalidArgument, 7},         // other ICMP types
+      {"7 send-probe ip-4 1.2.3.4 code 1", InvalidArgument, 7},          //
+      {"7 send-probe ip-4 1.2.3.4 source 1.2.3.5", InvalidArgument, 7},  // no source
+      {"7 send-probe ip-4 1.2.3.4 scope 2", InvalidArgument, 7},         // IPv6 only
+      {"7 send-probe ip-4 224.0.0.1", InvalidArgument, 7},               // multicast
+      {"7 send-probe ip-4 239.255.255.250", InvalidArgument, 7},         //
+      {"7 send-probe ip-4 255.255.255.255", InvalidArgument, 7},         // broadcast
+      {"7 send-probe ip-4 240.0.0.1", InvalidArgument, 7},               // reserved
+      {"7 send-probe ip-4 0.0.0.0", InvalidArgument, 7},                 // unspecified
+      {"7 send-probe ip-4 0.1.2.3", InvalidArgument, 7},                 // "this network"
+      {"7 send-probe ip-6 ::", InvalidArgument, 7},                      // unspecified
+      {"7 send-probe ip-6 ff02::1", InvalidArgument, 7},                 // multicast
+      {"7 send-probe ip-6 ::ffff:1.2.3.4", InvalidArgument, 7},          // IPv4 behind IPv6
+      {"7 send-probe ip-6 fe80::1%eth0", InvalidArgument, 7},            // a zone goes as scope
+      {"7 send-probe ip-4 1.2.3.4 data " + Hex(IcmpHelperMaxData + 1), InvalidArgument, 7},
+      {"7 send-probe ip-4 1.2.3.4 data abc", InvalidArgument, 7},   // half a byte
+      {"7 send-probe ip-4 1.2.3.4 data ABCD", InvalidArgument, 7},  // one spelling
+      {"7 send-probe ip-4 1.2.3.4 data", InvalidArgument, 7},       //
+  };
+  for (const TRow& row : rows) {
+    const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(row.Line);
+    EXPECT_EQ(parsed.Error, row.Error) << row.Line;
+    EXPECT_EQ(parsed.Request.Token, row.Token) << row.Line;
+    if (row.Error == None) {
+      EXPECT_EQ(FormatIcmpHelperRequest(parsed.Request), row.Line) << "one spelling";
     }
   }
-  EXPECT_EQ(IcmpHelperRequestWords(TIcmpSocketKind::Icmp6, 16),
-            (std::vector<std::string>{"icmp6", "16"}));
+  const TIcmpHelperRequest probe = ParseIcmpHelperRequest(rows[0].Line).Request;
+  EXPECT_EQ(probe.Ttl, 5);
+  EXPECT_EQ(probe.Destination.Bytes[0], 198);
+  EXPECT_EQ(probe.Data.Length, 2);
+  EXPECT_EQ(probe.Data.Bytes[1], 0x0B);
+  EXPECT_EQ(probe.TimeoutMs, IcmpHelperDefaultTimeoutMs);
 }
 
-// Status and standard error of the built helper run by hand.
-std::pair<int, std::string> RunByHand(const std::string& arguments) {
-  const std::string command = std::string(QUILLON_ICMP_HELPER_BUILT) + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
+TEST(IcmpHelperRequest, ReadsBackEveryAnswerItWritesAndNothingElse) {
+  const std::string answers[] = {
+      "3 echo-reply from 198.18.0.9 ttl 61 data 71756c6c",
+      "3 echo-reply from 2001:2::9 ttl 1",
+      "4 icmp-error from 198.18.0.1 ttl 255 type 11 code 0",
+      "5 no-reply",
+      "6 send-failed errno 101",
+      "1 feature-support support 2",
+      "0 invalid-argument",
+      "7 unknown-command",
+      "8 probes-exhausted",
+  };
+  for (const std::string& line : answers) {
+    TIcmpHelperAnswer answer;
+    ASSERT_TRUE(ParseIcmpHelperAnswer(line, answer)) << line;
+    EXPECT_EQ(FormatIcmpHelperAnswer(answer), line);
+  }
+  for (const char* line : {"3 echo-reply from 198.18.0.9", "4 icmp-error from 198.18.0.1 ttl 1",
+                           "5 no-reply now", "x no-reply", "6 send-failed errno 0", "9 packet"}) {
+    TIcmpHelperAnswer answer;
+    EXPECT_FALSE(ParseIcmpHelperAnswer(line, answer)) << line;
+  }
+}
+
+TEST(IcmpHelperPath, NeverRelativeToTheCurrentDirectory) {
+  EXPECT_TRUE(IcmpHelperPath("").empty()) << "the program's own path could not be read";
+  EXPECT_TRUE(IcmpHelperPath("quillon").empty());
+  const std::filesystem::path helper = IcmpHelperPath("/opt/q/bin/quillon");
+  EXPECT_TRUE(helper.is_absolute()) << helper;
+  EXPECT_EQ(helper.filename(), "quillon-icmp-helper");
+  EXPECT_TRUE(IcmpHelperHintPath("").is_absolute());
+}
+
+// Status and output of a shell command line.
+std::pair<int, std::string> Shell(const std::string& command) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return {-1, ""};
   std::string output;
-  char buffer[256];
+  char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     output.append(buffer, n);
   const int status = ::pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-TEST(IcmpHelperProgram, RefusesABadRequestClearlyAndHandsNothingOver) {
-  const auto [status, message] = RunByHand("icmp 1000 </dev/null");
-  EXPECT_EQ(status, 2);
-  EXPECT_EQ(
-      message.rfind("quillon-icmp-helper: refused: the count is not a number from 1 to 64\n", 0),
-      0u)
+TEST(IcmpHelperProgram, RefusesABadCommandLineClearly) {
+  const auto [status, message] =
+      Shell(std::string(QUILLON_ICMP_HELPER_BUILT) + " icmp 4 </dev/null");
+  EXPECT_EQ(status, IcmpHelperExitBadRequest);
+  EXPECT_EQ(message.rfind("quillon-icmp-helper: refused: expected one word, ip-4 or ip-6\n", 0), 0u)
       << message;
-  EXPECT_NE(message.find("usage: quillon-icmp-helper icmp|icmp6 COUNT"), std::string::npos);
-
-  const auto [notSocket, why] = RunByHand("icmp 2 </dev/null");
-  EXPECT_EQ(notSocket, 2);
-  EXPECT_EQ(why,
-            "quillon-icmp-helper: refused: standard input is not a Unix socket to hand "
-            "sockets over\n");
-
-  const TIcmpHelperRun run = RunIcmpHelper(QUILLON_ICMP_HELPER_BUILT, TIcmpSocketKind::Icmp4, 0);
-  EXPECT_EQ(run.ExitStatus, 2);
-  EXPECT_TRUE(run.Sockets.empty());
 }
 
-TEST(IcmpHelperProgram, HandsOverAsManyRawSocketsAsAskedInOneRun) {
-  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  for (const auto& [kind, family] :
-       {std::pair{TIcmpSocketKind::Icmp4, AF_INET}, std::pair{TIcmpSocketKind::Icmp6, AF_INET6}}) {
-    const TIcmpHelperRun run = RunIcmpHelper(QUILLON_ICMP_HELPER_BUILT, kind, 5);
-    EXPECT_EQ(run.ExitStatus, 0);
-    ASSERT_EQ(run.Sockets.size(), 5u);
-    for (const int socket : run.Sockets) {
-      int domain = 0;
-      int type = 0;
-      socklen_t length = sizeof domain;
-      ASSERT_EQ(getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &domain, &length), 0);
-      length = sizeof type;
-      ASSERT_EQ(getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length), 0);
-      EXPECT_EQ(domain, family);
-      EXPECT_EQ(type, SOCK_RAW);
-      EXPECT_NE(fcntl(socket, F_GETFD) & FD_CLOEXEC, 0) << "no program it starts inherits them";
-      ::close(socket);
+// The helper of the family run as root in a namespace of its own, fed the
+// lines; its answers by token (0 for a line without one).
+std::map<std::uint32_t, std::string> Serve(const std::string& family,
+                                           const std::vector<std::string>& lines) {
+  const std::filesystem::path input =
+      std::filesystem::temp_directory_path() / ("quillon-helper-" + std::to_string(::getpid()));
+  std::ofstream(input) << [&] {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+  }();
+  const auto [status, output] = Shell(
+      "unshare -n sh -c 'ip link set lo up && ip link add d0 type veth peer name d1 && ip link set "
+      "d0 arp off up && "
+      "ip route add 198.18.200.0/24 dev d0 && ip -6 route add 2001:2:ff::/64 dev d0 && exec " +
+      std::string(QUILLON_ICMP_HELPER_BUILT) + " " + family + "' <" + input.string());
+  std::filesystem::remove(input);
+  EXPECT_EQ(status, 0) << output;
+  std::map<std::uint32_t, std::string> answers;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    TIcmpHelperAnswer answer;
+    EXPECT_TRUE(ParseIcmpHelperAnswer(line, answer)) << line;
+    // Lines without a token are all answered with token 0.
+    if (answer.Token != 0) {
+      EXPECT_EQ(answers.count(answer.Token), 0u) << "one answer: " << line;
     }
+    answers[answer.Token] = line;
+  }
+  return answers;
+}
+
+TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
+  struct TRow {
+    std::string Request;
+    std::string Answer;
+  };
+  const std::vector<TRow> v4 = {
+      {"1 send-probe ip-4 127.0.0.1 ttl 64 data 71756c6c",
+       "1 echo-reply from 127.0.0.1 ttl 64 data 71756c6c"},
+      {"2 send-probe ip-4 127.0.0.1", "2 echo-reply from 127.0.0.1 ttl 64"},
+      {"3 send-probe ip-4 198.18.200.1 timeout 100", "3 no-reply"},
+      {"4 send-probe ip-4 224.0.0.1", "4 invalid-argument"},
+      {"5 send-probe ip-4 255.255.255.255", "5 invalid-argument"},
+      {"6 send-probe ip-4 0.0.0.0", "6 invalid-argument"},
+      {"7 send-probe ip-6 ::1", "7 invalid-argument"},  // the other family's helper
+      {"8 send-probe ip-4 127.0.0.1 ttl 0", "8 invalid-argument"},
+      {"9 send-probe ip-4 127.0.0.1 data " + Hex(IcmpHelperMaxData + 1), "9 invalid-argument"},
+      {"10 send-probe ip-4 127.0.0.1 type 13", "10 invalid-argument"},
+      {"11 echo-request ip-4 127.0.0.1", "11 unknown-command"},
+      {"12 check-support feature version", "12 feature-support support 2"},
+      {"13 check-support feature ip-6", "13 feature-support support no"},
+      {"14 send-probe ip-4 198.18.200.2 timeout 5000", ""},  // cancelled: no answer
+      {"14 cancel-probe", ""},
+      {"15 send-probe ip-4 198.18.201.1", "15 send-failed errno 101"},  // no route
+      {"frob", "0 invalid-argument"},
+      {"16 send-probe ip-4 127.0.0.1 " + std::string(IcmpHelperMaxLine, 'x'), "0 invalid-argument"},
+  };
+  const std::vector<TRow> v6 = {
+      {"1 send-probe ip-6 ::1 ttl 9 data 00ff", "1 echo-reply from ::1 ttl 64 data 00ff"},
+      {"2 send-probe ip-6 2001:2:ff::1 timeout 100", "2 no-reply"},
+      {"3 send-probe ip-6 ::", "3 invalid-argument"},
+      {"4 send-probe ip-6 ff02::1", "4 invalid-argument"},
+      {"5 send-probe ip-6 ::ffff:127.0.0.1", "5 invalid-argument"},
+      {"6 send-probe ip-4 127.0.0.1", "6 invalid-argument"},
+  };
+  for (const auto& [family, rows] : {std::pair{"ip-4", v4}, std::pair{"ip-6", v6}}) {
+    std::vector<std::string> lines;
+    std::map<std::uint32_t, std::string> expected;
+    for (const TRow& row : rows) {
+      lines.push_back(row.Request);
+      TIcmpHelperAnswer answer;
+      if (ParseIcmpHelperAnswer(row.Answer, answer)) expected[answer.Token] = row.Answer;
+    }
+    EXPECT_EQ(Serve(family, lines), expected) << family;
   }
 }
 
-// The stack's pool: a run of the helper brings a batch of sockets, so twenty
-// sockets (a trace's worth) start it twice, not twenty times. A wrapper at the
-// helper's place for this test program counts the runs of the built one.
-TEST(IcmpHelperClient, OneRunOfTheHelperServesABatchOfSockets) {
+TEST(IcmpHelperProgram, KeepsNoMoreProbesOutstandingThanItsBound) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  namespace fs = std::filesystem;
-  const fs::path helper = IcmpHelperPath(ExecutablePath());
-  if (fs::exists(helper.parent_path())) GTEST_SKIP() << helper.parent_path() << " exists";
-  fs::create_directories(helper.parent_path());
-  const fs::path runs = helper.parent_path() / "runs";
-  std::ofstream(helper) << "#!/bin/sh\necho run >>" << runs << "\nexec "
-                        << QUILLON_ICMP_HELPER_BUILT << " \"$@\"\n";
-  fs::permissions(helper, fs::perms::owner_all);
-
-  std::vector<int> sockets;
-  for (int i = 0; i < 20; ++i) sockets.push_back(OpenIcmpSocketFromHelper(AF_INET));
-  std::ifstream counted(runs);
-  const auto lines = std::count(std::istreambuf_iterator<char>(counted), {}, '\n');
-  fs::remove_all(helper.parent_path());
-  std::error_code notEmpty;
-  fs::remove(helper.parent_path().parent_path(), notEmpty);  // "lib", when the test made it
-  EXPECT_EQ(lines, 2);
-  for (const int socket : sockets) {
-    EXPECT_GE(socket, 0);
-    ::close(socket);
+  std::vector<std::string> lines;
+  for (int token = 1; token <= IcmpHelperMaxOutstanding + 1; ++token) {
+    lines.push_back(std::to_string(token) + " send-probe ip-4 198.18.200." +
+                    std::to_string(token % 250 + 1) + " timeout 200");
   }
-  std::sort(sockets.begin(), sockets.end());
-  EXPECT_EQ(std::adjacent_find(sockets.begin(), sockets.end()), sockets.end()) << "each its own";
+  const auto answers = Serve("ip-4", lines);
+  ASSERT_EQ(answers.size(), lines.size());
+  for (std::uint32_t token = 1; token <= IcmpHelperMaxOutstanding; ++token)
+    EXPECT_EQ(answers.at(token), std::to_string(token) + " no-reply");
+  const std::uint32_t last = IcmpHelperMaxOutstanding + 1;
+  EXPECT_EQ(answers.at(last), std::to_string(last) + " probes-exhausted");
+}
+
+// An engine's echo request: its own identifier and sequence number, and data.
+std::vector<std::uint8_t> EngineRequest(std::uint8_t type, std::uint16_t sequence) {
+  return {type,
+          0,
+          0,
+          0,
+          0x34,
+          0x12,
+          static_cast<std::uint8_t>(sequence & 0xFF),
+          static_cast<std::uint8_t>(sequence >> 8),
+          'q',
+          'u',
+          'i',
+          'l'};
+}
+
+// Probe threads share one helper per family; each reads back the datagram a
+// raw socket would have given it, with its own identifier, sequence and data.
+TEST(IcmpHelperClient, ThreadsShareOneHelperAndEachReadsItsOwnReply) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
+  SetIcmpHelperForTesting(AF_INET, QUILLON_ICMP_HELPER_BUILT);
+  SetIcmpHelperForTesting(AF_INET6, QUILLON_ICMP_HELPER_BUILT);
+  constexpr std::size_t kThreads = 8;
+  constexpr int kProbes = 12;
+  std::vector<std::string> failures(kThreads);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      const bool v6 = t % 2 == 1;
+      for (int i = 0; i < kProbes && failures[t].empty(); ++i) {
+        const int channel = OpenIcmpHelperChannel(v6 ? AF_INET6 : AF_INET);
+        if (channel < 0) {
+          failures[t] = "no channel";
+          break;
+        }
+        SetIcmpHelperChannelTtl(channel, 30);
+        const auto sequence = static_cast<std::uint16_t>(t * 100 + static_cast<std::size_t>(i));
+        const auto request = EngineRequest(v6 ? 128 : 8, sequence);
+        std::int32_t error = 0;
+        const int sent =
+            v6 ? SendIcmpHelperEcho(channel, request,
+                                    TIdIPv6Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0,
+                                    error)
+               : SendIcmpHelperEcho(channel, request, TIdIPv4Bytes{127, 0, 0, 1}, error);
+        pollfd ready{channel, POLLIN, 0};
+        std::array<std::uint8_t, 256> datagram{};
+        const int count = sent == 12 && poll(&ready, 1, 5000) == 1
+                              ? ReceiveIcmpHelper(channel, datagram, error)
+                              : -1;
+        const std::size_t header = v6 ? 40 : 20;
+        if (count != static_cast<int>(header + request.size()) ||
+            datagram[header] != (v6 ? 129 : 0) ||
+            !std::equal(request.begin() + 4, request.end(), datagram.begin() + header + 4) ||
+            datagram[v6 ? 23 : 15] != 1) {
+          failures[t] = "probe " + std::to_string(i) + ": " + std::to_string(count) + " bytes";
+        }
+        CloseIcmpHelperChannel(channel);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (std::size_t t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
+  const auto [status, helpers] =
+      Shell("pgrep -c -P " + std::to_string(::getpid()) + " -x quillon-icmp-he");
+  EXPECT_EQ(helpers, "2\n") << "one helper per family";
+  SetIcmpHelperForTesting(AF_INET, "");
+  SetIcmpHelperForTesting(AF_INET6, "");
+}
+
+TEST(IcmpHelperClient, RootNeverStartsTheInstalledHelper) {
+  if (::geteuid() != 0) GTEST_SKIP() << "root's case";
+  errno = 0;
+  EXPECT_EQ(OpenIcmpHelperChannel(AF_INET), -1);
+  EXPECT_EQ(errno, EPERM);
+}
+
+// A helper of another version is not used: the stack says it cannot allocate a socket.
+TEST(IcmpHelperClient, RefusesAHelperOfAnotherVersion) {
+  const std::filesystem::path fake =
+      std::filesystem::temp_directory_path() / ("quillon-old-helper-" + std::to_string(::getpid()));
+  std::ofstream(fake) << "#!/bin/sh\nread line\necho \"1 feature-support support 1\"\nsleep 5\n";
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  SetIcmpHelperForTesting(AF_INET, fake);
+  EXPECT_EQ(OpenIcmpHelperChannel(AF_INET), -1);
+  SetIcmpHelperForTesting(AF_INET, "");
+  std::filesystem::remove(fake);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,15 @@ class TRecordingStack : public TIdStack {
   std::int32_t SetOptionError = 0;
   bool OpenFails = false;
   std::map<std::string, std::string> Hosts;
+  // What an ICMP datagram socket reports as the identifier the system sends.
+  std::optional<std::uint16_t> EchoIdentifier;
 
   TIdStackSocketHandle NextSocket = 100;
   std::int32_t LastError = 0;
 
+  std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle) override {
+    return EchoIdentifier;
+  }
   int SockClose(TIdStackSocketHandle socket) override {
     Calls.push_back("close " + std::to_string(socket));
     return 0;

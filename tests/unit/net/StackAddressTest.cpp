@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,8 +36,17 @@ class TScriptedStack : public TIdStack {
   }
   std::string HostNameToAddr(const std::string& hostName) override {
     Lookups.push_back(hostName);
-    return "192.0.2.7";
+    const auto answer = Answers.find(hostName);
+    return answer != Answers.end() ? answer->second : "192.0.2.7";
   }
+  // The interfaces of this host: eth0, and names a user may well have.
+  TIdInterfaceIndexOf InterfaceIndexOf() override {
+    return [](const char* name) -> unsigned {
+      const std::string text = name;
+      return text == "eth0" ? 2 : text == "v+1" ? 7 : text == "w@2" ? 8 : 0;
+    };
+  }
+  std::map<std::string, std::string> Answers;
   std::string AddrToHostName(const std::string&) override { return "named"; }
 
   struct TOpen {
@@ -254,6 +264,11 @@ constexpr TIPv6Case kIPv6Cases[] = {
     {"fe80::1%eth 0", nullptr},
     {"fe80::1%a%b", nullptr},
     {"fe80::1%abcdefghijklmnop", nullptr},                  // longer than an interface name
+    {"fe80::1%abcdefghijklmno", "fe80::1%abcdefghijklmno"}, // as long as one
+    {"fe80::1%v+1", "fe80::1%v+1"},                         // any name the system may have
+    {"fe80::1%w@2", "fe80::1%w@2"},
+    {"fe80::1%eth\t0", nullptr},
+    {"fe80::1%eth\x7f", nullptr},
     {"::ffff:198.18.0.1%eth0", nullptr},
     {" ::1", nullptr},
 };
@@ -305,6 +320,60 @@ TEST(StackAddressTest, ALiteralDecidesItsFamilyAndANameIsLookedUp) {
   EXPECT_THROW(stack.ResolveHost("1::2::3", TIdIPVersion::ivAny), EIdSocketError);
   EXPECT_EQ(stack.HostToAddressText("2001:2::1"), "2001:2::1");
   EXPECT_EQ(stack.Lookups.size(), 2U);
+}
+
+// What a trace can go to, and the message of each host it cannot.
+TEST(StackAddressTest, HostsThatNoTraceCanGoToAreRefusedWithTheirReason) {
+  const std::string zoneHere =
+      ": a zone belongs to link-local and multicast addresses only (fe80::1%eth0).";
+  const std::string zoneNeeded =
+      ": a link-local address needs the zone of its link, as in fe80::1%eth0.";
+  const std::string unspecified = ": the unspecified address stands for no host.";
+  const struct {
+    const char* Host;
+    TIdIPVersion Version;
+    std::string Result;  // the address, or the message after "Cannot trace " and the host
+  } cases[] = {
+      {"2001:db8::1%eth0", TIdIPVersion::ivAny, zoneHere},
+      {"::1%eth0", TIdIPVersion::ivAny, zoneHere},
+      {"::ffff:198.18.0.1%eth0", TIdIPVersion::ivAny, zoneHere},
+      {"ff02::1%eth0", TIdIPVersion::ivAny, "ff02::1%eth0"},
+      {"fe80::1%v+1", TIdIPVersion::ivAny, "fe80::1%v+1"},
+      {"FE80::1%w@2", TIdIPVersion::ivIPv4, "fe80::1%w@2"},
+      {"fe80::1%2", TIdIPVersion::ivAny, "fe80::1%2"},
+      {"fe80::1%wlan9", TIdIPVersion::ivAny, ": there is no interface wlan9."},
+      {"fe80::1", TIdIPVersion::ivAny, zoneNeeded},
+      {"febf::1", TIdIPVersion::ivIPv6, zoneNeeded},
+      {"fec0::1", TIdIPVersion::ivIPv6, "fec0::1"},
+      {"::", TIdIPVersion::ivAny, unspecified},
+      {"0::0", TIdIPVersion::ivIPv6, unspecified},
+      {"::ffff:0.0.0.0", TIdIPVersion::ivAny, unspecified},
+      {"0.0.0.0", TIdIPVersion::ivAny, unspecified},
+      {"blocked.lab", TIdIPVersion::ivAny, unspecified},  // as a hosts file blocks a name
+      {"localhost.", TIdIPVersion::ivAny, "127.0.0.1"},
+      {"www.localhost", TIdIPVersion::ivIPv4, "127.0.0.1"},
+      {"WWW.LocalHost.", TIdIPVersion::ivIPv6, "::1"},
+      {"localhost", TIdIPVersion::ivIPv6, "::1"},
+      {"notlocalhost", TIdIPVersion::ivAny, "192.0.2.7"},
+      {"localhost.lab", TIdIPVersion::ivAny, "192.0.2.7"},
+  };
+  TScriptedStack stack;
+  stack.Answers = {{"0.0.0.0", "0.0.0.0"}, {"blocked.lab", "0.0.0.0"}};
+  for (const auto& c : cases) {
+    if (c.Result.rfind(": ", 0) != 0) {
+      EXPECT_EQ(stack.ResolveHost(c.Host, c.Version), c.Result) << c.Host;
+      continue;
+    }
+    try {
+      stack.ResolveHost(c.Host, c.Version);
+      ADD_FAILURE() << c.Host << ": no exception";
+    } catch (const EIdInvalidTarget& e) {
+      EXPECT_EQ(e.what(), "Cannot trace " + std::string(c.Host) + c.Result);
+    }
+  }
+  EXPECT_EQ(stack.Lookups,
+            (std::vector<std::string>{"0.0.0.0", "blocked.lab", "notlocalhost", "localhost.lab"}))
+      << "a name under localhost is never looked up";
 }
 
 TEST(StackErrorTextTest, TextsOfTheTable) {

@@ -220,19 +220,31 @@ TEST(IcmpServiceStatus, EveryStatusBecomesTheRawSocketsDatagramOrError) {
   const std::array<std::uint8_t, 12> request = {Id_ICMP_ECHO, 0, 0xAB, 0xCD, 0x12, 0x34,
                                                 0x00,         7, 'q',  'u',  'i',  'l'};
   const std::array<std::uint8_t, 4> data = {'q', 'u', 'i', 'l'};
+  const TIdIPv4Bytes target{198, 18, 9, 9};
+  // The client whose request it was: the rebuilt datagram is its answer.
+  TIdIcmpClient client;
+  client.Host = "198.18.9.9";
+  client.EchoIdentifier = 0x3412;
+  client.NextSequence = 0x0700;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Status);
     TIcmpServiceAnswer answer;
     answer.Status = c.Status;
-    answer.From = {198, 18, 0, 1};
+    answer.From = c.Type == Id_ICMP_ECHOREPLY ? target : TIdIPv4Bytes{198, 18, 0, 1};
     answer.Ttl = 61;
     answer.Data = data;
     const std::vector<std::uint8_t> datagram =
-        CheckRebuilt(answer, request, TIdIPv4Bytes{198, 18, 9, 9}, c.Type, c.Code, c.Error);
+        CheckRebuilt(answer, request, target, c.Type, c.Code, c.Error);
     if (datagram.empty()) continue;
     EXPECT_EQ(InternetChecksum({datagram.data(), 20}), 0);
     EXPECT_EQ(datagram[8], 61) << "TTL of arrival";
     EXPECT_EQ(InternetChecksum({datagram.data() + 20, datagram.size() - 20}), 0);
+    if (c.Type != Id_ICMP_ECHOREPLY && c.Type != Id_ICMP_UNREACH && c.Type != Id_ICMP_TIMXCEED)
+      continue;
+    std::copy(datagram.begin(), datagram.end(), client.ReplyArea.begin());
+    TReplyStatus record;
+    EXPECT_TRUE(client.ClassifyPacket(static_cast<int>(datagram.size()), record));
+    EXPECT_EQ(record.ReplyFrom, Stack().AddrToText(answer.From));
   }
 }
 
@@ -262,6 +274,45 @@ TEST(IcmpServiceStatus, FailedCallKnownOnlyFromTheLastError) {
   };
   check(TIcmpServiceAnswer{}, TIdIPv4Bytes{127, 0, 0, 1});
   check(TIcmp6ServiceAnswer{}, TIdIPv6Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+}
+
+// A system without IPv6 fails Icmp6SendEcho2 with either error: for IPv6 the
+// family is missing (what the "no ICMPv6" message tells), for IPv4 the call.
+TEST(IcmpServiceStatus, NoIPv6ErrorsReadAsAMissingFamily) {
+  const std::array<std::uint8_t, 8> request = {Id_ICMP_ECHO, 0, 0, 0, 0, 1, 0, 1};
+  const std::uint32_t lastErrors[] = {ERROR_NOT_SUPPORTED, ERROR_CALL_NOT_IMPLEMENTED};
+  for (const std::uint32_t lastError : lastErrors) {
+    SCOPED_TRACE(lastError);
+    std::int32_t error = 0;
+    TIcmpServiceAnswer v4;
+    v4.Returned = false;
+    v4.Status = lastError;
+    EXPECT_TRUE(RebuildIcmpServiceAnswer(v4, request, {127, 0, 0, 1}, error).empty());
+    EXPECT_EQ(error, 10045);
+    TIcmp6ServiceAnswer v6;
+    v6.Returned = false;
+    v6.Status = lastError;
+    EXPECT_TRUE(RebuildIcmpServiceAnswer(v6, request, TIdIPv6Bytes{}, error).empty());
+    EXPECT_EQ(error, 10047);
+  }
+}
+
+// The service waits the caller's reply time-out and a second more, no longer,
+// so that a silent request holds its thread and handle no longer than needed.
+TEST_F(StackWindowsTest, IcmpServiceWaitsTheReplyTimeOutAndAMargin) {
+  const std::pair<std::int32_t, std::uint32_t> cases[] = {
+      {5000, 6000}, {1, 1001}, {9000, 10000}, {0, 1000}, {-2, 60000}, {600000, 60000},
+  };
+  for (const auto& [timeout, wait] : cases) EXPECT_EQ(IcmpServiceWaitMs(timeout), wait) << timeout;
+  // The client's time-out reaches its channel before the first request goes out.
+  TIdIcmpClient client;
+  client.ReceiveTimeout = 400;
+  const TIdStackSocketHandle socket = client.EnsureSocket().OsSocket;
+  ASSERT_TRUE(IsIcmpServiceHandle(socket));
+  EXPECT_EQ(IcmpServiceWaitOf(socket), 1400u);
+  client.ReceiveTimeout = 9000;
+  client.EnsureSocket();
+  EXPECT_EQ(IcmpServiceWaitOf(socket), 10000u);
 }
 
 // The IPv6 column through the reply record's bytes, as Icmp6SendEcho2 leaves
@@ -299,19 +350,22 @@ TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
   const TIdIPv6Bytes target{0x20, 0x01, 0, 2, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 2};
   TIdIcmpClient client;
   client.IPVersion = TIdIPVersion::ivIPv6;
+  client.Host = "2001:2:0:9::2";
+  client.EchoIdentifier = 0x3412;
   client.NextSequence = 7;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Status);
     // The record as the service writes it: the sender at 6, the status at 28,
     // then the echoed data; port, flow and scope hold junk that must not matter.
     std::vector<std::uint8_t> buffer(sizeof(TIcmp6EchoReply) + 4, 0xEE);
-    std::copy(router.begin(), router.end(), buffer.begin() + 6);
+    const TIdIPv6Bytes& from = c.Status == 0 ? target : router;  // the target's echo reply
+    std::copy(from.begin(), from.end(), buffer.begin() + 6);
     std::memcpy(buffer.data() + 28, &c.Status, 4);
     std::copy(request.begin() + 8, request.end(), buffer.begin() + 36);
     TIcmp6ServiceAnswer answer;
     ASSERT_TRUE(DecodeIcmp6Reply(buffer, 4, answer));
     EXPECT_EQ(answer.Status, c.Status);
-    EXPECT_EQ(answer.From, router);
+    EXPECT_EQ(answer.From, from);
     const std::vector<std::uint8_t> datagram =
         CheckRebuilt(answer, request, target, c.Type, c.Code, c.Error);
     if (datagram.empty()) continue;
@@ -324,7 +378,7 @@ TEST_F(StackWindowsTest, EveryIPv6ServiceStatusReadsAsTheClassifiersDatagram) {
     EXPECT_EQ(client.ClassifyPacket(static_cast<int>(datagram.size()), record), c.Kind != rskError);
     if (c.Kind == rskError) continue;
     EXPECT_EQ(record.StatusKind, c.Kind);
-    EXPECT_EQ(record.ReplyFrom, "2001:2:0:3::1");
+    EXPECT_EQ(record.ReplyFrom, IPv6ToText(from));
     EXPECT_EQ(record.IcmpCode, c.Code);
   }
   // The data sent, cut to what the buffer holds; no record in a buffer too short.

@@ -21,13 +21,12 @@ namespace fs = std::filesystem;
 // The failure the stand-in for ReplaceFileW acts out.
 DWORD gFailure = 0;
 
-// Leaves the files as the system documents for each failure, at its worst.
+// Leaves the files as the system documents for each failure of a call given
+// a backup name: with ERROR_UNABLE_TO_MOVE_REPLACEMENT both keep their names
+// (the old file whole in its place), with ERROR_UNABLE_TO_MOVE_REPLACEMENT_2
+// the old file is under the backup name and the new one not moved in.
 BOOL WINAPI FailingReplace(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID, LPVOID) {
-  if (gFailure == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-    DeleteFileW(replaced);  // the old file gone, the new one under its temporary name
-  } else if (gFailure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-    MoveFileW(replaced, backup);  // the old file moved aside, the new one not moved in
-  }
+  if (gFailure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileW(replaced, backup);
   SetLastError(gFailure);
   return FALSE;
 }

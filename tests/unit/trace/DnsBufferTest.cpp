@@ -124,14 +124,14 @@ TEST_F(DnsBufferFile, Ipv6NamesGoToTheSiblingFileAndLeaveTheDnbByteForByte) {
   const std::string widest = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff%" + std::string(23, 'z');
   ASSERT_EQ(widest.size(), 63u);
   cache.AddName("2001:db8::1", "six.example");
-  cache.AddName("fe80::1%eth0", "fe80::1%eth0[no DNS]");
+  cache.AddName("2001:db8::2", "2001:db8::2[no DNS]");
   cache.AddName(widest, "wide.example");
   cache.AddName(widest + "z", "cut.example");  // would never match again: not kept
   ASSERT_TRUE(cache.SaveToFile(path_));
   EXPECT_EQ(ReadAll(), old) << "an older program would read IPv6 records it cannot match";
   EXPECT_EQ(ReadAll(path6_),
             HandMadeRecord6("2001:db8::1", "six.example", FixedDateBytes) +
-                HandMadeRecord6("fe80::1%eth0", "fe80::1%eth0[no DNS]", FixedDateBytes) +
+                HandMadeRecord6("2001:db8::2", "2001:db8::2[no DNS]", FixedDateBytes) +
                 HandMadeRecord6(widest, "wide.example", FixedDateBytes));
 
   TDnsBuffer again;
@@ -139,10 +139,29 @@ TEST_F(DnsBufferFile, Ipv6NamesGoToTheSiblingFileAndLeaveTheDnbByteForByte) {
   EXPECT_EQ(again.Count(), 1);
   EXPECT_EQ(again.Ipv6Names().Count(), 3);
   EXPECT_EQ(again.FindName("2001:db8::1"), "six.example");
-  EXPECT_EQ(again.FindName("fe80::1%eth0"), "fe80::1%eth0[no DNS]");
+  EXPECT_EQ(again.FindName("2001:db8::2"), "2001:db8::2[no DNS]");
   EXPECT_EQ(again.FindName(widest), "wide.example");
   EXPECT_EQ(again.FindName(widest + "z"), widest + "z");
   EXPECT_EQ(again.FindName("198.51.100.7"), "old.example");
+}
+
+// A link-local name holds for this run only: never written, and an older
+// program's record of one is left out when the file is read.
+TEST_F(DnsBufferFile, LinkLocalNamesAreKeptForTheRunOnly) {
+  const std::string global = HandMadeRecord6("2001:db8::a", "a.example", FixedDateBytes);
+  WriteAll(path6_, HandMadeRecord6("fe80::1%eth0", "stale.example", FixedDateBytes) + global);
+  TDnsBuffer cache = FixedClockBuffer();
+  cache.LoadFromFile(path_);
+  EXPECT_EQ(cache.FindName("fe80::1%eth0"), "fe80::1%eth0") << "read from an older file";
+  const char* linkLocal[] = {"fe80::1%eth0", "fe80::2%2", "febf:ffff::1%v+1", "fe80::3"};
+  for (const char* address : linkLocal) {
+    cache.AddName(address, std::string(address) + " name");
+    cache.AddName(address, "later.example");
+    EXPECT_EQ(cache.FindName(address), std::string(address) + " name") << "the first wins";
+  }
+  cache.AddName("fec0::1", "site.example");  // not link-local
+  ASSERT_TRUE(cache.SaveToFile(path_));
+  EXPECT_EQ(ReadAll(path6_), global + HandMadeRecord6("fec0::1", "site.example", FixedDateBytes));
 }
 
 TEST_F(DnsBufferFile, SiblingFileKeepsWholeRecordsAndIgnoresATrailingPart) {

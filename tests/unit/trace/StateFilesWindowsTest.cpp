@@ -44,11 +44,27 @@ TEST(StateFilesWindows, BesideAWritableProgramElseInLocalAppData) {
   }
   EXPECT_EQ(FormFilesFor(deep + "\\quillon.exe", env).CachePath, deep + "\\quillon.dnb");
 
-  // The shell's local application-data folder, not an environment variable.
+  // Installed under Program Files (in letters of another case): the user's
+  // folder, though this user may write there, as an administrator may. A
+  // folder that only begins with its name is none.
+  std::filesystem::create_directories(dir.File("Programs\\Quillon"));
+  std::filesystem::create_directories(dir.File("Programs2"));
+  env.ProgramFolders = {"C:\\nowhere", folder + "\\PROGRAMS\\"};
+  EXPECT_EQ(FormFilesFor(dir.File("Programs\\Quillon\\quillon.exe"), env).CachePath,
+            env.LocalAppData + "\\Quillon\\quillon.dnb");
+  EXPECT_EQ(FormFilesFor(dir.File("Programs2\\quillon.exe"), env).CachePath,
+            dir.File("Programs2\\quillon.dnb"));
+  env.ProgramFolders.clear();
+
+  // The shell's local application-data and Program Files folders, not
+  // environment variables.
   SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\nowhere");
-  const std::string found = CurrentStateEnvironment().LocalAppData;
+  const TStateEnvironment current = CurrentStateEnvironment();
+  const std::string found = current.LocalAppData;
   EXPECT_NE(found, "C:\\nowhere");
   EXPECT_TRUE(std::filesystem::is_directory(found)) << found;
+  ASSERT_FALSE(current.ProgramFolders.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(current.ProgramFolders.front()));
 
   // Without a usable local application-data folder they stay beside it.
   env.LocalAppData = "relative";

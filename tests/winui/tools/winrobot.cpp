@@ -5,10 +5,16 @@
 // says so), opens the About window and leaves it with Ok, takes pictures of
 // both windows (BMP), opens the help, stops a slow trace, and closes the window
 // during another. What it saw goes to OUTDIR/report.txt, one "key value" line
-// each; the lab test checks it.
+// each; the lab test checks it. CACHE_FILE may name environment variables
+// (%LOCALAPPDATA%).
 //
 //   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE
-//   quillon_winrobot --help-only OUTDIR    (Help, then close; to OUTDIR/help-report.txt)
+//   quillon_winrobot --help-only OUTDIR
+//       Help, then the Restart Manager's WM_ENDSESSION (ENDSESSION_CLOSEAPP),
+//       to OUTDIR/help-report.txt
+//   quillon_winrobot --end-session-terminal OUTDIR CACHE_FILE
+//       logoff (WM_ENDSESSION) to a terminal trace's hidden window, to
+//       OUTDIR/terminal-report.txt
 //
 // With QUILLON_RECORD_COMMAND_LINE=FILE in its environment it only writes its
 // command line to FILE: a stand-in for the browser the web link starts.
@@ -187,14 +193,72 @@ HWND MainWindow() {
   return main;
 }
 
-// A copy of the program unpacked from the zip: its help opens all the same.
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring Expanded(const std::string& path) {
+  wchar_t expanded[MAX_PATH] = {};
+  const std::wstring wide(path.begin(), path.end());  // ASCII
+  ExpandEnvironmentStringsW(wide.c_str(), expanded, MAX_PATH);
+  return expanded;
+}
+
+// Logoff or shutdown (or with ENDSESSION_CLOSEAPP the Restart Manager) as the
+// system tells the window: whether the name cache exists before and once
+// WM_ENDSESSION has been handled, and whether the process then ends by itself.
+void EndSession(HWND window, LPARAM how, const std::wstring& cacheFile, const char* key) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  const bool before = Exists(cacheFile);
+  SendMessageW(window, WM_QUERYENDSESSION, 0, how);
+  SendMessageW(window, WM_ENDSESSION, TRUE, how);
+  report << key << "-saved " << before << Exists(cacheFile) << "\n";
+  const bool ended = process && WaitForSingleObject(process, 15000) == WAIT_OBJECT_0;
+  report << key << "-ended " << ended << "\n";
+  if (process) CloseHandle(process);
+}
+
+// The name cache beside the window's program, as a copy of the zip keeps it.
+std::wstring CacheBesideProgram(HWND window) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  wchar_t image[MAX_PATH] = {};
+  DWORD length = MAX_PATH;
+  const bool known = process && QueryFullProcessImageNameW(process, 0, image, &length);
+  if (process) CloseHandle(process);
+  std::wstring path = known ? std::wstring(image, length) : std::wstring();
+  const std::size_t dot = path.rfind(L'.');
+  return dot == std::wstring::npos ? path : path.substr(0, dot) + L".dnb";
+}
+
+// A copy of the program unpacked from the zip (into a folder named with
+// non-ASCII letters): its help opens all the same; then an upgrade's Restart
+// Manager closes it, which saves and ends it.
 int HelpOnly(const std::string& dir) {
   report.open(dir + "\\help-report.txt");
   HWND main = MainWindow();
   if (!main) return Fail("main-window");
   OpenHelp(main, "help-caption");
-  Post(main, WM_CLOSE, 0, 0);
-  if (!WaitFor([&] { return !IsWindow(main); }, 10000)) return Fail("main-close");
+  const std::wstring cache = CacheBesideProgram(main);
+  DeleteFileW(cache.c_str());
+  EndSession(main, ENDSESSION_CLOSEAPP, cache, "closeapp");
+  return 0;
+}
+
+// A terminal trace still under way when the user logs off: the names it has
+// found are saved by the time its hidden window has handled WM_ENDSESSION.
+int TerminalEndSession(const std::string& dir, const std::string& cacheFile) {
+  report.open(dir + "\\terminal-report.txt");
+  HWND hidden = nullptr;
+  if (!WaitFor([&] { return (hidden = FindWindowA("QuillonTerminal", nullptr)) != nullptr; },
+               30000))
+    return Fail("terminal-window");
+  report << "terminal-window-visible " << (IsWindowVisible(hidden) ? 1 : 0) << "\n";
+  Sleep(1500);  // the routers answer and are named meanwhile; the target never
+  EndSession(hidden, 0, Expanded(cacheFile), "terminal");
   return 0;
 }
 
@@ -207,6 +271,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && std::string(argv[1]) == "--help-only") return HelpOnly(argv[2]);
+  if (argc == 4 && std::string(argv[1]) == "--end-session-terminal")
+    return TerminalEndSession(argv[2], argv[3]);
   if (argc != 6) {
     std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE\n");
     return 2;
@@ -215,7 +281,7 @@ int main(int argc, char** argv) {
   const std::string host = argv[2];
   const std::string unknownHost = argv[3];
   const std::string slowHost = argv[4];
-  const std::string cacheFile = argv[5];
+  const std::wstring cacheFile = Expanded(argv[5]);
   report.open(dir + "\\report.txt");
 
   HWND main = MainWindow();
@@ -244,6 +310,15 @@ int main(int argc, char** argv) {
     shown = after;
   }
   report << "wheel-small " << wheel << "\n";
+  // A notch back up, sent to the focused Host box as the system does when
+  // inactive windows are not scrolled, with the pointer over the grid.
+  RECT gridRect;
+  GetWindowRect(grid, &gridRect);
+  HWND focusedBox = FindWindowExA(Child(main, "ComboBox"), nullptr, "Edit", nullptr);
+  Post(focusedBox, WM_MOUSEWHEEL, MAKEWPARAM(0, 120),
+       MAKELPARAM((gridRect.left + gridRect.right) / 2, (gridRect.top + gridRect.bottom) / 2));
+  Sleep(300);
+  report << "wheel-over-grid " << (Pixels(grid) == shown ? "still" : "scrolled") << "\n";
   SetWindowPos(main, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER);
 
@@ -339,10 +414,10 @@ int main(int argc, char** argv) {
 
   // Logoff or shutdown: the name cache, never saved so far, is saved by the time
   // WM_ENDSESSION has been handled (the system may end the process then).
-  const bool savedBefore = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool savedBefore = Exists(cacheFile);
   SendMessageA(main, WM_QUERYENDSESSION, 0, 0);
   SendMessageA(main, WM_ENDSESSION, TRUE, 0);
-  const bool savedAfter = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool savedAfter = Exists(cacheFile);
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
 
   // A trace to a host that answers only after seconds, with the longest time-out:
