@@ -654,8 +654,10 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
   std::uint16_t sameRunId = 0;
   const std::vector<std::uint64_t> seeds = SeedsOfOneRunId(Restarts + 1, sameRunId);
   ASSERT_EQ(seeds.size(), static_cast<std::size_t>(Restarts + 1));
-  Install(RouteOfRun(0, 5));
-  auto& form = MakeForm(TargetName, "5", "150");  // the five probes of the Start, no more
+  TSimNetwork& net = Install(RouteOfRun(0, 5));
+  // The five probes of the Start, no more; a time-out well past every delay, so
+  // that no retry draws a sequence number while the next run is seeded.
+  auto& form = MakeForm(TargetName, "5", "2000");
   for (int run = 0; run <= Restarts; ++run) {
     SCOPED_TRACE(run);
     TSimConfig config = RouteOfRun(run, 5);
@@ -677,7 +679,9 @@ TEST_F(Faults, RunStartedWhileTheLastRunsProbesAndNamesAreUnderWay) {
       EXPECT_GT(form.DroppedResolverCount(), 0u);
     }
     if (run == Restarts) break;
-    // Hop 1 is in and its name is being looked up: start over.
+    // Every probe of this run has drawn its sequence number and hop 1 is in,
+    // its name being looked up: start over.
+    ASSERT_TRUE(net.WaitForSent(5 * (run + 1), 5000));
     ASSERT_TRUE(PumpUntil([&] { return Hop(1).Filled && form.ResolverSlotBusy(); }));
   }
   ASSERT_TRUE(RunUntilIdle());
