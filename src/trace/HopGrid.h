@@ -7,6 +7,10 @@
 
 namespace quillon {
 
+// What the grid shows: the route as one round found it (six columns), or each
+// hop's statistics over every round so far, in the same total width.
+enum class TGridView { gvRoute, gvStatistics };
+
 class THopGrid {
  public:
   int ColCount() const { return colCount_; }

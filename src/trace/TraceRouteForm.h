@@ -16,6 +16,7 @@
 #include "platform/MessageQueue.h"
 #include "trace/Canvas.h"
 #include "trace/HopGrid.h"
+#include "trace/Report.h"
 #include "trace/TraceView.h"
 
 namespace quillon {
@@ -101,6 +102,26 @@ class TTraceRouteForm {
   void ComputeTimeStats();
   void OutGridDrawCell(TCanvas& canvas, int col, int row, const TRect& rect) const;
 
+  // --- views and exports ---
+  TGridView GridView() const { return gridView_; }
+  // Refills OutGrid for the view and repaints it.
+  void SetGridView(TGridView view);
+  // Rounds until Stop at the default interval, for the Host box's target;
+  // starts the run when idle.
+  void RepeatUntilStopClick();
+  // The current view as tab-separated text under a line naming the target,
+  // its address, the start time, the rounds and the interval.
+  std::string CopyText() const;
+  std::string CopyCsvText() const;
+  // Writes the report as CSV or JSON, replacing the file atomically; "" on
+  // success, otherwise why not (the file is then as it was).
+  std::string SaveReport(const std::string& path, TExportFormat format) const;
+  // A data cell's tooltip: a cut text whole, every address of a hop answered
+  // by several, the explanation of the loss hint; "" when there is none.
+  std::string CellHint(int col, int row) const;
+  // A run has started at least once: there is something to copy or save.
+  bool HasReport() const;
+
   HWND Handle() const { return handle_; }
   const TFormFiles& Files() const { return files_; }
   // The name cache exists from FormCreate on; asking for it earlier is a fault.
@@ -166,6 +187,7 @@ class TTraceRouteForm {
 
   TTraceView* view_;
   TFormFiles files_;
+  TGridView gridView_ = TGridView::gvRoute;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
   // Workers that a later Start dropped from their slots; released when their
