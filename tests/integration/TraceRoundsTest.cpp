@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TraceFixture.h"
+#include "platform/AtomicFile.h"
 #include "trace/DnsBuffer.h"
 
 namespace quillon::testing {
@@ -50,6 +51,18 @@ TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
   EXPECT_EQ(doc["rounds"], 3);
   EXPECT_EQ(doc["rounds_done"], 3);
   EXPECT_EQ(doc["hops"][2]["stats"]["received"], 3);
+
+  // Saved as the copy shows it; a save that fails says why and changes nothing.
+  const std::string path = (dir_ / "route.csv").string();
+  EXPECT_EQ(form.SaveReport(path, TExportFormat::efCsv), "");
+  std::string saved;
+  ASSERT_TRUE(ReadFileContents(path, saved));
+  EXPECT_EQ(saved, form.CopyCsvText());
+  const std::string reason = form.SaveReport(path + "/x.json", TExportFormat::efJson);
+  EXPECT_NE(reason.find("Cannot save " + path + "/x.json"), std::string::npos) << reason;
+  ASSERT_TRUE(ReadFileContents(path, saved));
+  EXPECT_EQ(saved, form.CopyCsvText());
+  EXPECT_EQ(form.CopyText().rfind("Target\ttarget.test\tAddress\t10.9.9.9\tStarted\t", 0), 0u);
 }
 
 TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
