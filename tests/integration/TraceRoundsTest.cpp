@@ -94,6 +94,22 @@ TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
   EXPECT_EQ(form.OutGrid.Cell(1, 1), HopAddress(1));
 }
 
+TEST_F(TraceRounds, ARouteThatShortensIsShownNotCountedAsLoss) {
+  TSimNetwork& net = Install(RouteTo(3));
+  auto& form = MakeRounds(2, 200);
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone == 1; }));
+  net.Update([](TSimConfig& c) { c.Route.erase(c.Route.begin() + 1); });  // hop 2 goes
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_EQ(form.RoundsDone, 2);
+  ASSERT_EQ(form.Stats.size(), 4u) << "the first round's route";
+  EXPECT_EQ(form.Stats[3].Sent, 1u) << "hop 4 was not probed again: no loss";
+  EXPECT_EQ(form.Stats[3].Lost(), 0u);
+  EXPECT_EQ(AddressList(form.Report().Hops[2]), "10.0.0.3[no DNS] 1, 10.9.9.9[no DNS] 1");
+  EXPECT_EQ(form.RouteLength, 3);
+  EXPECT_EQ(form.OutGrid.RowCount(), 5) << "the rows of the longest route stay";
+}
+
 TEST_F(TraceRounds, StopBetweenRoundsEndsTheRunAtOnce) {
   Install(RouteTo(1));
   auto& form = MakeRounds(0, 60000);  // until Stop, a minute apart
