@@ -34,7 +34,14 @@ std::string MessageLines(const std::string& message) {
 }  // namespace
 
 TTerminalSession::TTerminalSession(TTerminalIo io, TFormFiles files, bool json)
-    : io_(std::move(io)), files_(std::move(files)), json_(json), view_(io_) {
+    : TTerminalSession(std::move(io), std::move(files), [json] {
+        TCliOptions options;
+        options.Json = json;
+        return options;
+      }()) {}
+
+TTerminalSession::TTerminalSession(TTerminalIo io, TFormFiles files, TCliOptions options)
+    : io_(std::move(io)), files_(std::move(files)), options_(std::move(options)), view_(io_) {
   window_ = TMessageQueue::Main().RegisterWindow([this](const TMessage& message) {
     if (message.Msg == WM_TERMINAL_SIGNAL) OnSignal(static_cast<int>(message.WParam));
   });
@@ -98,10 +105,17 @@ int TTerminalSession::ReportMessages() {
 }
 
 void TTerminalSession::PrintResult() {
-  if (json_) {
-    io_.Out(RenderJson(SnapshotOf(*form_)));
+  if (options_.Json) {
+    io_.Out(RenderJson(form_->Report()));
+  } else if (options_.Csv) {
+    io_.Out(RenderCsv(form_->Report()));
   } else if (io_.Live) {
     view_.Finish();
+  } else if (form_->RunRounds != 1) {
+    const TReportSnapshot report = form_->Report();
+    std::string table = SanitizeForTerminal(RunSummary(report)) + "\n";
+    for (const std::string& line : RenderStatisticsLines(report, 0)) table += line + "\n";
+    io_.Out(table);
   } else {
     io_.Out(RenderPlainTable(SnapshotOf(*form_)));
   }
@@ -122,6 +136,8 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
   } closer{*this};
 
   try {
+    form_->Rounds = options_.RoundCount();
+    if (options_.IntervalMs) form_->IntervalMs = *options_.IntervalMs;
     form_->FormCreate(parameters);
     if (view_.Messages().empty() && !form_->Running) {
       // No host on the command line: trace what the Host box holds, and say so.

@@ -163,7 +163,8 @@ void ListenToConsole(TTerminalSession* session) {
   gSession = session;
 }
 
-int RunTerminal(const std::vector<std::string>& parameters, bool json) {
+int RunTerminal(const TCliOptions& options) {
+  const bool json = options.Json || options.Csv;
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   TConsoleMode console(out);
@@ -172,7 +173,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   io.Out = [out](std::string_view text) { WriteAll(out, text); };
   io.Err = [err](std::string_view text) { WriteAll(err, text); };
   // Without escape sequences a console gets the plain table once, as a file does.
-  io.Live = !json && console.TakesEscapes();
+  io.Live = !json && !options.Report && console.TakesEscapes();
   io.Color = io.Live && std::getenv("NO_COLOR") == nullptr;
   io.Columns = [out] {
     const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(out);
@@ -185,7 +186,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
     return height > 1 ? height : 24;
   };
 
-  TTerminalSession session(io, DefaultFormFiles(), json);
+  TTerminalSession session(io, DefaultFormFiles(), options);
   const std::string path = ExecutablePath();
   if (!path.empty()) session.SetProgramPath(path);
   // Once the names are saved, a console being closed may end the process.
@@ -195,7 +196,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   int status = 0;
   {
     const TEndSessionWindow endSession(session);
-    status = session.Run(parameters);
+    status = session.Run(options.Parameters);
   }
   ListenToConsole(nullptr);
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);

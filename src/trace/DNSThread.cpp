@@ -55,6 +55,8 @@ void TTraceRouteForm::StartNameResolution(const std::string& address, std::int32
     return;
   }
 
+  // Later rounds look up only an address not yet named.
+  if (Round > 1 && LookupUnderWay(address)) return;
   auto* free = FirstFreeSlot(ResolverSlots);
   if (free == nullptr) return;  // all busy: the address stays as the name
 
@@ -78,14 +80,18 @@ void TTraceRouteForm::WMNameResolved(const TMessage& message) {
     const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
     // The latest TTL requested is accepted too: the route's last hop often is
     // that one when few probes are in flight. A hop beyond the route's end was
-    // discarded with its result.
-    if (currentRun && worker->HopNo >= 1 && worker->HopNo <= LastRequestedTtl &&
-        worker->HopNo <= lastKept_) {
+    // discarded with its result. Later rounds start again from TTL 1: a name
+    // looked up in an earlier one is kept whatever this round has requested.
+    if (currentRun && worker->HopNo >= 1 && worker->HopNo <= MaxHopEntries &&
+        (Round > 1 || (worker->HopNo <= LastRequestedTtl && worker->HopNo <= lastKept_))) {
       try {
         THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
-        entry.Address = worker->Address;
-        entry.HostName = worker->HostName;
-        entry.Filled = true;
+        // A hop answered by another address since keeps its own label.
+        if (Round <= 1 || entry.Address == worker->Address) {
+          entry.Address = worker->Address;
+          entry.HostName = worker->HostName;
+          entry.Filled = true;
+        }
         if (nameCache_) nameCache_->AddName(worker->Address, worker->HostName);
         RefreshGrid();
       } catch (...) {

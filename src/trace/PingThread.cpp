@@ -89,6 +89,7 @@ void TPingThread::Probe() {
   client->IPVersion = VersionOfAddressText(TargetAddress);
   Succeeded = false;
   for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
+    Attempts = attempt + 1;
     const std::uint32_t start = GetTickCount();
     const std::uint32_t sent = client->RequestsSent;
     Failure.clear();

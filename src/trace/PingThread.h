@@ -41,6 +41,7 @@ class TPingThread : public TThread {
   // Why the last attempt could not send its request (or open its socket);
   // empty when it went out. Such a hop is no silent one.
   std::string Failure;
+  std::int32_t Attempts = 0;  // made, 1 to 3; Reply is the last one's
   // Repeated in the message's Tag; tells this worker from any other.
   const std::uint64_t Serial;
 

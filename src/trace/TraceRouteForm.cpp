@@ -18,6 +18,7 @@
 #include "trace/DnsBuffer.h"
 #include "trace/HostHistory.h"
 #include "trace/PingThread.h"
+#include "trace/RoundTimer.h"
 #include "trace/WorkerSlots.h"
 
 namespace quillon {
@@ -89,6 +90,9 @@ TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
       case WM_NAME_RESOLVED:
         WMNameResolved(message);
         break;
+      case WM_NEXT_ROUND:
+        WMNextRound(message);
+        break;
       default:
         break;
     }
@@ -99,6 +103,7 @@ TTraceRouteForm::~TTraceRouteForm() {
   // No message reaches this window any more; workers that still post find no
   // window and simply end.
   TMessageQueue::Main().UnregisterWindow(handle_);
+  roundTimer_.reset();
   // Each release waits for the worker's thread. Name workers use the socket
   // stack without a component of their own, so they go before IdIcmpClient1.
   for (auto& slot : ProbeSlots) slot.reset();
@@ -183,6 +188,7 @@ void TTraceRouteForm::StartTrace() {
   Running = true;
   RunId = static_cast<std::uint16_t>(Random(RunIdRange));
   ResetGrid();
+  BeginRun();
 
   // Asked again: the history update may have left the box empty after all.
   TargetHost = Trim(Host.Text);
@@ -246,8 +252,7 @@ void TTraceRouteForm::BeginProbing() {
     DropWorkers();
     ProbeSlots.clear();
     ProbeSlots.resize(static_cast<std::size_t>(InFlight.Count()) + 1);
-    // One request per slot; each result then asks for the next TTL.
-    for (int i = 0; i < InFlight.Count(); ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+    LaunchFirstProbes();
   } catch (...) {
     // The error is the caller's to show; the window must not be left in a run
     // that no message will ever end.
@@ -257,6 +262,13 @@ void TTraceRouteForm::BeginProbing() {
     }
     throw;
   }
+}
+
+void TTraceRouteForm::LaunchFirstProbes() {
+  // One request per slot; each result then asks for the next TTL. Later rounds
+  // keep the slots, and so the number in flight, of the run's first.
+  const int slots = static_cast<int>(ProbeSlots.size()) - 1;
+  for (int i = 0; i < slots; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
 }
 
 void TTraceRouteForm::UpdateHostHistory() {
@@ -298,8 +310,9 @@ void TTraceRouteForm::SaveHostHistory() noexcept {
 void TTraceRouteForm::CheckRunFinished() {
   bool done = RouteEndFound;
   for (std::int32_t hop = 1; done && hop <= std::min(RouteLength, MaxHopEntries); ++hop) {
-    done = Hops[static_cast<std::size_t>(hop)].Filled;
+    done = HopReported(hop);
   }
+  if (done && RoundsGoOn()) return;
   if (done) {
     if (!ResolverSlotBusy()) Running = false;
   } else if (Running && !ProbeSlotBusy() && !ResolverSlotBusy()) {
@@ -310,6 +323,8 @@ void TTraceRouteForm::CheckRunFinished() {
     return;
   }
   if (!Running) {
+    CommitRound();
+    roundTimer_.reset();
     ShowIdle();
     RefreshGrid();
   }
@@ -375,7 +390,7 @@ void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
   const TPingThread& worker = **poster;
   try {
     if (worker.Failure.empty()) {
-      RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply);
+      RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply, worker.Attempts);
     } else {
       StopOnProbeFailure(worker.Failure);
     }
@@ -400,7 +415,8 @@ void TTraceRouteForm::StopOnProbeFailure(const std::string& failure) {
   if (view_ != nullptr) view_->ShowMessage(Id_CANNOT_TRACE + TargetHost + ": " + failure);
 }
 
-void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {
+void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
+                                   std::int32_t attempts) {
   if (n < 1 || n > MaxHopEntries) return;  // no such hop entry
   if (n > lastKept_) return;               // beyond the route's end: not part of this run
   outcomes_[static_cast<std::size_t>(n)] =
@@ -414,6 +430,11 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
   entry.HopNo = n;
   entry.Time = time;
   entry.Filled = true;
+  // Kept for the round's statistics, whatever name resolution makes of the texts.
+  entry.Attempts = std::max(1, attempts);
+  entry.Answered = !IsSilentAddress(reply.ReplyFrom);
+  entry.ReplyFrom = reply.ReplyFrom;
+  entry.RoundTripMs = reply.RoundTripMicros > 0 ? reply.RoundTripMicros / 1000.0 : time;
 
   StartNameResolution(reply.ReplyFrom, n);
   RefreshGrid();
@@ -430,6 +451,7 @@ void TTraceRouteForm::ApplyRouteEnd(const TRouteEnd& route) {
     THopEntry& entry = Hops[static_cast<std::size_t>(hop)];
     entry.Filled = false;
     entry.Address.clear();
+    entry.Attempts = 0;  // nor does it count in the round's statistics
   }
   lastKept_ = std::min(lastKept_, route.LastKept);
 }

@@ -19,6 +19,7 @@
 #include "trace/CommandLine.h"
 #include "trace/HopGrid.h"
 #include "trace/ProbeRules.h"
+#include "trace/Report.h"
 #include "trace/TraceView.h"
 
 namespace quillon {
@@ -26,9 +27,11 @@ namespace quillon {
 class TPingThread;
 class TDNSThread;
 class TDnsBuffer;
+class TRoundTimer;
 
 constexpr std::uint32_t WM_PROBE_DONE = WM_USER + 18;     // 1042
 constexpr std::uint32_t WM_NAME_RESOLVED = WM_USER + 27;  // 1051
+constexpr std::uint32_t WM_NEXT_ROUND = WM_USER + 40;     // the wait between rounds is over
 
 // A process-wide serial number for every worker (probe and name): its message
 // repeats it in TMessage::Tag, so a handler can tell the worker that posted from a
@@ -43,7 +46,21 @@ struct THopEntry {
   std::int32_t HopNo = 0;
   std::uint32_t Time = 0;
   bool Filled = false;
+  // The probe of this hop in the current round, until the round commits it:
+  // its attempts (0: none reported yet), whether the last one was answered, by
+  // whom and in how many milliseconds (the reply's own round-trip time).
+  std::int32_t Attempts = 0;
+  bool Answered = false;
+  std::string ReplyFrom{};
+  double RoundTripMs = 0;
 };
+
+// The route view's texts of a row from its hop entry (the bar column aside).
+TRouteTexts RouteRowTexts(int row, const THopEntry& entry);
+
+// Rounds: between round starts by default, and the shortest an ordinary user may ask.
+constexpr std::int32_t DefaultIntervalMs = 1000;
+constexpr std::int32_t UserMinIntervalMs = 200;
 
 // Plain state of the window's controls.
 struct TComboBoxState {
@@ -91,18 +108,44 @@ class TTraceRouteForm {
   void UpdateHostHistory();
   void CheckRunFinished();
   void LaunchProbe(const std::string& address, std::int32_t n);
-  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
+  // attempts: how many the probe made (its last one is the reply).
+  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
+                    std::int32_t attempts = 1);
   // A probe whose request could not go out: Stop, and the reason shown once.
   void StopOnProbeFailure(const std::string& failure);
   void StartNameResolution(const std::string& address, std::int32_t hop);
   void WMProbeDone(const TMessage& message);
   void WMNameResolved(const TMessage& message);
+  // Starts the next round of a run of several, once the interval has passed.
+  void WMNextRound(const TMessage& message);
 
   // --- grid ---
   void ResetGrid();
   void RefreshGrid();
   void ComputeTimeStats();
   void OutGridDrawCell(TCanvas& canvas, int col, int row, const TRect& rect) const;
+
+  // --- views and exports ---
+  TGridView GridView() const { return gridView_; }
+  // Refills OutGrid for the view and repaints it.
+  void SetGridView(TGridView view);
+  // Rounds until Stop at the default interval, for the Host box's target;
+  // starts the run when idle.
+  void RepeatUntilStopClick();
+  // The current view as tab-separated text under a line naming the target,
+  // its address, the start time, the rounds and the interval.
+  std::string CopyText() const;
+  std::string CopyCsvText() const;
+  // Writes the report as CSV or JSON, replacing the file atomically; "" on
+  // success, otherwise why not (the file is then as it was).
+  std::string SaveReport(const std::string& path, TExportFormat format) const;
+  // A data cell's tooltip: a cut text whole, every address of a hop answered
+  // by several, the explanation of the loss hint; "" when there is none.
+  std::string CellHint(int col, int row) const;
+  // A run has started at least once: there is something to copy or save.
+  bool HasReport() const;
+  // The run as the exports see it: every row of the grid with its statistics.
+  TReportSnapshot Report() const;
 
   HWND Handle() const { return handle_; }
   const TFormFiles& Files() const { return files_; }
@@ -156,6 +199,14 @@ class TTraceRouteForm {
   // Probes a run keeps under way; the run's probe slots are sized from it at Start.
   TProbesInFlight InFlight;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
+  // --- rounds ---
+  std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop
+  std::int32_t IntervalMs = DefaultIntervalMs;           // between round starts
+  std::int32_t RunRounds = 1;                            // of the current run
+  std::int32_t Round = 0;                                // the current round, from 1
+  std::int32_t RoundsDone = 0;                           // committed rounds of the run
+  std::string StartedAt;                                 // local time of the run's start
+  std::vector<THopStats> Stats;                          // hop 1 at index 0
   std::vector<std::unique_ptr<TPingThread>> ProbeSlots;  // 1..InFlight; entry 0 unused
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
@@ -174,18 +225,40 @@ class TTraceRouteForm {
   bool ResolveTarget();
   void OpenWindowSocket();
   void BeginProbing();
+  // A round's first probes from TTL 1, one per probe slot of the run.
+  void LaunchFirstProbes();
   // The poster's result recorded, its worker released, the next TTL launched.
   void TakeProbeReport(const TMessage& message);
   bool Finishing(std::int32_t n, const TReplyStatus& reply) const;
   // Takes the route's end as the results so far give it, and discards the
   // entries of TTLs above where it ended.
   void ApplyRouteEnd(const TRouteEnd& route);
+  // Rounds (TraceRounds.cpp).
+  void BeginRun();
+  bool HopReported(std::int32_t hop) const;  // in the current round
+  // The round is done: commits it; true when another round follows.
+  bool RoundsGoOn();
+  void CommitRound();  // once per round: its probes into the statistics
+  void ScheduleNextRound();
+  bool LookupUnderWay(const std::string& address) const;
   void ShowIdle();
   void ShowTracing();
-  void GridChanged();  // tells the view to repaint the grid at once
+  void GridChanged();   // tells the view to repaint the grid at once
+  void WriteHeaders();  // the header row and column count of the view
+  void WriteRows();     // every data row from the hop table or the statistics
+  // The grid writes its rows only once a hop has answered or a route is known.
+  bool RowsShown() const;
 
   TTraceView* view_;
   TFormFiles files_;
+  TGridView gridView_ = TGridView::gvRoute;
+  std::int32_t keptRows_ = 0;         // the longest route a round has committed
+  std::int32_t committedLength_ = 0;  // the hops every round commits: the first round's route
+  bool roundCommitted_ = false;
+  bool nextRoundDue_ = false;  // a WM_NEXT_ROUND is on its way
+  std::uint64_t nextRoundTag_ = 0;
+  std::uint32_t roundStartTick_ = 0;
+  std::unique_ptr<TRoundTimer> roundTimer_;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
   // What each TTL of this run reported (index = TTL), for the end-of-route
