@@ -2,6 +2,9 @@
 // stop a trace, what the boxes show, and the two state files.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -417,6 +420,145 @@ TEST_F(MainWindowTest, ClosingEndsTheProcessWhateverWorkersAreUnderWay) {
   EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
   EXPECT_NE(ReadFile((dir_ / "quillon.dnb").string()), "") << "the name cache was not saved";
+}
+
+TEST_F(MainWindowTest, GridMenuSwitchesViewsCopiesAndSaves) {
+  TMainWindow& window = Open(ThreeHops());
+  TOutGridWidget& grid = window.Grid();
+  const TTraceRouteForm& form = window.Form();
+  const auto rightClick = [&] { RightClickGrid(grid.CellRect(1, 1).center()); };
+  const auto items = [](QMenu* menu) {
+    QStringList shown;
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      shown << action->text() + (action->isEnabled() ? "" : " (off)") +
+                   (action->isChecked() ? " (on)" : "");
+    }
+    return shown;
+  };
+  // Before a run there is nothing to copy or save.
+  QMenu* menu = OpenGridMenu(rightClick);
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(items(menu),
+            QStringList({"Repeat until Stop", "Statistics", "Route (on)", "Copy (off)",
+                         "Copy as CSV (off)", QString::fromUtf8("Save as\u2026 (off)")}));
+  menu->hide();
+
+  SetHost("target.test");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  grid.setFocus();
+  // Shift+F10 and the menu key open it too, below the header row.
+  for (const auto& [key, modifiers] :
+       {std::pair(Qt::Key_F10, Qt::ShiftModifier), std::pair(Qt::Key_Menu, Qt::NoModifier)}) {
+    menu = OpenGridMenu([&] { QTest::keyClick(&grid, key, modifiers); });
+    ASSERT_NE(menu, nullptr) << key;
+    EXPECT_TRUE(menu->geometry().contains(grid.KeyboardMenuPos())) << key;
+    QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_FALSE(menu->isVisible());
+  }
+
+  // The statistics view: more columns, all in the grid's width.
+  Choose(OpenGridMenu(rightClick), "Statistics");
+  EXPECT_EQ(form.GridView(), TGridView::gvStatistics);
+  const int lastCol = form.OutGrid.ColCount() - 1;
+  EXPECT_GT(lastCol, 5);
+  EXPECT_FALSE(grid.CellRect(lastCol, 0).isEmpty());
+  EXPECT_LE(grid.CellRect(lastCol, 0).right(), grid.viewport()->width() - 1);
+  EXPECT_EQ(items(OpenGridMenu(rightClick)),
+            QStringList({"Repeat until Stop", "Statistics (on)", "Route", "Copy", "Copy as CSV",
+                         QString::fromUtf8("Save as\u2026")}));
+  window.GridMenu().hide();
+
+  // Ctrl+C in the grid: the view as text naming the target, read back.
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
+  QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+  const std::string copied = clipboard->text().toStdString();
+  EXPECT_EQ(copied, form.CopyText());
+  EXPECT_NE(copied.find("target.test"), std::string::npos) << copied;
+  EXPECT_NE(copied.find("10.9.9.9"), std::string::npos) << copied;
+  EXPECT_NE(copied.find("gw1.test\t"), std::string::npos) << copied;
+  Choose(OpenGridMenu(rightClick), "Copy as CSV");
+  EXPECT_EQ(clipboard->text().toStdString(), form.CopyCsvText());
+  EXPECT_NE(form.CopyCsvText().find("gw1.test,"), std::string::npos) << form.CopyCsvText();
+  Choose(OpenGridMenu(rightClick), "Route");
+  EXPECT_EQ(form.GridView(), TGridView::gvRoute);
+  EXPECT_EQ(form.OutGrid.ColCount(), 6);
+
+  // Save as…, through the file dialog: a name without an extension takes the
+  // type picked, a typed extension wins over it.
+  const struct {
+    const char* Typed;
+    const char* Saved;
+    const char* Start;
+  } saves[] = {{"route", "route.csv", "\"Target\""}, {"route.json", "route.json", "{"}};
+  for (const auto& save : saves) {
+    SCOPED_TRACE(save.Typed);
+    QString dialogTitle;
+    WhenModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      if (!dialog) {
+        modal->close();
+        return;
+      }
+      dialogTitle = dialog->windowTitle();
+      dialog->selectNameFilter("CSV (*.csv)");
+      // The name typed into the focused name box, then Save clicked.
+      auto* name = qobject_cast<QLineEdit*>(dialog->focusWidget());
+      if (!name) return dialog->reject();
+      name->clear();
+      QTest::keyClicks(name, QString::fromStdString((dir_ / save.Typed).string()));
+      QPushButton* button = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+      WaitUntil([&] { return button->isEnabled(); }, 5000);
+      QTest::mouseClick(button, Qt::LeftButton);
+    });
+    Choose(OpenGridMenu(rightClick), QString::fromUtf8("Save as\u2026"));
+    EXPECT_EQ(dialogTitle, "Save as");
+    const std::string saved = ReadFile((dir_ / save.Saved).string());
+    EXPECT_EQ(saved.rfind(save.Start, 0), 0u) << saved;
+  }
+  EXPECT_EQ(ReadFile((dir_ / "route.csv").string()), form.CopyCsvText());
+  EXPECT_TRUE(errors_.empty());
+  // A save that fails says why and leaves nothing behind.
+  saveFileName_ = [this](int& typeIndex) {
+    typeIndex = 0;
+    return QString::fromStdString((dir_ / "missing" / "route.csv").string());
+  };
+  Choose(OpenGridMenu(rightClick), QString::fromUtf8("Save as\u2026"));
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("route.csv"), std::string::npos) << errors_[0];
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+}
+
+TEST_F(MainWindowTest, RepeatUntilStopRunsRoundsUntilStopIsClicked) {
+  TMainWindow& window = Open(ThreeHops());
+  SetHost("target.test");
+  Choose(OpenGridMenu([&] { RightClickGrid(QPoint(20, 30)); }), "Repeat until Stop");
+  EXPECT_TRUE(StopButton()->isVisible());
+  const auto firstHopProbes = [this] {
+    int count = 0;
+    for (const TSimSentDatagram& sent : network_->Sent()) count += sent.Ttl == 1;
+    return count;
+  };
+  // Rounds one second apart, until Stop.
+  ASSERT_TRUE(WaitUntil([&] { return firstHopProbes() >= 3; })) << Describe();
+  EXPECT_TRUE(window_->Form().Running);
+  QTest::mouseClick(StopButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  const int probes = firstHopProbes();
+  QTest::qWait(1500);
+  EXPECT_EQ(firstHopProbes(), probes) << "no round after Stop";
+
+  Choose(OpenGridMenu([&] { RightClickGrid(QPoint(20, 30)); }), "Statistics");
+  int sentCol = -1;
+  for (int col = 0; col < window_->Form().OutGrid.ColCount(); ++col)
+    if (Cell(col, 0) == "Sent") sentCol = col;
+  ASSERT_GE(sentCol, 0) << Describe();
+  EXPECT_EQ(Cell(sentCol, 1), std::to_string(probes)) << Describe();
+  SaveArtefact(window, "MainWindow-statistics.png");
 }
 
 }  // namespace
