@@ -27,6 +27,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  std::string refused = options.Error;
+  if (refused.empty()) refused = IntervalFloorError(options, PrivilegedUser());
+  if (!refused.empty()) {
+    std::fprintf(stderr, "%s: %s\n", argc > 0 && argv[0] != nullptr ? argv[0] : "quillon",
+                 refused.c_str());
+    return 1;
+  }
+
   GRawSocketsFirst.store(options.RawSockets);
   // The socket layer comes up with the first socket-layer component (the
   // window's ICMP client) through the default stack class, and goes at the end.
@@ -38,7 +46,7 @@ int main(int argc, char** argv) {
     status = OpenWindow(argc, argv, options);
     if (!status) std::fputs("The window is not installed; tracing in the terminal.\n", stderr);
   }
-  if (!status) status = RunTerminal(options.Parameters, options.Json);
+  if (!status) status = RunTerminal(options);
   ShutdownSocketLayer();
   return *status;
 }

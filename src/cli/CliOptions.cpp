@@ -1,11 +1,82 @@
 #include "cli/CliOptions.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "trace/TraceRouteForm.h"
+
 namespace quillon {
+namespace {
+
+// A whole decimal number from min to max, nothing before or after it.
+std::optional<std::int32_t> WholeNumber(const std::string& text, long min, long max) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
+  errno = 0;
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (errno != 0 || value < min || value > max) return {};
+  return static_cast<std::int32_t>(value);
+}
+
+// Seconds with an optional fraction ("1", "0.5", ".25") as whole milliseconds.
+std::optional<std::int32_t> Seconds(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return {};
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value)) return {};
+  const double ms = std::round(value * 1000);
+  if (ms < 0 || ms > MaxIntervalMs) return {};
+  return static_cast<std::int32_t>(ms);
+}
+
+}  // namespace
+
+std::int32_t TCliOptions::RoundCount() const {
+  if (Rounds) return *Rounds;
+  return Report ? ReportRounds : 1;
+}
+
+std::string IntervalFloorError(const TCliOptions& options, bool privileged) {
+  if (privileged || !options.IntervalMs || *options.IntervalMs >= UserMinIntervalMs) return {};
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "--interval: the shortest interval allowed for an ordinary user is %g s",
+                UserMinIntervalMs / 1000.0);
+  return text;
+}
 
 TCliOptions SplitCliOptions(const std::vector<std::string>& parameters) {
   TCliOptions options;
-  for (const std::string& parameter : parameters) {
-    if (parameter == "--terminal") {
+  const auto refuse = [&options](std::string text) {
+    if (options.Error.empty()) options.Error = std::move(text);
+  };
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const std::string& parameter = parameters[i];
+    // "--rounds N" or "--rounds=N"; nullopt when the option is another.
+    const auto value = [&](const std::string& name) -> std::optional<std::string> {
+      if (parameter == name) return i + 1 < parameters.size() ? parameters[++i] : std::string();
+      if (parameter.rfind(name + "=", 0) == 0) return parameter.substr(name.size() + 1);
+      return std::nullopt;
+    };
+    if (const auto rounds = value("--rounds")) {
+      options.Rounds = WholeNumber(*rounds, 0, MaxRounds);
+      if (!options.Rounds) {
+        refuse("--rounds needs a number of rounds from 0 (until Ctrl-C) to " +
+               std::to_string(MaxRounds) + ", not \"" + *rounds + "\"");
+      }
+    } else if (const auto interval = value("--interval")) {
+      options.IntervalMs = Seconds(*interval);
+      if (!options.IntervalMs) {
+        refuse("--interval needs the seconds between round starts (up to " +
+               std::to_string(MaxIntervalMs / 1000) + "), not \"" + *interval + "\"");
+      }
+    } else if (parameter == "--csv") {
+      options.Csv = true;
+    } else if (parameter == "--report") {
+      options.Report = true;
+    } else if (parameter == "--terminal") {
       options.Terminal = true;
     } else if (parameter == "--json") {
       options.Json = true;
@@ -19,6 +90,7 @@ TCliOptions SplitCliOptions(const std::vector<std::string>& parameters) {
       options.Parameters.push_back(parameter);
     }
   }
+  if (options.Json && options.Csv) refuse("--json and --csv cannot be given together");
   return options;
 }
 
@@ -30,7 +102,7 @@ TCliOptions SplitCliOptions(int argc, const char* const* argv) {
 
 bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* display,
                       const char* waylandDisplay) {
-  if (!guiBuilt || options.Terminal || options.Json) return false;
+  if (!guiBuilt || options.TerminalOnly()) return false;
   const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
   return set(display) || set(waylandDisplay);
 }
@@ -50,6 +122,15 @@ std::string HelpText(const std::string& program) {
          "                (default 5000)\n"
          "  --terminal    run in the terminal even when a display is available\n"
          "  --json        print the result as one JSON document (implies --terminal)\n"
+         "  --rounds N    trace N rounds (0: until Ctrl-C) and show every hop's loss,\n"
+         "                times and jitter over them (implies --terminal; default 1)\n"
+         "  --interval SECONDS\n"
+         "                time between the starts of two rounds (default 1; at least\n"
+         "                0.2 unless run as " +
+         std::string(PrivilegedUserName()) +
+         ")\n"
+         "  --report      trace 10 rounds (or --rounds) and print one statistics table\n"
+         "  --csv         print the statistics as CSV (RFC 4180) at the end\n"
          "  --help        show this help and exit\n"
          "  --version     show the version and exit\n" +
          PlatformOptionsHelp() +

@@ -57,3 +57,15 @@ std::string PlatformOptionsHelp() {
 }
 
 }  // namespace quillon
+
+namespace quillon {
+
+bool PrivilegedUser() {
+  return ::geteuid() == 0;
+}
+
+const char* PrivilegedUserName() {
+  return "root";
+}
+
+}  // namespace quillon

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <nlohmann/json.hpp>
-#include <optional>
 
 #include "cli/TerminalText.h"
 #include "platform/Text.h"
@@ -35,12 +33,6 @@ const std::string& CellOf(const TTraceSnapshot& s, int col, int row) {
 
 bool HasTime(const TTraceSnapshot& s, int row) {
   return !Trim(CellOf(s, TimeColumn, row)).empty();
-}
-
-// A number cell: null when empty, its integer value otherwise (0 when it is no number).
-std::optional<std::int32_t> NumberCell(const TTraceSnapshot& s, int col, int row) {
-  if (Trim(CellOf(s, col, row)).empty()) return std::nullopt;
-  return TimeCellValue(CellOf(s, col, row));
 }
 
 std::string JoinLine(const std::vector<std::string>& cells) {
@@ -156,27 +148,41 @@ std::string RenderPlainTable(const TTraceSnapshot& s) {
   return out;
 }
 
-std::string RenderJson(const TTraceSnapshot& s) {
-  using json = nlohmann::ordered_json;
-  const auto number = [](std::optional<std::int32_t> value) {
-    return value ? json(*value) : json(nullptr);
-  };
-  json hops = json::array();
-  for (int row = 1; row <= DataRows(s); ++row) {
-    hops.push_back({{"no", NumberCell(s, 0, row).value_or(row)},
-                    {"address", CellOf(s, 1, row)},
-                    {"host", CellOf(s, 2, row)},
-                    {"time_ms", number(NumberCell(s, TimeColumn, row))},
-                    {"ttl", number(NumberCell(s, 4, row))}});
+std::vector<std::string> RenderStatisticsLines(const TReportSnapshot& report, int width) {
+  constexpr int HostColumn = 1;
+  std::vector<TStatisticsCells> rows{StatisticsHeaders};
+  for (std::size_t i = 0; i < report.Hops.size(); ++i) {
+    rows.push_back(StatisticsCells(static_cast<int>(i + 1), report.Hops[i]));
   }
-  const json document = {{"target", s.Target},
-                         {"address", s.Address},
-                         {"route_end_found", s.RouteEndFound},
-                         {"route_length", s.RouteLength},
-                         {"hops", hops}};
-  // Names are bytes from the network: invalid UTF-8 becomes U+FFFD instead of
-  // failing the whole document; control characters are escaped by the writer.
-  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  std::array<int, StatisticsColumns> widths{};
+  for (auto& cells : rows) {
+    for (std::size_t col = 0; col < cells.size(); ++col) {
+      cells[col] = SanitizeForTerminal(cells[col]);
+      widths[col] = std::max(widths[col], DisplayWidth(cells[col]));
+    }
+  }
+  if (width > 0) {
+    // Every figure whole; the host name takes what is left, at least a few characters.
+    int fixed =
+        static_cast<int>(std::char_traits<char>::length(Separator)) * (StatisticsColumns - 1);
+    for (int col = 0; col < StatisticsColumns; ++col) {
+      if (col != HostColumn) fixed += widths[static_cast<std::size_t>(col)];
+    }
+    widths[HostColumn] = std::clamp(width - 1 - fixed, 4, std::max(4, widths[HostColumn]));
+  }
+  std::vector<std::string> lines;
+  for (const auto& cells : rows) {
+    std::vector<std::string> fitted;
+    for (std::size_t col = 0; col < cells.size(); ++col) {
+      fitted.push_back(FitToWidth(cells[col], widths[col], col != HostColumn));
+    }
+    std::string line = JoinLine(fitted);
+    if (width > 0 && DisplayWidth(line) >= width) line = FitToWidth(line, width - 1);
+    lines.push_back(line);
+  }
+  const std::string footnote = LossHereOnlyFootnote(report);
+  if (!footnote.empty()) lines.push_back(width > 0 ? FitToWidth(footnote, width - 1) : footnote);
+  return lines;
 }
 
 }  // namespace quillon

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "trace/HopGrid.h"
+#include "trace/Report.h"
 
 namespace quillon {
 
@@ -45,9 +46,10 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& snapshot, const T
 // '#' bars, no escape sequences, every line ending in "\n".
 std::string RenderPlainTable(const TTraceSnapshot& snapshot);
 
-// {"target", "address", "route_end_found", "route_length", "hops": [{"no",
-// "address", "host", "time_ms", "ttl"}...]} with every data row of the grid;
-// empty cells give empty texts and null numbers. Ends with "\n".
-std::string RenderJson(const TTraceSnapshot& snapshot);
+// The statistics view's header and one line per hop, then the footnote of the
+// loss-here-only hint when a hop carries it. With width 0 every column is as
+// wide as its widest text (the final table); otherwise the host column shrinks
+// so that no line reaches the given width (the live table). No line ends.
+std::vector<std::string> RenderStatisticsLines(const TReportSnapshot& report, int width);
 
 }  // namespace quillon

@@ -83,7 +83,8 @@ class TSignalWatcher {
 
 }  // namespace
 
-int RunTerminal(const std::vector<std::string>& parameters, bool json) {
+int RunTerminal(const TCliOptions& options) {
+  const bool json = options.Json || options.Csv;
   sigset_t signals;
   sigemptyset(&signals);
   for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signo);
@@ -97,8 +98,8 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   io.Out = [](std::string_view text) { WriteAll(STDOUT_FILENO, text); };
   io.Err = [](std::string_view text) { WriteAll(STDERR_FILENO, text); };
   const char* term = std::getenv("TERM");
-  io.Live = !json && isatty(STDOUT_FILENO) == 1 && term != nullptr && *term != '\0' &&
-            std::string_view(term) != "dumb";
+  io.Live = !json && !options.Report && isatty(STDOUT_FILENO) == 1 && term != nullptr &&
+            *term != '\0' && std::string_view(term) != "dumb";
   io.Color = io.Live && std::getenv("NO_COLOR") == nullptr;
   io.Columns = [] {
     const winsize size = WindowSize();
@@ -109,13 +110,13 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
     return size.ws_row > 0 ? static_cast<int>(size.ws_row) : 24;
   };
 
-  TTerminalSession session(io, DefaultFormFiles(), json);
+  TTerminalSession session(io, DefaultFormFiles(), options);
   const std::string path = ExecutablePath();
   if (!path.empty()) session.SetProgramPath(path);
   int status = ExitFailure;
   {
     TSignalWatcher watcher(signals, [&session](int signo) { session.Signal(signo); });
-    status = session.Run(parameters);
+    status = session.Run(options.Parameters);
   }
   // Probes beyond the route's end or lookups may still be under way.
   return ExitWithoutWaitingForWorkers(session.Form(), status);

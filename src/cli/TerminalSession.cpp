@@ -20,7 +20,14 @@ std::string WithUnixLineEnds(std::string text) {
 }  // namespace
 
 TTerminalSession::TTerminalSession(TTerminalIo io, TFormFiles files, bool json)
-    : io_(std::move(io)), files_(std::move(files)), json_(json), view_(io_) {
+    : TTerminalSession(std::move(io), std::move(files), [json] {
+        TCliOptions options;
+        options.Json = json;
+        return options;
+      }()) {}
+
+TTerminalSession::TTerminalSession(TTerminalIo io, TFormFiles files, TCliOptions options)
+    : io_(std::move(io)), files_(std::move(files)), options_(std::move(options)), view_(io_) {
   window_ = TMessageQueue::Main().RegisterWindow([this](const TMessage& message) {
     if (message.Msg == WM_TERMINAL_SIGNAL) OnSignal(static_cast<int>(message.WParam));
   });
@@ -67,10 +74,16 @@ int TTerminalSession::ReportMessages() {
 }
 
 void TTerminalSession::PrintResult() {
-  if (json_) {
-    io_.Out(RenderJson(SnapshotOf(*form_)));
+  if (options_.Json) {
+    io_.Out(RenderJson(form_->Report()));
+  } else if (options_.Csv) {
+    io_.Out(RenderCsv(form_->Report()));
   } else if (io_.Live) {
     view_.Finish();
+  } else if (form_->RunRounds != 1) {
+    std::string table;
+    for (const std::string& line : RenderStatisticsLines(form_->Report(), 0)) table += line + "\n";
+    io_.Out(table);
   } else {
     io_.Out(RenderPlainTable(SnapshotOf(*form_)));
   }
@@ -91,6 +104,8 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
   } closer{*form_};
 
   try {
+    form_->Rounds = options_.RoundCount();
+    if (options_.IntervalMs) form_->IntervalMs = *options_.IntervalMs;
     form_->FormCreate(parameters);
     if (view_.Messages().empty() && !form_->Running) {
       // No host on the command line: trace what the Host box holds, and say so.

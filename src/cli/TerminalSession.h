@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliOptions.h"
 #include "cli/TerminalView.h"
 #include "platform/MessageQueue.h"
 #include "trace/TraceRouteForm.h"
@@ -28,7 +29,10 @@ constexpr std::uint32_t WM_TERMINAL_SIGNAL = WM_USER + 300;
 
 class TTerminalSession {
  public:
-  // Runs on the window thread. json: print the result as JSON instead of a table.
+  // Runs on the window thread. The options say what to print (a table, JSON,
+  // CSV, the statistics report) and how many rounds to trace at what interval.
+  TTerminalSession(TTerminalIo io, TFormFiles files, TCliOptions options);
+  // json: print the result as JSON instead of a table; one round.
   TTerminalSession(TTerminalIo io, TFormFiles files, bool json);
   ~TTerminalSession();
   TTerminalSession(const TTerminalSession&) = delete;
@@ -54,7 +58,7 @@ class TTerminalSession {
 
   TTerminalIo io_;
   TFormFiles files_;
-  bool json_;
+  TCliOptions options_;
   TTerminalView view_;
   std::unique_ptr<TTraceRouteForm> form_;
   HWND window_ = 0;
@@ -68,6 +72,6 @@ class TTerminalSession {
 // signals it handles in the calling thread first: call it on the main thread
 // before any other thread exists. Returns the exit status; when workers are still
 // under way at the end it flushes and ends the process itself rather than wait.
-int RunTerminal(const std::vector<std::string>& parameters, bool json);
+int RunTerminal(const TCliOptions& options);
 
 }  // namespace quillon

@@ -21,9 +21,18 @@ std::string TTerminalView::StatusLine() const {
            : " (" + SanitizeForTerminal(form_->TargetAddress) + ")");
   if (interrupted_) return "Interrupted: " + target;
   if (form_->Running && form_->TargetHost.empty()) return "Tracing (Ctrl-C stops)";
+  const std::string rounds =
+      form_->RunRounds == 1
+          ? std::string()
+          : ", round " + std::to_string(form_->Round) +
+                (form_->RunRounds > 1 ? " of " + std::to_string(form_->RunRounds) : std::string());
   if (form_->Running) {
-    if (form_->StopRequested) return "Stopping: " + target + " (Ctrl-C again quits)";
-    return "Tracing " + target + " (Ctrl-C stops)";
+    if (form_->StopRequested) return "Stopping: " + target + rounds + " (Ctrl-C again quits)";
+    return "Tracing " + target + rounds + " (Ctrl-C stops)";
+  }
+  if (form_->RunRounds != 1) {
+    return "Done: " + target + ", " + std::to_string(form_->RoundsDone) +
+           (form_->RoundsDone == 1 ? " round" : " rounds");
   }
   if (form_->TargetHost.empty()) return {};
   if (!form_->RouteEndFound) return "Trace done: " + target + ", stopped before the route end";
@@ -36,12 +45,20 @@ std::string TTerminalView::Erase() const {
   return "\r\x1b[" + std::to_string(drawnLines_) + "A\x1b[J";
 }
 
+std::vector<std::string> TTerminalView::Table(const TTableStyle& style) const {
+  // The statistics columns once a second round has started.
+  if (form_->RunRounds != 1 && form_->Round > 1) {
+    return RenderStatisticsLines(form_->Report(), style.Columns);
+  }
+  return RenderLiveTable(SnapshotOf(*form_), style);
+}
+
 void TTerminalView::Redraw() {
   if (!io_.Live || form_ == nullptr) return;
   TTableStyle style;
   style.Columns = io_.Columns();
   style.Color = io_.Color;
-  std::vector<std::string> lines = RenderLiveTable(SnapshotOf(*form_), style);
+  std::vector<std::string> lines = Table(style);
   // A block taller than the screen cannot be redrawn in place: keep the header
   // and the newest rows.
   const auto room = static_cast<std::size_t>(std::max(3, io_.Rows() - 2));
@@ -62,7 +79,7 @@ void TTerminalView::Finish() {
   style.Columns = io_.Columns();
   style.Color = io_.Color;
   std::string out = Erase();
-  for (const std::string& line : RenderLiveTable(SnapshotOf(*form_), style)) out += line + "\n";
+  for (const std::string& line : Table(style)) out += line + "\n";
   const std::string status = StatusLine();
   if (!status.empty()) out += status + "\n";
   drawnLines_ = 0;

@@ -48,6 +48,8 @@ class TTerminalView : public TTraceView {
 
  private:
   std::string Erase() const;
+  // The route's table, or the statistics' once a second round has started.
+  std::vector<std::string> Table(const TTableStyle& style) const;
 
   const TTerminalIo& io_;
   const TTraceRouteForm* form_ = nullptr;

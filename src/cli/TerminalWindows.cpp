@@ -119,7 +119,8 @@ void ConsoleSessionSaved() {
   if (gSaved != nullptr) SetEvent(gSaved);
 }
 
-int RunTerminal(const std::vector<std::string>& parameters, bool json) {
+int RunTerminal(const TCliOptions& options) {
+  const bool json = options.Json || options.Csv;
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   TConsoleMode console(out);
@@ -128,7 +129,7 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
   io.Out = [out](std::string_view text) { WriteAll(out, text); };
   io.Err = [err](std::string_view text) { WriteAll(err, text); };
   // Without escape sequences a console gets the plain table once, as a file does.
-  io.Live = !json && console.TakesEscapes();
+  io.Live = !json && !options.Report && console.TakesEscapes();
   io.Color = io.Live && std::getenv("NO_COLOR") == nullptr;
   io.Columns = [out] {
     const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(out);
@@ -141,12 +142,12 @@ int RunTerminal(const std::vector<std::string>& parameters, bool json) {
     return height > 1 ? height : 24;
   };
 
-  TTerminalSession session(io, DefaultFormFiles(), json);
+  TTerminalSession session(io, DefaultFormFiles(), options);
   const std::string path = ExecutablePath();
   if (!path.empty()) session.SetProgramPath(path);
   ListenToConsole(&session);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
-  const int status = session.Run(parameters);
+  const int status = session.Run(options.Parameters);
   // The names are saved: a console being closed may now end the process.
   ConsoleSessionSaved();
   ListenToConsole(nullptr);

@@ -24,25 +24,31 @@ bool Intersects(const TRect& a, const TRect& b) {
 
 }  // namespace
 
-TGridLayout::TColWidths TGridLayout::DefaultColWidths() {
-  static_assert(std::size(THopGrid::ColWidths) == KnownCols);
-  TColWidths widths{};
-  std::copy(std::begin(THopGrid::ColWidths), std::end(THopGrid::ColWidths), widths.begin());
+TGridLayout::TColWidths TGridLayout::DefaultColWidths(int colCount) {
+  static_assert(std::size(THopGrid::StatisticsColWidths) == KnownCols);
+  TColWidths widths{};  // 0: a column of no view, DefaultColWidth wide
+  if (colCount == KnownCols) {
+    std::copy(std::begin(THopGrid::StatisticsColWidths), std::end(THopGrid::StatisticsColWidths),
+              widths.begin());
+  } else {
+    std::copy(std::begin(THopGrid::ColWidths), std::end(THopGrid::ColWidths), widths.begin());
+  }
   return widths;
 }
 
 TGridLayout::TGridLayout(int colCount, int rowCount, int width, int height, int rowOffset,
-                         int scrollX, const TColWidths& colWidths)
+                         int scrollX, const std::optional<TColWidths>& colWidths)
     : colCount_(colCount),
       rowCount_(rowCount),
       width_(width),
       height_(height),
       rowOffset_(rowOffset),
       scrollX_(scrollX),
-      colWidths_(colWidths) {}
+      colWidths_(colWidths.value_or(DefaultColWidths(colCount))) {}
 
 int TGridLayout::ColWidth(int col) const {
-  return col >= 0 && col < KnownCols ? colWidths_[static_cast<std::size_t>(col)] : DefaultColWidth;
+  const bool known = col >= 0 && col < KnownCols && colWidths_[static_cast<std::size_t>(col)] > 0;
+  return known ? colWidths_[static_cast<std::size_t>(col)] : DefaultColWidth;
 }
 
 int TGridLayout::RowHeight() {
@@ -172,7 +178,9 @@ void PaintGrid(const TTraceRouteForm& form, TCanvas& canvas, const TGridLayout& 
 }
 
 TGridLayout::TColWidths GridColWidths(const THopGrid& grid, const TTextWidth& textWidth) {
-  TGridLayout::TColWidths widths = TGridLayout::DefaultColWidths();
+  TGridLayout::TColWidths widths = TGridLayout::DefaultColWidths(grid.ColCount());
+  // The statistics view names hops rather than list their addresses.
+  if (grid.ColCount() != 6) return widths;
   bool ipv6 = false;
   for (int row = TGridLayout::FixedRows; row < grid.RowCount() && !ipv6; ++row) {
     ipv6 = IsIPv6Text(grid.Cell(AddressCol, row));

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "trace/Canvas.h"
@@ -18,16 +19,18 @@ class TTraceRouteForm;
 
 class TGridLayout {
  public:
-  static constexpr int KnownCols = 6;
+  // The most columns a view of the grid has (the statistics view's).
+  static constexpr int KnownCols = 9;
   using TColWidths = std::array<int, KnownCols>;
-  // The engine's widths, in pixels, of its six columns.
-  static TColWidths DefaultColWidths();
+  // The engine's widths, in pixels, of the route view's six columns, or of the
+  // statistics view's nine when the grid has that many.
+  static TColWidths DefaultColWidths(int colCount = 6);
 
   // A view of width x height pixels onto a grid of colCount x rowCount cells;
   // rowOffset data rows are scrolled away below the fixed row, and the scrolling
   // columns are moved scrollX pixels to the left.
   TGridLayout(int colCount, int rowCount, int width, int height, int rowOffset = 0, int scrollX = 0,
-              const TColWidths& colWidths = DefaultColWidths());
+              const std::optional<TColWidths>& colWidths = std::nullopt);
 
   static constexpr int FixedCols = 1;
   static constexpr int FixedRows = 1;
@@ -84,8 +87,8 @@ constexpr int MinTimeChartColWidth = 48;
 // the address column the width its longest address needs, taken first from the
 // host name column down to MinHostNameColWidth, then from the time chart down to
 // MinTimeChartColWidth, so the grid stays as wide as the window made for it;
-// an address wider still is cut (CutCellText). Any other grid keeps the
-// engine's widths.
+// an address wider still is cut (CutCellText). Any other grid, and the
+// statistics view, keeps the engine's widths.
 TGridLayout::TColWidths GridColWidths(const THopGrid& grid, const TTextWidth& textWidth);
 
 // The whole text of the cell at a point of the view when the cell cannot show

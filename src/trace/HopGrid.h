@@ -24,6 +24,8 @@ class THopGrid {
 
   static constexpr int DefaultRowHeight = 15;
   static constexpr int ColWidths[6] = {26, 90, 191, 40, 32, 96};
+  // The statistics view's nine columns, as wide in all as the route view's six.
+  static constexpr int StatisticsColWidths[9] = {26, 181, 44, 34, 38, 38, 38, 38, 38};
   // Pixels between a cell's left edge and its text.
   static constexpr int TextInset = 2;
 

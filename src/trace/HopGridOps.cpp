@@ -1,5 +1,7 @@
 // The hop grid's operations on the main window: its reset, its refresh from the
 // hop table, the time figures and the owner drawing of every cell.
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "platform/Text.h"
@@ -15,17 +17,11 @@ constexpr int BarColumn = 5;
 const char* const Headers[ColumnCount] = {"No",   "Ip Address", "HostName",
                                           "Time", "TTL",        "Time Chart"};
 
-void WriteRow(THopGrid& grid, int row, const THopEntry& entry) {
-  grid.SetCell(0, row, std::to_string(row));
-  if (entry.Filled) {
-    grid.SetCell(1, row, entry.Address);
-    grid.SetCell(2, row, entry.HostName);
-    grid.SetCell(3, row, std::to_string(entry.Time));
-    grid.SetCell(4, row, std::to_string(entry.HopNo));
-    grid.SetCell(5, row, "");
-  } else {
-    for (int col = 1; col < ColumnCount; ++col) grid.SetCell(col, row, "");
-  }
+template <typename Cells>
+void WriteCells(THopGrid& grid, int row, const Cells& cells) {
+  int col = 0;
+  for (const auto& text : cells) grid.SetCell(col++, row, std::string(text));
+  for (; col < grid.ColCount(); ++col) grid.SetCell(col, row, "");
 }
 
 bool HasTime(const THopGrid& grid, int row) {
@@ -34,16 +30,49 @@ bool HasTime(const THopGrid& grid, int row) {
 
 }  // namespace
 
+TRouteTexts RouteRowTexts(int row, const THopEntry& entry) {
+  if (!entry.Filled) return {std::to_string(row), "", "", "", ""};
+  return {std::to_string(row), entry.Address, entry.HostName, std::to_string(entry.Time),
+          std::to_string(entry.HopNo)};
+}
+
 void TTraceRouteForm::GridChanged() {
   if (view_ != nullptr) view_->GridChanged();
 }
 
+void TTraceRouteForm::WriteHeaders() {
+  if (gridView_ == TGridView::gvStatistics) {
+    OutGrid.SetColCount(StatisticsColumns);
+    WriteCells(OutGrid, 0, StatisticsHeaders);
+  } else {
+    OutGrid.SetColCount(ColumnCount);
+    WriteCells(OutGrid, 0, Headers);
+  }
+}
+
+bool TTraceRouteForm::RowsShown() const {
+  return (RouteEndFound ? RouteLength : HighestAnsweringHop) > 0 || keptRows_ > 0;
+}
+
+void TTraceRouteForm::WriteRows() {
+  const int rows = OutGrid.RowCount() - 1;
+  if (!RowsShown()) {
+    for (int row = 1; row <= rows; ++row) WriteCells(OutGrid, row, std::array{std::to_string(row)});
+  } else if (gridView_ == TGridView::gvStatistics) {
+    const TReportSnapshot report = Report();
+    for (int row = 1; row <= rows; ++row)
+      WriteCells(OutGrid, row,
+                 StatisticsCells(row, report.Hops[static_cast<std::size_t>(row - 1)]));
+  } else {
+    for (int row = 1; row <= rows; ++row)
+      WriteCells(OutGrid, row, RouteRowTexts(row, Hops[static_cast<std::size_t>(row)]));
+  }
+}
+
 void TTraceRouteForm::ResetGrid() {
-  OutGrid.SetColCount(ColumnCount);
   OutGrid.SetRowCount(2);
-  for (int col = 0; col < ColumnCount; ++col) OutGrid.SetCell(col, 0, Headers[col]);
-  OutGrid.SetCell(0, 1, "1");
-  for (int col = 1; col < ColumnCount; ++col) OutGrid.SetCell(col, 1, "");
+  WriteHeaders();
+  WriteCells(OutGrid, 1, std::array{std::string("1")});
   // Only these two fields say whether an entry belongs to the coming run.
   for (int hop = 1; hop <= MaxHopEntries; ++hop) {
     Hops[static_cast<std::size_t>(hop)].Filled = false;
@@ -56,13 +85,14 @@ void TTraceRouteForm::RefreshGrid() {
   try {
     int n = RouteEndFound ? RouteLength : HighestAnsweringHop;
     if (n > MaxHopEntries) n = MaxHopEntries;
+    // Later rounds keep the rows of the longest route a round has committed.
+    n = std::max(n, keptRows_);
     if (n <= 0) {
       // Nothing to show yet: a mark in the corner says the trace is under way.
       OutGrid.SetCell(0, 0, "*");
     } else {
       OutGrid.SetRowCount(n + 1);
-      for (int row = 1; row <= n; ++row)
-        WriteRow(OutGrid, row, Hops[static_cast<std::size_t>(row)]);
+      WriteRows();
     }
     ComputeTimeStats();
     GridChanged();
@@ -74,6 +104,7 @@ void TTraceRouteForm::RefreshGrid() {
 void TTraceRouteForm::ComputeTimeStats() {
   TimeCount = 0;
   TimeMax = 0;
+  if (gridView_ != TGridView::gvRoute) return;  // no time column, no bars
   for (int row = 1; row < OutGrid.RowCount(); ++row) {
     if (!HasTime(OutGrid, row)) continue;
     const std::int32_t value = TimeCellValue(OutGrid.Cell(TimeColumn, row));
@@ -83,7 +114,7 @@ void TTraceRouteForm::ComputeTimeStats() {
 }
 
 void TTraceRouteForm::OutGridDrawCell(TCanvas& canvas, int col, int row, const TRect& rect) const {
-  if (col == BarColumn && row != 0 && HasTime(OutGrid, row)) {
+  if (gridView_ == TGridView::gvRoute && col == BarColumn && row != 0 && HasTime(OutGrid, row)) {
     canvas.SetPenColor(clWhite);
     canvas.SetBrushColor(clLightRed);
     canvas.Rectangle(rect);

@@ -43,7 +43,21 @@ struct THopEntry {
   std::int32_t HopNo = 0;
   std::uint32_t Time = 0;
   bool Filled = false;
+  // The probe of this hop in the current round, until the round commits it:
+  // its attempts (0: none reported yet), whether the last one was answered, by
+  // whom and in how many milliseconds (the reply's own round-trip time).
+  std::int32_t Attempts = 0;
+  bool Answered = false;
+  std::string ReplyFrom;
+  double RoundTripMs = 0;
 };
+
+// The route view's texts of a row from its hop entry (the bar column aside).
+TRouteTexts RouteRowTexts(int row, const THopEntry& entry);
+
+// Rounds: between round starts by default, and the shortest an ordinary user may ask.
+constexpr std::int32_t DefaultIntervalMs = 1000;
+constexpr std::int32_t UserMinIntervalMs = 200;
 
 // Plain state of the window's controls.
 struct TComboBoxState {
@@ -121,6 +135,8 @@ class TTraceRouteForm {
   std::string CellHint(int col, int row) const;
   // A run has started at least once: there is something to copy or save.
   bool HasReport() const;
+  // The run as the exports see it: every row of the grid with its statistics.
+  TReportSnapshot Report() const;
 
   HWND Handle() const { return handle_; }
   const TFormFiles& Files() const { return files_; }
@@ -174,6 +190,14 @@ class TTraceRouteForm {
   std::int32_t CmdHops = 0;
   std::int32_t CmdTimeOut = 0;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
+  // --- rounds ---
+  std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop
+  std::int32_t IntervalMs = DefaultIntervalMs;  // between round starts
+  std::int32_t RunRounds = 1;                   // of the current run
+  std::int32_t Round = 0;                       // the current round, from 1
+  std::int32_t RoundsDone = 0;                  // committed rounds of the run
+  std::string StartedAt;                        // local time of the run's start
+  std::vector<THopStats> Stats;                 // hop 1 at index 0
   std::array<std::unique_ptr<TPingThread>, ProbeSlotCount + 1> ProbeSlots;       // 1..5
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
@@ -183,11 +207,16 @@ class TTraceRouteForm {
   void AbandonStart();  // a Start that cannot go on returns to Idle
   void ShowIdle();
   void ShowTracing();
-  void GridChanged();  // tells the view to repaint the grid at once
+  void GridChanged();   // tells the view to repaint the grid at once
+  void WriteHeaders();  // the header row and column count of the view
+  void WriteRows();     // every data row from the hop table or the statistics
+  // The grid writes its rows only once a hop has answered or a route is known.
+  bool RowsShown() const;
 
   TTraceView* view_;
   TFormFiles files_;
   TGridView gridView_ = TGridView::gvRoute;
+  std::int32_t keptRows_ = 0;  // the longest route a round has committed
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
   // Workers that a later Start dropped from their slots; released when their

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -47,6 +48,49 @@ TEST(CliOptions, OtherParametersPassUnchanged) {
   EXPECT_EQ(timeOut, 5000);
 }
 
+TEST(CliOptions, RoundsIntervalReportAndCsv) {
+  const struct {
+    Words given;
+    std::int32_t rounds;
+    std::optional<std::int32_t> intervalMs;
+    bool refused;
+    Words rest;
+  } rows[] = {
+      {{"a.b"}, 1, {}, false, {"a.b"}},
+      {{"--rounds", "5", "a.b"}, 5, {}, false, {"a.b"}},
+      {{"--rounds=0", "--interval=0.25", "a.b"}, 0, 250, false, {"a.b"}},
+      {{"--report", "a.b"}, ReportRounds, {}, false, {"a.b"}},
+      {{"--report", "--rounds", "3", "--interval", "2"}, 3, 2000, false, {}},
+      {{"--interval", ".5", "-h", "9"}, 1, 500, false, {"-h", "9"}},
+      {{"--rounds", "-1"}, 1, {}, true, {}},
+      {{"--rounds", "1e3"}, 1, {}, true, {}},
+      {{"--rounds", "1000001"}, 1, {}, true, {}},
+      {{"--rounds"}, 1, {}, true, {}},
+      {{"--interval", "x"}, 1, {}, true, {}},
+      {{"--interval", "-1"}, 1, {}, true, {}},
+      {{"--interval", "3601"}, 1, {}, true, {}},
+      {{"--json", "--csv", "a.b"}, 1, {}, true, {"a.b"}},
+  };
+  for (const auto& row : rows) {
+    const TCliOptions o = SplitCliOptions(row.given);
+    const std::string given = ::testing::PrintToString(row.given);
+    EXPECT_EQ(o.RoundCount(), row.rounds) << given;
+    EXPECT_EQ(o.IntervalMs, row.intervalMs) << given;
+    EXPECT_EQ(!o.Error.empty(), row.refused) << given << ": " << o.Error;
+    EXPECT_EQ(o.Parameters, row.rest) << given;
+    // Every statistics option means the terminal.
+    EXPECT_EQ(ShouldOpenWindow(o, true, ":0", nullptr), row.given == Words{"a.b"}) << given;
+  }
+  EXPECT_TRUE(SplitCliOptions(Words{"--csv"}).Csv);
+  EXPECT_FALSE(ShouldOpenWindow(SplitCliOptions(Words{"--csv"}), true, ":0", nullptr));
+  // The floor an ordinary user meets, and root does not.
+  const TCliOptions fast = SplitCliOptions(Words{"--interval", "0.1"});
+  EXPECT_NE(IntervalFloorError(fast, false).find("0.2 s"), std::string::npos);
+  EXPECT_EQ(IntervalFloorError(fast, true), "");
+  EXPECT_EQ(IntervalFloorError(SplitCliOptions(Words{"--interval", "0.2"}), false), "");
+  EXPECT_EQ(IntervalFloorError(SplitCliOptions(Words{"a.b"}), false), "");
+}
+
 TEST(CliOptions, ArgvSkipsTheProgramPath) {
   const char* argv[] = {"/usr/bin/quillon", "--help", "target", "--version"};
   const TCliOptions o = SplitCliOptions(4, argv);
@@ -78,7 +122,8 @@ TEST(CliOptions, VersionAndHelpTexts) {
   const std::string help = HelpText("quillon");
   EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
   for (const char* option :
-       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version"}) {
+       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version",
+        "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);
@@ -106,7 +151,7 @@ TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
   const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z-]+))"));
   // The manual names the Windows-only option too, which help on Linux leaves out.
   const bool windows = !PlatformOptionsHelp().empty();
-  ASSERT_EQ(helpOptions.size(), windows ? 9u : 8u) << help;
+  ASSERT_EQ(helpOptions.size(), windows ? 13u : 12u) << help;
   std::vector<std::string> pageOptions =
       listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z-]+))"));
   if (!windows) std::erase(pageOptions, "--raw-sockets");

@@ -1,9 +1,8 @@
-// The terminal's tables and JSON are made from the grid's cell texts: every row,
+// The terminal's tables are made from the grid's cell texts: every row,
 // filled or not, the time bars scaled as the window scales them, and names from
 // the network never printed raw.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -98,49 +97,6 @@ TEST(PlainTable, NamesAreNeverPrintedRaw) {
   EXPECT_NE(text.find("\u241b]0;owned\u2407\u241b[2Jx\u240ay"), std::string::npos);
 }
 
-TEST(JsonResult, EveryGridRowWithNullsForUnfilledOnes) {
-  const THopGrid grid = MakeGrid(Route);
-  const auto doc = nlohmann::json::parse(RenderJson(Snap(grid, 3, 300)));
-  EXPECT_EQ(doc["target"], "target.test");
-  EXPECT_EQ(doc["address"], "10.9.9.9");
-  EXPECT_EQ(doc["route_end_found"], true);
-  EXPECT_EQ(doc["route_length"], 4);
-  ASSERT_EQ(doc["hops"].size(), 4u);
-  EXPECT_EQ(doc["hops"][0], nlohmann::json::parse(R"({"no": 1, "address": "10.0.0.1",
-      "host": "gw.test", "time_ms": 3, "ttl": 1})"));
-  EXPECT_EQ(doc["hops"][1], nlohmann::json::parse(R"({"no": 2, "address": "Unknown Ip",
-      "host": "Unknown Host", "time_ms": 300, "ttl": 2})"));
-  EXPECT_EQ(doc["hops"][2], nlohmann::json::parse(R"({"no": 3, "address": "", "host": "",
-      "time_ms": null, "ttl": null})"));
-  EXPECT_EQ(doc["hops"][3]["host"], "10.9.9.9[no DNS]");
-  // Keys in the documented order, for people reading it.
-  const std::string text = RenderJson(Snap(grid, 3, 300));
-  EXPECT_LT(text.find("\"target\""), text.find("\"address\""));
-  EXPECT_LT(text.find("\"route_length\""), text.find("\"hops\""));
-}
-
-TEST(JsonResult, NamesKeepTheirBytesEscapedAndInvalidUtf8IsReplaced) {
-  const std::string evil = "\x1b]0;owned\x07\"quoted\"\\";
-  const THopGrid grid = MakeGrid({{"10.0.0.1", evil, "1", "1"}, {"10.0.0.2", "bad\xff", "2", "2"}});
-  const std::string text = RenderJson(Snap(grid, 2, 2));
-  EXPECT_EQ(text.find('\x1b'), std::string::npos);
-  EXPECT_EQ(text.find('\x07'), std::string::npos);
-  const auto doc = nlohmann::json::parse(text);
-  EXPECT_EQ(doc["hops"][0]["host"], evil) << "the reader gets the name back exactly";
-  EXPECT_EQ(doc["hops"][1]["host"], "bad\uFFFD");
-}
-
-TEST(JsonResult, EmptyRunAndOddCells) {
-  const THopGrid grid = MakeGrid({{"10.0.0.1", "a", "12ms", " 7"}});
-  TTraceSnapshot s = Snap(grid, 1, 0);
-  s.RouteEndFound = false;
-  s.RouteLength = 0;
-  const auto doc = nlohmann::json::parse(RenderJson(s));
-  EXPECT_EQ(doc["hops"][0]["time_ms"], 0) << "a time that is no number counts as 0, as in the grid";
-  EXPECT_EQ(doc["hops"][0]["ttl"], 7);
-  EXPECT_EQ(doc["route_end_found"], false);
-}
-
 // Columns of the live table, without the escape sequences of colour.
 int VisibleWidth(const std::string& line) {
   return DisplayWidth(std::regex_replace(line, std::regex("\x1b\\[[0-9;]*m"), ""));
@@ -208,12 +164,9 @@ TEST(LiveTable, TheAddressColumnWidensToTheRoutesLongestAddress) {
     EXPECT_EQ(old[1].find("gw.test"), 3u + 2 + 15 + 2) << old[1];
     EXPECT_EQ(old[0].find("HostName"), 3u + 2 + 15 + 2) << old[0];
   }
-  // The final plain table and the JSON document carry the text whole as well.
+  // The final plain table carries the text whole as well.
   const std::string plain = RenderPlainTable(Snap(six, 3, 3));
   EXPECT_NE(plain.find(longest + "  far.test"), std::string::npos) << plain;
-  const auto doc = nlohmann::json::parse(RenderJson(Snap(six, 3, 3)));
-  EXPECT_EQ(doc["hops"][0]["address"], "fe80::1%eth0");
-  EXPECT_EQ(doc["hops"][2]["address"], longest);
 }
 
 // The window's bar and the terminal's come from the same scaling: for the same
