@@ -19,6 +19,8 @@ const std::array<TGridMenuItem, 6>& GridMenuItems() {
 
 bool GridCommandEnabled(const TTraceRouteForm& form, TGridCommand command) {
   switch (command) {
+    case TGridCommand::gcRepeatUntilStop:
+      return !form.Running;
     case TGridCommand::gcCopy:
     case TGridCommand::gcCopyCsv:
     case TGridCommand::gcSaveAs:

@@ -24,7 +24,8 @@ struct TGridMenuItem {
 
 // The items in the order the menu shows them.
 const std::array<TGridMenuItem, 6>& GridMenuItems();
-// Whether an item can be chosen now (nothing to copy or save before a run),
+// Whether an item can be chosen now (no repeat during a run, nothing to copy
+// or save before one),
 // and whether it shows a check mark (the view in sight).
 bool GridCommandEnabled(const TTraceRouteForm& form, TGridCommand command);
 bool GridCommandChecked(const TTraceRouteForm& form, TGridCommand command);

@@ -494,7 +494,7 @@ TEST_F(MainWindowTest, GridMenuSwitchesViewsCopiesAndSaves) {
     const char* Typed;
     const char* Saved;
     const char* Start;
-  } saves[] = {{"route", "route.csv", "\"Target\""}, {"route.json", "route.json", "{"}};
+  } saves[] = {{"route", "route.csv", "No,Host,Address,"}, {"route.json", "route.json", "{"}};
   for (const auto& save : saves) {
     SCOPED_TRACE(save.Typed);
     QString dialogTitle;

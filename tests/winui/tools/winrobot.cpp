@@ -3,11 +3,12 @@
 // scrolls its grid in small wheel steps, types a host into the Host box and
 // presses Enter, then one that has no address (and closes the message box that
 // says so), opens the About window and leaves it with Ok, takes pictures of
-// both windows (BMP), opens the help, stops a slow trace, and closes the window
-// during another. What it saw goes to OUTDIR/report.txt, one "key value" line
-// each; the lab test checks it.
+// both windows (BMP), opens the help, drives the grid's context menu (rounds
+// until Stop, the statistics view, Ctrl+C, Copy as CSV and Save as…, also onto
+// a read-only file), stops a slow trace, and closes the window during another. What it saw goes to
+// OUTDIR/report.txt, one "key value" line each; the lab test checks it.
 //
-//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE
+//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE ROUNDS_HOST
 //   quillon_winrobot --help-only OUTDIR    (Help, then close; to OUTDIR/help-report.txt)
 //
 // With QUILLON_RECORD_COMMAND_LINE=FILE in its environment it only writes its
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -103,9 +105,10 @@ bool Capture(HWND window, BITMAPINFOHEADER& header, std::string& pixels) {
   return drawn;
 }
 
-// The window written as a BMP file, brought to the front first.
-bool SavePicture(HWND window, const std::string& path) {
-  SetForegroundWindow(window);
+// The window written as a BMP file, brought to the front first unless it is
+// to be taken with what lies over it (an open menu).
+bool SavePicture(HWND window, const std::string& path, bool raise = true) {
+  if (raise) SetForegroundWindow(window);
   Sleep(300);  // let it come up and paint
   BITMAPINFOHEADER header{};
   std::string pixels;
@@ -147,12 +150,16 @@ void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   PostMessageA(window, msg, wParam, lParam);
 }
 
-// Types the text over what the box holds and presses Enter, as the keyboard
-// would: the characters, then Enter as a key whose character the window's own
-// message loop makes.
-void TypeAndEnter(HWND edit, const std::string& text) {
+// Types the text over what the box holds, as the keyboard would.
+void Type(HWND edit, const std::string& text) {
   SendMessageA(edit, EM_SETSEL, 0, -1);
   for (char c : text) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+// Types the text, then presses Enter as a key whose character the window's own
+// message loop makes.
+void TypeAndEnter(HWND edit, const std::string& text) {
+  Type(edit, text);
   constexpr LPARAM EnterScanCode = 0x1C << 16;
   Post(edit, WM_KEYDOWN, VK_RETURN, EnterScanCode | 1);
   Post(edit, WM_KEYUP, VK_RETURN, EnterScanCode | 0xC0000001);
@@ -162,6 +169,91 @@ void TypeAndEnter(HWND edit, const std::string& text) {
 void Click(HWND control) {
   Post(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
   Post(control, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
+// Keys pressed in order and released in reverse through the system's input,
+// to the focused window of the foreground one, which then sees them held.
+void Keys(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs(keys.size() * 2, INPUT{INPUT_KEYBOARD, {}});
+  std::size_t down = 0;
+  std::size_t up = inputs.size();
+  for (WORD key : keys) {
+    inputs[down++].ki.wVk = key;
+    inputs[--up].ki.wVk = key;
+    inputs[up].ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The open context menu's window, once it shows.
+HWND OpenMenu() {
+  HWND menu = nullptr;
+  WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu); }, 5000);
+  return menu;
+}
+
+// Chooses the menu's item at that place (separators not counted) with the
+// arrow keys and Enter, as the menu reads them; true once the menu is gone.
+bool ChooseItem(HWND menu, int index) {
+  for (int i = 0; i <= index; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
+  Post(menu, WM_KEYDOWN, VK_RETURN, 0x1C0001);
+  return WaitFor([&] { return !IsWindowVisible(menu); }, 5000);
+}
+
+// The clipboard's Unicode text as UTF-8, once something has put text there.
+std::string ClipboardText() {
+  std::string text;
+  if (!WaitFor([] { return IsClipboardFormatAvailable(CF_UNICODETEXT) != FALSE; }, 5000) ||
+      !OpenClipboard(nullptr))
+    return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+      const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+      text.resize(static_cast<std::size_t>(size > 0 ? size : 1));
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+      text.resize(text.size() - 1);
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+void EmptyTheClipboard() {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  CloseClipboard();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A window of the dialog class with that caption, owned by owner, once it shows.
+HWND DialogOf(HWND owner, const char* caption) {
+  HWND dialog = nullptr;
+  WaitFor(
+      [&] {
+        dialog = FindWindowA("#32770", caption);
+        return dialog && IsWindowVisible(dialog) && GetWindow(dialog, GW_OWNER) == owner;
+      },
+      10000);
+  return dialog;
+}
+
+// "Save as…" from the grid's menu: the name typed into the file dialog, then
+// its Save button; what else shows then (a question, an error) is the caller's.
+bool SaveAs(HWND main, HWND grid, const std::string& path) {
+  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
+  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
+  HWND menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 5)) return false;
+  HWND dialog = DialogOf(main, "Save as");
+  HWND name = dialog ? Child(dialog, "Edit") : nullptr;
+  if (!name) return false;
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Post(dialog, WM_COMMAND, IDOK, 0);
+  return true;
 }
 
 int Fail(const char* step) {
@@ -207,8 +299,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && std::string(argv[1]) == "--help-only") return HelpOnly(argv[2]);
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE\n");
+  if (argc != 7) {
+    std::fprintf(stderr,
+                 "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE "
+                 "ROUNDS_HOST\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -216,6 +310,7 @@ int main(int argc, char** argv) {
   const std::string unknownHost = argv[3];
   const std::string slowHost = argv[4];
   const std::string cacheFile = argv[5];
+  const std::string roundsHost = argv[6];
   report.open(dir + "\\report.txt");
 
   HWND main = MainWindow();
@@ -344,6 +439,79 @@ int main(int argc, char** argv) {
   SendMessageA(main, WM_ENDSESSION, TRUE, 0);
   const bool savedAfter = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
+
+  // The grid's context menu, opened by a right click: "Repeat until Stop" runs
+  // rounds for the host in the box until Stop.
+  Type(edit, roundsHost);
+  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
+  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
+  HWND menu = OpenMenu();
+  report << "menu-right-click " << (menu ? 1 : 0) << "\n";
+  if (!menu) return Fail("menu");
+  report << "menu-picture " << SavePicture(main, dir + "\\menu.bmp", false) << "\n";
+  if (!ChooseItem(menu, 0)) return Fail("repeat");
+  HWND stopButton = nullptr;
+  const bool repeating = WaitFor(
+      [&] { return (stopButton = Child(main, "Button", "Stop")) && IsWindowVisible(stopButton); },
+      10000);
+  Sleep(3500);  // rounds a second apart
+  report << "repeating " << (repeating && !Idle(main) ? 1 : 0) << "\n";
+  if (stopButton) Click(stopButton);
+  report << "repeat-stopped " << (WaitFor([&] { return Idle(main); }, 20000) ? "idle" : "running")
+         << "\n";
+  // Shift+F10 in the grid (clicked for the focus), then Statistics.
+  SetForegroundWindow(main);
+  Click(grid);
+  Sleep(200);
+  Keys({VK_SHIFT, VK_F10});
+  menu = OpenMenu();
+  report << "menu-shift-f10 " << (menu ? 1 : 0) << "\n";
+  if (!menu || !ChooseItem(menu, 1)) return Fail("statistics");
+  report << "statistics-picture " << SavePicture(main, dir + "\\statistics.bmp") << "\n";
+  // Ctrl+C: the view as text; the menu key, then Copy as CSV.
+  Click(grid);
+  EmptyTheClipboard();
+  Keys({VK_CONTROL, 'C'});
+  WriteFile(dir + "\\copied.txt", ClipboardText());
+  EmptyTheClipboard();
+  Keys({VK_APPS});
+  menu = OpenMenu();
+  report << "menu-key " << (menu ? 1 : 0) << "\n";
+  if (!menu || !ChooseItem(menu, 4)) return Fail("copy-csv");
+  WriteFile(dir + "\\copied.csv", ClipboardText());
+  // Save as… a name without an extension: the CSV type's is added.
+  const bool saveAsked = SaveAs(main, grid, dir + "\\saved");
+  report << "saved "
+         << (saveAsked && WaitFor(
+                              [&] {
+                                return GetFileAttributesA((dir + "\\saved.csv").c_str()) !=
+                                       INVALID_FILE_ATTRIBUTES;
+                              },
+                              10000))
+         << "\n";
+  WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 5000);
+  // Onto a read-only file: replacing it is confirmed, and the save fails with
+  // the reason in a box; the file keeps what it held.
+  const std::string locked = dir + "\\locked.csv";
+  WriteFile(locked, "kept\r\n");
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  if (!SaveAs(main, grid, locked)) return Fail("save-locked");
+  HWND dialog = DialogOf(main, "Save as");
+  HWND question = nullptr;
+  WaitFor(
+      [&] {
+        question = FindWindowA("#32770", "Save as");
+        return question && question != dialog && GetWindow(question, GW_OWNER) == dialog;
+      },
+      10000);
+  if (question) Post(question, WM_COMMAND, IDYES, 0);
+  HWND error = DialogOf(main, "Quillon");
+  report << "save-error " << (error ? Text(Child(error, "Static", "Cannot*")) : std::string())
+         << "\n";
+  if (error) Post(error, WM_CLOSE, 0, 0);
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(error); }, 10000))
+    return Fail("save-error-box");
 
   // A trace to a host that answers only after seconds, with the longest time-out:
   // Stop (clicked, so it has the focus) goes grey at once and the focus moves
