@@ -55,6 +55,8 @@ void TTraceRouteForm::StartNameResolution(const std::string& address, std::int32
     return;
   }
 
+  // Later rounds look up only an address not yet named.
+  if (Round > 1 && LookupUnderWay(address)) return;
   auto* free = FirstFreeSlot(ResolverSlots);
   if (free == nullptr) return;  // all busy: the address stays as the name
 
@@ -76,13 +78,18 @@ void TTraceRouteForm::WMNameResolved(const TMessage& message) {
     // when this block ends, whatever happens on the way.
     const std::unique_ptr<TDNSThread> worker = std::move(*poster);
     const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
-    if (currentRun && worker->HopNo >= 1 && worker->HopNo < LastRequestedTtl &&
+    // Later rounds start again from TTL 1: a name looked up in an earlier one
+    // is kept whatever this round has requested.
+    if (currentRun && worker->HopNo >= 1 && (worker->HopNo < LastRequestedTtl || Round > 1) &&
         worker->HopNo <= MaxHopEntries) {
       try {
         THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
-        entry.Address = worker->Address;
-        entry.HostName = worker->HostName;
-        entry.Filled = true;
+        // A hop answered by another address since keeps its own label.
+        if (Round <= 1 || entry.Address == worker->Address) {
+          entry.Address = worker->Address;
+          entry.HostName = worker->HostName;
+          entry.Filled = true;
+        }
         if (nameCache_) nameCache_->AddName(worker->Address, worker->HostName);
         RefreshGrid();
       } catch (...) {

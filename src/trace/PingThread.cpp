@@ -35,6 +35,7 @@ void TPingThread::Probe() {
   client->IPVersion = VersionOfAddressText(TargetAddress);
   Succeeded = false;
   for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
+    Attempts = attempt + 1;
     client->SetOutgoingTtl(Ttl);
     client->ReceiveTimeout = TimeOutMs;
     client->Host = TargetAddress;

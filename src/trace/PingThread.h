@@ -38,6 +38,7 @@ class TPingThread : public TThread {
   TReplyStatus Reply;
   std::uint32_t ElapsedMs = 0;
   bool Succeeded = false;
+  std::int32_t Attempts = 0;  // made, 1 to 3; Reply is the last one's
   // Repeated in the message's Tag; tells this worker from any other.
   const std::uint64_t Serial;
 

@@ -50,6 +50,15 @@ void TTraceRouteForm::SetGridView(TGridView view) {
 
 void TTraceRouteForm::RepeatUntilStopClick() {
   if (Running) return;
+  // For this run only: Start traces once again afterwards.
+  struct TRestore {
+    TTraceRouteForm& form;
+    std::int32_t rounds, intervalMs;
+    ~TRestore() {
+      form.Rounds = rounds;
+      form.IntervalMs = intervalMs;
+    }
+  } restore{*this, Rounds, IntervalMs};
   Rounds = 0;
   IntervalMs = DefaultIntervalMs;
   StartTrace();

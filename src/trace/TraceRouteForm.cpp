@@ -17,6 +17,7 @@
 #include "trace/DnsBuffer.h"
 #include "trace/HostHistory.h"
 #include "trace/PingThread.h"
+#include "trace/RoundTimer.h"
 #include "trace/WorkerSlots.h"
 
 namespace quillon {
@@ -85,6 +86,9 @@ TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
       case WM_NAME_RESOLVED:
         WMNameResolved(message);
         break;
+      case WM_NEXT_ROUND:
+        WMNextRound(message);
+        break;
       default:
         break;
     }
@@ -95,6 +99,7 @@ TTraceRouteForm::~TTraceRouteForm() {
   // No message reaches this window any more; workers that still post find no
   // window and simply end.
   TMessageQueue::Main().UnregisterWindow(handle_);
+  roundTimer_.reset();
   // Each release waits for the worker's thread. Name workers use the socket
   // stack without a component of their own, so they go before IdIcmpClient1.
   for (auto& slot : ProbeSlots) slot.reset();
@@ -170,6 +175,7 @@ void TTraceRouteForm::StartTrace() {
   Running = true;
   RunId = static_cast<std::uint16_t>(Random(RunIdRange));
   ResetGrid();
+  BeginRun();
 
   TargetHost = Trim(Host.Text);
   if (TargetHost.empty()) {
@@ -213,7 +219,7 @@ void TTraceRouteForm::StartTrace() {
 
     DropWorkers();
 
-    for (int i = 0; i < ParallelProbes; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+    LaunchFirstProbes();
   } catch (...) {
     // The error is the caller's to show; the window must not be left in a run
     // that no message will ever end.
@@ -223,6 +229,10 @@ void TTraceRouteForm::StartTrace() {
     }
     throw;
   }
+}
+
+void TTraceRouteForm::LaunchFirstProbes() {
+  for (int i = 0; i < ParallelProbes; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
 }
 
 void TTraceRouteForm::UpdateHostHistory() {
@@ -250,8 +260,9 @@ void TTraceRouteForm::UpdateHostHistory() {
 void TTraceRouteForm::CheckRunFinished() {
   bool done = RouteEndFound;
   for (std::int32_t hop = 1; done && hop <= std::min(RouteLength, MaxHopEntries); ++hop) {
-    done = Hops[static_cast<std::size_t>(hop)].Filled;
+    done = HopReported(hop);
   }
+  if (done && RoundsGoOn()) return;
   if (done) {
     if (!ResolverSlotBusy()) Running = false;
   } else if (Running && !ProbeSlotBusy() && !ResolverSlotBusy()) {
@@ -262,6 +273,8 @@ void TTraceRouteForm::CheckRunFinished() {
     return;
   }
   if (!Running) {
+    CommitRound();
+    roundTimer_.reset();
     ShowIdle();
     RefreshGrid();
   }
@@ -292,7 +305,7 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
       if (message.LParam == static_cast<LPARAM>(RunId)) {
         const TPingThread* worker = slot.get();
         try {
-          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply);
+          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply, worker->Attempts);
         } catch (...) {
           if (slot.get() == worker) slot.reset();
           throw;
@@ -320,7 +333,8 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
   }
 }
 
-void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {
+void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
+                                   std::int32_t attempts) {
   if (n < 1 || n > MaxHopEntries) return;  // no such hop entry
   const bool silent = IsSilentAddress(reply.ReplyFrom);
   const bool finishing =
@@ -341,6 +355,11 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
   entry.HopNo = n;
   entry.Time = time;
   entry.Filled = true;
+  // Kept for the round's statistics, whatever name resolution makes of the texts.
+  entry.Attempts = std::max(1, attempts);
+  entry.Answered = !silent;
+  entry.ReplyFrom = reply.ReplyFrom;
+  entry.RoundTripMs = reply.RoundTripMicros > 0 ? reply.RoundTripMicros / 1000.0 : time;
 
   StartNameResolution(reply.ReplyFrom, n);
   RefreshGrid();

@@ -24,9 +24,11 @@ namespace quillon {
 class TPingThread;
 class TDNSThread;
 class TDnsBuffer;
+class TRoundTimer;
 
 constexpr std::uint32_t WM_PROBE_DONE = WM_USER + 18;     // 1042
 constexpr std::uint32_t WM_NAME_RESOLVED = WM_USER + 27;  // 1051
+constexpr std::uint32_t WM_NEXT_ROUND = WM_USER + 40;     // the wait between rounds is over
 
 // A process-wide serial number for every worker (probe and name): its message
 // repeats it in TMessage::Tag, so a handler can tell the worker that posted from a
@@ -48,7 +50,7 @@ struct THopEntry {
   // whom and in how many milliseconds (the reply's own round-trip time).
   std::int32_t Attempts = 0;
   bool Answered = false;
-  std::string ReplyFrom;
+  std::string ReplyFrom{};
   double RoundTripMs = 0;
 };
 
@@ -105,10 +107,14 @@ class TTraceRouteForm {
   void UpdateHostHistory();
   void CheckRunFinished();
   void LaunchProbe(const std::string& address, std::int32_t n);
-  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
+  // attempts: how many the probe made (its last one is the reply).
+  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
+                    std::int32_t attempts = 1);
   void StartNameResolution(const std::string& address, std::int32_t hop);
   void WMProbeDone(const TMessage& message);
   void WMNameResolved(const TMessage& message);
+  // Starts the next round of a run of several, once the interval has passed.
+  void WMNextRound(const TMessage& message);
 
   // --- grid ---
   void ResetGrid();
@@ -202,9 +208,18 @@ class TTraceRouteForm {
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
  private:
-  void Notify();        // tells the view the controls changed
-  void DropWorkers();   // empties every slot into the dropped lists
-  void AbandonStart();  // a Start that cannot go on returns to Idle
+  void Notify();             // tells the view the controls changed
+  void DropWorkers();        // empties every slot into the dropped lists
+  void AbandonStart();       // a Start that cannot go on returns to Idle
+  void LaunchFirstProbes();  // a round's first probes, TTL 1 up
+  // Rounds (TraceRounds.cpp).
+  void BeginRun();
+  bool HopReported(std::int32_t hop) const;  // in the current round
+  // The round is done: commits it; true when another round follows.
+  bool RoundsGoOn();
+  void CommitRound();  // once per round: its probes into the statistics
+  void ScheduleNextRound();
+  bool LookupUnderWay(const std::string& address) const;
   void ShowIdle();
   void ShowTracing();
   void GridChanged();   // tells the view to repaint the grid at once
@@ -216,7 +231,13 @@ class TTraceRouteForm {
   TTraceView* view_;
   TFormFiles files_;
   TGridView gridView_ = TGridView::gvRoute;
-  std::int32_t keptRows_ = 0;  // the longest route a round has committed
+  std::int32_t keptRows_ = 0;         // the longest route a round has committed
+  std::int32_t committedLength_ = 0;  // the hops every round commits: the first round's route
+  bool roundCommitted_ = false;
+  bool nextRoundDue_ = false;  // a WM_NEXT_ROUND is on its way
+  std::uint64_t nextRoundTag_ = 0;
+  std::uint32_t roundStartTick_ = 0;
+  std::unique_ptr<TRoundTimer> roundTimer_;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
   // Workers that a later Start dropped from their slots; released when their

@@ -120,6 +120,76 @@ TEST_F(TerminalSession, JsonDocumentMatchesTheHopTable) {
     EXPECT_EQ(row["ttl"], hop);
   }
   EXPECT_EQ(doc["hops"][1]["address"], "Unknown Ip");
+  // One round: the document as it has always been, to the byte.
+  std::string expected = R"({
+  "target": "target.test",
+  "address": "10.9.9.9",
+  "route_end_found": true,
+  "route_length": 4,
+  "hops": [
+    {
+      "no": 1,
+      "address": "10.0.0.1",
+      "host": "gw.test",
+      "time_ms": T1,
+      "ttl": 1
+    },
+    {
+      "no": 2,
+      "address": "Unknown Ip",
+      "host": "Unknown Host",
+      "time_ms": T2,
+      "ttl": 2
+    },
+    {
+      "no": 3,
+      "address": "10.0.0.3",
+      "host": "10.0.0.3[no DNS]",
+      "time_ms": T3,
+      "ttl": 3
+    },
+    {
+      "no": 4,
+      "address": "10.9.9.9",
+      "host": "target.test",
+      "time_ms": T4,
+      "ttl": 4
+    }
+  ]
+}
+)";
+  for (int hop = 1; hop <= 4; ++hop) {
+    expected.replace(expected.find("T" + std::to_string(hop)), 2,
+                     std::to_string(form.Hops[static_cast<std::size_t>(hop)].Time));
+  }
+  EXPECT_EQ(out_, expected);
+}
+
+TEST_F(TerminalSession, RoundsPrintTheStatisticsTableJsonOrCsv) {
+  InstallSimulatedNetwork(Lab());
+  const auto run = [this](const Words& parameters) {
+    out_.clear();
+    TCliOptions options = SplitCliOptions(parameters);
+    session_ = std::make_unique<TTerminalSession>(io_, Files(), options);
+    return session_->Run(options.Parameters);
+  };
+  ASSERT_EQ(run({"--report", "--rounds", "2", "--interval", "0", "-w", "300", "target.test"}),
+            ExitTraceEnded);
+  EXPECT_EQ(session_->Form()->RoundsDone, 2);
+  EXPECT_EQ(out_.substr(0, out_.find('\n')),
+            "No  Host              Loss %  Sent  Last  Avg  Best  Worst  StDev");
+  EXPECT_NE(out_.find("\n 2                     100.0     6\n"), std::string::npos)
+      << "the silent hop: three attempts lost in each round\n"
+      << out_;
+  ASSERT_EQ(run({"--json", "--rounds", "2", "--interval", "0", "-w", "300", "target.test"}),
+            ExitTraceEnded);
+  const auto doc = nlohmann::json::parse(out_);
+  EXPECT_EQ(doc["rounds"], 2);
+  EXPECT_EQ(doc["hops"][0]["stats"]["sent"], 2);
+  EXPECT_EQ(doc["hops"][1]["stats"]["last_ms"], nullptr);
+  ASSERT_EQ(run({"--csv", "--interval", "0", "-w", "300", "target.test"}), ExitTraceEnded);
+  EXPECT_EQ(out_.rfind("No,Host,Address,Loss %,", 0), 0u) << out_;
+  EXPECT_NE(out_.find("\r\n1,gw.test,10.0.0.1,0.0,1,1,"), std::string::npos) << out_;
 }
 
 TEST_F(TerminalSession, UnknownHostExitsWithTwo) {

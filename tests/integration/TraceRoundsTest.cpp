@@ -1,0 +1,136 @@
+// Runs of several rounds over the simulated network: exactly the rounds asked
+// for, never overlapping, each hop's statistics from every round, Stop between
+// rounds, and names that arrive after the route changed.
+#include <nlohmann/json.hpp>
+
+#include "TraceFixture.h"
+#include "trace/DnsBuffer.h"
+
+namespace quillon::testing {
+namespace {
+
+class TraceRounds : public TraceTest {
+ protected:
+  TTraceRouteForm& MakeRounds(std::int32_t rounds, std::int32_t intervalMs) {
+    auto& form = MakeForm();
+    form.Rounds = rounds;
+    form.IntervalMs = intervalMs;
+    return form;
+  }
+};
+
+TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
+  // The target at hop 3: each round also sends TTLs 4 and 5, whose late answers
+  // the next round must wait for.
+  TSimConfig config = RouteTo(2, 20);
+  config.Route[0].DelayMs = 2;
+  TSimNetwork& net = Install(config);
+  auto& form = MakeRounds(3, 0);
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_TRUE(DrainWorkers());
+
+  EXPECT_EQ(form.RoundsDone, 3);
+  EXPECT_EQ(form.Round, 3);
+  for (int ttl = 1; ttl <= 5; ++ttl) EXPECT_EQ(SentWithTtl(net, ttl), 3) << "TTL " << ttl;
+  // The window's own socket and one per probe in flight: five at most.
+  EXPECT_LE(net.Counters().PeakOpenSockets, 1 + 5);
+  ASSERT_EQ(form.Stats.size(), 3u) << "the hops of the route, not the probes beyond it";
+  for (int hop = 1; hop <= 3; ++hop) {
+    const THopStats& s = form.Stats[static_cast<std::size_t>(hop - 1)];
+    EXPECT_EQ(s.Sent, 3u) << hop;
+    EXPECT_EQ(s.Received, 3u) << hop;
+    EXPECT_EQ(s.MainAddress(), hop < 3 ? HopAddress(hop) : TargetAddressText);
+  }
+  EXPECT_GE(*form.Stats[2].BestMs, 20.0) << "times are the replies' own";
+  EXPECT_EQ(form.OutGrid.RowCount(), 4);
+  EXPECT_TRUE(ShowsIdle());
+  const auto doc = nlohmann::json::parse(RenderJson(form.Report()));
+  EXPECT_EQ(doc["rounds"], 3);
+  EXPECT_EQ(doc["rounds_done"], 3);
+  EXPECT_EQ(doc["hops"][2]["stats"]["received"], 3);
+}
+
+TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
+  TSimConfig config = RouteTo(3);
+  config.Route[0].FirstAnsweredAttempt = 3;  // the first two requests ever go unanswered
+  config.Route[1] = TSimHop::Silent(HopAddress(2));
+  TSimNetwork& net = Install(config);
+  auto& form = MakeRounds(2, 0);
+  form.TimeOut.Text = "60";
+  form.StartTrace();
+  ASSERT_TRUE(RunUntilIdle());
+  static_cast<void>(net);
+  ASSERT_EQ(form.RoundsDone, 2);
+  const THopStats& first = form.Stats[0];
+  EXPECT_EQ(first.Sent, 4u) << "three attempts in the first round, one in the second";
+  EXPECT_EQ(first.Lost(), 2u);
+  EXPECT_EQ(form.Stats[1].Received, 0u);
+  EXPECT_EQ(form.Stats[1].LossPercent(), 100.0);
+  EXPECT_FALSE(form.Stats[1].AverageMs()) << "no answer: no time, never 0";
+  // The statistics view shows the same figures.
+  form.SetGridView(TGridView::gvStatistics);
+  EXPECT_EQ(form.OutGrid.ColCount(), 9);
+  EXPECT_EQ(form.OutGrid.Cell(2, 1), "50.0");
+  EXPECT_EQ(form.OutGrid.Cell(3, 1), "4");
+  EXPECT_EQ(form.OutGrid.Cell(1, 2), "");
+  EXPECT_EQ(form.OutGrid.Cell(2, 2), "100.0");
+  EXPECT_EQ(form.OutGrid.Cell(5, 2), "");
+  form.SetGridView(TGridView::gvRoute);
+  EXPECT_EQ(form.OutGrid.Cell(1, 1), HopAddress(1));
+}
+
+TEST_F(TraceRounds, StopBetweenRoundsEndsTheRunAtOnce) {
+  Install(RouteTo(1));
+  auto& form = MakeRounds(0, 60000);  // until Stop, a minute apart
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone == 1; }));
+  ASSERT_TRUE(DrainWorkers());
+  EXPECT_TRUE(form.Running) << "waiting for the next round";
+  form.Button2Click();
+  ASSERT_TRUE(PumpUntil([&] { return !form.Running; }, 2000)) << "not a minute later";
+  EXPECT_EQ(form.RoundsDone, 1);
+  EXPECT_TRUE(ShowsIdle());
+  // Repeat until Stop from the menu: rounds for this run only.
+  form.Rounds = 1;
+  form.RepeatUntilStopClick();
+  EXPECT_EQ(form.RunRounds, 0);
+  EXPECT_EQ(form.Rounds, 1) << "Start traces once again";
+  form.Button2Click();
+  ASSERT_TRUE(RunUntilIdle());
+}
+
+TEST_F(TraceRounds, ALateNameLabelsOnlyItsOwnAddress) {
+  TSimConfig config = RouteTo(1);
+  config.ReverseNames[HopAddress(1)] = TSimReverse::HeldName("old.test");
+  config.ReverseNames["10.0.0.7"] = TSimReverse::Name("new.test");
+  TSimNetwork& net = Install(config);
+  auto& form = MakeRounds(2, 200);
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone == 1; }));
+  // The route changes before the second round; the first name is still on its way.
+  net.Update([](TSimConfig& c) { c.Route[0] = TSimHop::Router("10.0.0.7"); });
+  ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone == 2 && !form.ProbeSlotBusy(); }));
+  EXPECT_TRUE(form.Running) << "the first lookup is still held";
+  net.ReleaseHeldLookups();
+  ASSERT_TRUE(RunUntilIdle());
+
+  EXPECT_EQ(Hop(1).Address, "10.0.0.7");
+  EXPECT_EQ(Hop(1).HostName, "new.test") << "the old address's name does not label the new";
+  EXPECT_EQ(form.NameCache().FindName(HopAddress(1)), "old.test");
+  const TReportSnapshot report = form.Report();
+  EXPECT_EQ(AddressList(report.Hops[0]), "old.test (10.0.0.1) 1, new.test (10.0.0.7) 1");
+  EXPECT_EQ(StatisticsCells(1, report.Hops[0])[1], "old.test (+1)");
+  EXPECT_EQ(form.CellHint(1, 1), "") << "only in the statistics view";
+  form.SetGridView(TGridView::gvStatistics);
+  EXPECT_EQ(form.CellHint(1, 1), "Answered by old.test (10.0.0.1) 1, new.test (10.0.0.7) 1");
+  // One lookup per address, however many rounds.
+  for (const std::string& address : {HopAddress(1), std::string("10.0.0.7")}) {
+    int lookups = 0;
+    for (const auto& lookup : net.Lookups()) lookups += lookup.Query == address;
+    EXPECT_EQ(lookups, 1) << address;
+  }
+}
+
+}  // namespace
+}  // namespace quillon::testing
