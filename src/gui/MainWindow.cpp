@@ -1,5 +1,6 @@
 #include "gui/MainWindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -260,12 +261,16 @@ void TMainWindow::CreateControls() {
 void TMainWindow::CreateGridMenu() {
   GridMenu_ = new QMenu(this);
   GridMenu_->setObjectName(QStringLiteral("GridMenu"));
+  // The two views show as a pair of radio items.
+  auto* views = new QActionGroup(GridMenu_);
   for (const TGridMenuItem& item : GridMenuItems()) {
     if (item.SeparatorBefore) GridMenu_->addSeparator();
     QAction* action = GridMenu_->addAction(QString::fromUtf8(item.Caption));
     action->setData(static_cast<int>(item.Command));
-    action->setCheckable(item.Command == TGridCommand::gcStatistics ||
-                         item.Command == TGridCommand::gcRoute);
+    if (item.Command == TGridCommand::gcStatistics || item.Command == TGridCommand::gcRoute) {
+      action->setCheckable(true);
+      views->addAction(action);
+    }
     // Shown beside the item; the grid itself answers Ctrl+C.
     if (item.Command == TGridCommand::gcCopy) {
       action->setShortcut(QKeySequence::Copy);

@@ -7,10 +7,12 @@
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -21,6 +23,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/Text.h"
 #include "trace/HopGrid.h"
+#include "trace/HopStats.h"
 #include "trace/SocketRights.h"
 
 namespace quillon::guitest {
@@ -442,6 +445,7 @@ TEST_F(MainWindowTest, GridMenuSwitchesViewsCopiesAndSaves) {
   EXPECT_EQ(items(menu),
             QStringList({"Repeat until Stop", "Statistics", "Route (on)", "Copy (off)",
                          "Copy as CSV (off)", QString::fromUtf8("Save as\u2026 (off)")}));
+  SaveArtefact(*menu, "GridMenu.png");
   menu->hide();
 
   SetHost("target.test");
@@ -559,6 +563,28 @@ TEST_F(MainWindowTest, RepeatUntilStopRunsRoundsUntilStopIsClicked) {
   ASSERT_GE(sentCol, 0) << Describe();
   EXPECT_EQ(Cell(sentCol, 1), std::to_string(probes)) << Describe();
   SaveArtefact(window, "MainWindow-statistics.png");
+
+  // The tooltips carry the engine's hints: a second address at hop 1, and
+  // hop 2 losing answers that hop 3 does not.
+  TTraceRouteForm& form = window_->Form();
+  UpdateHopStats(form.Stats[0], TProbeOutcome::poAnswered, 7, "10.0.0.7");
+  for (int i = 0; i < 40; ++i) {
+    UpdateHopStats(form.Stats[1], i % 2 ? TProbeOutcome::poAnswered : TProbeOutcome::poLost, 10,
+                   "10.0.0.2");
+    UpdateHopStats(form.Stats[2], TProbeOutcome::poAnswered, 20, "10.9.9.9");
+  }
+  form.SetGridView(TGridView::gvStatistics);
+  TOutGridWidget& grid = window.Grid();
+  const QString several = grid.ToolTipAt(grid.CellRect(1, 1).center());
+  EXPECT_TRUE(several.contains("10.0.0.1") && several.contains("10.0.0.7"))
+      << several.toStdString();
+  const QPoint lossCell = grid.CellRect(2, 2).center();
+  EXPECT_TRUE(grid.ToolTipAt(lossCell).contains(LossHereOnlyText)) << Describe();
+  QHelpEvent hover(QEvent::ToolTip, lossCell, grid.viewport()->mapToGlobal(lossCell));
+  QApplication::sendEvent(grid.viewport(), &hover);
+  EXPECT_TRUE(QToolTip::text().contains(LossHereOnlyText));
+  QToolTip::hideText();
+  EXPECT_EQ(grid.ToolTipAt(grid.CellRect(2, 3).center()), "");
 }
 
 }  // namespace
