@@ -199,10 +199,12 @@ void TWinMainWindow::ShowGridMenu(POINT screen) {
     // The key beside its item, after a tab, as the system's menus show it.
     const std::wstring caption =
         WideFromUtf8(item.Caption) + (item.Command == TGridCommand::gcCopy ? L"\tCtrl+C" : L"");
-    UINT flags = MF_STRING;
-    if (!GridCommandEnabled(*form_, item.Command)) flags |= MF_GRAYED;
-    if (GridCommandChecked(*form_, item.Command)) flags |= MF_CHECKED;
-    AppendMenuW(menu, flags, GridMenuFirstId + i, caption.c_str());
+    const UINT id = GridMenuFirstId + static_cast<UINT>(i);
+    AppendMenuW(menu, GridCommandEnabled(*form_, item.Command) ? MF_STRING : MF_STRING | MF_GRAYED,
+                id, caption.c_str());
+    // The view in sight has the radio mark.
+    if (GridCommandChecked(*form_, item.Command))
+      CheckMenuRadioItem(menu, id, id, id, MF_BYCOMMAND);
   }
   // The chosen item comes back here rather than as a message.
   const UINT chosen =

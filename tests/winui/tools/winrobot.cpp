@@ -200,20 +200,16 @@ bool ChooseItem(HWND menu, int index) {
   return WaitFor([&] { return !IsWindowVisible(menu); }, 5000);
 }
 
-// The clipboard's Unicode text as UTF-8, once something has put text there.
+// The clipboard's text (the system makes it from the Unicode text put there),
+// once something has put text there.
 std::string ClipboardText() {
   std::string text;
-  if (!WaitFor([] { return IsClipboardFormatAvailable(CF_UNICODETEXT) != FALSE; }, 5000) ||
+  if (!WaitFor([] { return IsClipboardFormatAvailable(CF_TEXT) != FALSE; }, 5000) ||
       !OpenClipboard(nullptr))
     return text;
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
-      const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-      text.resize(static_cast<std::size_t>(size > 0 ? size : 1));
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-      text.resize(text.size() - 1);
-      GlobalUnlock(data);
-    }
+  if (HANDLE data = GetClipboardData(CF_TEXT)) {
+    if (const auto* chars = static_cast<const char*>(GlobalLock(data))) text = chars;
+    GlobalUnlock(data);
   }
   CloseClipboard();
   return text;
