@@ -1,6 +1,7 @@
 #include "trace/CommandLine.h"
 
 #include <array>
+#include <string_view>
 
 #include "platform/Text.h"
 
@@ -52,6 +53,28 @@ void TakeOption(TWordList& words, int i, std::int32_t& target, std::int32_t fall
   }
 }
 
+constexpr std::string_view InFlightOption = "--in-flight";
+
+// `--in-flight N` or `--in-flight=N` at word i. The value is taken whatever it
+// is: a count that is no number or out of range is refused, never taken for
+// the host.
+void TakeInFlight(TWordList& words, int i, TCommandSettings& settings) {
+  auto& option = words[static_cast<std::size_t>(i)];
+  const bool joined = option.size() > InFlightOption.size();
+  auto& next = words[static_cast<std::size_t>(i) + 1];
+  const std::string value = joined ? option.substr(InFlightOption.size() + 1) : next;
+  const auto number = TryStrToInt(value);
+  if (const auto count = number ? TProbesInFlight::Of(*number) : std::nullopt) {
+    settings.InFlight = *count;
+  } else {
+    settings.Refused = "--in-flight takes a number of probes from 1 to " +
+                       std::to_string(TProbesInFlight::Max) +
+                       (value.empty() ? std::string() : ", not \"" + value + "\"");
+  }
+  option.clear();
+  if (!joined) next.clear();
+}
+
 }  // namespace
 
 TIdIPVersion TakeIPVersionOptions(std::vector<std::string>& parameters) {
@@ -73,12 +96,11 @@ std::string BuildCommandText(const std::vector<std::string>& parameters) {
   return text;
 }
 
-bool ParseCommandLine(const std::string& text, std::string& host, std::int32_t& hops,
-                      std::int32_t& timeOut) {
+bool ParseCommandLine(const std::string& text, TCommandSettings& settings) {
   try {
     const std::string command = Trim(LowerCase(text));
-    hops = DefaultCommandHops;
-    timeOut = DefaultCommandTimeOut;
+    settings.Hops = DefaultCommandHops;
+    settings.TimeOut = DefaultCommandTimeOut;
     if (command.empty()) return false;
 
     TWordList words;
@@ -92,10 +114,14 @@ bool ParseCommandLine(const std::string& text, std::string& host, std::int32_t& 
     for (int i = 0; i <= last; ++i) {
       const auto& word = words[static_cast<std::size_t>(i)];
       if (word.empty()) continue;
-      if (word == "-h") TakeOption(words, i, hops, DefaultCommandHops);
-      if (word == "-w") TakeOption(words, i, timeOut, DefaultCommandTimeOut);
+      if (word == "-h") TakeOption(words, i, settings.Hops, DefaultCommandHops);
+      if (word == "-w") TakeOption(words, i, settings.TimeOut, DefaultCommandTimeOut);
+      if (word == InFlightOption || word.starts_with(std::string(InFlightOption) + "=")) {
+        TakeInFlight(words, i, settings);
+      }
     }
 
+    std::string& host = settings.Host;
     host.clear();
     for (int i = 0; i <= last; ++i) {
       const auto& word = words[static_cast<std::size_t>(i)];

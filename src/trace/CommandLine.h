@@ -1,5 +1,5 @@
-// The command line: `-h` hops, `-w` time-out in milliseconds, and a host word;
-// `-4` and `-6` pick the family.
+// The command line: `-h` hops, `-w` time-out in milliseconds, `--in-flight`
+// probes under way at once, and a host word; `-4` and `-6` pick the family.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/IdIPAddress.h"
+#include "trace/ProbeRules.h"
 
 namespace quillon {
 
@@ -23,10 +24,20 @@ TIdIPVersion TakeIPVersionOptions(std::vector<std::string>& parameters);
 // One space before each parameter, so a parameter with blanks yields several words.
 std::string BuildCommandText(const std::vector<std::string>& parameters);
 
+// What the command line asks for. The hop count and time-out go into the
+// window's boxes, where Start checks them; the probes in flight have no box,
+// so the reader checks them itself and says what it refused.
+struct TCommandSettings {
+  std::string Host;
+  std::int32_t Hops = DefaultCommandHops;
+  std::int32_t TimeOut = DefaultCommandTimeOut;
+  TProbesInFlight InFlight;
+  std::string Refused;  // the message for a value no run may use; empty when none
+};
+
 // Reads the command text. The hop count and time-out are always set (30 and 5000
 // unless an option gives another value, unchecked here); the host is set whenever
 // the text is not blank. True when a host word was found.
-bool ParseCommandLine(const std::string& text, std::string& host, std::int32_t& hops,
-                      std::int32_t& timeOut);
+bool ParseCommandLine(const std::string& text, TCommandSettings& settings);
 
 }  // namespace quillon

@@ -78,10 +78,12 @@ void TTraceRouteForm::WMNameResolved(const TMessage& message) {
     // when this block ends, whatever happens on the way.
     const std::unique_ptr<TDNSThread> worker = std::move(*poster);
     const bool currentRun = message.LParam == static_cast<LPARAM>(RunId);
-    // Later rounds start again from TTL 1: a name looked up in an earlier one
-    // is kept whatever this round has requested.
-    if (currentRun && worker->HopNo >= 1 && (worker->HopNo < LastRequestedTtl || Round > 1) &&
-        worker->HopNo <= MaxHopEntries) {
+    // The latest TTL requested is accepted too: the route's last hop often is
+    // that one when few probes are in flight. A hop beyond the route's end was
+    // discarded with its result. Later rounds start again from TTL 1: a name
+    // looked up in an earlier one is kept whatever this round has requested.
+    if (currentRun && worker->HopNo >= 1 && worker->HopNo <= MaxHopEntries &&
+        (Round > 1 || (worker->HopNo <= LastRequestedTtl && worker->HopNo <= lastKept_))) {
       try {
         THopEntry& entry = Hops[static_cast<std::size_t>(worker->HopNo)];
         // A hop answered by another address since keeps its own label.

@@ -46,10 +46,18 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
 
   std::vector<std::string> words = parameters;
   IPVersion = TakeIPVersionOptions(words);
-  if (ParseCommandLine(BuildCommandText(words), CmdHost, CmdHops, CmdTimeOut)) {
-    Host.Text = CmdHost;
-    Hoops.Text = std::to_string(CmdHops);
-    TimeOut.Text = std::to_string(CmdTimeOut);
+  const bool hostGiven = ParseCommandLine(BuildCommandText(words), CommandLine);
+  if (!CommandLine.Refused.empty()) {
+    // A value no run may use: say so rather than trace with another.
+    if (view_ != nullptr) view_->ShowMessage(CommandLine.Refused);
+    return;
+  }
+  // The probes in flight have no box: they apply with or without a host.
+  InFlight = CommandLine.InFlight;
+  if (hostGiven) {
+    Host.Text = CommandLine.Host;
+    Hoops.Text = std::to_string(CommandLine.Hops);
+    TimeOut.Text = std::to_string(CommandLine.TimeOut);
     Notify();
     if (!Running) StartTrace();
   }

@@ -111,6 +111,8 @@ void TTraceRouteForm::WMNextRound(const TMessage& message) {
   HighestAnsweringHop = 0;
   RouteLength = MaxHopEntries;
   SilentCount = 0;
+  outcomes_.assign(MaxHopEntries + 1, std::nullopt);
+  lastKept_ = MaxHopEntries;
   for (auto& entry : Hops) entry.Attempts = 0;
   Notify();
   try {

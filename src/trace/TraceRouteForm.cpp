@@ -24,7 +24,6 @@ namespace quillon {
 namespace {
 
 constexpr int RunIdRange = 30000;
-constexpr int ParallelProbes = 5;
 constexpr std::int32_t MaxTimeOutMs = 9000;
 constexpr std::int32_t FallbackTimeOutMs = 5000;  // a number out of range
 constexpr std::int32_t MaxHopLimit = 100;
@@ -54,10 +53,11 @@ void ShowRunButtons(TButtonState& start, TButtonState& stop, bool tracing) {
   stop.Enabled = stop.Visible = tracing;
 }
 
+// Slots are numbered from 1; entry 0 is never used.
 template <typename Slots>
-bool AnyBusy(const Slots& slots) {
-  return std::any_of(slots.begin() + 1, slots.end(),
-                     [](const auto& slot) { return slot != nullptr; });
+int BusyCount(const Slots& slots) {
+  return static_cast<int>(std::count_if(slots.begin() + (slots.empty() ? 0 : 1), slots.end(),
+                                        [](const auto& slot) { return slot != nullptr; }));
 }
 
 }  // namespace
@@ -68,7 +68,10 @@ std::uint64_t NextWorkerSerial() {
 }
 
 TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
-    : view_(view), files_(std::move(files)) {
+    : ProbeSlots(static_cast<std::size_t>(InFlight.Count()) + 1),
+      view_(view),
+      files_(std::move(files)),
+      outcomes_(MaxHopEntries + 1) {
   // The thread that creates the window dispatches its messages. Unless the
   // program entry said so already, claim it as the main thread now, before a
   // worker's socket wait could be taken for the main thread's and pump messages.
@@ -111,11 +114,11 @@ TTraceRouteForm::~TTraceRouteForm() {
 }
 
 bool TTraceRouteForm::ProbeSlotBusy() const {
-  return AnyBusy(ProbeSlots);
+  return BusyCount(ProbeSlots) > 0;
 }
 
 bool TTraceRouteForm::ResolverSlotBusy() const {
-  return AnyBusy(ResolverSlots);
+  return BusyCount(ResolverSlots) > 0;
 }
 
 void TTraceRouteForm::Notify() {
@@ -168,6 +171,7 @@ void TTraceRouteForm::AbandonStart() {
 }
 
 void TTraceRouteForm::StartTrace() {
+  // A blank box starts nothing, not even the history update.
   if (Trim(Host.Text).empty()) return;
   UpdateHostHistory();
   SilentCount = 0;
@@ -177,28 +181,39 @@ void TTraceRouteForm::StartTrace() {
   ResetGrid();
   BeginRun();
 
+  // Asked again: the history update may have left the box empty after all.
   TargetHost = Trim(Host.Text);
   if (TargetHost.empty()) {
-    // Nothing to trace after all: do not stay in a run that cannot end.
-    AbandonStart();
+    AbandonStart();  // nothing to trace: do not stay in a run that cannot end
     return;
   }
+  ReadRunBoxes();
+  if (!ResolveTarget()) return;
+  OpenWindowSocket();
+  BeginProbing();
+}
 
+void TTraceRouteForm::ReadRunBoxes() {
   TimeOutMs = ValidatedBox(TimeOut, MaxTimeOutMs, MaxTimeOutMs, FallbackTimeOutMs);
   MaxHops = ValidatedBox(Hoops, DefaultHopLimit, MaxHopLimit, DefaultHopLimit);
   Notify();
+}
 
+bool TTraceRouteForm::ResolveTarget() {
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
+    return true;
   } catch (...) {
     TargetAddress.clear();
     // Set the earlier run's workers aside before the box: its loop handles
     // their reports.
     AbandonStart();
     if (view_ != nullptr) view_->ShowMessage("Host not found: " + TargetHost);
-    return;
+    return false;
   }
+}
 
+void TTraceRouteForm::OpenWindowSocket() {
   try {
     // Opens the window's raw socket now, so that a missing right to raw
     // sockets shows as an error at Start.
@@ -209,16 +224,21 @@ void TTraceRouteForm::StartTrace() {
     AbandonStart();  // the error is the caller's to show
     throw;
   }
+}
 
+void TTraceRouteForm::BeginProbing() {
   try {
     RouteEndFound = false;
     LastRequestedTtl = 0;
     HighestAnsweringHop = 0;
     RouteLength = MaxHopEntries;
     StopRequested = false;
+    outcomes_.assign(MaxHopEntries + 1, std::nullopt);
+    lastKept_ = MaxHopEntries;
 
     DropWorkers();
-
+    ProbeSlots.clear();
+    ProbeSlots.resize(static_cast<std::size_t>(InFlight.Count()) + 1);
     LaunchFirstProbes();
   } catch (...) {
     // The error is the caller's to show; the window must not be left in a run
@@ -232,7 +252,10 @@ void TTraceRouteForm::StartTrace() {
 }
 
 void TTraceRouteForm::LaunchFirstProbes() {
-  for (int i = 0; i < ParallelProbes; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+  // One request per slot; each result then asks for the next TTL. Later rounds
+  // keep the slots, and so the number in flight, of the run's first.
+  const int slots = static_cast<int>(ProbeSlots.size()) - 1;
+  for (int i = 0; i < slots; ++i) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
 }
 
 void TTraceRouteForm::UpdateHostHistory() {
@@ -282,9 +305,16 @@ void TTraceRouteForm::CheckRunFinished() {
 
 void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
   if (StopRequested) return;
-  LastRequestedTtl = n;
+  LastRequestedTtl = n;  // a refused request advances it too
+  const TLaunchState state{.StopRequested = StopRequested,
+                           .RouteEndFound = RouteEndFound,
+                           .Ttl = n,
+                           .MaxHops = MaxHops,
+                           .UnderWay = BusyCount(ProbeSlots),
+                           .Limit = InFlight};
+  if (!MayLaunchProbe(state)) return;
   auto* free = FirstFreeSlot(ProbeSlots);
-  if (free == nullptr || n > MaxHops) return;
+  if (free == nullptr) return;  // slots sized for another limit (set between runs)
 
   auto worker = std::make_unique<TPingThread>();
   worker->TargetAddress = address;
@@ -297,57 +327,63 @@ void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
 }
 
 void TTraceRouteForm::WMProbeDone(const TMessage& message) {
+  // A report must never take the window down: each step's failure is dropped
+  // and the run goes on as it can.
   try {
-    if (ReleaseDroppedWorker(droppedProbes_, message.Tag)) {
-      // a worker of an earlier run has ended
-    } else if (auto* poster = PosterSlot(ProbeSlots, message)) {
-      auto& slot = *poster;
-      if (message.LParam == static_cast<LPARAM>(RunId)) {
-        const TPingThread* worker = slot.get();
-        try {
-          RecordResult(worker->Ttl, worker->ElapsedMs, worker->Reply, worker->Attempts);
-        } catch (...) {
-          if (slot.get() == worker) slot.reset();
-          throw;
-        }
-        if (slot.get() == worker) slot.reset();  // waits for its thread
-        if (!RouteEndFound) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
-      } else {
-        // Launched before a Start that failed after drawing a new run id.
-        slot.reset();
-      }
-    }
+    TakeProbeReport(message);
   } catch (...) {
-    // A report must never take the window down; the run goes on as it can.
   }
   try {
-    // Also when the next probe could not start: this may have been the last worker.
+    // For every message, also one ignored: this may have been the last worker.
     CheckRunFinished();
   } catch (...) {
   }
-  // Let one further message through (without waiting for one), as the
-  // desktop's message loop would between two reports.
   try {
+    // Let one further message through (without waiting for one), as the
+    // desktop's message loop would between two reports.
     TMessageQueue::Main().ProcessOneMessage();
   } catch (...) {
   }
 }
 
+void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
+  if (ReleaseDroppedWorker(droppedProbes_, message.Tag)) return;  // of an earlier run
+  auto* poster = PosterSlot(ProbeSlots, message);
+  if (poster == nullptr) return;  // no worker of this window's slots posted it
+  if (message.LParam != static_cast<LPARAM>(RunId)) {
+    poster->reset();  // launched before a Start that failed after drawing a new run id
+    return;
+  }
+  // The worker stays in its slot while its result is recorded, so that the
+  // completion check recording runs still sees it under way; then it is
+  // released (its thread waited for) if recording left it there.
+  const auto release = [&] {
+    if (auto* still = PosterSlot(ProbeSlots, message)) still->reset();
+  };
+  const TPingThread& worker = **poster;
+  try {
+    RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply, worker.Attempts);
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
+  if (!RouteEndFound) LaunchProbe(TargetAddress, LastRequestedTtl + 1);
+}
+
+bool TTraceRouteForm::Finishing(std::int32_t n, const TReplyStatus& reply) const {
+  return (reply.StatusKind == TReplyStatusKind::rskEchoReply && reply.ReplyFrom == TargetAddress) ||
+         n >= MaxHops;
+}
+
 void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
                                    std::int32_t attempts) {
   if (n < 1 || n > MaxHopEntries) return;  // no such hop entry
-  const bool silent = IsSilentAddress(reply.ReplyFrom);
-  const bool finishing =
-      (reply.StatusKind == TReplyStatusKind::rskEchoReply && reply.ReplyFrom == TargetAddress) ||
-      n >= MaxHops;
-  if (!RouteEndFound) RouteEndFound = finishing;
-  if (finishing && n < RouteLength) RouteLength = n;
-  if (!silent && n > HighestAnsweringHop) HighestAnsweringHop = n;
-  if (silent) ++SilentCount;
-  if (SilentCount > 3) {
-    RouteEndFound = true;
-    RouteLength = HighestAnsweringHop;
-  }
+  if (n > lastKept_) return;               // beyond the route's end: not part of this run
+  outcomes_[static_cast<std::size_t>(n)] =
+      THopOutcome{.Silent = IsSilentAddress(reply.ReplyFrom), .Finishing = Finishing(n, reply)};
+  ApplyRouteEnd(JudgeRoute(outcomes_));
+  if (n > lastKept_) return;  // the fourth silent result ended the route below it
 
   THopEntry& entry = Hops[static_cast<std::size_t>(n)];
   entry.HostName = reply.ReplyFrom;
@@ -357,12 +393,28 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
   entry.Filled = true;
   // Kept for the round's statistics, whatever name resolution makes of the texts.
   entry.Attempts = std::max(1, attempts);
-  entry.Answered = !silent;
+  entry.Answered = !IsSilentAddress(reply.ReplyFrom);
   entry.ReplyFrom = reply.ReplyFrom;
   entry.RoundTripMs = reply.RoundTripMicros > 0 ? reply.RoundTripMicros / 1000.0 : time;
 
   StartNameResolution(reply.ReplyFrom, n);
   RefreshGrid();
+}
+
+void TTraceRouteForm::ApplyRouteEnd(const TRouteEnd& route) {
+  RouteEndFound = route.Found;
+  RouteLength = route.Length;
+  HighestAnsweringHop = route.HighestAnswering;
+  SilentCount = route.SilentCount;
+  // Results that arrived before a lower TTL ended the route are dropped, as
+  // if they had come after it: the same rows in whatever order results come.
+  for (std::int32_t hop = route.LastKept + 1; hop <= lastKept_; ++hop) {
+    THopEntry& entry = Hops[static_cast<std::size_t>(hop)];
+    entry.Filled = false;
+    entry.Address.clear();
+    entry.Attempts = 0;  // nor does it count in the round's statistics
+  }
+  lastKept_ = std::min(lastKept_, route.LastKept);
 }
 
 int ExitWithoutWaitingForWorkers(const TTraceRouteForm* form, int status) {

@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "net/IdIcmpClient.h"
 #include "platform/MessageQueue.h"
 #include "trace/Canvas.h"
+#include "trace/CommandLine.h"
 #include "trace/HopGrid.h"
+#include "trace/ProbeRules.h"
 #include "trace/Report.h"
 #include "trace/TraceView.h"
 
@@ -35,8 +38,6 @@ constexpr std::uint32_t WM_NEXT_ROUND = WM_USER + 40;     // the wait between ro
 // later one in the same slot with the same run id. Never 0; thread safe.
 std::uint64_t NextWorkerSerial();
 
-constexpr int MaxHopEntries = 500;
-constexpr int ProbeSlotCount = 5;
 constexpr int ResolverSlotCount = 50;
 
 struct THopEntry {
@@ -192,26 +193,39 @@ class TTraceRouteForm {
   TIdIPVersion IPVersion = TIdIPVersion::ivAny;
   std::int32_t MaxHops = 0;
   std::int32_t LastRequestedTtl = 0;
-  std::string CmdHost;
-  std::int32_t CmdHops = 0;
-  std::int32_t CmdTimeOut = 0;
+  TCommandSettings CommandLine;  // what FormCreate read from the command line
+  // Probes a run keeps under way; the run's probe slots are sized from it at Start.
+  TProbesInFlight InFlight;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
   // --- rounds ---
   std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop
-  std::int32_t IntervalMs = DefaultIntervalMs;  // between round starts
-  std::int32_t RunRounds = 1;                   // of the current run
-  std::int32_t Round = 0;                       // the current round, from 1
-  std::int32_t RoundsDone = 0;                  // committed rounds of the run
-  std::string StartedAt;                        // local time of the run's start
-  std::vector<THopStats> Stats;                 // hop 1 at index 0
-  std::array<std::unique_ptr<TPingThread>, ProbeSlotCount + 1> ProbeSlots;       // 1..5
+  std::int32_t IntervalMs = DefaultIntervalMs;           // between round starts
+  std::int32_t RunRounds = 1;                            // of the current run
+  std::int32_t Round = 0;                                // the current round, from 1
+  std::int32_t RoundsDone = 0;                           // committed rounds of the run
+  std::string StartedAt;                                 // local time of the run's start
+  std::vector<THopStats> Stats;                          // hop 1 at index 0
+  std::vector<std::unique_ptr<TPingThread>> ProbeSlots;  // 1..InFlight; entry 0 unused
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
 
  private:
-  void Notify();             // tells the view the controls changed
-  void DropWorkers();        // empties every slot into the dropped lists
-  void AbandonStart();       // a Start that cannot go on returns to Idle
-  void LaunchFirstProbes();  // a round's first probes, TTL 1 up
+  void Notify();        // tells the view the controls changed
+  void DropWorkers();   // empties every slot into the dropped lists
+  void AbandonStart();  // a Start that cannot go on returns to Idle
+  // The steps of StartTrace after the run state is Tracing; each returns to
+  // Idle itself when the run cannot go on.
+  void ReadRunBoxes();
+  bool ResolveTarget();
+  void OpenWindowSocket();
+  void BeginProbing();
+  // A round's first probes from TTL 1, one per probe slot of the run.
+  void LaunchFirstProbes();
+  // The poster's result recorded, its worker released, the next TTL launched.
+  void TakeProbeReport(const TMessage& message);
+  bool Finishing(std::int32_t n, const TReplyStatus& reply) const;
+  // Takes the route's end as the results so far give it, and discards the
+  // entries of TTLs above where it ended.
+  void ApplyRouteEnd(const TRouteEnd& route);
   // Rounds (TraceRounds.cpp).
   void BeginRun();
   bool HopReported(std::int32_t hop) const;  // in the current round
@@ -240,6 +254,10 @@ class TTraceRouteForm {
   std::unique_ptr<TRoundTimer> roundTimer_;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
+  // What each TTL of this run reported (index = TTL), for the end-of-route
+  // rules; results above lastKept_ lie beyond the route's end and are dropped.
+  std::vector<std::optional<THopOutcome>> outcomes_;
+  std::int32_t lastKept_ = MaxHopEntries;
   // Workers that a later Start dropped from their slots; released when their
   // message arrives or when the window goes.
   std::vector<std::unique_ptr<TPingThread>> droppedProbes_;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -15,10 +14,14 @@
 
 namespace quillon {
 
-// The lowest empty slot (slots are numbered from 1), or nullptr when all are busy.
-template <class TWorker, std::size_t N>
-std::unique_ptr<TWorker>* FirstFreeSlot(std::array<std::unique_ptr<TWorker>, N>& slots) {
-  const auto free = std::find(std::next(slots.begin()), slots.end(), nullptr);
+// Slots are numbered from 1 (entry 0 is never used), in an array of fixed size
+// or a vector sized for the run.
+
+// The lowest empty slot, or nullptr when all are busy.
+template <class TSlots>
+auto* FirstFreeSlot(TSlots& slots) {
+  const auto free =
+      slots.empty() ? slots.end() : std::find(std::next(slots.begin()), slots.end(), nullptr);
   return free == slots.end() ? nullptr : &*free;
 }
 
@@ -40,12 +43,13 @@ void StartInSlot(std::unique_ptr<TWorker>& slot, std::unique_ptr<TWorker> worker
 // The slot of the worker that posted the message: the slot named by wParam, when
 // its worker carries the serial the message repeats. A later worker in the same
 // slot, even with the same run id, has not written its result yet.
-template <class TWorker, std::size_t N>
-std::unique_ptr<TWorker>* PosterSlot(std::array<std::unique_ptr<TWorker>, N>& slots,
-                                     const TMessage& message) {
-  if (message.WParam < 1 || message.WParam >= N) return nullptr;
+template <class TSlots>
+auto* PosterSlot(TSlots& slots, const TMessage& message) {
+  decltype(&slots[0]) poster = nullptr;
+  if (message.WParam < 1 || message.WParam >= slots.size()) return poster;
   auto& slot = slots[message.WParam];
-  return slot && slot->Serial == message.Tag ? &slot : nullptr;
+  if (slot && slot->Serial == message.Tag) poster = &slot;
+  return poster;
 }
 
 // Releases (waits for) the dropped worker whose report this is; false when the

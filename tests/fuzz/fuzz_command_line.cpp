@@ -1,5 +1,5 @@
-// Any command text: the parser returns, and a host it reports is never empty
-// and holds no blank.
+// Any command text: the parser returns, a host it reports is never empty
+// and holds no blank, and the probes in flight stay within 1..64.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,10 +8,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::string host;
-  std::int32_t hops = 0;
-  std::int32_t timeOut = 0;
-  const bool found = quillon::ParseCommandLine(text, host, hops, timeOut);
+  quillon::TCommandSettings settings;
+  const bool found = quillon::ParseCommandLine(text, settings);
+  const std::string& host = settings.Host;
   if (found && (host.empty() || host.find(' ') != std::string::npos)) std::abort();
+  // Whatever the text, a run never gets a count of probes out of range.
+  const int inFlight = settings.InFlight.Count();
+  if (inFlight < 1 || inFlight > quillon::TProbesInFlight::Max) std::abort();
   return 0;
 }

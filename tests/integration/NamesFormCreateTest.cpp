@@ -120,7 +120,7 @@ TEST_F(FormStart, CommandLineFillsTheBoxesAndStartsATrace) {
   EXPECT_EQ(form_->TimeOut.Text, "2000");
   EXPECT_EQ(form_->MaxHops, 15);
   EXPECT_EQ(form_->TimeOutMs, 2000);
-  EXPECT_EQ(form_->CmdHost, "10.9.9.9");
+  EXPECT_EQ(form_->CommandLine.Host, "10.9.9.9");
   EXPECT_TRUE(form_->Running);
   ASSERT_TRUE(WaitForIdle());
   EXPECT_EQ(form_->RouteLength, 2);
@@ -130,8 +130,8 @@ TEST_F(FormStart, CommandLineFillsTheBoxesAndStartsATrace) {
 
 TEST_F(FormStart, CommandLineValuesAreCheckedByTheStart) {
   form_->FormCreate({"-H", "500", "-W", "0", "10.9.9.9"});
-  EXPECT_EQ(form_->CmdHops, 500);
-  EXPECT_EQ(form_->CmdTimeOut, 0);
+  EXPECT_EQ(form_->CommandLine.Hops, 500);
+  EXPECT_EQ(form_->CommandLine.TimeOut, 0);
   EXPECT_EQ(form_->Hoops.Text, "30");
   EXPECT_EQ(form_->TimeOut.Text, "5000");
   EXPECT_TRUE(form_->Running);
@@ -143,6 +143,24 @@ TEST_F(FormStart, OptionsWithoutAHostChangeNothing) {
   EXPECT_EQ(form_->Hoops.Text, "30");
   EXPECT_EQ(form_->TimeOut.Text, "5000");
   EXPECT_EQ(form_->Host.Text, "localhost");
+  EXPECT_FALSE(fs::exists(files_.HistoryPath));
+}
+
+TEST_F(FormStart, ProbesInFlightSizeTheRunsSlotsOrAreRefusedBeforeAnyTrace) {
+  form_->FormCreate({"--in-flight", "16", "-h", "3", "10.9.9.9"});
+  EXPECT_EQ(form_->InFlight.Count(), 16);
+  EXPECT_EQ(form_->ProbeSlots.size(), 17U);
+  EXPECT_EQ(form_->LastRequestedTtl, 16) << "one request per slot";
+  ASSERT_TRUE(WaitForIdle());
+
+  // A count no run may use: said, and nothing traced or remembered.
+  fs::remove(files_.HistoryPath);
+  form_.reset();
+  form_ = std::make_unique<TTraceRouteForm>(&view_, files_);
+  form_->FormCreate({"--in-flight", "65", "10.9.9.9"});
+  EXPECT_EQ(view_.Messages, Lines{"--in-flight takes a number of probes from 1 to 64, not \"65\""});
+  EXPECT_FALSE(form_->Running);
+  EXPECT_EQ(form_->InFlight.Count(), 5);
   EXPECT_FALSE(fs::exists(files_.HistoryPath));
 }
 

@@ -237,15 +237,17 @@ TEST_F(Names, AllSlotsBusyLeavesTheAddressAsTheName) {
   EXPECT_EQ(form_->NameCache().Count(), 50);
 }
 
-TEST_F(Names, NameForAHopAtOrAboveTheLastRequestedTtlIsDropped) {
+TEST_F(Names, NameForAHopAboveTheLastRequestedTtlIsDropped) {
   config_.ReverseNames["10.0.0.5"] = TSimReverse::Name("five.test");
   config_.ReverseNames["10.0.0.6"] = TSimReverse::Name("six.test");
   Open();
-  PretendRun(7, 3);
+  // Equal is accepted: with one probe in flight the route's last hop is the
+  // last TTL requested, and its name shows as with more in flight.
+  PretendRun(7, 2);
   form_->Hops[2] = {"10.0.0.5", "10.0.0.5", 2, 1, true};
   form_->Hops[3] = {"10.0.0.6", "10.0.0.6", 3, 1, true};
-  form_->StartNameResolution("10.0.0.5", 2);  // below: accepted
-  form_->StartNameResolution("10.0.0.6", 3);  // equal: dropped
+  form_->StartNameResolution("10.0.0.5", 2);  // equal: accepted
+  form_->StartNameResolution("10.0.0.6", 3);  // above: dropped
   ASSERT_TRUE(PumpUntil([&] { return !form_->ResolverSlotBusy(); }));
   EXPECT_EQ(Hop(2).HostName, "five.test");
   EXPECT_EQ(Hop(3).HostName, "10.0.0.6");

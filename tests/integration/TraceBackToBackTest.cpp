@@ -3,6 +3,8 @@
 // every worker is released (run under ThreadSanitizer and LeakSanitizer too).
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "TraceFixture.h"
 
 namespace quillon::testing {
@@ -29,6 +31,9 @@ TEST_F(TraceBackToBack, EachRunSeesOnlyItsOwnResults) {
       c.ReverseNames[HopAddress(1)] = TSimReverse::Name("gw.test", 20);
       c.ReverseNames[TargetAddressText] = TSimReverse::Name(TargetName, 5);
     });
+    // The slots are sized anew for each run's number in flight while the
+    // workers of the earlier run, in slots of another size, are still out.
+    form.InFlight = *TProbesInFlight::Of(std::array{5, 64, 1, 16}[static_cast<std::size_t>(run % 4)]);
     form.StartTrace();
     ASSERT_TRUE(form.Running);
     ASSERT_TRUE(RunUntilIdle());

@@ -1,10 +1,14 @@
 // The end-of-route rules: which results finish the route, how the route length
-// follows them, and the silent-result rule — first applied to crafted results,
-// then over whole runs on the simulated network.
+// follows them, and the silent-result rule counted in TTL order — first applied
+// to crafted results, then over whole runs on the simulated network.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,10 +96,13 @@ TEST_F(RecordResultRules, LowestFinishingHopIsTheRouteLength) {
   EXPECT_EQ(form_->RouteLength, 8);
   for (int n = 9; n <= 12; ++n) form_->RecordResult(n, 5, EchoFrom(TargetAddressText));
   EXPECT_EQ(form_->RouteLength, 8);
-  for (int n = 9; n <= 12; ++n) EXPECT_TRUE(Hop(n).Filled) << n;
-  // An earlier hop that finishes later still shortens the route.
+  for (int n = 9; n <= 12; ++n) EXPECT_FALSE(Hop(n).Filled) << n << " lies beyond the end";
+  // An earlier hop that finishes later still shortens the route, and what
+  // the hop above it wrote is discarded.
   form_->RecordResult(7, 5, EchoFrom(TargetAddressText));
   EXPECT_EQ(form_->RouteLength, 7);
+  EXPECT_FALSE(Hop(8).Filled);
+  EXPECT_EQ(form_->HighestAnsweringHop, 7);
   EXPECT_EQ(form_->OutGrid.RowCount(), 8);
 }
 
@@ -118,7 +125,7 @@ TEST_F(RecordResultRules, OnlyAnEchoReplyFromTheTargetFinishes) {
   EXPECT_EQ(form_->RouteLength, 7);
 }
 
-TEST_F(RecordResultRules, FourthSilentResultAnywhereEndsTheRoute) {
+TEST_F(RecordResultRules, FourthSilentResultInTtlOrderEndsTheRoute) {
   form_->RecordResult(1, 1, Expired(HopAddress(1)));
   form_->RecordResult(3, 900, TimedOut());
   form_->RecordResult(2, 1, Expired(HopAddress(2)));
@@ -132,24 +139,28 @@ TEST_F(RecordResultRules, FourthSilentResultAnywhereEndsTheRoute) {
   EXPECT_TRUE(form_->RouteEndFound);
   EXPECT_EQ(form_->RouteLength, 2);
 
-  // From now on the route length follows the highest answering hop.
+  // Later results lie beyond the end: an answering hop does not stretch it.
   form_->RecordResult(7, 1, Expired(HopAddress(7)));
-  EXPECT_EQ(form_->RouteLength, 7);
   form_->RecordResult(8, 900, TimedOut());
-  EXPECT_EQ(form_->RouteLength, 7);
-  EXPECT_EQ(Hop(8).Address, "0.0.0.0");
-  EXPECT_EQ(form_->OutGrid.RowCount(), 8);
+  EXPECT_EQ(form_->RouteLength, 2);
+  EXPECT_FALSE(Hop(7).Filled);
+  EXPECT_EQ(form_->OutGrid.RowCount(), 3);
 }
 
-TEST_F(RecordResultRules, SilenceOverridesAnEarlierFinishingHop) {
-  form_->RecordResult(5, 1, EchoFrom(TargetAddressText));
-  ASSERT_EQ(form_->RouteLength, 5);
-  form_->RecordResult(2, 1, Expired(HopAddress(2)));
-  for (int n = 6; n <= 9; ++n) form_->RecordResult(n, 900, TimedOut());
-  // The highest answering hop is 5; the silent rule sets it again.
-  EXPECT_EQ(form_->RouteLength, 5);
-  form_->RecordResult(10, 1, Expired(HopAddress(10)));
-  EXPECT_EQ(form_->RouteLength, 10);
+TEST_F(RecordResultRules, AnswersThatCameEarlyAreDiscardedWhenSilenceEndsTheRouteBelowThem) {
+  // Hops 3 to 6 silent, their results last; hop 7 and the target answered first.
+  form_->RecordResult(7, 1, Expired(HopAddress(7)));
+  form_->RecordResult(8, 1, EchoFrom(TargetAddressText));
+  EXPECT_EQ(form_->RouteLength, 8) << "the target bounds the route";
+  for (int n = 1; n <= 2; ++n) form_->RecordResult(n, 1, Expired(HopAddress(n)));
+  for (int n = 6; n >= 4; --n) form_->RecordResult(n, 900, TimedOut());
+  EXPECT_EQ(form_->RouteLength, 8) << "hop 3 is still under way";
+  form_->RecordResult(3, 900, TimedOut());
+  EXPECT_EQ(form_->RouteLength, 2);
+  EXPECT_EQ(form_->SilentCount, 4);
+  EXPECT_FALSE(Hop(7).Filled);
+  EXPECT_FALSE(Hop(8).Filled);
+  EXPECT_EQ(form_->OutGrid.RowCount(), 3);
 }
 
 TEST_F(RecordResultRules, NameResolutionFillsSilentHopsAsUnknown) {
@@ -238,11 +249,9 @@ TEST_F(TraceRoute, TargetAtHopEightWhileLaterProbesAreUnderWay) {
   EXPECT_EQ(form.RouteLength, 8);
   EXPECT_EQ(form.LastRequestedTtl, 12);
   for (int n = 1; n <= 7; ++n) EXPECT_EQ(Hop(n).Address, HopAddress(n)) << n;
-  for (int n = 8; n <= 12; ++n) {
-    EXPECT_TRUE(Hop(n).Filled) << n;
-    EXPECT_EQ(Hop(n).Address, TargetAddressText) << n;
-  }
-  EXPECT_FALSE(Hop(13).Filled);
+  EXPECT_EQ(Hop(8).Address, TargetAddressText);
+  // Their echo replies lie beyond the route's end: discarded, with no name looked up.
+  for (int n = 9; n <= 13; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
   EXPECT_EQ(MaxSentTtl(net), 12);
   EXPECT_EQ(form.OutGrid.RowCount(), 9) << "entries beyond the route are not shown";
   EXPECT_TRUE(ShowsIdle());
@@ -283,15 +292,18 @@ TEST_F(TraceRoute, FourSilentHopsEndTheRouteAtTheHighestAnsweringOne) {
   auto& form = MakeForm(TargetName, "30", "150");
   form.StartTrace();
   ASSERT_TRUE(RunUntilIdle());
+  // Counted in TTL order, hop 6 is the fourth silent one: hop 7 answered
+  // first but lies beyond the end, as a run of one probe at a time finds it.
   EXPECT_TRUE(form.RouteEndFound);
-  EXPECT_EQ(form.RouteLength, 7);
+  EXPECT_EQ(form.RouteLength, 2);
   for (int n = 3; n <= 6; ++n) EXPECT_EQ(Hop(n).Address, "Unknown Ip") << n;
+  EXPECT_FALSE(Hop(7).Filled);
   ASSERT_TRUE(DrainWorkers());
-  // Hops 1, 2 and 7 and the first three silent results each requested one
-  // more TTL; the fourth silent result requested none.
-  EXPECT_EQ(form.LastRequestedTtl, 11);
-  EXPECT_EQ(MaxSentTtl(net), 11);
-  EXPECT_EQ(form.RouteLength, 7);
+  // Hops 1, 2 and 7 and the silent results that came before the fourth one
+  // in TTL order was known each requested one more TTL.
+  EXPECT_GE(form.LastRequestedTtl, 11);
+  EXPECT_EQ(MaxSentTtl(net), form.LastRequestedTtl);
+  EXPECT_EQ(form.RouteLength, 2);
   // A silent probe tries three times.
   EXPECT_EQ(SentWithTtl(net, 3), 3);
   EXPECT_EQ(SentWithTtl(net, 7), 1);
@@ -309,7 +321,10 @@ TEST_F(TraceRoute, NoHopAnsweringEndsWithAnEmptyRoute) {
   EXPECT_EQ(form.HighestAnsweringHop, 0);
   EXPECT_EQ(form.OutGrid.Cell(0, 0), "*");
   ASSERT_TRUE(DrainWorkers());
-  EXPECT_EQ(form.LastRequestedTtl, 8);
+  // TTLs 1 to 5 together time out: each result that came before the first
+  // four in TTL order were known requested one more TTL.
+  EXPECT_GE(form.LastRequestedTtl, 8);
+  for (int n = 5; n <= form.LastRequestedTtl; ++n) EXPECT_FALSE(Hop(n).Filled) << n;
   EXPECT_TRUE(ShowsIdle());
 }
 
@@ -440,9 +455,9 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
   auto& form = MakeForm(kTarget6, "30", "150");
   form.StartTrace();
   ASSERT_TRUE(RunUntilIdle());
-  EXPECT_EQ(form.RouteLength, 7);
+  EXPECT_EQ(form.RouteLength, 2);
   for (int n = 3; n <= 6; ++n) EXPECT_EQ(Hop(n).Address, "Unknown Ip") << n;
-  EXPECT_EQ(Hop(7).Address, HopAddress6(7));
+  EXPECT_FALSE(Hop(7).Filled);
   ASSERT_TRUE(DrainWorkers());
   EXPECT_EQ(SentWithTtl(net, 3), 3);
 
@@ -458,6 +473,241 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
   EXPECT_EQ(form_->RouteLength, 3);
   EXPECT_EQ(Hop(2).Address, HopAddress6(2));
   EXPECT_EQ(Hop(3).Address, HopAddress6(2));
+}
+
+// ---- the same rows for every number of probes in flight ----
+
+// The probes under way as the socket stack sees them, checked at every send
+// (as a fake command runner checks its limit when a command starts): a probe
+// is under way from its first request until its socket closes, which its
+// worker does just before it reports. Optionally it holds each probe there,
+// its result known but not yet reported, until the test lets it go.
+class TProbeLedger {
+ public:
+  static TProbeLedger& Instance() {
+    static TProbeLedger ledger;
+    return ledger;
+  }
+
+  void Reset(int limit, bool hold) {
+    const std::lock_guard lock(mutex_);
+    limit_ = limit;
+    hold_ = hold;
+    underWay_.clear();
+    released_.clear();
+    peak_ = 0;
+    faults_.clear();
+  }
+
+  void Sending(TIdStackSocketHandle socket, int ttl) {
+    const std::lock_guard lock(mutex_);
+    if (underWay_.contains(socket)) return;  // a later attempt of the same probe
+    for (const auto& [other, otherTtl] : underWay_) {
+      if (otherTtl == ttl) faults_.push_back("two probes under way for TTL " + std::to_string(ttl));
+    }
+    underWay_[socket] = ttl;
+    peak_ = std::max(peak_, static_cast<int>(underWay_.size()));
+    if (peak_ > limit_) faults_.push_back(std::to_string(peak_) + " probes under way");
+  }
+
+  void Closing(TIdStackSocketHandle socket) {
+    std::unique_lock lock(mutex_);
+    const auto probe = underWay_.find(socket);
+    if (probe == underWay_.end()) return;  // the window's own socket
+    const int ttl = probe->second;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !hold_ || released_.contains(ttl); });
+    underWay_.erase(socket);
+  }
+
+  // The TTLs held back, once `count` of them wait; empty when they did not in time.
+  std::set<int> WaitForHeld(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    const auto held = [&] {
+      std::set<int> ttls;
+      for (const auto& [socket, ttl] : underWay_) {
+        if (!released_.contains(ttl)) ttls.insert(ttl);
+      }
+      return ttls;
+    };
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held().size() >= count; });
+    return held();
+  }
+
+  void Release(int ttl) {
+    const std::lock_guard lock(mutex_);
+    released_.insert(ttl);
+    changed_.notify_all();
+  }
+  void ReleaseAll() {
+    const std::lock_guard lock(mutex_);
+    hold_ = false;
+    changed_.notify_all();
+  }
+
+  int Peak() const {
+    const std::lock_guard lock(mutex_);
+    return peak_;
+  }
+  std::vector<std::string> Faults() const {
+    const std::lock_guard lock(mutex_);
+    return faults_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  int limit_ = TProbesInFlight::Max;
+  bool hold_ = false;
+  std::map<TIdStackSocketHandle, int> underWay_;  // socket -> TTL
+  std::set<int> released_;
+  int peak_ = 0;
+  std::vector<std::string> faults_;
+};
+
+class TLedgerStack : public TSimulatedStack {
+ public:
+  int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
+                 const std::string& address, int port) override {
+    TProbeLedger::Instance().Sending(socket, TSimNetwork::Instance().SocketTtl(socket));
+    return TSimulatedStack::SockSendTo(socket, buffer, length, flags, address, port);
+  }
+  int SockClose(TIdStackSocketHandle socket) override {
+    TProbeLedger::Instance().Closing(socket);
+    return TSimulatedStack::SockClose(socket);
+  }
+};
+
+// The hop limit of the table's runs: every number of probes in flight from 1
+// to beyond it.
+constexpr int MaxHopsOfTable = 8;
+
+struct TTopology {
+  const char* Name;
+  TSimConfig Config;
+  std::vector<std::string> Addresses;  // the rows' addresses, as a run of one probe finds them
+};
+
+std::vector<TTopology> Topologies() {
+  const std::string unknown = "Unknown Ip";
+  const std::string target = TargetAddressText;
+  TSimConfig silent = RouteOf({TSimHop::Router(HopAddress(1))});
+  AppendSilent(silent, 2, 3);
+  silent.Route.push_back(TSimHop::Router(HopAddress(4)));
+  silent.Route.push_back(TSimHop::Destination(target));
+  TSimConfig fourSilent = RouteOf({TSimHop::Router(HopAddress(1))});
+  AppendSilent(fourSilent, 2, 5);
+  fourSilent.Route.push_back(TSimHop::Destination(target));
+  TSimConfig unreachable =
+      RouteOf({TSimHop::Router(HopAddress(1)), TSimHop::Unreachable(HopAddress(2))});
+  TSimConfig dropsEcho = RouteTo(3);
+  dropsEcho.Route.back() = TSimHop::Silent(target);
+  std::vector<std::string> toLimit{HopAddress(1)};
+  toLimit.resize(MaxHopsOfTable, HopAddress(2));
+  return {
+      {"plain", RouteTo(4), {HopAddress(1), HopAddress(2), HopAddress(3), HopAddress(4), target}},
+      {"silent routers", silent, {HopAddress(1), unknown, unknown, HopAddress(4), target}},
+      // The fourth silent hop in TTL order ends it, though the target answers first.
+      {"four silent routers", fourSilent, {HopAddress(1)}},
+      {"target reached early", RouteTo(1), {HopAddress(1), target}},
+      {"unreachable router", unreachable, toLimit},
+      {"target drops echo", dropsEcho, {HopAddress(1), HopAddress(2), HopAddress(3)}},
+  };
+}
+
+class InFlightTable : public TraceTest {
+ protected:
+  void TearDown() override {
+    TProbeLedger::Instance().ReleaseAll();
+    TraceTest::TearDown();
+  }
+
+  // A fresh window over the topology, the stack recording every probe.
+  TTraceRouteForm& Prepare(const TTopology& topology, int inFlight, bool hold) {
+    form_.reset();
+    Install(topology.Config);
+    GSocketStackClass = [] { return std::unique_ptr<TIdStack>(std::make_unique<TLedgerStack>()); };
+    TProbeLedger::Instance().Reset(inFlight, hold);
+    auto& form = MakeForm(TargetName, std::to_string(MaxHopsOfTable), "60");
+    form.InFlight = *TProbesInFlight::Of(inFlight);
+    return form;
+  }
+
+  // Every probe's report is held until all probes under way have their
+  // result, then let through highest TTL first.
+  ::testing::AssertionResult RunInReverseTtlOrder() {
+    form_->StartTrace();
+    while (form_->ProbeSlotBusy()) {
+      const std::set<int> held = TProbeLedger::Instance().WaitForHeld(BusyTtls().size());
+      if (held.size() < BusyTtls().size()) return ::testing::AssertionFailure() << "not held";
+      const int highest = *held.rbegin();
+      TProbeLedger::Instance().Release(highest);
+      if (!PumpUntil([&] { return !BusyTtls().contains(highest); })) {
+        return ::testing::AssertionFailure() << "TTL " << highest << " never reported";
+      }
+    }
+    return RunUntilIdle() ? ::testing::AssertionSuccess()
+                          : ::testing::AssertionFailure() << "never idle";
+  }
+
+  std::set<int> BusyTtls() const {
+    std::set<int> ttls;
+    for (const auto& slot : form_->ProbeSlots) {
+      if (slot) ttls.insert(slot->Ttl);
+    }
+    return ttls;
+  }
+
+  // What a user reads: number, address, name and TTL of every row.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (int row = 1; row < form_->OutGrid.RowCount(); ++row) {
+      std::string text;
+      for (const int col : {0, 1, 2, 4}) text += form_->OutGrid.Cell(col, row) + "|";
+      rows.push_back(text);
+    }
+    return rows;
+  }
+  std::vector<std::string> Addresses() const {
+    std::vector<std::string> addresses;
+    for (int row = 1; row < form_->OutGrid.RowCount(); ++row) {
+      addresses.push_back(form_->OutGrid.Cell(1, row));
+    }
+    return addresses;
+  }
+};
+
+TEST_F(InFlightTable, EveryNumberOfProbesInFlightAndEveryOrderGivesTheDefaultsRows) {
+  for (const TTopology& topology : Topologies()) {
+    SCOPED_TRACE(topology.Name);
+    Prepare(topology, TProbesInFlight::Default, false);
+    form_->StartTrace();
+    ASSERT_TRUE(RunUntilIdle());
+    const std::vector<std::string> defaults = Rows();
+    EXPECT_EQ(Addresses(), topology.Addresses);
+
+    // The default's run is the one of 5 in flight in their natural order; with
+    // one in flight the order is always the TTLs'.
+    for (const auto& [inFlight, reverse] :
+         {std::pair{1, false}, {16, false}, {64, false}, {5, true}, {16, true}, {64, true}}) {
+      SCOPED_TRACE(std::to_string(inFlight) +
+                   (reverse ? " in flight, reverse order" : " in flight"));
+      Prepare(topology, inFlight, reverse);
+      if (reverse) {
+        ASSERT_TRUE(RunInReverseTtlOrder());
+      } else {
+        form_->StartTrace();
+        ASSERT_TRUE(RunUntilIdle());
+      }
+      EXPECT_EQ(Rows(), defaults);
+      ASSERT_TRUE(DrainWorkers());
+      EXPECT_EQ(TProbeLedger::Instance().Faults(), std::vector<std::string>{});
+      // Held back, every probe launched at once is under way together.
+      if (reverse) {
+        EXPECT_EQ(TProbeLedger::Instance().Peak(), std::min(inFlight, MaxHopsOfTable));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -9,14 +9,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "lab/LabNetwork.h"
@@ -285,6 +288,79 @@ TEST_F(CliLab, PlainAndJsonResultsAgreeWithTracerouteHopByHop) {
     EXPECT_TRUE(hop["time_ms"].is_number_unsigned()) << hop;
     EXPECT_EQ(hop["ttl"], ttl);
   }
+}
+
+// One hop's line of a statistics report: loss (with its mark), sent and times.
+struct ReportRow {
+  std::string Loss;  // "92.3*" from quillon, "80.0" from mtr
+  int Sent = 0;
+  double Avg = 0, Best = 0, Worst = 0;
+};
+
+// The rows of `mtr -n --report` or of quillon's --report, by hop number.
+std::map<int, ReportRow> ReportRows(const std::string& text, const std::regex& row) {
+  std::map<int, ReportRow> rows;
+  for (const std::string& line : Lines(text)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, row)) continue;
+    rows[std::stoi(m[1])] = {m[2], std::stoi(m[3]), std::stod(m[5]), std::stod(m[6]),
+                             std::stod(m[7])};
+  }
+  return rows;
+}
+
+// Two identical labs (one per tool, so that each meets the rate limit's first
+// burst): router 2 rate-limits its time-exceeded answers, router 3 drops one
+// in five of the echo requests it forwards to each hop beyond it.
+TEST_F(CliLab, RoundsReportAgreesWithMtrAndMarksOnlyTheRateLimitedHop) {
+  if (!OnPath("mtr")) GTEST_SKIP() << "mtr is not installed";
+  const LabOptions options = LabOptions().WithRouters(4).WithIcmpLimit(2).WithLossy(3, 5);
+  const std::string rounds = "20";
+  std::map<int, ReportRow> ours;
+  std::string report;
+  {
+    QUILLON_START_LAB(lab, options);
+    ASSERT_EQ(RunQuillon(lab, "exec",
+                         {"--report", "--rounds", rounds, "--interval", "0.1", "-w", "100",
+                          lab.Facts().Target}),
+              0)
+        << Err();
+    report = Out();
+    // No  Host  Loss %  Sent  Last  Avg  Best  Worst  StDev
+    ours = ReportRows(report, std::regex(R"( *(\d+) +.*? +([\d.]+\*?) +(\d+) +([\d.]+) +([\d.]+) +)"
+                                         R"(([\d.]+) +([\d.]+) +[\d.]+)"));
+  }
+  QUILLON_START_LAB(lab, options);
+  const CommandResult mtr =
+      lab.RunInSource({"mtr", "-n", "--report", "-c", rounds, "-i", "0.1", lab.Facts().Target});
+  ASSERT_EQ(mtr.ExitCode, 0) << mtr.Output;
+  //   1.|-- 198.18.0.2   0.0%    30    0.1   0.1   0.0   0.1   0.0
+  const auto theirs = ReportRows(
+      mtr.Output, std::regex(R"( *(\d+)\.\|-- +\S+ +([\d.]+)% +(\d+) +([\d.]+) +([\d.]+) +)"
+                             R"(([\d.]+) +([\d.]+) +[\d.]+)"));
+  ASSERT_EQ(theirs.size(), 5u) << mtr.Output;
+  ASSERT_EQ(ours.size(), 5u) << report;
+
+  for (const auto& [hop, their] : theirs) {
+    const ReportRow& our = ours.at(hop);
+    SCOPED_TRACE("hop " + std::to_string(hop) + "\n" + report + mtr.Output);
+    // Ours counts every attempt (a lost one is tried again), mtr one probe a
+    // round: the shares of loss agree within a few of mtr's probes.
+    const double lossGap = std::fabs(std::stod(our.Loss) - std::stod(their.Loss));
+    EXPECT_LE(lossGap * their.Sent / 100, 3.0);
+    const auto tolerance = [](double ms) { return std::max(0.3, 0.03 * ms) + 1e-9; };
+    EXPECT_LE(std::fabs(our.Avg - their.Avg), tolerance(their.Avg)) << "avg";
+    EXPECT_LE(std::fabs(our.Best - their.Best), tolerance(their.Best)) << "best";
+    // The largest of 20 times is one sample: on a busy machine a thread woken a
+    // little late makes it, for either tool. Never below mtr's, and at most a
+    // scheduling delay above it.
+    EXPECT_GE(our.Worst, their.Worst - tolerance(their.Worst)) << "worst";
+    EXPECT_LE(our.Worst, their.Worst + std::max(1.0, 0.03 * their.Worst)) << "worst";
+    EXPECT_EQ(our.Loss.back() == '*', hop == 2) << "the hint marks the rate-limited hop only";
+  }
+  EXPECT_GT(std::stod(ours.at(4).Loss), 0.0) << "the lossy hops do lose";
+  EXPECT_NE(report.find("* loss here only: the router limits its ICMP answers, packets pass"),
+            std::string::npos);
 }
 
 // Over IPv6 the route is the one `traceroute -6 -I` finds, row by row, as root

@@ -301,6 +301,12 @@ LabNetwork::LabNetwork(const LabOptions& options) {
   if (options.DropEcho) argv.emplace_back("--drop-echo");
   if (options.Prohibit > 0)
     argv.insert(argv.end(), {"--prohibit", std::to_string(options.Prohibit)});
+  if (options.IcmpLimit > 0)
+    argv.insert(argv.end(), {"--icmp-limit", std::to_string(options.IcmpLimit)});
+  if (options.LossyRouter > 0) {
+    argv.insert(argv.end(), {"--lossy", std::to_string(options.LossyRouter) + ":" +
+                                            std::to_string(options.LossyEvery)});
+  }
   if (!options.Names.empty()) {
     argv.insert(argv.end(), {"--names", joined(options.Names, [](const auto& entry) {
                                return entry.first + "=" + entry.second;

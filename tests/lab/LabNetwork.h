@@ -29,6 +29,9 @@ struct LabOptions {
   std::vector<int> Silent;  // routers that send no time-exceeded
   bool DropEcho = false;    // the target ignores echo requests
   int Prohibit = 0;         // router rejecting forwarded echoes as admin-prohibited; 0: none
+  int IcmpLimit = 0;        // router rate-limiting its time-exceeded answers; 0: none
+  int LossyRouter = 0;      // router dropping one of every LossyEvery forwarded echoes; 0: none
+  int LossyEvery = 0;
   std::map<std::string, std::string> Names;  // hop number or "target" -> name in the hosts file
   int DelayMs = 0;                           // one-way delay of every link
   // The target checks the ICMP checksum of what it receives (see lab.sh).
@@ -39,6 +42,11 @@ struct LabOptions {
   LabOptions& WithSilent(std::vector<int> routers) { return Set(Silent, std::move(routers)); }
   LabOptions& WithDropEcho() { return Set(DropEcho, true); }
   LabOptions& WithProhibit(int router) { return Set(Prohibit, router); }
+  LabOptions& WithIcmpLimit(int router) { return Set(IcmpLimit, router); }
+  LabOptions& WithLossy(int router, int every) {
+    LossyEvery = every;
+    return Set(LossyRouter, router);
+  }
   LabOptions& WithName(const std::string& hop, const std::string& name) {
     Names[hop] = name;
     return *this;

@@ -34,6 +34,11 @@
 #   --silent i,j   routers that drop their outgoing ICMP time-exceeded
 #   --drop-echo    the target drops echo requests
 #   --prohibit k   router k rejects forwarded echo requests with admin-prohibited
+#   --icmp-limit k router k rate-limits its time-exceeded answers: a burst of 4,
+#                  then one a minute (an nft limit rule); packets still pass
+#   --lossy k:D    router k drops one of every D echo requests it forwards towards
+#                  each hop beyond it (an nft counter per remaining TTL, so two
+#                  tools meet the same share at every hop whatever else they send)
 # Names: --names "1=one,3=three,target=end" writes the source namespace's hosts
 # file (/etc/netns/<src>/hosts), a name for each address of the hop (both
 # families with --ipv6); its resolv.conf points at 127.0.0.1, where
@@ -66,6 +71,7 @@ die() {
 usage() {
   log "$*"
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
+    "[--icmp-limit k] [--lossy k:D]" \
     "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--ipv6] [--prefix P]" \
     "[--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
@@ -79,13 +85,15 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
+icmp_limit=0 lossy="" lossy_router=0 lossy_every=0
 silent_list="" names_spec="" building=0
 declare -A silent=() names=()
 
 parse_options() {
   while (($# > 0)); do
     case $1 in
-      --routers | --silent | --prohibit | --names | --delay | --prefix | --owner | --delaylink)
+      --routers | --silent | --prohibit | --names | --delay | --prefix | --owner | --delaylink | \
+        --icmp-limit | --lossy)
         (($# >= 2)) || usage "missing value after $1" ;;&
       --routers) routers=$2 ;;
       --silent) silent_list=$2 ;;
@@ -95,6 +103,8 @@ parse_options() {
       --prefix) prefix=$2 ;;
       --owner) owner=$2 ;;
       --delaylink) delaylink=$2 ;;
+      --icmp-limit) icmp_limit=$2 ;;
+      --lossy) lossy=$2 ;;
       --drop-echo) drop_echo=1 ;;
       --verify-checksums) checksums=1 ;;
       --ipv6) ipv6=1 ;;
@@ -115,6 +125,16 @@ parse_options() {
   in_range "$prohibit" 0 "$routers" ||
     usage "--prohibit must name a router 1..$routers, not '$prohibit'"
   prohibit=$((10#$prohibit))
+  in_range "$icmp_limit" 0 "$routers" ||
+    usage "--icmp-limit must name a router 1..$routers, not '$icmp_limit'"
+  icmp_limit=$((10#$icmp_limit))
+  if [[ -n $lossy ]]; then
+    lossy_router=${lossy%%:*} lossy_every=${lossy#*:}
+    [[ $lossy == *:* ]] && in_range "$lossy_router" 1 "$routers" &&
+      in_range "$lossy_every" 2 1000 ||
+      usage "--lossy must be ROUTER:EVERY (router 1..$routers, one drop in 2..1000), not '$lossy'"
+    lossy_router=$((10#$lossy_router)) lossy_every=$((10#$lossy_every))
+  fi
   [[ -z $owner ]] || is_number "$owner" || usage "--owner must be a process id, not '$owner'"
   if [[ -z $prefix ]]; then
     prefix="ql$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')$$"
@@ -277,6 +297,22 @@ nft_rules_of() {
     echo "add chain $family $table forward { type filter hook forward priority 0; policy accept; }"
     echo "add rule $family $table forward $icmp type echo-request" \
       "reject with $icmp type admin-prohibited"
+  fi
+  if ((node == icmp_limit && node != 0)); then
+    echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
+    echo "add rule $family $table output $icmp type time-exceeded" \
+      "limit rate over 1/minute burst 4 packets drop"
+  fi
+  if ((node == lossy_router && node != 0)); then
+    local ttl=ip\ ttl last=$((routers + 2 - node)) t
+    [[ $family == ip ]] || ttl=ip6\ hoplimit
+    echo "add chain $family $table forward { type filter hook forward priority 0; policy accept; }"
+    for ((t = 1; t <= last; t++)); do
+      echo "add rule $family $table forward $icmp type echo-request $ttl $t" \
+        "numgen inc mod $lossy_every == 0 drop"
+    done
+    echo "add rule $family $table forward $icmp type echo-request $ttl > $last" \
+      "numgen inc mod $lossy_every == 0 drop"
   fi
   if ((node == routers + 1 && drop_echo)); then
     echo "add chain $family $table input { type filter hook input priority 0; policy accept; }"

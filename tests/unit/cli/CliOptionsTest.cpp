@@ -37,15 +37,15 @@ TEST(CliOptions, OtherParametersPassUnchanged) {
   EXPECT_EQ(o.Parameters, given);
   EXPECT_FALSE(o.Json);
   // ...and mean what they mean in the window.
-  std::string host;
-  std::int32_t hops = 0;
-  std::int32_t timeOut = 0;
-  EXPECT_TRUE(ParseCommandLine(
-      BuildCommandText(SplitCliOptions(Words{"--terminal", "ABC.DEF", "-H", "7"}).Parameters), host,
-      hops, timeOut));
-  EXPECT_EQ(host, "abc.def");
-  EXPECT_EQ(hops, 7);
-  EXPECT_EQ(timeOut, 5000);
+  TCommandSettings settings;
+  EXPECT_TRUE(ParseCommandLine(BuildCommandText(SplitCliOptions(Words{"--terminal", "ABC.DEF", "-H",
+                                                                      "7", "--in-flight", "16"})
+                                                    .Parameters),
+                               settings));
+  EXPECT_EQ(settings.Host, "abc.def");
+  EXPECT_EQ(settings.Hops, 7);
+  EXPECT_EQ(settings.TimeOut, 5000);
+  EXPECT_EQ(settings.InFlight.Count(), 16);
 }
 
 TEST(CliOptions, RoundsIntervalReportAndCsv) {
@@ -122,8 +122,8 @@ TEST(CliOptions, VersionAndHelpTexts) {
   const std::string help = HelpText("quillon");
   EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
   for (const char* option :
-       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--terminal", "--json", "--help", "--version",
-        "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
+       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--in-flight N", "--terminal", "--json", "--help",
+        "--version", "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);
@@ -151,7 +151,7 @@ TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
   const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z-]+))"));
   // The manual names the Windows-only option too, which help on Linux leaves out.
   const bool windows = !PlatformOptionsHelp().empty();
-  ASSERT_EQ(helpOptions.size(), windows ? 13u : 12u) << help;
+  ASSERT_EQ(helpOptions.size(), windows ? 14u : 13u) << help;
   std::vector<std::string> pageOptions =
       listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z-]+))"));
   if (!windows) std::erase(pageOptions, "--raw-sockets");

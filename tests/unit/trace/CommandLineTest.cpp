@@ -13,11 +13,20 @@ struct Parsed {
   std::string host = "<unset>";
   std::int32_t hops = -1;
   std::int32_t timeOut = -1;
+  int inFlight = -1;
+  std::string refused;
 };
 
 Parsed Parse(const std::vector<std::string>& parameters) {
+  TCommandSettings settings;
+  settings.Host = "<unset>";
   Parsed p;
-  p.found = ParseCommandLine(BuildCommandText(parameters), p.host, p.hops, p.timeOut);
+  p.found = ParseCommandLine(BuildCommandText(parameters), settings);
+  p.host = settings.Host;
+  p.hops = settings.Hops;
+  p.timeOut = settings.TimeOut;
+  p.inFlight = settings.InFlight.Count();
+  p.refused = settings.Refused;
   return p;
 }
 
@@ -99,6 +108,38 @@ TEST(CommandLine, UnusableValueGivesTheDefaultAndStaysACandidate) {
   EXPECT_EQ(p.host, "a.b");
 }
 
+TEST(CommandLine, ProbesInFlightAreCheckedByTheReader) {
+  struct Row {
+    std::vector<std::string> parameters;
+    int inFlight;  // what a run gets
+    bool refused;  // a message instead of a run
+    std::string host;
+  };
+  const Row rows[] = {
+      {{"a.b"}, 5, false, "a.b"},                                          // the default
+      {{"--in-flight", "16", "a.b"}, 16, false, "a.b"},                    // the value is no host
+      {{"a.b", "--IN-FLIGHT=64"}, 64, false, "a.b"},                       // joined, any case
+      {{"--in-flight", "1", "--in-flight", "0x20", "a"}, 32, false, "a"},  // the last counts
+      {{"--in-flight", "0", "a.b"}, 5, true, "a.b"},
+      {{"--in-flight", "65", "a.b"}, 5, true, "a.b"},
+      {{"--in-flight", "-3", "a.b"}, 5, true, "a.b"},
+      {{"--in-flight", "many.hosts", "a"}, 5, true, "a"},  // not taken for the host
+      {{"--in-flight=", "a.b"}, 5, true, "a.b"},
+      {{"a.b", "--in-flight"}, 5, true, "a.b"},                // no value at the end
+      {{"--in-flight", "8"}, 8, false, ""},                    // without a host
+      {{"--in-flightx", "8", "a"}, 5, false, "--in-flightx"},  // not the option
+  };
+  for (const Row& row : rows) {
+    const Parsed p = Parse(row.parameters);
+    SCOPED_TRACE(BuildCommandText(row.parameters));
+    EXPECT_EQ(p.inFlight, row.inFlight);
+    EXPECT_EQ(!p.refused.empty(), row.refused) << p.refused;
+    EXPECT_EQ(p.host, row.host);
+  }
+  EXPECT_EQ(Parse({"--in-flight", "99", "a"}).refused,
+            "--in-flight takes a number of probes from 1 to 64, not \"99\"");
+}
+
 TEST(CommandLine, HostChoiceByLengthAndDot) {
   EXPECT_EQ(Parse({"abcdefgh", "a.b"}).host, "a.b");
   EXPECT_EQ(Parse({"a.b", "abcdefgh"}).host, "abcdefgh");
@@ -114,13 +155,13 @@ TEST(CommandLine, NoHostMeansNoRun) {
   EXPECT_EQ(p.hops, 15);
 
   for (const std::string blank : {"", "   ", " \t\r\n "}) {
-    std::string host = "kept";
-    std::int32_t hops = -1;
-    std::int32_t timeOut = -1;
-    EXPECT_FALSE(ParseCommandLine(blank, host, hops, timeOut));
-    EXPECT_EQ(host, "kept");  // a blank text does not touch the host
-    EXPECT_EQ(hops, 30);
-    EXPECT_EQ(timeOut, 5000);
+    TCommandSettings settings;
+    settings.Host = "kept";
+    settings.Hops = -1;
+    EXPECT_FALSE(ParseCommandLine(blank, settings));
+    EXPECT_EQ(settings.Host, "kept");  // a blank text does not touch the host
+    EXPECT_EQ(settings.Hops, 30);
+    EXPECT_EQ(settings.TimeOut, 5000);
   }
 }
 
