@@ -269,9 +269,16 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       info->lpszText = toolTipText_.data();
       return 0;
     }
-    case WM_CONTEXTMENU:
+    case WM_CONTEXTMENU: {
+      // Over a scroll bar the system's own scrolling menu shows.
+      POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      RECT client{};
+      GetClientRect(Handle(), &client);
+      const bool keyboard = point.x == -1 && point.y == -1;
+      if (!keyboard && (!ScreenToClient(Handle(), &point) || !PtInRect(&client, point))) break;
       RequestMenu(lParam);
       return 0;
+    }
     case WM_GETDLGCODE:
       // Characters too, so that Ctrl+C is no mnemonic for the dialog keys.
       return DLGC_WANTARROWS | DLGC_WANTCHARS;
