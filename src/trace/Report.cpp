@@ -149,7 +149,8 @@ std::string AddressList(const TReportHop& hop) {
     if (!list.empty()) list += ", ";
     const std::string& address = hop.Stats.Addresses[i].Address;
     const std::string name = NameOf(hop, i);
-    list += name == address ? address : name + " (" + address + ")";
+    // A name that starts with the address (its "[no DNS]" fallback) says it already.
+    list += name.rfind(address, 0) == 0 ? name : name + " (" + address + ")";
     list += " " + std::to_string(hop.Stats.Addresses[i].Count);
   }
   return list;

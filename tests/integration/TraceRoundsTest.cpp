@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TraceFixture.h"
+#include "platform/AtomicFile.h"
 #include "trace/DnsBuffer.h"
 
 namespace quillon::testing {
@@ -50,6 +51,18 @@ TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
   EXPECT_EQ(doc["rounds"], 3);
   EXPECT_EQ(doc["rounds_done"], 3);
   EXPECT_EQ(doc["hops"][2]["stats"]["received"], 3);
+
+  // Saved as the copy shows it; a save that fails says why and changes nothing.
+  const std::string path = (dir_ / "route.csv").string();
+  EXPECT_EQ(form.SaveReport(path, TExportFormat::efCsv), "");
+  std::string saved;
+  ASSERT_TRUE(ReadFileContents(path, saved));
+  EXPECT_EQ(saved, form.CopyCsvText());
+  const std::string reason = form.SaveReport(path + "/x.json", TExportFormat::efJson);
+  EXPECT_NE(reason.find("Cannot save " + path + "/x.json"), std::string::npos) << reason;
+  ASSERT_TRUE(ReadFileContents(path, saved));
+  EXPECT_EQ(saved, form.CopyCsvText());
+  EXPECT_EQ(form.CopyText().rfind("Target\ttarget.test\tAddress\t10.9.9.9\tStarted\t", 0), 0u);
 }
 
 TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
@@ -79,6 +92,22 @@ TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
   EXPECT_EQ(form.OutGrid.Cell(5, 2), "");
   form.SetGridView(TGridView::gvRoute);
   EXPECT_EQ(form.OutGrid.Cell(1, 1), HopAddress(1));
+}
+
+TEST_F(TraceRounds, ARouteThatShortensIsShownNotCountedAsLoss) {
+  TSimNetwork& net = Install(RouteTo(3));
+  auto& form = MakeRounds(2, 200);
+  form.StartTrace();
+  ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone == 1; }));
+  net.Update([](TSimConfig& c) { c.Route.erase(c.Route.begin() + 1); });  // hop 2 goes
+  ASSERT_TRUE(RunUntilIdle());
+  ASSERT_EQ(form.RoundsDone, 2);
+  ASSERT_EQ(form.Stats.size(), 4u) << "the first round's route";
+  EXPECT_EQ(form.Stats[3].Sent, 1u) << "hop 4 was not probed again: no loss";
+  EXPECT_EQ(form.Stats[3].Lost(), 0u);
+  EXPECT_EQ(AddressList(form.Report().Hops[2]), "10.0.0.3[no DNS] 1, 10.9.9.9[no DNS] 1");
+  EXPECT_EQ(form.RouteLength, 3);
+  EXPECT_EQ(form.OutGrid.RowCount(), 5) << "the rows of the longest route stay";
 }
 
 TEST_F(TraceRounds, StopBetweenRoundsEndsTheRunAtOnce) {
