@@ -4,9 +4,10 @@
 // presses Enter, then one that has no address (and closes the message box that
 // says so), opens the About window and leaves it with Ok, takes pictures of
 // both windows (BMP), opens the help, drives the grid's context menu (rounds
-// until Stop, the statistics view, Ctrl+C, Copy as CSV and Save as…, also onto
-// a read-only file), stops a slow trace, and closes the window during another. What it saw goes to
-// OUTDIR/report.txt, one "key value" line each; the lab test checks it.
+// until Stop, the statistics view, Ctrl+C, Copy as CSV, Save as…, also onto a
+// read-only file), stops a slow trace, and closes the window during another.
+// What it saw goes to OUTDIR/report.txt, one "key value" line each; the lab
+// test checks it.
 //
 //   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE ROUNDS_HOST
 //   quillon_winrobot --help-only OUTDIR    (Help, then close; to OUTDIR/help-report.txt)
@@ -215,10 +216,24 @@ std::string ClipboardText() {
   return text;
 }
 
-void EmptyTheClipboard() {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  CloseClipboard();
+// What an action puts on the clipboard, emptied before it; "" when it failed.
+template <typename Action>
+std::string CopiedBy(Action action) {
+  if (OpenClipboard(nullptr)) {
+    EmptyClipboard();
+    CloseClipboard();
+  }
+  return action() ? ClipboardText() : std::string();
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A right click in the grid, which opens its menu.
+void RightClick(HWND grid) {
+  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
+  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -240,8 +255,7 @@ HWND DialogOf(HWND owner, const char* caption) {
 // "Save as…" from the grid's menu: the name typed into the file dialog, then
 // its Save button; what else shows then (a question, an error) is the caller's.
 bool SaveAs(HWND main, HWND grid, const std::string& path) {
-  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
-  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
+  RightClick(grid);
   HWND menu = OpenMenu();
   if (!menu || !ChooseItem(menu, 5)) return false;
   HWND dialog = DialogOf(main, "Save as");
@@ -430,17 +444,16 @@ int main(int argc, char** argv) {
 
   // Logoff or shutdown: the name cache, never saved so far, is saved by the time
   // WM_ENDSESSION has been handled (the system may end the process then).
-  const bool savedBefore = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool savedBefore = Exists(cacheFile);
   SendMessageA(main, WM_QUERYENDSESSION, 0, 0);
   SendMessageA(main, WM_ENDSESSION, TRUE, 0);
-  const bool savedAfter = GetFileAttributesA(cacheFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool savedAfter = Exists(cacheFile);
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
 
   // The grid's context menu, opened by a right click: "Repeat until Stop" runs
   // rounds for the host in the box until Stop.
   Type(edit, roundsHost);
-  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
-  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
+  RightClick(grid);
   HWND menu = OpenMenu();
   report << "menu-right-click " << (menu ? 1 : 0) << "\n";
   if (!menu) return Fail("menu");
@@ -466,24 +479,19 @@ int main(int argc, char** argv) {
   report << "statistics-picture " << SavePicture(main, dir + "\\statistics.bmp") << "\n";
   // Ctrl+C: the view as text; the menu key, then Copy as CSV.
   Click(grid);
-  EmptyTheClipboard();
-  Keys({VK_CONTROL, 'C'});
-  WriteFile(dir + "\\copied.txt", ClipboardText());
-  EmptyTheClipboard();
-  Keys({VK_APPS});
-  menu = OpenMenu();
-  report << "menu-key " << (menu ? 1 : 0) << "\n";
-  if (!menu || !ChooseItem(menu, 4)) return Fail("copy-csv");
-  WriteFile(dir + "\\copied.csv", ClipboardText());
+  WriteFile(dir + "\\copied.txt", CopiedBy([] {
+              Keys({VK_CONTROL, 'C'});
+              return true;
+            }));
+  WriteFile(dir + "\\copied.csv", CopiedBy([&] {
+              Keys({VK_APPS});
+              menu = OpenMenu();
+              report << "menu-key " << (menu ? 1 : 0) << "\n";
+              return menu && ChooseItem(menu, 4);
+            }));
   // Save as… a name without an extension: the CSV type's is added.
   const bool saveAsked = SaveAs(main, grid, dir + "\\saved");
-  report << "saved "
-         << (saveAsked && WaitFor(
-                              [&] {
-                                return GetFileAttributesA((dir + "\\saved.csv").c_str()) !=
-                                       INVALID_FILE_ATTRIBUTES;
-                              },
-                              10000))
+  report << "saved " << (saveAsked && WaitFor([&] { return Exists(dir + "\\saved.csv"); }, 10000))
          << "\n";
   WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 5000);
   // Onto a read-only file: replacing it is confirmed, and the save fails with
