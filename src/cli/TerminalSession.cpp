@@ -81,8 +81,9 @@ void TTerminalSession::PrintResult() {
   } else if (io_.Live) {
     view_.Finish();
   } else if (form_->RunRounds != 1) {
-    std::string table;
-    for (const std::string& line : RenderStatisticsLines(form_->Report(), 0)) table += line + "\n";
+    const TReportSnapshot report = form_->Report();
+    std::string table = SanitizeForTerminal(RunSummary(report)) + "\n";
+    for (const std::string& line : RenderStatisticsLines(report, 0)) table += line + "\n";
     io_.Out(table);
   } else {
     io_.Out(RenderPlainTable(SnapshotOf(*form_)));

@@ -162,6 +162,16 @@ std::string LossHereOnlyFootnote(const TReportSnapshot& report) {
   return any ? std::string("* ") + LossHereOnlyText : std::string();
 }
 
+std::string RunSummary(const TReportSnapshot& r) {
+  const std::string target =
+      r.Address.empty() || r.Address == r.Target ? r.Target : r.Target + " (" + r.Address + ")";
+  std::string rounds = std::to_string(r.RoundsDone) + (r.RoundsDone == 1 ? " round" : " rounds");
+  if (r.Rounds == 0) rounds += " (until Stop)";
+  if (r.Rounds > 0 && r.Rounds != r.RoundsDone) rounds += " of " + std::to_string(r.Rounds);
+  return "Route to " + target + ", started " + r.Started + ", " + rounds + ", interval " +
+         SecondsText(r.IntervalMs);
+}
+
 std::string CsvField(std::string_view text) {
   const bool formula =
       !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;

@@ -56,6 +56,9 @@ std::string AddressList(const TReportHop& hop);
 // The footnote of a report whose hops carry the hint; "" when none does.
 std::string LossHereOnlyFootnote(const TReportSnapshot& report);
 
+// One line naming the run: "Route to T (A), started S, N rounds, interval I s".
+std::string RunSummary(const TReportSnapshot& report);
+
 // One field of a CSV line (RFC 4180): quoted when it holds a comma, a quote or a
 // line break, and, when a spreadsheet would take it for a formula (it starts
 // with = + - @, a tab or a carriage return), quoted behind an apostrophe, so it
