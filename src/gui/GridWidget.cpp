@@ -1,13 +1,16 @@
 #include "gui/GridWidget.h"
 
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolTip>
 
 #include "gui/QtCanvas.h"
+#include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
 
 namespace quillon {
@@ -52,8 +55,32 @@ TGridLayout TOutGridWidget::Layout() const {
 
 QString TOutGridWidget::ToolTipAt(const QPoint& point) const {
   if (!form_) return {};
-  return QString::fromStdString(
-      CutCellText(form_->OutGrid, Layout(), point.x(), point.y(), TextWidth()));
+  return QString::fromStdString(GridCellTip(*form_, Layout(), point.x(), point.y(), TextWidth()));
+}
+
+QPoint TOutGridWidget::KeyboardMenuPos() const {
+  const TGridLayout layout = Layout();
+  return viewport()->mapToGlobal(QPoint(layout.FixedWidth(), layout.FixedHeight()));
+}
+
+void TOutGridWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (!MenuRequested) return QAbstractScrollArea::contextMenuEvent(event);
+  MenuRequested(event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
+                                                            : KeyboardMenuPos());
+  event->accept();
+}
+
+void TOutGridWidget::keyPressEvent(QKeyEvent* event) {
+  const bool menuKey = event->key() == Qt::Key_Menu ||
+                       (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+  if (menuKey && MenuRequested) {
+    MenuRequested(KeyboardMenuPos());
+  } else if (event->matches(QKeySequence::Copy) && CopyRequested) {
+    CopyRequested();
+  } else {
+    return QAbstractScrollArea::keyPressEvent(event);
+  }
+  event->accept();
 }
 
 bool TOutGridWidget::viewportEvent(QEvent* event) {

@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QRect>
+#include <functional>
 
 #include "trace/GridLayout.h"
 
@@ -27,8 +28,16 @@ class TOutGridWidget : public QAbstractScrollArea {
   QRect CellRect(int col, int row) const;
   // The first data row shown below the fixed header row.
   int TopRow() const;
-  // The tooltip at a viewport point: the whole text of a cell shown cut, or empty.
+  // The tooltip at a viewport point: the whole text of a cell shown cut and
+  // the engine's hint for the cell, or empty.
   QString ToolTipAt(const QPoint& point) const;
+  // Where the menu opened from the keyboard shows: the first data cell's corner.
+  QPoint KeyboardMenuPos() const;
+
+  // The context menu is asked for (right click, Shift+F10, the menu key) at a
+  // screen point; Ctrl+C asks for a copy. The window answers both.
+  std::function<void(const QPoint& globalPos)> MenuRequested;
+  std::function<void()> CopyRequested;
 
   static constexpr int GridLineWidth = TGridLayout::LineWidth;
 
@@ -37,6 +46,8 @@ class TOutGridWidget : public QAbstractScrollArea {
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   bool viewportEvent(QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Where the cells sit at the current size and scroll position, the columns

@@ -1,18 +1,24 @@
 #include "gui/MainWindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QStringList>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -90,6 +96,28 @@ void SetButton(QPushButton* button, const TButtonState& state) {
 
 }  // namespace
 
+QString AskSaveFileName(QWidget* owner, int& typeIndex) {
+  QFileDialog dialog(owner, QStringLiteral("Save as"));
+  dialog.setObjectName(QStringLiteral("SaveAsDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  QStringList filters;
+  for (const TExportFileType& type : ExportFileTypes())
+    filters
+        << QStringLiteral("%1 (*.%2)").arg(QLatin1String(type.Name), QLatin1String(type.Extension));
+  dialog.setNameFilters(filters);
+  // A name typed without an extension gets that of the type picked.
+  const auto suffixOf = [&filters](const QString& filter) {
+    const auto index = static_cast<std::size_t>(std::max<qsizetype>(0, filters.indexOf(filter)));
+    return QLatin1String(ExportFileTypes()[index].Extension);
+  };
+  dialog.setDefaultSuffix(suffixOf(filters.front()));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  typeIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+  return dialog.selectedFiles().front();
+}
+
 // --- message pump ---
 
 namespace {
@@ -135,6 +163,7 @@ TMainWindow::TMainWindow(TFormFiles files, const std::vector<std::string>& param
     : QWidget(parent), boxes_(std::move(boxes)) {
   if (!boxes_.Message) boxes_.Message = &DefaultMessageBox;
   if (!boxes_.Error) boxes_.Error = &DefaultErrorBox;
+  if (!boxes_.SaveFileName) boxes_.SaveFileName = &AskSaveFileName;
   CreateControls();
   InstallMessagePump([this](const std::string& text) {
     ShowError(text);
@@ -191,6 +220,7 @@ void TMainWindow::CreateControls() {
   OutGrid = new TOutGridWidget(Panel2);
   OutGrid->setObjectName(QStringLiteral("OutGrid"));
   OutGrid->setFont(GridFont());
+  CreateGridMenu();
   auto* gridLayout = new QVBoxLayout(Panel2);
   gridLayout->setContentsMargins(0, 0, 0, 0);
   gridLayout->addWidget(OutGrid);
@@ -226,6 +256,63 @@ void TMainWindow::CreateControls() {
           [this] { Guard([this] { form_->Button2Click(); }); });
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
   connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+}
+
+void TMainWindow::CreateGridMenu() {
+  GridMenu_ = new QMenu(this);
+  GridMenu_->setObjectName(QStringLiteral("GridMenu"));
+  // The two views show as a pair of radio items.
+  auto* views = new QActionGroup(GridMenu_);
+  for (const TGridMenuItem& item : GridMenuItems()) {
+    if (item.SeparatorBefore) GridMenu_->addSeparator();
+    QAction* action = GridMenu_->addAction(QString::fromUtf8(item.Caption));
+    action->setData(static_cast<int>(item.Command));
+    if (item.Command == TGridCommand::gcStatistics || item.Command == TGridCommand::gcRoute) {
+      action->setCheckable(true);
+      views->addAction(action);
+    }
+    // Shown beside the item; the grid itself answers Ctrl+C.
+    if (item.Command == TGridCommand::gcCopy) {
+      action->setShortcut(QKeySequence::Copy);
+      action->setShortcutContext(Qt::WidgetShortcut);
+    }
+    const TGridCommand command = item.Command;
+    connect(action, &QAction::triggered, this, [this, command] { GridCommand(command); });
+  }
+  OutGrid->MenuRequested = [this](const QPoint& globalPos) { ShowGridMenu(globalPos); };
+  OutGrid->CopyRequested = [this] { GridCommand(TGridCommand::gcCopy); };
+}
+
+void TMainWindow::ShowGridMenu(const QPoint& globalPos) {
+  if (!form_) return;
+  for (QAction* action : GridMenu_->actions()) {
+    if (action->isSeparator()) continue;
+    const auto command = static_cast<TGridCommand>(action->data().toInt());
+    action->setEnabled(GridCommandEnabled(*form_, command));
+    action->setChecked(GridCommandChecked(*form_, command));
+  }
+  GridMenu_->popup(globalPos);
+}
+
+void TMainWindow::GridCommand(TGridCommand command) {
+  if (!form_ || !GridCommandEnabled(*form_, command)) return;
+  Guard([this, command] {
+    if (RunGridCommand(*form_, command)) return;
+    if (command == TGridCommand::gcSaveAs) return SaveAsClick();
+    const bool csv = command == TGridCommand::gcCopyCsv;
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(csv ? form_->CopyCsvText() : form_->CopyText()));
+  });
+}
+
+void TMainWindow::SaveAsClick() {
+  int typeIndex = 0;
+  const QString path = boxes_.SaveFileName(this, typeIndex);
+  if (path.isEmpty()) return;
+  // The file system's own bytes for the name, as the engine's files use them.
+  const std::string name = QFile::encodeName(path).toStdString();
+  const std::string failure = form_->SaveReport(name, ExportFormatOf(name, typeIndex));
+  if (!failure.empty()) ShowError(failure);
 }
 
 void TMainWindow::Guard(const std::function<void()>& handler) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
 #include "trace/TraceView.h"
 
@@ -16,6 +17,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QToolButton;
 
@@ -29,7 +31,13 @@ class TOutGridWidget;
 struct TMessageBoxes {
   std::function<void(QWidget* owner, const QString& text)> Message;  // OK box
   std::function<void(QWidget* owner, const QString& text)> Error;    // error box
+  // "Save as…": the chosen path (empty: cancelled) and file type's index.
+  std::function<QString(QWidget* owner, int& typeIndex)> SaveFileName;
 };
+
+// The platform's file dialog of "Save as…": the chosen path, empty when
+// cancelled, and the index of the file type picked (ExportFileTypes).
+QString AskSaveFileName(QWidget* owner, int& typeIndex);
 
 class TMainWindow : public QWidget, public TTraceView {
  public:
@@ -42,6 +50,8 @@ class TMainWindow : public QWidget, public TTraceView {
 
   TTraceRouteForm& Form() { return *form_; }
   TOutGridWidget& Grid() { return *OutGrid; }
+  // The grid's context menu, shown by ShowGridMenu.
+  QMenu& GridMenu() { return *GridMenu_; }
   // The About window the About button shows (created after this window).
   void SetAboutForm(TAboutFrm* about) { about_ = about; }
 
@@ -53,6 +63,9 @@ class TMainWindow : public QWidget, public TTraceView {
   // --- event handlers of the buttons without engine logic ---
   void SpeedButton1Click();
   void SpeedButton2Click();
+  // --- the grid's context menu ---
+  void ShowGridMenu(const QPoint& globalPos);
+  void GridCommand(TGridCommand command);
 
   static constexpr int DesignLeft = 216;
   static constexpr int DesignTop = 109;
@@ -71,6 +84,8 @@ class TMainWindow : public QWidget, public TTraceView {
   void ShowError(const std::string& text);
   // Copies the engine's control state into the widgets.
   void PullControls();
+  void CreateGridMenu();
+  void SaveAsClick();
 
   TMessageBoxes boxes_;
   TAboutFrm* about_ = nullptr;
@@ -90,6 +105,7 @@ class TMainWindow : public QWidget, public TTraceView {
   QPushButton* Button1;
   QPushButton* Button2;
   TOutGridWidget* OutGrid;
+  QMenu* GridMenu_;
 
   std::unique_ptr<TTraceRouteForm> form_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
 #include "winui/GdiCanvasWindows.h"
 
@@ -89,9 +90,20 @@ TGridLayout TOutGridWindow::Layout() const {
 std::string TOutGridWindow::ToolTipAt(int x, int y) const {
   if (!form_) return {};
   HDC dc = GetDC(Handle());
-  std::string text = CutCellText(form_->OutGrid, Layout(), x, y, GridTextWidth(dc));
+  std::string text = GridCellTip(*form_, Layout(), x, y, GridTextWidth(dc));
   ReleaseDC(Handle(), dc);
   return text;
+}
+
+void TOutGridWindow::RequestMenu(LPARAM screenPoint) {
+  if (!MenuRequested) return;
+  POINT point{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+  if (point.x == -1 && point.y == -1) {
+    const TGridLayout layout = Layout();
+    point = {layout.FixedWidth(), layout.FixedHeight()};
+    ClientToScreen(Handle(), &point);
+  }
+  MenuRequested(point);
 }
 
 TTextWidth GridTextWidth(HDC dc) {
@@ -243,6 +255,10 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
       SetFocus(Handle());
       return 0;
+    case WM_RBUTTONDOWN:
+      // The menu follows when the button comes up (WM_CONTEXTMENU).
+      SetFocus(Handle());
+      break;
     case WM_MOUSEMOVE:
       TrackToolTip(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       return 0;
@@ -253,10 +269,40 @@ LRESULT TOutGridWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       info->lpszText = toolTipText_.data();
       return 0;
     }
+    case WM_CONTEXTMENU: {
+      // Over a scroll bar the system's own scrolling menu shows.
+      POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      RECT client{};
+      GetClientRect(Handle(), &client);
+      const bool keyboard = point.x == -1 && point.y == -1;
+      if (!keyboard && (!ScreenToClient(Handle(), &point) || !PtInRect(&client, point))) break;
+      RequestMenu(lParam);
+      return 0;
+    }
     case WM_GETDLGCODE:
-      return DLGC_WANTARROWS;
+      // Characters too, so that Ctrl+C is no mnemonic for the dialog keys.
+      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_SYSKEYDOWN:
+      if (wParam != VK_F10 || GetKeyState(VK_SHIFT) >= 0) break;
+      RequestMenu(-1);
+      return 0;
+    case WM_KEYUP:
+      // The menu key was answered when it went down.
+      if (wParam == VK_APPS) return 0;
+      break;
     case WM_KEYDOWN:
       switch (wParam) {
+        case VK_APPS:
+          RequestMenu(-1);
+          return 0;
+        case VK_F10:
+          if (GetKeyState(VK_SHIFT) >= 0) break;
+          RequestMenu(-1);
+          return 0;
+        case 'C':
+          if (GetKeyState(VK_CONTROL) >= 0 || !CopyRequested) break;
+          CopyRequested();
+          return 0;
         case VK_UP:
           OnScroll(SB_VERT, SB_LINEUP);
           return 0;

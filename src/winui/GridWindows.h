@@ -6,6 +6,7 @@
 
 #include "winui/Win32.h"
 
+#include <functional>
 #include <string>
 
 #include "trace/GridLayout.h"
@@ -35,8 +36,14 @@ class TOutGridWindow : public TWindowBase {
   // Where the cells sit at the current size and scroll position, the columns
   // sized for the grid's texts.
   TGridLayout Layout() const;
-  // The tooltip at a client point: the whole text of a cell shown cut, or empty.
+  // The tooltip at a client point: the whole text of a cell shown cut and the
+  // engine's hint for the cell, or empty.
   std::string ToolTipAt(int x, int y) const;
+
+  // The context menu is asked for (right click, Shift+F10, the menu key) at a
+  // screen point; Ctrl+C asks for a copy. The main window answers both.
+  std::function<void(POINT screen)> MenuRequested;
+  std::function<void()> CopyRequested;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -47,6 +54,9 @@ class TOutGridWindow : public TWindowBase {
   void OnScroll(int bar, WORD request);
   void CreateToolTip();
   void TrackToolTip(int x, int y);
+  // The menu at the point of a right click, or from the keyboard (-1, -1)
+  // below the header row.
+  void RequestMenu(LPARAM screenPoint);
 
   const TTraceRouteForm* form_ = nullptr;
   int rowOffset_ = 0;

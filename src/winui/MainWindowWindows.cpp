@@ -1,12 +1,16 @@
 #include "winui/MainWindowWindows.h"
 
+#include <commdlg.h>
+
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/ConsoleWindows.h"
 #include "platform/ExecutablePath.h"
+#include "platform/WideText.h"
 #include "trace/SocketRights.h"
 #include "winui/AboutFormWindows.h"
 #include "winui/GridWindows.h"
@@ -27,6 +31,9 @@ enum : int {
   SpeedButton1Id,
   SpeedButton2Id,
 };
+
+// The grid menu's items are GridMenuItems() in order, from this id on.
+constexpr UINT GridMenuFirstId = 301;
 
 constexpr int Panel1Height = 57;
 constexpr int Panel3Height = 41;
@@ -60,6 +67,58 @@ std::string ComboItem(::HWND combo, LRESULT index) {
 }
 
 }  // namespace
+
+std::string AskSaveFileName(::HWND owner, int& typeIndex) {
+  // Pairs of a name and a pattern, each ended by a zero, the list by another.
+  std::wstring filter;
+  for (const TExportFileType& type : ExportFileTypes()) {
+    const std::wstring extension = WideFromUtf8(type.Extension);
+    filter +=
+        WideFromUtf8(type.Name) + L" (*." + extension + L")" + L'\0' + L"*." + extension + L'\0';
+  }
+  filter += L'\0';
+  std::wstring file(32768, L'\0');
+  const std::wstring defaultExtension = WideFromUtf8(ExportFileTypes()[0].Extension);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrTitle = L"Save as";
+  // A name typed without an extension gets that of the type picked.
+  dialog.lpstrDefExt = defaultExtension.c_str();
+  dialog.Flags =
+      OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&dialog)) return {};
+  typeIndex = static_cast<int>(dialog.nFilterIndex) - 1;
+  return Utf8FromWide(file.c_str());
+}
+
+bool SetClipboardText(::HWND owner, const std::string& utf8) {
+  std::wstring text;
+  for (const wchar_t c : WideFromUtf8(utf8)) {
+    if (c == L'\n' && (text.empty() || text.back() != L'\r')) text += L'\r';
+    text += c;
+  }
+  if (!OpenClipboard(owner)) return false;
+  bool done = false;
+  if (EmptyClipboard()) {
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+      if (void* target = GlobalLock(memory)) {
+        std::memcpy(target, text.c_str(), bytes);
+        GlobalUnlock(memory);
+        done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+      }
+      // The clipboard owns the memory once it took it.
+      if (!done) GlobalFree(memory);
+    }
+  }
+  CloseClipboard();
+  return done;
+}
 
 TWinMainWindow::TWinMainWindow(TFormFiles files, const std::vector<std::string>& parameters) {
   Create("QuillonMain", WS_EX_CONTROLPARENT, "Quillon", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
@@ -102,6 +161,8 @@ void TWinMainWindow::CreateControls() {
   TimeOut = NewEdit("5000", Panel1, TimeOutId, 176, 30, 49, 21);
 
   OutGrid = std::make_unique<TOutGridWindow>(Panel2, OutGridId);
+  OutGrid->MenuRequested = [this](POINT screen) { ShowGridMenu(screen); };
+  OutGrid->CopyRequested = [this] { GridCommand(TGridCommand::gcCopy); };
 
   NewSpeedButton("Help", Panel3, SpeedButton1Id, 8, 8, 75, 23);
   Button1 = NewControl("BUTTON", "Start", WS_TABSTOP | BS_PUSHBUTTON, 0, Panel3, Button1Id, 216, 8,
@@ -126,6 +187,51 @@ void TWinMainWindow::LayOut() {
   // The grid fills its panel inside the bevel.
   MoveWindow(OutGrid->Handle(), BevelWidth, BevelWidth, std::max(0, width - 2 * BevelWidth),
              std::max(0, middle - 2 * BevelWidth), TRUE);
+}
+
+void TWinMainWindow::ShowGridMenu(POINT screen) {
+  if (!form_) return;
+  const HMENU menu = CreatePopupMenu();
+  if (!menu) return;
+  const auto& items = GridMenuItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const TGridMenuItem& item = items[i];
+    if (item.SeparatorBefore) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    // The key beside its item, after a tab, as the system's menus show it.
+    const std::wstring caption =
+        WideFromUtf8(item.Caption) + (item.Command == TGridCommand::gcCopy ? L"\tCtrl+C" : L"");
+    const UINT id = GridMenuFirstId + static_cast<UINT>(i);
+    AppendMenuW(menu, GridCommandEnabled(*form_, item.Command) ? MF_STRING : MF_STRING | MF_GRAYED,
+                id, caption.c_str());
+    // The view in sight has the radio mark.
+    if (GridCommandChecked(*form_, item.Command))
+      CheckMenuRadioItem(menu, id, id, id, MF_BYCOMMAND);
+  }
+  // The chosen item comes back here rather than as a message.
+  const UINT chosen =
+      static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                       screen.x, screen.y, 0, Handle(), nullptr));
+  DestroyMenu(menu);
+  if (chosen >= GridMenuFirstId && chosen < GridMenuFirstId + items.size())
+    GridCommand(items[chosen - GridMenuFirstId].Command);
+}
+
+void TWinMainWindow::GridCommand(TGridCommand command) {
+  if (!form_ || !GridCommandEnabled(*form_, command)) return;
+  Guard([this, command] {
+    if (RunGridCommand(*form_, command)) return;
+    if (command == TGridCommand::gcSaveAs) {
+      int typeIndex = 0;
+      const std::string path = AskSaveFileName(Handle(), typeIndex);
+      if (path.empty()) return;
+      const std::string failure = form_->SaveReport(path, ExportFormatOf(path, typeIndex));
+      if (!failure.empty()) ShowError(failure);
+      return;
+    }
+    const bool csv = command == TGridCommand::gcCopyCsv;
+    if (!SetClipboardText(Handle(), csv ? form_->CopyCsvText() : form_->CopyText()))
+      ShowError("Cannot copy: another program holds the clipboard. Try again.");
+  });
 }
 
 void TWinMainWindow::Guard(const std::function<void()>& handler) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
 #include "trace/TraceView.h"
 #include "winui/ControlsWindows.h"
@@ -18,6 +19,12 @@ namespace quillon {
 
 class TOutGridWindow;
 class TWinAboutFrm;
+
+// The system's file dialog of "Save as…": the chosen path (UTF-8), empty when
+// cancelled, and the index of the file type picked (ExportFileTypes).
+std::string AskSaveFileName(::HWND owner, int& typeIndex);
+// Puts the text on the clipboard as Unicode text with CR LF line ends.
+bool SetClipboardText(::HWND owner, const std::string& utf8);
 
 class TWinMainWindow : public TWindowBase, public TTraceView {
  public:
@@ -39,6 +46,9 @@ class TWinMainWindow : public TWindowBase, public TTraceView {
   // --- event handlers of the buttons without engine logic ---
   void SpeedButton1Click();
   void SpeedButton2Click();
+  // --- the grid's context menu ---
+  void ShowGridMenu(POINT screen);
+  void GridCommand(TGridCommand command);
 
   // Runs an engine handler; an exception that leaves it goes to the error box.
   void Guard(const std::function<void()>& handler);

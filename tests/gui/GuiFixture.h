@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -63,6 +65,10 @@ class MainWindowTest : public ::testing::Test {
       messages_.push_back(text.toStdString());
     };
     boxes.Error = [this](QWidget*, const QString& text) { errors_.push_back(text.toStdString()); };
+    // The real file dialog unless a test answers it itself.
+    boxes.SaveFileName = [this](QWidget* owner, int& typeIndex) {
+      return saveFileName_ ? saveFileName_(typeIndex) : AskSaveFileName(owner, typeIndex);
+    };
     window_ = std::make_unique<TMainWindow>(files_, parameters, boxes);
     window_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
@@ -146,6 +152,43 @@ class MainWindowTest : public ::testing::Test {
 
   std::string Cell(int col, int row) { return window_->Form().OutGrid.Cell(col, row); }
 
+  // The grid's context menu once the gesture has opened it, or null.
+  QMenu* OpenGridMenu(const std::function<void()>& gesture) {
+    QMenu& menu = window_->GridMenu();
+    menu.hide();
+    gesture();
+    return WaitUntil([&] { return menu.isVisible(); }, 5000) ? &menu : nullptr;
+  }
+  // A right click in the grid as the platform delivers it, to the window, which
+  // turns it into a context menu request.
+  void RightClickGrid(QPoint point) {
+    QWidget* viewport = window_->Grid().viewport();
+    QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {},
+                      viewport->mapTo(window_.get(), point));
+  }
+  // A click on the menu's item with that caption, as the user would.
+  static void Choose(QMenu* menu, const QString& caption) {
+    ASSERT_NE(menu, nullptr) << caption.toStdString();
+    for (QAction* action : menu->actions()) {
+      if (action->text() != caption) continue;
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+      return;
+    }
+    ADD_FAILURE() << "no item " << caption.toStdString();
+  }
+  // Acts on the next modal window (a dialog) once it is up, within ten seconds.
+  static void WhenModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act), tries = 500]() mutable {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal && --tries > 0) return;
+      timer->stop();
+      timer->deleteLater();
+      if (modal) act(modal);
+    });
+    timer->start(20);
+  }
+
   // Keeps a picture of a window under the build tree (found from the
   // environment, or three levels above build/tests/gui/quillon_gui_tests), for
   // people to look at.
@@ -174,6 +217,7 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<TMainWindow> window_;
   std::vector<std::string> messages_;
   std::vector<std::string> errors_;
+  std::function<QString(int& typeIndex)> saveFileName_;
 };
 
 }  // namespace quillon::guitest

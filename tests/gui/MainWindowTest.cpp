@@ -2,12 +2,17 @@
 // stop a trace, what the boxes show, and the two state files.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -18,6 +23,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/Text.h"
 #include "trace/HopGrid.h"
+#include "trace/HopStats.h"
 #include "trace/SocketRights.h"
 
 namespace quillon::guitest {
@@ -413,6 +419,119 @@ TEST_F(MainWindowTest, ClosingEndsTheProcessWhateverWorkersAreUnderWay) {
   EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
   EXPECT_NE(ReadFile((dir_ / "quillon.dnb").string()), "") << "the name cache was not saved";
+}
+
+TEST_F(MainWindowTest, GridMenuRepeatsSwitchesViewsCopiesAndSaves) {
+  TMainWindow& window = Open(ThreeHops());
+  TOutGridWidget& grid = window.Grid();
+  TTraceRouteForm& form = window.Form();
+  const auto menuBy = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    return OpenGridMenu([&] {
+      if (key == Qt::Key_unknown) return RightClickGrid(grid.CellRect(1, 1).center());
+      QTest::keyClick(&grid, key, modifiers);
+    });
+  };
+  // Before a run there is nothing to copy or save.
+  QMenu* menu = menuBy(Qt::Key_unknown);
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "" : "-");
+  EXPECT_EQ(items, QStringList({"Repeat until Stop", "Statistics", "Route", "Copy-", "Copy as CSV-",
+                                QString::fromUtf8("Save as\u2026-")}));
+  SaveArtefact(*menu, "GridMenu.png");
+  menu->hide();
+
+  // Rounds a second apart until Stop: hop 1 is probed once a round.
+  SetHost("target.test");
+  Choose(menuBy(Qt::Key_unknown), "Repeat until Stop");
+  int rounds = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    rounds = 0;
+    for (const TSimSentDatagram& sent : network_->Sent()) rounds += sent.Ttl == 1;
+    return rounds >= 3;
+  })) << Describe();
+  QTest::mouseClick(StopButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+
+  // Shift+F10 and the menu key open the menu below the header row.
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  grid.setFocus();
+  menu = menuBy(Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_NE(menu, nullptr);
+  QTest::keyClick(menu, Qt::Key_Escape);
+  Choose(menuBy(Qt::Key_Menu), "Statistics");
+  EXPECT_TRUE(menu->geometry().contains(grid.KeyboardMenuPos()));
+  // The statistics view: more columns, all in the grid's width.
+  const int lastCol = form.OutGrid.ColCount() - 1;
+  ASSERT_GT(lastCol, 5);
+  EXPECT_FALSE(grid.CellRect(lastCol, 0).isEmpty());
+  EXPECT_LE(grid.CellRect(lastCol, 0).right(), grid.viewport()->width() - 1);
+  EXPECT_EQ(Cell(3, 0) + "=" + Cell(3, 1), "Sent=" + std::to_string(rounds)) << Describe();
+  SaveArtefact(window, "MainWindow-statistics.png");
+
+  // Ctrl+C: the view as text under a line naming the target, read back; then
+  // Copy as CSV.
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
+  QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+  const std::string copied = clipboard->text().toStdString();
+  EXPECT_EQ(copied, form.CopyText());
+  EXPECT_EQ(copied.rfind("Target\ttarget.test\tAddress\t10.9.9.9\t", 0), 0u) << copied;
+  EXPECT_NE(copied.find("\n1\tgw1.test\t"), std::string::npos) << copied;
+  Choose(menuBy(Qt::Key_unknown), "Copy as CSV");
+  EXPECT_EQ(clipboard->text().toStdString(), form.CopyCsvText());
+
+  // Save as…, through the file dialog: a name without an extension takes the
+  // type picked, a typed extension wins over it.
+  for (const auto& [typed, saved] : {std::pair("route", "route.csv"), {"r.json", "r.json"}}) {
+    WhenModal([&, typed = typed](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      auto* name = dialog ? qobject_cast<QLineEdit*>(dialog->focusWidget()) : nullptr;
+      if (!name || dialog->windowTitle() != "Save as") return modal->close(), void();
+      dialog->selectNameFilter("CSV (*.csv)");
+      dialog->setDirectory(QString::fromStdString(dir_.string()));
+      name->clear();
+      QTest::keyClicks(name, typed);
+      QPushButton* save = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+      WaitUntil([&] { return save->isEnabled(); }, 5000);
+      save->click();
+      // A dialog still up would hold the test for good.
+      if (!WaitUntil([&] { return !dialog->isVisible(); }, 5000)) {
+        ADD_FAILURE() << name->text().toStdString();
+        dialog->reject();
+      }
+    });
+    Choose(menuBy(Qt::Key_unknown), QString::fromUtf8("Save as\u2026"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / saved)) << saved;
+  }
+  EXPECT_EQ(ReadFile((dir_ / "route.csv").string()), form.CopyCsvText());
+  EXPECT_EQ(ReadFile((dir_ / "r.json").string()).rfind("{\n", 0), 0u);
+  // A save that fails says why and leaves nothing behind.
+  saveFileName_ = [this](int&) { return QString::fromStdString((dir_ / "no" / "r.csv").string()); };
+  Choose(menuBy(Qt::Key_unknown), QString::fromUtf8("Save as\u2026"));
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("r.csv"), std::string::npos) << errors_[0];
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
+
+  // The tooltips carry the engine's hints: a second address at hop 1, and
+  // hop 2 losing answers that hop 3 does not.
+  UpdateHopStats(form.Stats[0], TProbeOutcome::poAnswered, 7, "10.0.0.7");
+  for (int i = 0; i < 40; ++i) {
+    UpdateHopStats(form.Stats[1], i % 2 ? TProbeOutcome::poAnswered : TProbeOutcome::poLost, 10);
+    UpdateHopStats(form.Stats[2], TProbeOutcome::poAnswered, 20, "10.9.9.9");
+  }
+  form.SetGridView(TGridView::gvStatistics);
+  EXPECT_TRUE(grid.ToolTipAt(grid.CellRect(1, 1).center()).contains("10.0.0.7"));
+  const QPoint lossCell = grid.CellRect(2, 2).center();
+  QHelpEvent hover(QEvent::ToolTip, lossCell, grid.viewport()->mapToGlobal(lossCell));
+  QApplication::sendEvent(grid.viewport(), &hover);
+  EXPECT_TRUE(QToolTip::text().contains(LossHereOnlyText)) << Describe();
+  QToolTip::hideText();
+  EXPECT_EQ(grid.ToolTipAt(grid.CellRect(2, 3).center()), "");
+  Choose(menuBy(Qt::Key_unknown), "Route");
+  EXPECT_EQ(form.OutGrid.ColCount(), 6);
 }
 
 }  // namespace

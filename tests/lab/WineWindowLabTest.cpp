@@ -4,7 +4,8 @@
 // line on a virtual X display with a window manager; a robot beside it
 // (quillon_winrobot.exe, under the same wineserver) scrolls the grid, types a
 // second host and presses Enter, then one without an address, opens the About
-// window and the help, stops a slow trace and closes the window during
+// window and the help, runs rounds from the grid's context menu and copies and
+// saves the statistics, stops a slow trace and closes the window during
 // another, and takes pictures kept under the build tree (tests/lab/artefacts).
 // Then the installer removes it all; a terminal trace is told of a logoff; and
 // a copy as the zip has it, in a folder named with non-ASCII letters, opens its
@@ -185,13 +186,13 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
       " ; timeout -k 5 60 " +
       wine + " reg query " + uninstallKey +
       " /s 2>/dev/null | grep -c 'DisplayName.*Quillon' >entry.txt"
-      " ; { timeout -k 5 150 " +
+      " ; { timeout -k 5 200 " +
       wine +
       " 'C:\\Program Files\\Quillon\\quillon.exe' -h 12 -w 400 target.lab >out 2>err & "
       "app=$!; }"
-      " ; timeout -k 5 140 " +
+      " ; timeout -k 5 190 " +
       wine + " bin/quillon_winrobot.exe " + ShellQuote(windowsDirText) + " one.lab nohost.lab " +
-      slowHost + " '%LOCALAPPDATA%\\Quillon\\quillon.dnb'" +
+      slowHost + " '%LOCALAPPDATA%\\Quillon\\quillon.dnb' target.lab" +
       " >robot.out 2>&1; rc=$?"
       // A robot that gave up leaves the window open: end it rather than wait.
       " ; [ $rc -eq 0 ] || timeout -k 5 30 " +
@@ -282,6 +283,25 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   const int closeMs = std::atoi(seen("closed-during-trace").c_str());
   EXPECT_GT(closeMs, 0);
   EXPECT_LT(closeMs, 5000);
+  // The grid's context menu, by right click, Shift+F10 and the menu key: rounds
+  // until Stop, then the statistics view copied (Ctrl+C), copied as CSV and
+  // saved as CSV; a save onto a read-only file says why and keeps it.
+  EXPECT_EQ(seen("menu-right-click"), "1");
+  EXPECT_EQ(seen("repeating"), "1");
+  EXPECT_EQ(seen("repeat-stopped"), "idle");
+  EXPECT_EQ(seen("menu-shift-f10"), "1");
+  EXPECT_EQ(seen("menu-key"), "1");
+  const std::string copied = ReadWholeFile((dir / "copied.txt").string());
+  EXPECT_EQ(copied.rfind("Target\ttarget.lab\tAddress\t" + target + "\t", 0), 0u) << copied;
+  EXPECT_NE(copied.find("\r\nNo\tHost\tLoss %\tSent\t"), std::string::npos) << copied;
+  EXPECT_NE(copied.find("\r\n1\tone.lab\t0.0\t"), std::string::npos) << copied;
+  const std::string csv = ReadWholeFile((dir / "copied.csv").string());
+  EXPECT_NE(csv.find("\r\n1,one.lab," + lab.Facts().Hop(1) + ",0.0,"), std::string::npos) << csv;
+  EXPECT_EQ(seen("saved"), "1");
+  EXPECT_EQ(ReadWholeFile((dir / "saved.csv").string()), csv);
+  EXPECT_EQ(seen("save-error").rfind("Cannot save ", 0), 0u) << seen("save-error");
+  EXPECT_EQ(ReadWholeFile((dir / "locked.csv").string()), "kept\r\n");
+
   // A host without an address: the modal message box, then back to idle.
   EXPECT_EQ(seen("message"), "Host not found: nohost.lab");
   // Enter in the Host box started a trace, which ran to its end.
@@ -298,7 +318,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   // The pictures, kept as PNG where ImageMagick converts them, else as BMP.
   const fs::path artefacts = BuildDir() / "tests" / "lab" / "artefacts";
   fs::create_directories(artefacts);
-  for (const char* name : {"main", "typed", "about"}) {
+  for (const char* name : {"main", "typed", "about", "menu", "statistics"}) {
     const fs::path bmp = dir / (std::string(name) + ".bmp");
     const fs::path png = artefacts / ("WineWindow-" + std::string(name) + ".png");
     if (!fs::exists(bmp)) continue;
@@ -310,7 +330,7 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   // Every typed host went into the history, and the hops' names into the
   // name cache saved when the window closed during the last trace.
   EXPECT_EQ(ReadWholeFile((dir / "quillon.hst").string()),
-            slowHost + "\r\nnohost.lab\r\none.lab\r\ntarget.lab\r\nlocalhost\r\n");
+            slowHost + "\r\ntarget.lab\r\nnohost.lab\r\none.lab\r\nlocalhost\r\n");
   TDnsBuffer cache;
   cache.LoadFromFile((dir / "quillon.dnb").string());
   EXPECT_EQ(cache.FindName(lab.Facts().Hop(1)), "one.lab");

@@ -3,12 +3,13 @@
 // scrolls its grid in small wheel steps, types a host into the Host box and
 // presses Enter, then one that has no address (and closes the message box that
 // says so), opens the About window and leaves it with Ok, takes pictures of
-// both windows (BMP), opens the help, stops a slow trace, and closes the window
-// during another. What it saw goes to OUTDIR/report.txt, one "key value" line
-// each; the lab test checks it. CACHE_FILE may name environment variables
-// (%LOCALAPPDATA%).
+// both windows (BMP), opens the help, drives the grid's context menu (rounds
+// until Stop, the statistics view, Ctrl+C, Copy as CSV, Save as…, also onto a
+// read-only file), stops a slow trace, and closes the window during another.
+// What it saw goes to OUTDIR/report.txt, one "key value" line each; the lab
+// test checks it. CACHE_FILE may name environment variables (%LOCALAPPDATA%).
 //
-//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE
+//   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE ROUNDS_HOST
 //   quillon_winrobot --help-only OUTDIR
 //       Help, then the Restart Manager's WM_ENDSESSION (ENDSESSION_CLOSEAPP),
 //       to OUTDIR/help-report.txt
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -109,9 +111,10 @@ bool Capture(HWND window, BITMAPINFOHEADER& header, std::string& pixels) {
   return drawn;
 }
 
-// The window written as a BMP file, brought to the front first.
-bool SavePicture(HWND window, const std::string& path) {
-  SetForegroundWindow(window);
+// The window written as a BMP file, brought to the front first unless it is
+// to be taken with what lies over it (an open menu).
+bool SavePicture(HWND window, const std::string& path, bool raise = true) {
+  if (raise) SetForegroundWindow(window);
   Sleep(300);  // let it come up and paint
   BITMAPINFOHEADER header{};
   std::string pixels;
@@ -153,12 +156,16 @@ void Post(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   PostMessageA(window, msg, wParam, lParam);
 }
 
-// Types the text over what the box holds and presses Enter, as the keyboard
-// would: the characters, then Enter as a key whose character the window's own
-// message loop makes.
-void TypeAndEnter(HWND edit, const std::string& text) {
+// Types the text over what the box holds, as the keyboard would.
+void Type(HWND edit, const std::string& text) {
   SendMessageA(edit, EM_SETSEL, 0, -1);
   for (char c : text) Post(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+// Types the text, then presses Enter as a key whose character the window's own
+// message loop makes.
+void TypeAndEnter(HWND edit, const std::string& text) {
+  Type(edit, text);
   constexpr LPARAM EnterScanCode = 0x1C << 16;
   Post(edit, WM_KEYDOWN, VK_RETURN, EnterScanCode | 1);
   Post(edit, WM_KEYUP, VK_RETURN, EnterScanCode | 0xC0000001);
@@ -168,6 +175,100 @@ void TypeAndEnter(HWND edit, const std::string& text) {
 void Click(HWND control) {
   Post(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
   Post(control, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
+// Keys pressed in order and released in reverse through the system's input,
+// to the focused window of the foreground one, which then sees them held.
+void Keys(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs(keys.size() * 2, INPUT{INPUT_KEYBOARD, {}});
+  std::size_t down = 0;
+  std::size_t up = inputs.size();
+  for (WORD key : keys) {
+    inputs[down++].ki.wVk = key;
+    inputs[--up].ki.wVk = key;
+    inputs[up].ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The open context menu's window, once it shows.
+HWND OpenMenu() {
+  HWND menu = nullptr;
+  WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) && IsWindowVisible(menu); }, 5000);
+  return menu;
+}
+
+// Chooses the menu's item at that place (separators not counted) with the
+// arrow keys and Enter, as the menu reads them; true once the menu is gone.
+bool ChooseItem(HWND menu, int index) {
+  for (int i = 0; i <= index; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
+  Post(menu, WM_KEYDOWN, VK_RETURN, 0x1C0001);
+  return WaitFor([&] { return !IsWindowVisible(menu); }, 5000);
+}
+
+// The clipboard's text (the system makes it from the Unicode text put there),
+// once something has put text there.
+std::string ClipboardText() {
+  std::string text;
+  if (!WaitFor([] { return IsClipboardFormatAvailable(CF_TEXT) != FALSE; }, 5000) ||
+      !OpenClipboard(nullptr))
+    return text;
+  if (HANDLE data = GetClipboardData(CF_TEXT)) {
+    if (const auto* chars = static_cast<const char*>(GlobalLock(data))) text = chars;
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+// What an action puts on the clipboard, emptied before it; "" when it failed.
+template <typename Action>
+std::string CopiedBy(Action action) {
+  if (OpenClipboard(nullptr)) {
+    EmptyClipboard();
+    CloseClipboard();
+  }
+  return action() ? ClipboardText() : std::string();
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A right click in the grid, which opens its menu.
+void RightClick(HWND grid) {
+  Post(grid, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(60, 40));
+  Post(grid, WM_RBUTTONUP, 0, MAKELPARAM(60, 40));
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A window of the dialog class with that caption, owned by owner, once it shows.
+HWND DialogOf(HWND owner, const char* caption) {
+  HWND dialog = nullptr;
+  WaitFor(
+      [&] {
+        dialog = FindWindowA("#32770", caption);
+        return dialog && IsWindowVisible(dialog) && GetWindow(dialog, GW_OWNER) == owner;
+      },
+      10000);
+  return dialog;
+}
+
+// "Save as…" from the grid's menu: the name typed into the file dialog, then
+// its Save button; what else shows then (a question, an error) is the caller's.
+bool SaveAs(HWND main, HWND grid, const std::string& path) {
+  RightClick(grid);
+  HWND menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 5)) return false;
+  HWND dialog = DialogOf(main, "Save as");
+  HWND name = dialog ? Child(dialog, "Edit") : nullptr;
+  if (!name) return false;
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Post(dialog, WM_COMMAND, IDOK, 0);
+  return true;
 }
 
 int Fail(const char* step) {
@@ -273,8 +374,10 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--help-only") return HelpOnly(argv[2]);
   if (argc == 4 && std::string(argv[1]) == "--end-session-terminal")
     return TerminalEndSession(argv[2], argv[3]);
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE\n");
+  if (argc != 7) {
+    std::fprintf(stderr,
+                 "usage: quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE "
+                 "ROUNDS_HOST\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -282,6 +385,7 @@ int main(int argc, char** argv) {
   const std::string unknownHost = argv[3];
   const std::string slowHost = argv[4];
   const std::wstring cacheFile = Expanded(argv[5]);
+  const std::string roundsHost = argv[6];
   report.open(dir + "\\report.txt");
 
   HWND main = MainWindow();
@@ -419,6 +523,73 @@ int main(int argc, char** argv) {
   SendMessageA(main, WM_ENDSESSION, TRUE, 0);
   const bool savedAfter = Exists(cacheFile);
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
+
+  // The grid's context menu, opened by a right click: "Repeat until Stop" runs
+  // rounds for the host in the box until Stop.
+  Type(edit, roundsHost);
+  RightClick(grid);
+  HWND menu = OpenMenu();
+  report << "menu-right-click " << (menu ? 1 : 0) << "\n";
+  if (!menu) return Fail("menu");
+  report << "menu-picture " << SavePicture(main, dir + "\\menu.bmp", false) << "\n";
+  if (!ChooseItem(menu, 0)) return Fail("repeat");
+  HWND stopButton = nullptr;
+  const bool repeating = WaitFor(
+      [&] { return (stopButton = Child(main, "Button", "Stop")) && IsWindowVisible(stopButton); },
+      10000);
+  Sleep(3500);  // rounds a second apart
+  report << "repeating " << (repeating && !Idle(main) ? 1 : 0) << "\n";
+  if (stopButton) Click(stopButton);
+  report << "repeat-stopped " << (WaitFor([&] { return Idle(main); }, 20000) ? "idle" : "running")
+         << "\n";
+  // Shift+F10 in the grid (clicked for the focus), then Statistics.
+  SetForegroundWindow(main);
+  Click(grid);
+  Sleep(200);
+  Keys({VK_SHIFT, VK_F10});
+  menu = OpenMenu();
+  report << "menu-shift-f10 " << (menu ? 1 : 0) << "\n";
+  if (!menu || !ChooseItem(menu, 1)) return Fail("statistics");
+  report << "statistics-picture " << SavePicture(main, dir + "\\statistics.bmp") << "\n";
+  // Ctrl+C: the view as text; the menu key, then Copy as CSV.
+  Click(grid);
+  WriteFile(dir + "\\copied.txt", CopiedBy([] {
+              Keys({VK_CONTROL, 'C'});
+              return true;
+            }));
+  WriteFile(dir + "\\copied.csv", CopiedBy([&] {
+              Keys({VK_APPS});
+              menu = OpenMenu();
+              report << "menu-key " << (menu ? 1 : 0) << "\n";
+              return menu && ChooseItem(menu, 4);
+            }));
+  // Save as… a name without an extension: the CSV type's is added.
+  const bool saveAsked = SaveAs(main, grid, dir + "\\saved");
+  report << "saved " << (saveAsked && WaitFor([&] { return Exists(dir + "\\saved.csv"); }, 10000))
+         << "\n";
+  WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 5000);
+  // Onto a read-only file: replacing it is confirmed, and the save fails with
+  // the reason in a box; the file keeps what it held.
+  const std::string locked = dir + "\\locked.csv";
+  WriteFile(locked, "kept\r\n");
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  if (!SaveAs(main, grid, locked)) return Fail("save-locked");
+  HWND dialog = DialogOf(main, "Save as");
+  HWND question = nullptr;
+  WaitFor(
+      [&] {
+        question = FindWindowA("#32770", "Save as");
+        return question && question != dialog && GetWindow(question, GW_OWNER) == dialog;
+      },
+      10000);
+  if (question) Post(question, WM_COMMAND, IDYES, 0);
+  HWND error = DialogOf(main, "Quillon");
+  report << "save-error " << (error ? Text(Child(error, "Static", "Cannot*")) : std::string())
+         << "\n";
+  if (error) Post(error, WM_CLOSE, 0, 0);
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(error); }, 10000))
+    return Fail("save-error-box");
 
   // A trace to a host that answers only after seconds, with the longest time-out:
   // Stop (clicked, so it has the focus) goes grey at once and the focus moves
