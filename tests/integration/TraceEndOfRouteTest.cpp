@@ -462,18 +462,27 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
 
 // ---- the same rows for every number of probes in flight ----
 
-// The probes under way as the socket stack sees them, as a fake command runner
-// records what runs: a probe is under way from its first request until its
-// worker closes its socket, just before it reports. With Hold set, a probe
-// waits at that close, its result known, until the test releases its TTL.
+// The probes under way as the socket stack sees them: from a probe's first
+// request until its worker closes its socket, just before it reports. With
+// Hold set, a probe waits at that close, its result known, until its TTL is
+// released.
 struct TProbeLedger {
   std::mutex Lock;
   std::condition_variable Released;
   std::map<TIdStackSocketHandle, int> UnderWay;  // socket -> TTL
   std::set<int> ReleasedTtls;
-  bool Hold = false;
+  bool Hold = false, TtlTwice = false;
   int Peak = 0;
-  bool TtlTwice = false;
+
+  void Reset(bool hold) {
+    const std::lock_guard lock(Lock);
+    UnderWay.clear();
+    ReleasedTtls.clear();
+    Hold = hold;
+    TtlTwice = false;
+    Peak = 0;
+    Released.notify_all();
+  }
 } Ledger;
 
 class TLedgerStack : public TSimulatedStack {
@@ -503,67 +512,26 @@ class TLedgerStack : public TSimulatedStack {
   }
 };
 
-void HoldReports(bool hold) {
-  const std::lock_guard lock(Ledger.Lock);
-  Ledger.UnderWay.clear();
-  Ledger.ReleasedTtls.clear();
-  Ledger.Hold = hold;
-  Ledger.Peak = 0;
-  Ledger.TtlTwice = false;
-  Ledger.Released.notify_all();
-}
-
 constexpr int HopLimitOfTable = 8;
-
-struct TTopology {
-  const char* Name;
-  TSimConfig Config;
-  std::vector<std::string> Addresses;  // of the rows, as one probe at a time finds them
-};
-
-std::vector<TTopology> Topologies() {
-  const std::string target = TargetAddressText;
-  const std::string unknown = "Unknown Ip";
-  TSimConfig silent = RouteOf({TSimHop::Router(HopAddress(1))});
-  AppendSilent(silent, 2, 3);
-  silent.Route.push_back(TSimHop::Destination(target));
-  TSimConfig fourSilent = RouteOf({TSimHop::Router(HopAddress(1))});
-  AppendSilent(fourSilent, 2, 5);
-  fourSilent.Route.push_back(TSimHop::Destination(target));
-  TSimConfig dropsEcho = RouteTo(2);
-  dropsEcho.Route.back() = TSimHop::Silent(target);
-  std::vector<std::string> toLimit(HopLimitOfTable, HopAddress(2));
-  toLimit[0] = HopAddress(1);
-  return {
-      {"plain", RouteTo(3), {HopAddress(1), HopAddress(2), HopAddress(3), target}},
-      {"silent routers", silent, {HopAddress(1), unknown, unknown, target}},
-      // The fourth silent hop in TTL order ends it, though the target answers first.
-      {"four silent routers", fourSilent, {HopAddress(1)}},
-      {"target reached early", RouteTo(1), {HopAddress(1), target}},
-      {"unreachable router",
-       RouteOf({TSimHop::Router(HopAddress(1)), TSimHop::Unreachable(HopAddress(2))}), toLimit},
-      {"target drops echo", dropsEcho, {HopAddress(1), HopAddress(2)}},
-  };
-}
 
 class InFlightTable : public TraceTest {
  protected:
   void TearDown() override {
-    HoldReports(false);
+    Ledger.Reset(false);
     TraceTest::TearDown();
   }
 
-  // The trace as the command line starts it, over a stack recording every probe.
+  // The trace as the command line starts it, over a stack recording every probe;
+  // in reverse, the highest TTL under way is released first, each in turn.
   void Trace(const TSimConfig& config, std::vector<std::string> options, bool reverse) {
-    HoldReports(false);  // no worker of the last run may stay held
+    Ledger.Reset(false);  // no worker of the last run may stay held
     form_.reset();
     Install(config);
     GSocketStackClass = [] { return std::unique_ptr<TIdStack>(std::make_unique<TLedgerStack>()); };
-    HoldReports(reverse);
+    Ledger.Reset(reverse);
     options.insert(options.end(), {"-h", std::to_string(HopLimitOfTable), "-w", "60", TargetName});
     form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
     form_->FormCreate(options);
-    // Held back, the highest TTL under way reports first, each in turn.
     for (int ttl; reverse && (ttl = HighestUnderWay()) > 0;) {
       {
         const std::lock_guard lock(Ledger.Lock);
@@ -586,28 +554,48 @@ class InFlightTable : public TraceTest {
   std::vector<std::string> Rows(std::initializer_list<int> cols = {0, 1, 2, 4}) const {
     std::vector<std::string> rows;
     for (int row = 1; row < form_->OutGrid.RowCount(); ++row) {
-      std::string text;
+      rows.emplace_back();
       for (const int col : cols)
-        text += form_->OutGrid.Cell(col, row) + (cols.size() > 1 ? "|" : "");
-      rows.push_back(text);
+        rows.back() += form_->OutGrid.Cell(col, row) + (cols.size() > 1 ? "|" : "");
     }
     return rows;
   }
 };
 
 TEST_F(InFlightTable, EveryNumberInFlightAndReverseOrderGiveTheDefaultsRows) {
-  for (const TTopology& topology : Topologies()) {
-    SCOPED_TRACE(topology.Name);
-    Trace(topology.Config, {}, false);
+  const std::string h1 = HopAddress(1), h2 = HopAddress(2), target = TargetAddressText;
+  const std::string unknown = "Unknown Ip";
+  const auto silentTo = [&](int last) {
+    TSimConfig config = RouteOf({TSimHop::Router(h1)});
+    AppendSilent(config, 2, last);
+    config.Route.push_back(TSimHop::Destination(target));
+    return config;
+  };
+  TSimConfig dropsEcho = RouteTo(2);
+  dropsEcho.Route.back() = TSimHop::Silent(target);
+  std::vector<std::string> toLimit(HopLimitOfTable, h2);
+  toLimit[0] = h1;
+  // Each topology with the addresses of its rows, as one probe at a time finds them.
+  const std::tuple<const char*, TSimConfig, std::vector<std::string>> topologies[] = {
+      {"plain", RouteTo(3), {h1, h2, HopAddress(3), target}},
+      {"silent routers", silentTo(3), {h1, unknown, unknown, target}},
+      // The fourth silent hop in TTL order ends it, though the target answers first.
+      {"four silent routers", silentTo(5), {h1}},
+      {"target reached early", RouteTo(1), {h1, target}},
+      {"unreachable router", RouteOf({TSimHop::Router(h1), TSimHop::Unreachable(h2)}), toLimit},
+      {"target drops echo", dropsEcho, {h1, h2}},
+  };
+  for (const auto& [name, config, addresses] : topologies) {
+    SCOPED_TRACE(name);
+    Trace(config, {}, false);
     const std::vector<std::string> defaults = Rows();
-    EXPECT_EQ(Rows({1}), topology.Addresses);
-
+    EXPECT_EQ(Rows({1}), addresses);
     // With one in flight the order is always the TTLs'.
     for (const auto& [inFlight, reverse] :
          {std::pair{1, false}, {16, false}, {64, false}, {5, true}, {16, true}, {64, true}}) {
       SCOPED_TRACE(std::to_string(inFlight) +
                    (reverse ? " in flight, reverse order" : " in flight"));
-      Trace(topology.Config, {"--in-flight", std::to_string(inFlight)}, reverse);
+      Trace(config, {"--in-flight", std::to_string(inFlight)}, reverse);
       EXPECT_EQ(Rows(), defaults);
       const std::lock_guard lock(Ledger.Lock);
       EXPECT_LE(Ledger.Peak, inFlight);

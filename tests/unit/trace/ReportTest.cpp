@@ -3,6 +3,8 @@
 // terminal and both windows write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -30,100 +32,65 @@ THopStats Attempts(const std::vector<Attempt>& attempts) {
   return hop;
 }
 
-using Opt = std::optional<double>;
-struct FormulaRow {
-  const char* name;
-  std::vector<Attempt> attempts;
-  unsigned sent, received;
-  Opt loss, last, avg, best, worst, stdev, jitter, jitterMax;
-};
-
-void ExpectNear(const Opt& actual, const Opt& expected, const char* what) {
-  ASSERT_EQ(actual.has_value(), expected.has_value()) << what;
-  if (expected) {
-    EXPECT_NEAR(*actual, *expected, 0.005) << what;
+// Sent/received/in flight, then loss, last, avg, best, worst, stdev, jitter and
+// its maximum to two places; "-" where the figure is blank.
+std::string Figures(const THopStats& s) {
+  std::string text =
+      std::to_string(s.Sent) + "/" + std::to_string(s.Received) + "/" + std::to_string(s.InFlight);
+  const std::optional<double> figures[] = {s.LossPercent(), s.LastMs,         s.AverageMs(),
+                                           s.BestMs,        s.WorstMs,        s.StdDevMs(),
+                                           s.JitterAvgMs(), s.JitterWorstMs()};
+  for (const auto& v : figures) {
+    char field[32] = " -";
+    if (v) std::snprintf(field, sizeof field, " %.2f", *v);
+    text += field;
   }
+  return text;
 }
 
 TEST(HopStats, Formulas) {
   const std::string A = "10.0.0.1";
-  const FormulaRow rows[] = {
-      {"nothing yet: blanks, never 0", {}, 0, 0, {}, {}, {}, {}, {}, {}, {}, {}},
+  const struct {
+    const char* name;
+    std::vector<Attempt> attempts;
+    const char* figures;
+  } rows[] = {
+      {"nothing yet: blanks, never 0", {}, "0/0/0 - - - - - - - -"},
       {"five times",
        {{136, A}, {184, A}, {115, A}, {148, A}, {125, A}},
-       5,
-       5,
-       0.0,
-       125,
-       141.6,
-       115,
-       184,
-       26.71,
-       43.25,
-       69},
+       "5/5/0 0.00 125.00 141.60 115.00 184.00 26.71 43.25 69.00"},
       {"three attempts, the third answered: 2 lost of 3",
        {Lost, Lost, {7, A}},
-       3,
-       1,
-       200.0 / 3,
-       7,
-       7,
-       7,
-       7,
-       {},
-       {},
-       {}},
-      {"only losses", {Lost, Lost}, 2, 0, 100.0, {}, {}, {}, {}, {}, {}, {}},
+       "3/1/0 66.67 7.00 7.00 7.00 7.00 - - -"},
+      {"only losses", {Lost, Lost}, "2/0/0 100.00 - - - - - - -"},
       {"a loss between two times leaves the jitter to those two",
        {{10, A}, Lost, {4, A}},
-       3,
-       2,
-       100.0 / 3,
-       4,
-       7,
-       4,
-       10,
-       4.2426,
-       6,
-       6},
+       "3/2/0 33.33 4.00 7.00 4.00 10.00 4.24 6.00 6.00"},
   };
-  for (const FormulaRow& row : rows) {
-    SCOPED_TRACE(row.name);
-    const THopStats s = Attempts(row.attempts);
-    EXPECT_EQ(s.Sent, row.sent);
-    EXPECT_EQ(s.Received, row.received);
-    EXPECT_EQ(s.InFlight, 0u);
-    ExpectNear(s.LossPercent(), row.loss, "loss");
-    ExpectNear(s.LastMs, row.last, "last");
-    ExpectNear(s.AverageMs(), row.avg, "avg");
-    ExpectNear(s.BestMs, row.best, "best");
-    ExpectNear(s.WorstMs, row.worst, "worst");
-    ExpectNear(s.StdDevMs(), row.stdev, "stdev");
-    ExpectNear(s.JitterAvgMs(), row.jitter, "jitter");
-    ExpectNear(s.JitterWorstMs(), row.jitterMax, "jitter max");
-  }
+  for (const auto& row : rows) EXPECT_EQ(Figures(Attempts(row.attempts)), row.figures) << row.name;
 }
 
 TEST(HopStats, InFlightIsNeitherLostNorAnswered) {
   THopStats s = Attempts({{5, "a"}});
   UpdateHopStats(s, TProbeOutcome::poSent);
-  EXPECT_EQ(s.Sent, 2u);
-  EXPECT_EQ(s.InFlight, 1u);
-  EXPECT_EQ(s.LossPercent(), 0.0) << "a probe still waiting is no loss";
+  EXPECT_EQ(Figures(s), "2/1/1 0.00 5.00 5.00 5.00 5.00 - - -")
+      << "a probe still waiting is no loss";
   // A report with nothing in flight still counts as sent, never as negative.
   THopStats bare;
   UpdateHopStats(bare, TProbeOutcome::poLost);
-  EXPECT_EQ(bare.Sent, 1u);
-  EXPECT_EQ(bare.Lost(), 1u);
+  EXPECT_EQ(Figures(bare), "1/0/0 100.00 - - - - - - -");
+}
+
+std::string Counts(const THopStats& s) {
+  std::string text;
+  for (std::size_t i = 0; i < s.AddressCount; ++i)
+    text += s.Addresses[i].Address + ":" + std::to_string(s.Addresses[i].Count) + " ";
+  return text;
 }
 
 TEST(HopStats, AddressesCountedUpToSixteen) {
   THopStats s = Attempts({{1, "A"}, {1, "A"}, {1, "B"}});
-  ASSERT_EQ(s.AddressCount, 2u);
-  EXPECT_EQ(s.Addresses[0].Address, "A");
-  EXPECT_EQ(s.Addresses[0].Count, 2u);
-  EXPECT_EQ(s.Addresses[1].Address, "B");
-  EXPECT_EQ(s.Addresses[1].Count, 1u);
+  EXPECT_EQ(Counts(s), "A:2 B:1 ");
   EXPECT_EQ(s.MainAddress(), "A");
   for (int i = 0; i < 40; ++i) {
     UpdateHopStats(s, TProbeOutcome::poAnswered, 1, "10.1.0." + std::to_string(i));
@@ -135,38 +102,32 @@ TEST(HopStats, AddressesCountedUpToSixteen) {
   EXPECT_EQ(s.MainAddress(), "B") << "the most frequent, ties to the first seen";
 }
 
-// Hops by their attempts: lost of done, every one answered by someone otherwise.
-std::vector<THopStats> Route(const std::vector<std::pair<int, int>>& lostOfDone) {
-  std::vector<THopStats> hops;
-  for (const auto& [lost, done] : lostOfDone) {
-    std::vector<Attempt> attempts;
-    for (int i = 0; i < done; ++i) attempts.push_back(i < lost ? Lost : Attempt{1, "h"});
-    hops.push_back(Attempts(attempts));
-  }
-  return hops;
-}
-
+// Each hop as {lost, done}: the first `lost` attempts lost, the rest answered.
+// Marked: 'x' where the loss is this hop's only, '.' elsewhere.
 TEST(HopStats, LossHereOnlyWhenTheHopsAfterLoseClearlyLess) {
   const struct {
     const char* name;
     std::vector<std::pair<int, int>> route;
-    std::vector<bool> marked;
+    std::string marked;
   } rows[] = {
-      {"rate-limited middle hop", {{0, 20}, {14, 20}, {0, 20}}, {false, true, false}},
-      {"loss carried on to the target", {{0, 20}, {6, 20}, {7, 20}}, {false, false, false}},
-      {"lossy link, chance lower at the target",
-       {{0, 20}, {8, 20}, {4, 20}},
-       {false, false, false}},
-      {"the last hop has no later hop to compare", {{0, 20}, {10, 20}}, {false, false}},
-      {"a hop that never answered", {{20, 20}, {0, 20}}, {false, false}},
-      {"one lost probe proves nothing", {{1, 10}, {0, 10}}, {false, false}},
-      {"a later silent hop is skipped", {{12, 20}, {20, 20}, {0, 20}}, {true, false, false}},
+      {"rate-limited middle hop", {{0, 20}, {14, 20}, {0, 20}}, ".x."},
+      {"loss carried on to the target", {{0, 20}, {6, 20}, {7, 20}}, "..."},
+      {"lossy link, chance lower at the target", {{0, 20}, {8, 20}, {4, 20}}, "..."},
+      {"the last hop has no later hop to compare", {{0, 20}, {10, 20}}, ".."},
+      {"a hop that never answered", {{20, 20}, {0, 20}}, ".."},
+      {"one lost probe proves nothing", {{1, 10}, {0, 10}}, ".."},
+      {"a later silent hop is skipped", {{12, 20}, {20, 20}, {0, 20}}, "x.."},
   };
   for (const auto& row : rows) {
-    const auto hops = Route(row.route);
-    for (std::size_t i = 0; i < hops.size(); ++i) {
-      EXPECT_EQ(LossHereOnly(hops, i), row.marked[i]) << row.name << ", hop " << i + 1;
+    std::vector<THopStats> hops;
+    for (const auto& [lost, done] : row.route) {
+      std::vector<Attempt> attempts(static_cast<std::size_t>(done), Attempt{1, "h"});
+      std::fill_n(attempts.begin(), lost, Lost);
+      hops.push_back(Attempts(attempts));
     }
+    std::string marked;
+    for (std::size_t i = 0; i < hops.size(); ++i) marked += LossHereOnly(hops, i) ? 'x' : '.';
+    EXPECT_EQ(marked, row.marked) << row.name;
   }
 }
 
