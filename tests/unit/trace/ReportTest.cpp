@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "trace/Report.h"
@@ -74,16 +75,17 @@ TEST(HopStats, Formulas) {
   for (const auto& row : rows) EXPECT_EQ(Figures(Attempts(row.attempts)), row.figures) << row.name;
 }
 
-std::string Counts(const THopStats& s) {
-  std::string text;
-  for (std::size_t i = 0; i < s.AddressCount; ++i)
-    text += s.Addresses[i].Address + ":" + std::to_string(s.Addresses[i].Count) + " ";
-  return text;
+TReportHop Hop(TRouteTexts route, std::vector<Attempt> attempts = {}) {
+  TReportHop hop;
+  hop.Route = std::move(route);
+  hop.Stats = Attempts(attempts);
+  return hop;
 }
 
 TEST(HopStats, AddressesCountedUpToSixteen) {
-  THopStats s = Attempts({{1, "A"}, {1, "A"}, {1, "B"}});
-  EXPECT_EQ(Counts(s), "A:2 B:1 ");
+  TReportHop hop = Hop({}, {{1, "A"}, {1, "A"}, {1, "B"}});
+  THopStats& s = hop.Stats;
+  EXPECT_EQ(AddressList(hop), "A 2, B 1");
   EXPECT_EQ(s.MainAddress(), "A");
   for (int i = 0; i < 40; ++i) {
     UpdateHopStats(s, TProbeOutcome::poAnswered, 1, "10.1.0." + std::to_string(i));
@@ -141,13 +143,6 @@ TEST(Csv, FieldsQuotedAsRfc4180AndFormulasStayText) {
   for (const auto& [text, field] : rows) EXPECT_EQ(CsvField(text), field) << text;
 }
 
-TReportHop Hop(TRouteTexts route, std::vector<Attempt> attempts = {}) {
-  TReportHop hop;
-  hop.Route = std::move(route);
-  hop.Stats = Attempts(attempts);
-  return hop;
-}
-
 TReportSnapshot OneRound() {
   TReportSnapshot r;
   r.Target = "target.test";
@@ -178,10 +173,8 @@ TEST(JsonReport, NamesKeepTheirBytesEscapedAndInvalidUtf8IsReplaced) {
   const std::string evil = "\x1b]0;owned\x07\"quoted\"\\";
   TReportSnapshot r = OneRound();
   r.Hops = {Hop({"1", "10.0.0.1", evil, "1", "1"}), Hop({"2", "10.0.0.2", "bad\xff", "2", "2"})};
-  const std::string text = RenderJson(r);
-  EXPECT_EQ(text.find('\x1b'), std::string::npos);
-  EXPECT_EQ(text.find('\x07'), std::string::npos);
-  const auto doc = nlohmann::json::parse(text);
+  // The parser refuses raw control bytes in a string: parsed, they were escaped.
+  const auto doc = nlohmann::json::parse(RenderJson(r));
   EXPECT_EQ(doc["hops"][0]["host"], evil) << "the reader gets the name back exactly";
   EXPECT_EQ(doc["hops"][1]["host"], "bad\uFFFD");
 }
@@ -202,9 +195,8 @@ TReportSnapshot ThreeRounds() {
 
 TEST(JsonReport, RoundsAddTheRunsRoundsAndEachHopsStatistics) {
   const auto doc = nlohmann::json::parse(RenderJson(ThreeRounds()));
-  EXPECT_EQ(doc["rounds"], 3);
-  EXPECT_EQ(doc["rounds_done"], 3);
-  EXPECT_EQ(doc["interval_s"], 0.5);
+  EXPECT_EQ(std::tuple(doc["rounds"], doc["rounds_done"], doc["interval_s"]),
+            std::tuple(3, 3, 0.5));
   EXPECT_EQ(doc["hops"][0]["ttl"], 1) << "the route stays as one round shows it";
   EXPECT_EQ(doc["hops"][0]["stats"], nlohmann::json::parse(R"({"sent": 3, "received": 3,
       "loss_pct": 0.0, "last_ms": 2.0, "avg_ms": 1.583, "best_ms": 1.25, "worst_ms": 2.0,
