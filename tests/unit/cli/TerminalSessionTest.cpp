@@ -103,38 +103,19 @@ TEST_F(TerminalSession, PlainTableOfAFinishedTrace) {
 TEST_F(TerminalSession, JsonDocumentMatchesTheHopTable) {
   InstallSimulatedNetwork(Lab());
   EXPECT_EQ(Run({"-w", "600", "target.test"}, true), ExitTraceEnded);
-  const auto doc = nlohmann::json::parse(out_);
-  EXPECT_EQ(doc["target"], "target.test");
-  EXPECT_EQ(doc["address"], Target);
-  EXPECT_EQ(doc["route_end_found"], true);
-  EXPECT_EQ(doc["route_length"], 4) << out_;
-  ASSERT_EQ(doc["hops"].size(), 4u);
-  const TTraceRouteForm& form = *session_->Form();
-  for (int hop = 1; hop <= 4; ++hop) {
-    const auto& entry = form.Hops[static_cast<std::size_t>(hop)];
-    const auto& row = doc["hops"][static_cast<std::size_t>(hop - 1)];
-    EXPECT_EQ(row["no"], hop);
-    EXPECT_EQ(row["address"], entry.Address);
-    EXPECT_EQ(row["host"], entry.HostName);
-    EXPECT_EQ(row["time_ms"], entry.Time);
-    EXPECT_EQ(row["ttl"], hop);
-  }
-  EXPECT_EQ(doc["hops"][1]["address"], "Unknown Ip");
   // One round: the document as it has always been, to the byte: these keys in
-  // this order, indented by two.
+  // this order, indented by two, and a row per hop of the table (the names as
+  // PlainTableOfAFinishedTrace shows them).
   auto expected = nlohmann::ordered_json::parse(
       R"({"target": "target.test", "address": "10.9.9.9", "route_end_found": true,
           "route_length": 4, "hops": []})");
-  const char* hops[][2] = {{"10.0.0.1", "gw.test"},
-                           {"Unknown Ip", "Unknown Host"},
-                           {"10.0.0.3", "10.0.0.3[no DNS]"},
-                           {"10.9.9.9", "target.test"}};
+  const TTraceRouteForm& form = *session_->Form();
   for (int hop = 1; hop <= 4; ++hop) {
-    const auto& [address, host] = hops[hop - 1];
+    const auto& entry = form.Hops[static_cast<std::size_t>(hop)];
     expected["hops"].push_back({{"no", hop},
-                                {"address", address},
-                                {"host", host},
-                                {"time_ms", form.Hops[static_cast<std::size_t>(hop)].Time},
+                                {"address", entry.Address},
+                                {"host", entry.HostName},
+                                {"time_ms", entry.Time},
                                 {"ttl", hop}});
   }
   EXPECT_EQ(out_, expected.dump(2) + "\n");

@@ -29,50 +29,43 @@ std::string Hex(std::size_t bytes) {
   return std::string(2 * bytes, 'a');
 }
 
+// The line as the helper reads it: written back in its one spelling, or the
+// refusal it is answered with.
+std::string Read(const std::string& line) {
+  const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(line);
+  return parsed.Error == None
+             ? FormatIcmpHelperRequest(parsed.Request)
+             : FormatIcmpHelperAnswer(IcmpHelperRefusal(parsed.Request.Token, parsed.Error));
+}
+
 TEST(IcmpHelperRequest, ReadsEachLineIntoARequestOrANamedRefusal) {
-  const std::string accepted[] = {
-      "7 send-probe ip-4 198.18.0.1 ttl 5 data 0a0b",
-      "8 send-probe ip-6 2001:2::1 ttl 255 timeout 200 data 00 scope 3",
-      "9 send-probe ip-4 127.0.0.1 ttl 1 data " + Hex(IcmpHelperMaxData),
-      "10 check-support feature version",
-      "11 cancel-probe",
+  // Each group of lines and what they read as ("" for themselves).
+  const std::pair<std::string, std::vector<std::string>> lines[] = {
+      {"",
+       {"7 send-probe ip-4 198.18.0.1 ttl 5 data 0a0b",
+        "8 send-probe ip-6 2001:2::1 ttl 255 timeout 200 data 00 scope 3",
+        "9 send-probe ip-4 127.0.0.1 ttl 1 data " + Hex(IcmpHelperMaxData),
+        "10 check-support feature version", "11 cancel-probe"}},
+      // No token read: tokens run from 1 to 2^31-1 in plain decimal, one blank
+      // between words, printable text only.
+      {"0 invalid-argument",
+       {"", "send-probe ip-4 1.2.3.4", "0 cancel-probe", "2147483648 cancel-probe",
+        "07 cancel-probe", "7  send-probe ip-4 1.2.3.4", "7 send-probe ip-4 1.2.3.4\r"}},
+      {"7 unknown-command", {"7 echo ip-4 1.2.3.4", "7 SEND-PROBE ip-4 1.2.3.4"}},
+      {"7 invalid-argument",
+       {"7 cancel-probe 8", "7 check-support", "7 check-support feature VERSION",
+        "7 send-probe ip-4 1.2.3.4 data " + Hex(IcmpHelperMaxData + 1)}},
   };
-  for (const std::string& line : accepted) {
-    const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(line);
-    EXPECT_EQ(parsed.Error, None) << line;
-    EXPECT_EQ(FormatIcmpHelperRequest(parsed.Request), line) << "one spelling, token kept";
+  for (const auto& [read, group] : lines) {
+    for (const std::string& line : group) EXPECT_EQ(Read(line), read.empty() ? line : read);
   }
-  const TIcmpHelperRequest probe = ParseIcmpHelperRequest(accepted[0]).Request;
+  const TIcmpHelperRequest probe = ParseIcmpHelperRequest(lines[0].second[0]).Request;
   EXPECT_EQ(probe.Ttl, 5);
   EXPECT_EQ(probe.Destination.Bytes[0], 198);
   EXPECT_EQ(probe.Data.Length, 2);
   EXPECT_EQ(probe.Data.Bytes[1], 0x0B);
   EXPECT_EQ(probe.TimeoutMs, IcmpHelperDefaultTimeoutMs);
 
-  const struct {
-    TIcmpHelperError Error;
-    std::uint32_t Token;
-    std::vector<std::string> Lines;
-  } refused[] = {
-      // No token read: tokens run from 1 to 2^31-1 in plain decimal, one blank
-      // between words, printable text only.
-      {InvalidArgument,
-       0,
-       {"", "send-probe ip-4 1.2.3.4", "0 cancel-probe", "2147483648 cancel-probe",
-        "07 cancel-probe", "7  send-probe ip-4 1.2.3.4", "7 send-probe ip-4 1.2.3.4\r"}},
-      {UnknownCommand, 7, {"7 echo ip-4 1.2.3.4", "7 SEND-PROBE ip-4 1.2.3.4"}},
-      {InvalidArgument,
-       7,
-       {"7 cancel-probe 8", "7 check-support", "7 check-support feature VERSION",
-        "7 send-probe ip-4 1.2.3.4 data " + Hex(IcmpHelperMaxData + 1)}},
-  };
-  for (const auto& group : refused) {
-    for (const std::string& line : group.Lines) {
-      const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(line);
-      EXPECT_EQ(parsed.Error, group.Error) << line;
-      EXPECT_EQ(parsed.Request.Token, group.Token) << line;
-    }
-  }
   // Probes refused after their token, a group of send-probe words per reason.
   const std::vector<std::string> refusedProbes[] = {
       {"ip-4", "ip-5 1.2.3.4", "ip-4 2001:2::1"},  // no destination, no such family, the other's
@@ -90,11 +83,8 @@ TEST(IcmpHelperRequest, ReadsEachLineIntoARequestOrANamedRefusal) {
       {"ip-4 1.2.3.4 data abc", "ip-4 1.2.3.4 data ABCD", "ip-4 1.2.3.4 data"},
   };
   for (const auto& group : refusedProbes) {
-    for (const std::string& words : group) {
-      const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest("7 send-probe " + words);
-      EXPECT_EQ(parsed.Error, InvalidArgument) << words;
-      EXPECT_EQ(parsed.Request.Token, 7u) << words;
-    }
+    for (const std::string& words : group)
+      EXPECT_EQ(Read("7 send-probe " + words), "7 invalid-argument");
   }
 }
 
