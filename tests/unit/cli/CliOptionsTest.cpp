@@ -37,11 +37,9 @@ TEST(CliOptions, OtherParametersPassUnchanged) {
   EXPECT_EQ(o.Parameters, given);
   EXPECT_FALSE(o.Json);
   // ...and mean what they mean in the window.
+  const Words words{"--terminal", "ABC.DEF", "-H", "7", "--in-flight", "16"};
   TCommandSettings settings;
-  EXPECT_TRUE(ParseCommandLine(BuildCommandText(SplitCliOptions(Words{"--terminal", "ABC.DEF", "-H",
-                                                                      "7", "--in-flight", "16"})
-                                                    .Parameters),
-                               settings));
+  EXPECT_TRUE(ParseCommandLine(BuildCommandText(SplitCliOptions(words).Parameters), settings));
   EXPECT_EQ(settings.Host, "abc.def");
   EXPECT_EQ(settings.Hops, 7);
   EXPECT_EQ(settings.TimeOut, 5000);

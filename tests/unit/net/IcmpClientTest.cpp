@@ -22,6 +22,7 @@ using ::testing::ElementsAre;
 using ::testing::Not;
 
 using TBytes = std::vector<std::uint8_t>;
+using enum TReplyStatusKind;
 
 // The RFC 1071 check as a receiver does it: 16-bit words in network order, an odd
 // last byte padded with zero, carries folded back in. A correct message sums to 0xFFFF.
@@ -290,29 +291,25 @@ TEST_P(IcmpAnswerTest, TheMatchingDatagramFillsTheRecord) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, IcmpAnswerTest,
     ::testing::Values(
-        TAnswerCase{"EchoReply", kTarget, EchoMessage(0, 3489), 0, TReplyStatusKind::rskEchoReply},
-        TAnswerCase{"OwnRequest", kTarget, EchoMessage(8, 3489), 8, TReplyStatusKind::rskEchoReply},
-        TAnswerCase{"TimeExceeded", kRouter, ErrorMessage(11, 3489), 11,
-                    TReplyStatusKind::rskTtlExpired},
-        TAnswerCase{"Unreachable", kRouter, ErrorMessage(3, 3489), 3,
-                    TReplyStatusKind::rskUnreachable}),
+        TAnswerCase{"EchoReply", kTarget, EchoMessage(0, 3489), 0, rskEchoReply},
+        TAnswerCase{"OwnRequest", kTarget, EchoMessage(8, 3489), 8, rskEchoReply},
+        TAnswerCase{"TimeExceeded", kRouter, ErrorMessage(11, 3489), 11, rskTtlExpired},
+        TAnswerCase{"Unreachable", kRouter, ErrorMessage(3, 3489), 3, rskUnreachable}),
     [](const ::testing::TestParamInfo<TAnswerCase>& param) { return param.param.name; });
 
 // Datagrams with our sequence number that are not the answer to our request.
 TEST_F(IcmpClientTest, OnlyOurRequestToTheTargetIsAnswered) {
   // Each is our answer (IcmpAnswerTest) but for one field.
+  const auto fromRouter = [](const TBytes& icmp) { return Datagram(5, 60, kRouter, icmp); };
   const std::pair<const char*, TBytes> cases[] = {
       {"reply: another identifier", Datagram(5, 60, kTarget, EchoMessage(0, 3489, Ours() ^ 1))},
-      {"reply: another host", Datagram(5, 60, kRouter, EchoMessage(0, 3489))},
+      {"reply: another host", fromRouter(EchoMessage(0, 3489))},
       {"error: quote of another identifier",
-       Datagram(5, 60, kRouter, ErrorMessage(11, 3489, 5, EchoMessage(8, 3489, Ours() ^ 0x100)))},
-      {"error: quote of a reply",
-       Datagram(5, 60, kRouter, ErrorMessage(11, 3489, 5, EchoMessage(0, 3489)))},
-      {"error: quote to another host",
-       Datagram(5, 60, kRouter, ErrorMessage(3, 3489, 5, {}, kRouter))},
-      {"error: quote of another protocol",
-       Datagram(5, 60, kRouter, ErrorMessage(3, 3489, 5, {}, kTarget, 17))},
-      {"error: quoted header under 20 bytes", Datagram(5, 60, kRouter, ErrorMessage(11, 3489, 4))},
+       fromRouter(ErrorMessage(11, 3489, 5, EchoMessage(8, 3489, Ours() ^ 0x100)))},
+      {"error: quote of a reply", fromRouter(ErrorMessage(11, 3489, 5, EchoMessage(0, 3489)))},
+      {"error: quote to another host", fromRouter(ErrorMessage(3, 3489, 5, {}, kRouter))},
+      {"error: quote of another protocol", fromRouter(ErrorMessage(3, 3489, 5, {}, kTarget, 17))},
+      {"error: quoted header under 20 bytes", fromRouter(ErrorMessage(11, 3489, 4))},
   };
   for (const auto& [name, datagram] : cases) {
     TReplyStatus record;
@@ -592,17 +589,16 @@ TEST_F(IcmpClientV6Test, RepliesAndErrorsAreMatchedBySequenceAndSkippedTypesAreN
     std::uint8_t Code;
   };
   const TCase answers[] = {
-      {"echo reply", Rebuilt(AsReply(request), 60, kTarget6), TReplyStatusKind::rskEchoReply, 0},
-      {"time exceeded", Rebuilt(RawError6(3, 0, request, 999), 63), TReplyStatusKind::rskTtlExpired,
-       0},
-      {"no route", Rebuilt(RawError6(1, 0, request, 999), 63), TReplyStatusKind::rskUnreachable,
+      {"echo reply", Rebuilt(AsReply(request), 60, kTarget6), rskEchoReply, 0},
+      {"time exceeded", Rebuilt(RawError6(3, 0, request, 999), 63), rskTtlExpired, 0},
+      {"no route", Rebuilt(RawError6(1, 0, request, 999), 63), rskUnreachable,
        Id_ICMPV6_UNREACH_NOROUTE},
-      {"prohibited", Rebuilt(RawError6(1, 1, request, 999), 63), TReplyStatusKind::rskUnreachable,
+      {"prohibited", Rebuilt(RawError6(1, 1, request, 999), 63), rskUnreachable,
        Id_ICMPV6_UNREACH_ADMIN},
-      {"address unreachable", Rebuilt(RawError6(1, 3, request, 999), 63),
-       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_ADDR},
-      {"port unreachable", Rebuilt(RawError6(1, 4, request, 999), 63),
-       TReplyStatusKind::rskUnreachable, Id_ICMPV6_UNREACH_PORT},
+      {"address unreachable", Rebuilt(RawError6(1, 3, request, 999), 63), rskUnreachable,
+       Id_ICMPV6_UNREACH_ADDR},
+      {"port unreachable", Rebuilt(RawError6(1, 4, request, 999), 63), rskUnreachable,
+       Id_ICMPV6_UNREACH_PORT},
   };
   for (const TCase& c : answers) {
     TReplyStatus record;

@@ -168,11 +168,8 @@ std::map<std::uint32_t, std::string> Serve(const std::string& family, const std:
 
 TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  struct TRow {
-    std::string Request;
-    std::string Answer;
-  };
-  const std::vector<TRow> v4 = {
+  using TRows = std::vector<std::pair<std::string, std::string>>;  // a request, its answer
+  const TRows v4 = {
       {"1 send-probe ip-4 127.0.0.1 ttl 64 data 71756c6c",
        "1 echo-reply from 127.0.0.1 ttl 64 data 71756c6c"},
       {"2 send-probe ip-4 127.0.0.1", "2 echo-reply from 127.0.0.1 ttl 64"},
@@ -188,7 +185,7 @@ TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
       {"frob", "0 invalid-argument"},
       {"16 send-probe ip-4 127.0.0.1 " + std::string(IcmpHelperMaxLine, 'x'), "0 invalid-argument"},
   };
-  const std::vector<TRow> v6 = {
+  const TRows v6 = {
       {"1 send-probe ip-6 ::1 ttl 9 data 00ff", "1 echo-reply from ::1 ttl 64 data 00ff"},
       {"2 send-probe ip-6 2001:2:ff::1 timeout 100", "2 no-reply"},
       {"3 send-probe ip-6 ff02::1", "3 invalid-argument"},
@@ -197,10 +194,9 @@ TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
   for (const auto& [family, rows] : {std::pair{"ip-4", v4}, std::pair{"ip-6", v6}}) {
     std::string requests;
     std::map<std::uint32_t, std::string> expected;
-    for (const TRow& row : rows) {
-      requests += row.Request + "\n";
-      if (!row.Answer.empty())
-        expected[static_cast<std::uint32_t>(std::stoul(row.Answer))] = row.Answer;
+    for (const auto& [request, answer] : rows) {
+      requests += request + "\n";
+      if (!answer.empty()) expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
     }
     EXPECT_EQ(Serve(family, requests), expected) << family;
   }
