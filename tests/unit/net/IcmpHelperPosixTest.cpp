@@ -232,44 +232,38 @@ TEST(IcmpHelperClient, ThreadsShareOneHelperAndEachReadsItsOwnReply) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
   for (const int family : {AF_INET, AF_INET6})
     SetIcmpHelperForTesting(family, QUILLON_ICMP_HELPER_BUILT);
-  constexpr std::size_t kThreads = 8;
-  constexpr int kProbes = 12;
-  std::vector<std::string> failures(kThreads);
+  std::vector<std::string> failures(8);  // by thread
   std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < kThreads; ++t) {
+  for (std::size_t t = 0; t < failures.size(); ++t) {
     threads.emplace_back([t, &failures] {
       const bool v6 = t % 2 == 1;
-      for (int i = 0; i < kProbes && failures[t].empty(); ++i) {
+      const std::size_t header = v6 ? 40 : 20;
+      for (std::size_t i = 0; i < 12 && failures[t].empty(); ++i) {
         const int channel = OpenIcmpHelperChannel(v6 ? AF_INET6 : AF_INET);
-        if (channel < 0) {
-          failures[t] = "no channel";
-          break;
-        }
         SetIcmpHelperChannelTtl(channel, 30);
-        const auto sequence = static_cast<std::uint16_t>(t * 100 + static_cast<std::size_t>(i));
-        const auto request = EngineRequest(v6 ? 128 : 8, sequence);
+        const auto request = EngineRequest(v6 ? 128 : 8, static_cast<std::uint16_t>(t * 100 + i));
         std::int32_t error = 0;
         const int sent =
             v6 ? SendIcmpHelperEcho(channel, request, kLoopback6, 0, error)
                : SendIcmpHelperEcho(channel, request, TIdIPv4Bytes{127, 0, 0, 1}, error);
         pollfd ready{channel, POLLIN, 0};
         std::array<std::uint8_t, 256> datagram{};
-        const int count = sent == 12 && poll(&ready, 1, 5000) == 1
+        const int count = channel >= 0 && sent == 12 && poll(&ready, 1, 5000) == 1
                               ? ReceiveIcmpHelper(channel, datagram, error)
                               : -1;
-        const std::size_t header = v6 ? 40 : 20;
         if (count != static_cast<int>(header + request.size()) ||
             datagram[header] != (v6 ? 129 : 0) ||
             !std::equal(request.begin() + 4, request.end(), datagram.begin() + header + 4) ||
             datagram[v6 ? 23 : 15] != 1) {
-          failures[t] = "probe " + std::to_string(i) + ": " + std::to_string(count) + " bytes";
+          failures[t] = "probe " + std::to_string(i) + " on channel " + std::to_string(channel) +
+                        ": " + std::to_string(count) + " bytes";
         }
         CloseIcmpHelperChannel(channel);
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  for (std::size_t t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
+  for (std::size_t t = 0; t < failures.size(); ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
   const auto [status, helpers] =
       Shell("pgrep -c -P " + std::to_string(::getpid()) + " -x quillon-icmp-he");
   EXPECT_EQ(helpers, "2\n") << "one helper per family";
