@@ -29,74 +29,63 @@ std::string Hex(std::size_t bytes) {
   return std::string(2 * bytes, 'a');
 }
 
+// The line as the helper reads it: written back in its one spelling, or the
+// refusal it is answered with.
+std::string Read(const std::string& line) {
+  const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(line);
+  return parsed.Error == None
+             ? FormatIcmpHelperRequest(parsed.Request)
+             : FormatIcmpHelperAnswer(IcmpHelperRefusal(parsed.Request.Token, parsed.Error));
+}
+
 TEST(IcmpHelperRequest, ReadsEachLineIntoARequestOrANamedRefusal) {
-  struct TRow {
-    std::string Line;
-    TIcmpHelperError Error;
-    std::uint32_t Token;
+  // Each group of lines and what they read as ("" for themselves).
+  const std::pair<std::string, std::vector<std::string>> lines[] = {
+      {"",
+       {"7 send-probe ip-4 198.18.0.1 ttl 5 data 0a0b",
+        "8 send-probe ip-6 2001:2::1 ttl 255 timeout 200 data 00 scope 3",
+        "9 send-probe ip-4 127.0.0.1 ttl 1 data " + Hex(IcmpHelperMaxData),
+        "10 check-support feature version", "11 cancel-probe"}},
+      // No token read: tokens run from 1 to 2^31-1 in plain decimal, one blank
+      // between words, printable text only.
+      {"0 invalid-argument",
+       {"", "send-probe ip-4 1.2.3.4", "0 cancel-probe", "2147483648 cancel-probe",
+        "07 cancel-probe", "7  send-probe ip-4 1.2.3.4", "7 send-probe ip-4 1.2.3.4\r"}},
+      {"7 unknown-command", {"7 echo ip-4 1.2.3.4", "7 SEND-PROBE ip-4 1.2.3.4"}},
+      {"7 invalid-argument",
+       {"7 cancel-probe 8", "7 check-support", "7 check-support feature VERSION",
+        "7 send-probe ip-4 1.2.3.4 data " + Hex(IcmpHelperMaxData + 1)}},
   };
-  const TRow rows[] = {
-      {"7 send-probe ip-4 198.18.0.1 ttl 5 data 0a0b", None, 7},
-      {"8 send-probe ip-6 2001:2::1 ttl 255 timeout 200 data 00 scope 3", None, 8},
-      {"9 send-probe ip-4 127.0.0.1 ttl 1 data " + Hex(IcmpHelperMaxData), None, 9},
-      {"10 check-support feature version", None, 10},
-      {"11 cancel-probe", None, 11},
-      {"", InvalidArgument, 0},                             // no token
-      {"send-probe ip-4 1.2.3.4", InvalidArgument, 0},      //
-      {"0 cancel-probe", InvalidArgument, 0},               // tokens start at 1
-      {"2147483648 cancel-probe", InvalidArgument, 0},      // and fit 31 bits
-      {"07 cancel-probe", InvalidArgument, 0},              // plain decimal
-      {"7  send-probe ip-4 1.2.3.4", InvalidArgument, 0},   // one blank between words
-      {"7 send-probe ip-4 1.2.3.4\r", InvalidArgument, 0},  // printable text only
-      {"7 echo ip-4 1.2.3.4", UnknownCommand, 7},
-      {"7 SEND-PROBE ip-4 1.2.3.4", UnknownCommand, 7},
-      {"7 cancel-probe 8", InvalidArgument, 7},
-      {"7 check-support", InvalidArgument, 7},
-      {"7 check-support feature VERSION", InvalidArgument, 7},
-      {"7 send-probe ip-4", InvalidArgument, 7},                         // no destination
-      {"7 send-probe ip-5 1.2.3.4", InvalidArgument, 7},                 // no such family
-      {"7 send-probe ip-4 2001:2::1", InvalidArgument, 7},               // the other family's
-      {"7 send-probe ip-4 1.2.3", InvalidArgument, 7},                   // short forms
-      {"7 send-probe ip-4 01.2.3.4", InvalidArgument, 7},                // octal
-      {"7 send-probe ip-4 1.2.3.4 ttl 0", InvalidArgument, 7},           // out of range
-      {"7 send-probe ip-4 1.2.3.4 ttl 256", InvalidArgument, 7},         //
-      {"7 send-probe ip-4 1.2.3.4 ttl -1", InvalidArgument, 7},          //
-      {"7 send-probe ip-4 1.2.3.4 timeout 0", InvalidArgument, 7},       //
-      {"7 send-probe ip-4 1.2.3.4 ttl 5 ttl 6", InvalidArgument, 7},     // a key twice
-      {"7 send-probe ip-4 1.2.3.4 ttl", InvalidArgument, 7},             // a key without value
-      {"7 send-probe ip-4 1.2.3.4 type 13", InvalidArgument, 7},         // other ICMP types
-      {"7 send-probe ip-4 1.2.3.4 code 1", InvalidArgument, 7},          //
-      {"7 send-probe ip-4 1.2.3.4 source 1.2.3.5", InvalidArgument, 7},  // no source
-      {"7 send-probe ip-4 1.2.3.4 scope 2", InvalidArgument, 7},         // IPv6 only
-      {"7 send-probe ip-4 224.0.0.1", InvalidArgument, 7},               // multicast
-      {"7 send-probe ip-4 239.255.255.250", InvalidArgument, 7},         //
-      {"7 send-probe ip-4 255.255.255.255", InvalidArgument, 7},         // broadcast
-      {"7 send-probe ip-4 240.0.0.1", InvalidArgument, 7},               // reserved
-      {"7 send-probe ip-4 0.0.0.0", InvalidArgument, 7},                 // unspecified
-      {"7 send-probe ip-4 0.1.2.3", InvalidArgument, 7},                 // "this network"
-      {"7 send-probe ip-6 ::", InvalidArgument, 7},                      // unspecified
-      {"7 send-probe ip-6 ff02::1", InvalidArgument, 7},                 // multicast
-      {"7 send-probe ip-6 ::ffff:1.2.3.4", InvalidArgument, 7},          // IPv4 behind IPv6
-      {"7 send-probe ip-6 fe80::1%eth0", InvalidArgument, 7},            // a zone goes as scope
-      {"7 send-probe ip-4 1.2.3.4 data " + Hex(IcmpHelperMaxData + 1), InvalidArgument, 7},
-      {"7 send-probe ip-4 1.2.3.4 data abc", InvalidArgument, 7},   // half a byte
-      {"7 send-probe ip-4 1.2.3.4 data ABCD", InvalidArgument, 7},  // one spelling
-      {"7 send-probe ip-4 1.2.3.4 data", InvalidArgument, 7},       //
-  };
-  for (const TRow& row : rows) {
-    const TIcmpHelperParsedRequest parsed = ParseIcmpHelperRequest(row.Line);
-    EXPECT_EQ(parsed.Error, row.Error) << row.Line;
-    EXPECT_EQ(parsed.Request.Token, row.Token) << row.Line;
-    if (row.Error == None) {
-      EXPECT_EQ(FormatIcmpHelperRequest(parsed.Request), row.Line) << "one spelling";
-    }
+  for (const auto& [read, group] : lines) {
+    for (const std::string& line : group) EXPECT_EQ(Read(line), read.empty() ? line : read);
   }
-  const TIcmpHelperRequest probe = ParseIcmpHelperRequest(rows[0].Line).Request;
+  const TIcmpHelperRequest probe = ParseIcmpHelperRequest(lines[0].second[0]).Request;
   EXPECT_EQ(probe.Ttl, 5);
   EXPECT_EQ(probe.Destination.Bytes[0], 198);
   EXPECT_EQ(probe.Data.Length, 2);
   EXPECT_EQ(probe.Data.Bytes[1], 0x0B);
   EXPECT_EQ(probe.TimeoutMs, IcmpHelperDefaultTimeoutMs);
+
+  // Probes refused after their token, a group of send-probe words per reason.
+  const std::vector<std::string> refusedProbes[] = {
+      {"ip-4", "ip-5 1.2.3.4", "ip-4 2001:2::1"},  // no destination, no such family, the other's
+      {"ip-4 1.2.3", "ip-4 01.2.3.4"},             // short and octal forms
+      {"ip-4 224.0.0.1", "ip-4 239.255.255.250", "ip-6 ff02::1"},  // multicast
+      {"ip-4 255.255.255.255", "ip-4 240.0.0.1"},                  // broadcast, reserved
+      {"ip-4 0.0.0.0", "ip-6 ::", "ip-4 0.1.2.3"},                 // unspecified, "this network"
+      {"ip-6 ::ffff:1.2.3.4", "ip-6 fe80::1%eth0"},  // IPv4 behind IPv6; a zone goes as scope
+      {"ip-4 1.2.3.4 ttl 0", "ip-4 1.2.3.4 ttl 256", "ip-4 1.2.3.4 ttl -1",  // out of range
+       "ip-4 1.2.3.4 timeout 0"},
+      {"ip-4 1.2.3.4 ttl 5 ttl 6", "ip-4 1.2.3.4 ttl"},         // a key twice, a key without value
+      {"ip-4 1.2.3.4 type 13", "ip-4 1.2.3.4 code 1"},          // other ICMP messages
+      {"ip-4 1.2.3.4 source 1.2.3.5", "ip-4 1.2.3.4 scope 2"},  // no source; scope is IPv6's
+      // Half a byte, another spelling, none.
+      {"ip-4 1.2.3.4 data abc", "ip-4 1.2.3.4 data ABCD", "ip-4 1.2.3.4 data"},
+  };
+  for (const auto& group : refusedProbes) {
+    for (const std::string& words : group)
+      EXPECT_EQ(Read("7 send-probe " + words), "7 invalid-argument");
+  }
 }
 
 TEST(IcmpHelperRequest, ReadsBackEveryAnswerItWritesAndNothingElse) {
@@ -153,16 +142,11 @@ TEST(IcmpHelperProgram, RefusesABadCommandLineClearly) {
 }
 
 // The helper of the family run as root in a namespace of its own, fed the
-// lines; its answers by token (0 for a line without one).
-std::map<std::uint32_t, std::string> Serve(const std::string& family,
-                                           const std::vector<std::string>& lines) {
+// request lines; its answers by token (0 for a line without one).
+std::map<std::uint32_t, std::string> Serve(const std::string& family, const std::string& requests) {
   const std::filesystem::path input =
       std::filesystem::temp_directory_path() / ("quillon-helper-" + std::to_string(::getpid()));
-  std::ofstream(input) << [&] {
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return text;
-  }();
+  std::ofstream(input) << requests;
   const auto [status, output] = Shell(
       "unshare -n sh -c 'ip link set lo up && ip link add d0 type veth peer name d1 && ip link set "
       "d0 arp off up && "
@@ -176,9 +160,7 @@ std::map<std::uint32_t, std::string> Serve(const std::string& family,
     TIcmpHelperAnswer answer;
     EXPECT_TRUE(ParseIcmpHelperAnswer(line, answer)) << line;
     // Lines without a token are all answered with token 0.
-    if (answer.Token != 0) {
-      EXPECT_EQ(answers.count(answer.Token), 0u) << "one answer: " << line;
-    }
+    EXPECT_TRUE(answer.Token == 0 || answers.count(answer.Token) == 0) << "one answer: " << line;
     answers[answer.Token] = line;
   }
   return answers;
@@ -186,22 +168,14 @@ std::map<std::uint32_t, std::string> Serve(const std::string& family,
 
 TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  struct TRow {
-    std::string Request;
-    std::string Answer;
-  };
-  const std::vector<TRow> v4 = {
+  using TRows = std::vector<std::pair<std::string, std::string>>;  // a request, its answer
+  const TRows v4 = {
       {"1 send-probe ip-4 127.0.0.1 ttl 64 data 71756c6c",
        "1 echo-reply from 127.0.0.1 ttl 64 data 71756c6c"},
       {"2 send-probe ip-4 127.0.0.1", "2 echo-reply from 127.0.0.1 ttl 64"},
       {"3 send-probe ip-4 198.18.200.1 timeout 100", "3 no-reply"},
-      {"4 send-probe ip-4 224.0.0.1", "4 invalid-argument"},
-      {"5 send-probe ip-4 255.255.255.255", "5 invalid-argument"},
-      {"6 send-probe ip-4 0.0.0.0", "6 invalid-argument"},
-      {"7 send-probe ip-6 ::1", "7 invalid-argument"},  // the other family's helper
-      {"8 send-probe ip-4 127.0.0.1 ttl 0", "8 invalid-argument"},
-      {"9 send-probe ip-4 127.0.0.1 data " + Hex(IcmpHelperMaxData + 1), "9 invalid-argument"},
-      {"10 send-probe ip-4 127.0.0.1 type 13", "10 invalid-argument"},
+      {"4 send-probe ip-4 224.0.0.1", "4 invalid-argument"},  // the language's refusals
+      {"7 send-probe ip-6 ::1", "7 invalid-argument"},        // the other family's helper
       {"11 echo-request ip-4 127.0.0.1", "11 unknown-command"},
       {"12 check-support feature version", "12 feature-support support 2"},
       {"13 check-support feature ip-6", "13 feature-support support no"},
@@ -211,35 +185,32 @@ TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
       {"frob", "0 invalid-argument"},
       {"16 send-probe ip-4 127.0.0.1 " + std::string(IcmpHelperMaxLine, 'x'), "0 invalid-argument"},
   };
-  const std::vector<TRow> v6 = {
+  const TRows v6 = {
       {"1 send-probe ip-6 ::1 ttl 9 data 00ff", "1 echo-reply from ::1 ttl 64 data 00ff"},
       {"2 send-probe ip-6 2001:2:ff::1 timeout 100", "2 no-reply"},
-      {"3 send-probe ip-6 ::", "3 invalid-argument"},
-      {"4 send-probe ip-6 ff02::1", "4 invalid-argument"},
-      {"5 send-probe ip-6 ::ffff:127.0.0.1", "5 invalid-argument"},
+      {"3 send-probe ip-6 ff02::1", "3 invalid-argument"},
       {"6 send-probe ip-4 127.0.0.1", "6 invalid-argument"},
   };
   for (const auto& [family, rows] : {std::pair{"ip-4", v4}, std::pair{"ip-6", v6}}) {
-    std::vector<std::string> lines;
+    std::string requests;
     std::map<std::uint32_t, std::string> expected;
-    for (const TRow& row : rows) {
-      lines.push_back(row.Request);
-      TIcmpHelperAnswer answer;
-      if (ParseIcmpHelperAnswer(row.Answer, answer)) expected[answer.Token] = row.Answer;
+    for (const auto& [request, answer] : rows) {
+      requests += request + "\n";
+      if (!answer.empty()) expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
     }
-    EXPECT_EQ(Serve(family, lines), expected) << family;
+    EXPECT_EQ(Serve(family, requests), expected) << family;
   }
 }
 
 TEST(IcmpHelperProgram, KeepsNoMoreProbesOutstandingThanItsBound) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  std::vector<std::string> lines;
+  std::string requests;
   for (int token = 1; token <= IcmpHelperMaxOutstanding + 1; ++token) {
-    lines.push_back(std::to_string(token) + " send-probe ip-4 198.18.200." +
-                    std::to_string(token % 250 + 1) + " timeout 200");
+    requests += std::to_string(token) + " send-probe ip-4 198.18.200." +
+                std::to_string(token % 250 + 1) + " timeout 200\n";
   }
-  const auto answers = Serve("ip-4", lines);
-  ASSERT_EQ(answers.size(), lines.size());
+  const auto answers = Serve("ip-4", requests);
+  ASSERT_EQ(answers.size(), IcmpHelperMaxOutstanding + 1u);
   for (std::uint32_t token = 1; token <= IcmpHelperMaxOutstanding; ++token)
     EXPECT_EQ(answers.at(token), std::to_string(token) + " no-reply");
   const std::uint32_t last = IcmpHelperMaxOutstanding + 1;
@@ -248,71 +219,55 @@ TEST(IcmpHelperProgram, KeepsNoMoreProbesOutstandingThanItsBound) {
 
 // An engine's echo request: its own identifier and sequence number, and data.
 std::vector<std::uint8_t> EngineRequest(std::uint8_t type, std::uint16_t sequence) {
-  return {type,
-          0,
-          0,
-          0,
-          0x34,
-          0x12,
-          static_cast<std::uint8_t>(sequence & 0xFF),
-          static_cast<std::uint8_t>(sequence >> 8),
-          'q',
-          'u',
-          'i',
-          'l'};
+  const auto low = static_cast<std::uint8_t>(sequence & 0xFF);
+  const auto high = static_cast<std::uint8_t>(sequence >> 8);
+  return {type, 0, 0, 0, 0x34, 0x12, low, high, 'q', 'u', 'i', 'l'};
 }
+
+const TIdIPv6Bytes kLoopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 
 // Probe threads share one helper per family; each reads back the datagram a
 // raw socket would have given it, with its own identifier, sequence and data.
 TEST(IcmpHelperClient, ThreadsShareOneHelperAndEachReadsItsOwnReply) {
   if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
-  SetIcmpHelperForTesting(AF_INET, QUILLON_ICMP_HELPER_BUILT);
-  SetIcmpHelperForTesting(AF_INET6, QUILLON_ICMP_HELPER_BUILT);
-  constexpr std::size_t kThreads = 8;
-  constexpr int kProbes = 12;
-  std::vector<std::string> failures(kThreads);
+  for (const int family : {AF_INET, AF_INET6})
+    SetIcmpHelperForTesting(family, QUILLON_ICMP_HELPER_BUILT);
+  std::vector<std::string> failures(8);  // by thread
   std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < kThreads; ++t) {
+  for (std::size_t t = 0; t < failures.size(); ++t) {
     threads.emplace_back([t, &failures] {
       const bool v6 = t % 2 == 1;
-      for (int i = 0; i < kProbes && failures[t].empty(); ++i) {
+      const std::size_t header = v6 ? 40 : 20;
+      for (std::size_t i = 0; i < 12 && failures[t].empty(); ++i) {
         const int channel = OpenIcmpHelperChannel(v6 ? AF_INET6 : AF_INET);
-        if (channel < 0) {
-          failures[t] = "no channel";
-          break;
-        }
         SetIcmpHelperChannelTtl(channel, 30);
-        const auto sequence = static_cast<std::uint16_t>(t * 100 + static_cast<std::size_t>(i));
-        const auto request = EngineRequest(v6 ? 128 : 8, sequence);
+        const auto request = EngineRequest(v6 ? 128 : 8, static_cast<std::uint16_t>(t * 100 + i));
         std::int32_t error = 0;
         const int sent =
-            v6 ? SendIcmpHelperEcho(channel, request,
-                                    TIdIPv6Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0,
-                                    error)
+            v6 ? SendIcmpHelperEcho(channel, request, kLoopback6, 0, error)
                : SendIcmpHelperEcho(channel, request, TIdIPv4Bytes{127, 0, 0, 1}, error);
         pollfd ready{channel, POLLIN, 0};
         std::array<std::uint8_t, 256> datagram{};
-        const int count = sent == 12 && poll(&ready, 1, 5000) == 1
+        const int count = channel >= 0 && sent == 12 && poll(&ready, 1, 5000) == 1
                               ? ReceiveIcmpHelper(channel, datagram, error)
                               : -1;
-        const std::size_t header = v6 ? 40 : 20;
         if (count != static_cast<int>(header + request.size()) ||
             datagram[header] != (v6 ? 129 : 0) ||
             !std::equal(request.begin() + 4, request.end(), datagram.begin() + header + 4) ||
             datagram[v6 ? 23 : 15] != 1) {
-          failures[t] = "probe " + std::to_string(i) + ": " + std::to_string(count) + " bytes";
+          failures[t] = "probe " + std::to_string(i) + " on channel " + std::to_string(channel) +
+                        ": " + std::to_string(count) + " bytes";
         }
         CloseIcmpHelperChannel(channel);
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  for (std::size_t t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
+  for (std::size_t t = 0; t < failures.size(); ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
   const auto [status, helpers] =
       Shell("pgrep -c -P " + std::to_string(::getpid()) + " -x quillon-icmp-he");
   EXPECT_EQ(helpers, "2\n") << "one helper per family";
-  SetIcmpHelperForTesting(AF_INET, "");
-  SetIcmpHelperForTesting(AF_INET6, "");
+  for (const int family : {AF_INET, AF_INET6}) SetIcmpHelperForTesting(family, "");
 }
 
 TEST(IcmpHelperClient, RootNeverStartsTheInstalledHelper) {

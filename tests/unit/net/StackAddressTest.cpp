@@ -353,23 +353,20 @@ TEST(StackAddressTest, HostsThatNoTraceCanGoToAreRefusedWithTheirReason) {
       {"localhost.", TIdIPVersion::ivAny, "127.0.0.1"},
       {"www.localhost", TIdIPVersion::ivIPv4, "127.0.0.1"},
       {"WWW.LocalHost.", TIdIPVersion::ivIPv6, "::1"},
-      {"localhost", TIdIPVersion::ivIPv6, "::1"},
       {"notlocalhost", TIdIPVersion::ivAny, "192.0.2.7"},
       {"localhost.lab", TIdIPVersion::ivAny, "192.0.2.7"},
   };
   TScriptedStack stack;
   stack.Answers = {{"0.0.0.0", "0.0.0.0"}, {"blocked.lab", "0.0.0.0"}};
   for (const auto& c : cases) {
-    if (c.Result.rfind(": ", 0) != 0) {
-      EXPECT_EQ(stack.ResolveHost(c.Host, c.Version), c.Result) << c.Host;
-      continue;
-    }
+    std::string result;
     try {
-      stack.ResolveHost(c.Host, c.Version);
-      ADD_FAILURE() << c.Host << ": no exception";
+      result = stack.ResolveHost(c.Host, c.Version);
     } catch (const EIdInvalidTarget& e) {
-      EXPECT_EQ(e.what(), "Cannot trace " + std::string(c.Host) + c.Result);
+      result = e.what();
     }
+    const bool refused = c.Result.rfind(": ", 0) == 0;
+    EXPECT_EQ(result, refused ? "Cannot trace " + std::string(c.Host) + c.Result : c.Result);
   }
   EXPECT_EQ(stack.Lookups,
             (std::vector<std::string>{"0.0.0.0", "blocked.lab", "notlocalhost", "localhost.lab"}))
