@@ -21,11 +21,11 @@ std::string TTerminalView::StatusLine() const {
            : " (" + SanitizeForTerminal(form_->TargetAddress) + ")");
   if (interrupted_) return "Interrupted: " + target;
   if (form_->Running && form_->TargetHost.empty()) return "Tracing (Ctrl-C stops)";
-  const std::string rounds =
-      form_->RunRounds == 1
-          ? std::string()
-          : ", round " + std::to_string(form_->Round) +
-                (form_->RunRounds > 1 ? " of " + std::to_string(form_->RunRounds) : std::string());
+  std::string rounds;
+  if (form_->RunRounds != 1) {
+    rounds.append(", round ").append(std::to_string(form_->Round));
+    if (form_->RunRounds > 1) rounds.append(" of ").append(std::to_string(form_->RunRounds));
+  }
   if (form_->Running) {
     if (form_->StopRequested) return "Stopping: " + target + rounds + " (Ctrl-C again quits)";
     return "Tracing " + target + rounds + " (Ctrl-C stops)";

@@ -88,7 +88,7 @@ std::string TsvLine(const Cells& cells) {
 std::string RoundsText(const TReportSnapshot& r) {
   std::string text = std::to_string(r.RoundsDone);
   if (r.Rounds == 0) return text + " (until Stop)";
-  if (r.Rounds != r.RoundsDone) text += " of " + std::to_string(r.Rounds);
+  if (r.Rounds != r.RoundsDone) text.append(" of ").append(std::to_string(r.Rounds));
   return text;
 }
 
@@ -130,7 +130,8 @@ TStatisticsCells StatisticsCells(int row, const TReportHop& hop) {
   const auto order = ByCount(s);
   if (!order.empty()) {
     cells[1] = NameOf(hop, order.front());
-    if (order.size() > 1) cells[1] += " (+" + std::to_string(order.size() - 1) + ")";
+    if (order.size() > 1)
+      cells[1].append(" (+").append(std::to_string(order.size() - 1)).append(")");
   }
   cells[2] = Fixed(s.LossPercent(), 1);
   if (hop.LossHereOnly) cells[2] += "*";
@@ -151,7 +152,7 @@ std::string AddressList(const TReportHop& hop) {
     const std::string name = NameOf(hop, i);
     // A name that starts with the address (its "[no DNS]" fallback) says it already.
     list += name.rfind(address, 0) == 0 ? name : name + " (" + address + ")";
-    list += " " + std::to_string(hop.Stats.Addresses[i].Count);
+    list.append(" ").append(std::to_string(hop.Stats.Addresses[i].Count));
   }
   return list;
 }
@@ -167,7 +168,8 @@ std::string RunSummary(const TReportSnapshot& r) {
       r.Address.empty() || r.Address == r.Target ? r.Target : r.Target + " (" + r.Address + ")";
   std::string rounds = std::to_string(r.RoundsDone) + (r.RoundsDone == 1 ? " round" : " rounds");
   if (r.Rounds == 0) rounds += " (until Stop)";
-  if (r.Rounds > 0 && r.Rounds != r.RoundsDone) rounds += " of " + std::to_string(r.Rounds);
+  if (r.Rounds > 0 && r.Rounds != r.RoundsDone)
+    rounds.append(" of ").append(std::to_string(r.Rounds));
   return "Route to " + target + ", started " + r.Started + ", " + rounds + ", interval " +
          SecondsText(r.IntervalMs);
 }

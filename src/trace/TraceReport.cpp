@@ -78,7 +78,7 @@ std::string TTraceRouteForm::SaveReport(const std::string& path, TExportFormat f
   if (ReplaceFileContents(path, RenderReport(Report(), format))) return {};
   const int error = errno;
   std::string reason = "Cannot save " + path;
-  if (error != 0) reason += ": " + std::string(std::strerror(error));
+  if (error != 0) reason.append(": ").append(std::strerror(error));
   return reason + ". Nothing was changed.";
 }
 
@@ -89,8 +89,8 @@ std::string TTraceRouteForm::CellHint(int col, int row) const {
   const TReportSnapshot report = Report();
   const TReportHop& hop = report.Hops[index];
   std::string hint;
-  if (hop.Stats.AddressCount > 1) hint = "Answered by " + AddressList(hop);
-  if (hop.LossHereOnly) hint += (hint.empty() ? "" : "\n") + std::string(LossHereOnlyText);
+  if (hop.Stats.AddressCount > 1) hint = std::string("Answered by ").append(AddressList(hop));
+  if (hop.LossHereOnly) hint.append(hint.empty() ? "" : "\n").append(LossHereOnlyText);
   return hint;
 }
 
