@@ -80,7 +80,7 @@ class TIdStackPosix : public TIdStack {
   void DropStaleErrors(TIdStackSocketHandle socket);
 };
 
-// The options every raw ICMPv6 socket needs, however it was opened: only echo
+// The options every raw ICMPv6 socket of the process needs: only echo
 // replies, unreachables and time-exceeded messages pass the filter (neighbour
 // discovery would reach it otherwise), and each arrives with its hop limit.
 // IPV6_RECVERR stays off: a raw socket gets the errors as messages already, and
