@@ -522,17 +522,26 @@ class InFlightTable : public TraceTest {
     TraceTest::TearDown();
   }
 
-  // The trace as the command line starts it, over a stack recording every probe;
-  // in reverse, the highest TTL under way is released first, each in turn.
-  void Trace(const TSimConfig& config, std::vector<std::string> options, bool reverse) {
+  // The trace as the command line starts it (inFlight 0: without the option),
+  // over a stack recording every probe; in reverse, once every probe the Start
+  // launched is under way, the highest TTL is released first, each in turn.
+  void Trace(const TSimConfig& config, int inFlight, bool reverse) {
     Ledger.Reset(false);  // no worker of the last run may stay held
     form_.reset();
     Install(config);
     GSocketStackClass = [] { return std::unique_ptr<TIdStack>(std::make_unique<TLedgerStack>()); };
     Ledger.Reset(reverse);
-    options.insert(options.end(), {"-h", std::to_string(HopLimitOfTable), "-w", "60", TargetName});
+    std::vector<std::string> options{"-h", std::to_string(HopLimitOfTable), "-w", "60", TargetName};
+    if (inFlight > 0) options.insert(options.begin(), {"--in-flight", std::to_string(inFlight)});
     form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
     form_->FormCreate(options);
+    if (reverse) {
+      const int together = std::min(inFlight, HopLimitOfTable);
+      ASSERT_TRUE(PumpUntil([&] {
+        const std::lock_guard lock(Ledger.Lock);
+        return static_cast<int>(Ledger.UnderWay.size()) >= together;
+      }));
+    }
     for (int ttl; reverse && (ttl = HighestUnderWay()) > 0;) {
       {
         const std::lock_guard lock(Ledger.Lock);
@@ -588,7 +597,7 @@ TEST_F(InFlightTable, EveryNumberInFlightAndReverseOrderGiveTheDefaultsRows) {
   };
   for (const auto& [name, config, addresses] : topologies) {
     SCOPED_TRACE(name);
-    Trace(config, {}, false);
+    Trace(config, 0, false);
     const std::vector<std::string> defaults = Rows();
     EXPECT_EQ(Rows({1}), addresses);
     // With one in flight the order is always the TTLs'.
@@ -596,15 +605,14 @@ TEST_F(InFlightTable, EveryNumberInFlightAndReverseOrderGiveTheDefaultsRows) {
          {std::pair{1, false}, {16, false}, {64, false}, {5, true}, {16, true}, {64, true}}) {
       SCOPED_TRACE(std::to_string(inFlight) +
                    (reverse ? " in flight, reverse order" : " in flight"));
-      Trace(config, {"--in-flight", std::to_string(inFlight)}, reverse);
+      Trace(config, inFlight, reverse);
       EXPECT_EQ(Rows(), defaults);
       const std::lock_guard lock(Ledger.Lock);
       EXPECT_LE(Ledger.Peak, inFlight);
       EXPECT_FALSE(Ledger.TtlTwice);
-      // Held back, every probe launched at once was under way together (the
-      // highest may have reported before the last one was sent).
+      // Held back, every probe the Start launched was under way together.
       if (reverse) {
-        EXPECT_GE(Ledger.Peak, std::min(inFlight, HopLimitOfTable) - 1);
+        EXPECT_EQ(Ledger.Peak, std::min(inFlight, HopLimitOfTable));
       }
     }
   }
