@@ -1,23 +1,34 @@
-// The ICMP helper's language, the built helper's answer to every kind of
-// request (run as root in a network namespace of the test's own: loopback, and
-// a dummy link where probes vanish), and its client's channels shared by many
-// threads.
+// The ICMP helper's language, its kernel filters run over packets and system
+// calls, the built helper's answer to every kind of request (run as root in a
+// network namespace of the test's own: loopback, and a dummy link where probes
+// vanish), its pace, and its client's channels shared by many threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "IcmpHelperFilter.h"
 #include "net/IcmpHelperPosix.h"
 
 namespace quillon {
@@ -121,6 +132,198 @@ TEST(IcmpHelperPath, NeverRelativeToTheCurrentDirectory) {
   EXPECT_TRUE(IcmpHelperHintPath("").is_absolute());
 }
 
+using TBytes = std::vector<std::uint8_t>;
+
+// A classic BPF machine as the kernel runs the helper's programs: a socket
+// filter's loads read the packet in network order, a seccomp program's read
+// seccomp_data in the machine's; a load beyond the input's end returns 0.
+std::uint32_t RunBpf(const std::vector<sock_filter>& program, const TBytes& input, bool network) {
+  std::uint32_t a = 0, x = 0;
+  const auto load = [&](std::size_t at, std::size_t size, std::uint32_t& into) {
+    if (at + size > input.size()) return false;
+    into = 0;
+    for (std::size_t i = 0; i < size; ++i)
+      into = network ? into << 8 | input[at + i] : into | std::uint32_t{input[at + i]} << 8 * i;
+    return true;
+  };
+  for (std::size_t pc = 0; pc < program.size(); ++pc) {
+    const sock_filter& op = program[pc];
+    const std::uint16_t size = BPF_SIZE(op.code);
+    switch (BPF_CLASS(op.code)) {
+      case BPF_LD:
+        if (!load(op.k + (BPF_MODE(op.code) == BPF_IND ? x : 0),
+                  size == BPF_W   ? 4
+                  : size == BPF_H ? 2
+                                  : 1,
+                  a))
+          return 0;
+        break;
+      case BPF_LDX:  // BPF_MSH: an IP header's length
+        if (!load(op.k, 1, x)) return 0;
+        x = (x & 0x0F) * 4;
+        break;
+      case BPF_ALU: {
+        const std::uint32_t operand = BPF_SRC(op.code) == BPF_X ? x : op.k;
+        if (BPF_OP(op.code) == BPF_AND) a &= operand;
+        if (BPF_OP(op.code) == BPF_LSH) a <<= operand;
+        if (BPF_OP(op.code) == BPF_ADD) a += operand;
+        break;
+      }
+      case BPF_MISC:  // BPF_TAX
+        x = a;
+        break;
+      case BPF_JMP:
+        pc += (BPF_OP(op.code) == BPF_JEQ ? a == op.k : (a & op.k) != 0) ? op.jt : op.jf;
+        break;
+      case BPF_RET:
+        return op.k;
+    }
+  }
+  ADD_FAILURE() << "the program ran off its end";
+  return 0;
+}
+
+constexpr std::uint16_t kId = 0x5a17;
+
+TBytes Icmp(std::uint8_t type, std::uint16_t id, TBytes rest = {}) {
+  TBytes message = {
+      type, 0, 0, 0, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF),
+      0,    7};
+  message.insert(message.end(), rest.begin(), rest.end());
+  return message;
+}
+// An IPv4 datagram: a header of 20 bytes and the option bytes (NOPs) asked for.
+TBytes Packet4(TBytes payload, std::uint8_t protocol = IPPROTO_ICMP, std::size_t options = 0) {
+  TBytes packet(20 + options, 1);
+  packet[0] = static_cast<std::uint8_t>(0x40 | (5 + options / 4));
+  packet[9] = protocol;
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  return packet;
+}
+// The IPv6 header an ICMPv6 error quotes.
+TBytes Packet6(TBytes payload, std::uint8_t next = IPPROTO_ICMPV6) {
+  TBytes packet(40, 0);
+  packet[0] = 0x60;
+  packet[6] = next;
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  return packet;
+}
+TBytes Cut(TBytes bytes, std::size_t length) {
+  bytes.resize(length);
+  return bytes;
+}
+
+TEST(IcmpHelperFilter, PassesOnlyAnswersCarryingTheHelpersIdentifier) {
+  struct TRow {
+    const char* What;
+    TIcmpHelperFamily Family;
+    TBytes Packet;  // as the raw socket's filter sees it
+    bool Passes;
+  };
+  using enum TIcmpHelperFamily;
+  const TBytes probe4 = Packet4(Icmp(8, kId, {'q'})), probe6 = Packet6(Icmp(128, kId, {'q'}));
+  const TRow rows[] = {
+      {"our echo reply", Ip4, Packet4(Icmp(0, kId, {'q'})), true},
+      {"another identifier's reply", Ip4, Packet4(Icmp(0, kId + 1)), false},
+      {"time exceeded quoting our probe", Ip4, Packet4(Icmp(11, 0, probe4)), true},
+      {"unreachable quoting our probe", Ip4, Packet4(Icmp(3, 0, probe4)), true},
+      {"an error quoting another identifier", Ip4, Packet4(Icmp(11, 0, Packet4(Icmp(8, kId + 1)))),
+       false},
+      {"type 40 quoting our probe", Ip4, Packet4(Icmp(40, 0, probe4)), false},
+      {"redirect quoting our probe", Ip4, Packet4(Icmp(5, 0, probe4)), false},
+      {"a quote of our reply, not our request", Ip4, Packet4(Icmp(3, 0, Packet4(Icmp(0, kId)))),
+       false},
+      {"a quote of another protocol", Ip4, Packet4(Icmp(3, 0, Packet4(Icmp(8, kId), IPPROTO_UDP))),
+       false},
+      {"a quoted request with IP options", Ip4, Packet4(Icmp(11, 0, Packet4(Icmp(8, kId), 1, 4))),
+       true},
+      {"an answer with IP options", Ip4, Packet4(Icmp(0, kId), IPPROTO_ICMP, 4), true},
+      {"an error with IP options", Ip4, Packet4(Icmp(3, 0, probe4), IPPROTO_ICMP, 4), true},
+      {"a reply too short for its identifier", Ip4, Cut(Packet4(Icmp(0, kId)), 25), false},
+      {"an error cut in its quote", Ip4, Cut(Packet4(Icmp(11, 0, probe4)), 20 + 8 + 20 + 5), false},
+      {"our echo reply", Ip6, Icmp(129, kId), true},
+      {"another identifier's reply", Ip6, Icmp(129, kId + 1), false},
+      {"time exceeded quoting our probe", Ip6, Icmp(3, 0, probe6), true},
+      {"unreachable quoting our probe", Ip6, Icmp(1, 0, probe6), true},
+      {"an error quoting another identifier", Ip6, Icmp(1, 0, Packet6(Icmp(128, 1))), false},
+      {"packet too big quoting our probe", Ip6, Icmp(2, 0, probe6), false},
+      {"type 200 quoting our probe", Ip6, Icmp(200, 0, probe6), false},
+      {"a quote with an extension header", Ip6, Icmp(1, 0, Packet6(Icmp(128, kId), 0)), false},
+      {"a reply too short for its identifier", Ip6, Cut(Icmp(129, kId), 5), false},
+      {"an error cut in its quote", Ip6, Cut(Icmp(3, 0, probe6), 8 + 40 + 5), false},
+  };
+  for (const TRow& row : rows) {
+    const auto program = IcmpHelperAnswerFilter(row.Family, kId);
+    EXPECT_EQ(RunBpf(program, row.Packet, true) != 0, row.Passes)
+        << row.What << (row.Family == Ip6 ? " (IPv6)" : " (IPv4)");
+  }
+}
+
+// Each call of the service loop only with the arguments it passes: a
+// compromised helper can neither switch its socket to hand-made headers nor
+// map executable memory.
+TEST(IcmpHelperFilter, AllowsOnlyTheServiceLoopsCallsWithTheirArguments) {
+  if (!IcmpHelperHasSystemCallList()) GTEST_SKIP() << "no seccomp list for this architecture";
+  constexpr int kSocket = 5;
+  const std::uint64_t highBit = std::uint64_t{1} << 32;
+  struct TRow {
+    TIcmpHelperFamily Family;
+    long Call;
+    std::vector<std::uint64_t> Arguments;
+    bool Allowed;
+  };
+  using enum TIcmpHelperFamily;
+  const TRow rows[] = {
+      {Ip4, SYS_read, {0}, true},
+      {Ip4, SYS_read, {kSocket}, false},
+      {Ip4, SYS_write, {1}, true},
+      {Ip4, SYS_write, {2}, true},
+      {Ip4, SYS_write, {kSocket}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP, IP_TTL}, true},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP, IP_HDRINCL}, false},
+      {Ip4, SYS_setsockopt, {kSocket, SOL_SOCKET, SO_DETACH_FILTER}, false},
+      {Ip4, SYS_setsockopt, {0, IPPROTO_IP, IP_TTL}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP | highBit, IP_TTL}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IPV6, IPV6_UNICAST_HOPS}, false},
+      {Ip6, SYS_setsockopt, {kSocket, IPPROTO_IPV6, IPV6_UNICAST_HOPS}, true},
+      {Ip6, SYS_setsockopt, {kSocket, IPPROTO_IP, IP_TTL}, false},
+      {Ip4, SYS_mmap, {0, 4096, PROT_READ | PROT_WRITE}, true},
+      {Ip4, SYS_mmap, {0, 4096, PROT_READ | PROT_EXEC}, false},
+      {Ip4, SYS_mmap, {0, 4096, PROT_READ | highBit}, false},
+      {Ip4, SYS_mprotect, {0, 4096, PROT_READ}, false},
+      {Ip4, SYS_sendto, {kSocket, 0, 0, 0}, true},
+      {Ip4, SYS_sendto, {1, 0, 0, 0}, false},
+      {Ip4, SYS_recvmsg, {kSocket, 0, MSG_DONTWAIT}, true},
+      {Ip4, SYS_recvmsg, {kSocket, 0, MSG_ERRQUEUE}, false},
+      {Ip4, SYS_socket, {AF_INET, SOCK_RAW, IPPROTO_RAW}, false},
+      {Ip4, SYS_openat, {0, 0, 0}, false},
+      {Ip4, SYS_execve, {0, 0, 0}, false},
+  };
+  const auto allowed = [](TIcmpHelperFamily family, std::uint32_t arch, long number,
+                          const std::vector<std::uint64_t>& arguments) {
+    seccomp_data call{};
+    call.nr = static_cast<int>(number);
+    call.arch = arch;
+    std::copy(arguments.begin(), arguments.end(), call.args);
+    TBytes bytes(sizeof call);
+    std::memcpy(bytes.data(), &call, sizeof call);
+    const std::uint32_t action = RunBpf(IcmpHelperSystemCallFilter(family, kSocket), bytes, false);
+    EXPECT_TRUE(action == SECCOMP_RET_ALLOW || action == SECCOMP_RET_KILL_PROCESS) << action;
+    return action == SECCOMP_RET_ALLOW;
+  };
+#if defined(__x86_64__)
+  const std::uint32_t arch = AUDIT_ARCH_X86_64, other = AUDIT_ARCH_I386;
+#else
+  const std::uint32_t arch = AUDIT_ARCH_AARCH64, other = AUDIT_ARCH_ARM;
+#endif
+  for (const TRow& row : rows) {
+    EXPECT_EQ(allowed(row.Family, arch, row.Call, row.Arguments), row.Allowed)
+        << "call " << row.Call << " (" << row.Arguments.size() << " arguments), row "
+        << &row - rows;
+  }
+  EXPECT_FALSE(allowed(TIcmpHelperFamily::Ip4, other, SYS_read, {0})) << "another ABI's calls";
+}
+
 // Status and output of a shell command line.
 std::pair<int, std::string> Shell(const std::string& command) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -141,28 +344,85 @@ TEST(IcmpHelperProgram, RefusesABadCommandLineClearly) {
       << message;
 }
 
-// The helper of the family run as root in a namespace of its own, fed the
-// request lines; its answers by token (0 for a line without one).
-std::map<std::uint32_t, std::string> Serve(const std::string& family, const std::string& requests) {
-  const std::filesystem::path input =
-      std::filesystem::temp_directory_path() / ("quillon-helper-" + std::to_string(::getpid()));
-  std::ofstream(input) << requests;
-  const auto [status, output] = Shell(
-      "unshare -n sh -c 'ip link set lo up && ip link add d0 type veth peer name d1 && ip link set "
-      "d0 arp off up && "
-      "ip route add 198.18.200.0/24 dev d0 && ip -6 route add 2001:2:ff::/64 dev d0 && exec " +
-      std::string(QUILLON_ICMP_HELPER_BUILT) + " " + family + "' <" + input.string());
-  std::filesystem::remove(input);
-  EXPECT_EQ(status, 0) << output;
+// The built helper of a family, run as root in a network namespace of its own
+// (loopback, and a link where probes vanish), over two pipes.
+class TServedHelper {
+ public:
+  explicit TServedHelper(const std::string& family) {
+    int input[2], output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(input[0], STDIN_FILENO);
+      ::dup2(output[1], STDOUT_FILENO);
+      const std::string script =
+          "ip link set lo up && ip link add d0 type veth peer name d1 && ip link set d0 arp off up "
+          "&& ip route add 198.18.200.0/24 dev d0 && ip -6 route add 2001:2:ff::/64 dev d0 && "
+          "exec " +
+          std::string(QUILLON_ICMP_HELPER_BUILT) + " " + family;
+      ::execlp("unshare", "unshare", "-n", "sh", "-c", script.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    input_ = input[1];
+    output_ = output[0];
+  }
+  ~TServedHelper() { Close(); }
+
+  void Write(const std::string& lines) {
+    for (std::size_t done = 0; done < lines.size();) {
+      const ssize_t n = ::write(input_, lines.data() + done, lines.size() - done);
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // The next line it answers; "" when it ends, or says nothing for 10 s.
+  std::string ReadLine() {
+    for (std::size_t end; (end = buffer_.find('\n')) == std::string::npos;) {
+      pollfd ready{output_, POLLIN, 0};
+      char chunk[4096];
+      const ssize_t n = ::poll(&ready, 1, 10000) == 1 ? ::read(output_, chunk, sizeof chunk) : 0;
+      if (n <= 0) return "";
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+    const std::size_t end = buffer_.find('\n');
+    std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return line;
+  }
+  // Closes its input: its exit status.
+  int Close() {
+    if (pid_ <= 0) return -1;
+    ::close(input_);
+    ::close(output_);
+    int status = 0;
+    ::waitpid(std::exchange(pid_, -1), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1, output_ = -1;
+  std::string buffer_;
+};
+
+// The helper fed the request lines, its input open until count answers came;
+// its answers by token (0 for a line without one).
+std::map<std::uint32_t, std::string> Serve(const std::string& family, const std::string& requests,
+                                           std::size_t count) {
+  TServedHelper helper(family);
+  helper.Write(requests);
   std::map<std::uint32_t, std::string> answers;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string line = helper.ReadLine();
     TIcmpHelperAnswer answer;
-    EXPECT_TRUE(ParseIcmpHelperAnswer(line, answer)) << line;
+    EXPECT_TRUE(ParseIcmpHelperAnswer(line, answer)) << "answer " << i << ": " << line;
     // Lines without a token are all answered with token 0.
     EXPECT_TRUE(answer.Token == 0 || answers.count(answer.Token) == 0) << "one answer: " << line;
     answers[answer.Token] = line;
   }
+  EXPECT_EQ(helper.Close(), 0);
   return answers;
 }
 
@@ -194,11 +454,14 @@ TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
   for (const auto& [family, rows] : {std::pair{"ip-4", v4}, std::pair{"ip-6", v6}}) {
     std::string requests;
     std::map<std::uint32_t, std::string> expected;
+    std::size_t count = 0;
     for (const auto& [request, answer] : rows) {
       requests += request + "\n";
-      if (!answer.empty()) expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
+      if (answer.empty()) continue;
+      expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
+      ++count;
     }
-    EXPECT_EQ(Serve(family, requests), expected) << family;
+    EXPECT_EQ(Serve(family, requests, count), expected) << family;
   }
 }
 
@@ -209,12 +472,41 @@ TEST(IcmpHelperProgram, KeepsNoMoreProbesOutstandingThanItsBound) {
     requests += std::to_string(token) + " send-probe ip-4 198.18.200." +
                 std::to_string(token % 250 + 1) + " timeout 200\n";
   }
-  const auto answers = Serve("ip-4", requests);
+  const auto answers = Serve("ip-4", requests, IcmpHelperMaxOutstanding + 1);
   ASSERT_EQ(answers.size(), IcmpHelperMaxOutstanding + 1u);
   for (std::uint32_t token = 1; token <= IcmpHelperMaxOutstanding; ++token)
     EXPECT_EQ(answers.at(token), std::to_string(token) + " no-reply");
   const std::uint32_t last = IcmpHelperMaxOutstanding + 1;
   EXPECT_EQ(answers.at(last), std::to_string(last) + " probes-exhausted");
+}
+
+// After its burst the helper sends no faster than its rate, however fast the
+// answers come back: 300 probes to loopback in batches of as many as may be
+// outstanding take at least (300 - burst) / rate seconds (less the millisecond
+// its clock counts in).
+TEST(IcmpHelperProgram, PacesItsProbesAfterItsBurst) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
+  constexpr int kProbes = 300;
+  TServedHelper helper("ip-4");
+  helper.Write("1 check-support feature version\n");
+  ASSERT_EQ(helper.ReadLine(), "1 feature-support support 2") << "started";
+  const auto start = std::chrono::steady_clock::now();
+  for (int sent = 0; sent < kProbes;) {
+    const int batch = std::min(IcmpHelperMaxOutstanding, kProbes - sent);
+    std::string requests;
+    for (int i = 0; i < batch; ++i)
+      requests += std::to_string(2 + sent + i) + " send-probe ip-4 127.0.0.1\n";
+    helper.Write(requests);
+    sent += batch;
+    for (int i = 0; i < batch; ++i) {
+      const std::string line = helper.ReadLine();
+      ASSERT_NE(line.find(" echo-reply from 127.0.0.1 "), std::string::npos) << line;
+    }
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(
+                      (kProbes - IcmpHelperRateBurst) * 1000 / IcmpHelperRatePerSecond - 1));
+  EXPECT_EQ(helper.Close(), 0);
 }
 
 // An engine's echo request: its own identifier and sequence number, and data.
