@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -272,23 +273,28 @@ TEST_F(CliLab, TheIcmpHelperTellsAUserOnlyAboutTheirOwnProbes) {
   }
 }
 
-// The target's kernel answers no echo request; a forger there answers the
-// helper's by their data, as someone who saw them on the wire: "aa" with a
-// reply of the right identifier and sequence but other data, "dd" with a type
-// 40 message quoting it; "bb" with a faithful reply; "cc" with a time-exceeded
-// message whose quote carries IP options (a header of 24 bytes).
-void Forge(int raw) {
-  for (int answered = 0; answered < 4;) {
+// In the target's namespace (this thread alone enters it), whose kernel then
+// answers no echo request, a forger answers the helper's by their data, as
+// someone who saw them on the wire: "aa" with a reply of the right identifier
+// and sequence but other data, "dd" with a type 40 message quoting it; "bb"
+// with a faithful reply; "cc" with a time-exceeded message whose quote carries
+// IP options (a header of 24 bytes).
+void Forge(const std::string& target, std::promise<void>& listening) {
+  const int there = ::open(("/run/netns/" + target).c_str(), O_RDONLY | O_CLOEXEC);
+  const int raw =
+      ::setns(there, CLONE_NEWNET) == 0 ? ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
+  std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 1;
+  listening.set_value();
+  for (int answered = 0; answered < 4; ++answered) {
     pollfd ready{raw, POLLIN, 0};
     std::uint8_t in[2048];
     sockaddr_in from{};
     socklen_t size = sizeof from;
-    if (::poll(&ready, 1, 10000) != 1) return;
+    if (::poll(&ready, 1, 10000) != 1) break;
     const ssize_t n = ::recvfrom(raw, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &size);
     const std::size_t header = (in[0] & 0x0Fu) * 4;
-    if (n < static_cast<ssize_t>(header + 10) || in[header] != 8) continue;
-    const std::vector<std::uint8_t> request(in + header, in + n);
-    std::vector<std::uint8_t> quote(in, in + header + 8);
+    std::vector<std::uint8_t> request(in + header, in + std::max<ssize_t>(n, 0)), error(8, 0);
+    error.insert(error.end(), in, in + header + 8);
     const auto send = [&](std::uint8_t type, std::vector<std::uint8_t> message) {
       message[0] = type;
       message[2] = message[3] = 0;
@@ -297,49 +303,37 @@ void Forge(int raw) {
       message[3] = static_cast<std::uint8_t>(sum & 0xFF);
       ::sendto(raw, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
     };
-    const auto error = [](std::vector<std::uint8_t> quoted) {
-      quoted.insert(quoted.begin(), 8, 0);
-      return quoted;
-    };
-    ++answered;
-    if (request[8] == 'a') {
-      std::vector<std::uint8_t> forged = request;
-      forged[8] = 'x';
-      send(0, forged);
-    } else if (request[8] == 'd') {
-      send(40, error(quote));
-    } else if (request[8] == 'b') {
-      send(0, request);
-    } else if (request[8] == 'c') {
-      quote[0] = 0x46;
-      quote.insert(quote.begin() + 20, {1, 1, 1, 0});  // no-operations, end of options
-      send(11, error(quote));
-    } else {
-      --answered;
+    switch (request.size() > 8 && request[0] == 8 ? request[8] : 0) {
+      case 'a':
+        request[8] = 'x';
+        send(0, request);
+        break;
+      case 'b':
+        send(0, request);
+        break;
+      case 'c':
+        error[8] = 0x46;
+        error.insert(error.begin() + 28, {1, 1, 1, 0});  // no-operations, end of options
+        send(11, error);
+        break;
+      case 'd':
+        send(40, error);
+        break;
+      default:
+        --answered;
     }
   }
+  ::close(raw);
+  ::close(there);
 }
 
 TEST_F(CliLab, TheIcmpHelperTakesNoForgedAnswer) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
   const LabFacts& facts = lab.Facts();
-  ASSERT_EQ(RunProgram({"ip", "netns", "exec", facts.TargetNamespace, "sysctl", "-q", "-w",
-                        "net.ipv4.icmp_echo_ignore_all=1"})
-                .ExitCode,
-            0);
-  // The forger's raw socket belongs to the target's namespace.
-  const int here = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int there = ::open(("/run/netns/" + facts.TargetNamespace).c_str(), O_RDONLY | O_CLOEXEC);
-  int raw = -1;
-  if (here >= 0 && there >= 0 && ::setns(there, CLONE_NEWNET) == 0) {
-    raw = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (::setns(here, CLONE_NEWNET) != 0) std::abort();  // no test may go on in the lab
-  }
-  ::close(here);
-  ::close(there);
-  ASSERT_GE(raw, 0);
-  std::thread forger(Forge, raw);
+  std::promise<void> listening;
+  std::thread forger([&] { Forge(facts.TargetNamespace, listening); });
+  listening.get_future().wait();
   const std::string probe = "send-probe ip-4 " + facts.Target;
   const std::string answers =
       ServeAsUser(lab, "ip-4",
@@ -347,7 +341,6 @@ TEST_F(CliLab, TheIcmpHelperTakesNoForgedAnswer) {
                       " data 6363\n4 " + probe + " timeout 1000 data 6464\n",
                   4);
   forger.join();
-  ::close(raw);
   auto lines = Lines(answers);
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines,
