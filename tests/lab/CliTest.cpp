@@ -399,7 +399,7 @@ TEST_F(CliLab, TheIcmpHelperRunsWithNothingAndEndsWithItsCaller) {
            "  sh -c 'exec 3>in 4<out; echo \"1 send-probe ip-4 " +
            lab.Facts().Target +
            " timeout 30000\" >&3; exec sleep 60' & c=$!\n"
-           "  n=0; until grep -q '^Seccomp:.*2' /proc/$h/status || [ $n -ge 40 ]; do sleep 0.05;"
+           "  n=0; until grep -q '^Seccomp:.*2' /proc/$h/status || [ $n -ge 200 ]; do sleep 0.05;"
            " n=$((n+1)); done; sleep 0.3\n"
            "  grep -E '^(Uid|Gid|Cap(Inh|Prm|Eff|Amb)|NoNewPrivs|Seccomp):' /proc/$h/status\n"
            "  kill -9 $c; n=0; while alive $h && [ $n -lt 40 ]; do sleep 0.05; n=$((n+1)); done\n"
