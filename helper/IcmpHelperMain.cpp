@@ -9,9 +9,8 @@
 //
 // Structure: one poll over standard input and the socket, bounded by the
 // soonest deadline of the probe table (a time-out, or the rate's next send);
-// no thread per probe. It serves until standard input closes with nothing
-// outstanding.
-#include <linux/audit.h>
+// no thread per probe. It serves until standard input closes or its output
+// hangs up, and then ends at once: outstanding probes are no one's any more.
 #include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/icmp.h>
@@ -34,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "IcmpHelperFilter.h"
 #include "IcmpHelperRequest.h"
 
 namespace {
@@ -41,10 +41,11 @@ namespace {
 using namespace quillon;
 using enum TIcmpHelperAnswerKind;
 
-constexpr std::uint8_t kEcho4 = 8, kEchoReply4 = 0, kUnreach4 = 3, kTimeExceeded4 = 11;
-constexpr std::uint8_t kEcho6 = 128, kEchoReply6 = 129, kUnreach6 = 1, kTimeExceeded6 = 3;
 // Datagrams read per wake-up, so that a flood on the socket cannot starve the caller.
 constexpr int kReadsPerWake = 256;
+// The largest answer a probe can get: an echo reply with the most data behind
+// an IPv4 header with every option.
+constexpr int kLargestAnswer = 60 + 8 + static_cast<int>(IcmpHelperMaxData);
 
 int Fail(int status, const std::string& message) {
   const std::string line = "quillon-icmp-helper: " + message + "\n";
@@ -70,13 +71,6 @@ bool DropPrivileges() {
   return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
-#if defined(__x86_64__)
-constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
-#else
-constexpr std::uint32_t kAuditArch = 0;  // no list for this architecture
-#endif
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;  // the sanitizers' runtimes make calls of their own
 #elif defined(__has_feature)
@@ -89,48 +83,51 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-// The system calls the service loop makes, and no other: any other ends the process.
-bool RestrictSystemCalls() {
-  if (kAuditArch == 0 || kSanitized) return true;
-  const long allowed[] = {
-      SYS_read,         SYS_write,           SYS_ppoll, SYS_recvmsg, SYS_sendto,
-      SYS_setsockopt,   SYS_clock_gettime,   SYS_brk,   SYS_mmap,    SYS_munmap,
-      SYS_mremap,       SYS_madvise,         SYS_futex, SYS_exit,    SYS_exit_group,
-      SYS_rt_sigreturn, SYS_restart_syscall,
-#ifdef SYS_poll
-      SYS_poll,
-#endif
-  };
-  std::vector<sock_filter> program = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-  };
-  for (const long call : allowed) {
-    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
-    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-  }
-  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
-  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+// The system calls the service loop makes, with the arguments it passes, and
+// no other: anything else ends the process (IcmpHelperFilter.h).
+bool RestrictSystemCalls(TIcmpHelperFamily family, int socket) {
+  if (kSanitized) return true;
+  const std::vector<sock_filter> program = IcmpHelperSystemCallFilter(family, socket);
+  if (program.empty()) return false;
+  const sock_fprog filter{static_cast<unsigned short>(program.size()),
+                          const_cast<sock_filter*>(program.data())};
   return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
 }
 
-// Only the answers a probe can get pass the kernel's filter: echo replies,
-// unreachables and time-exceeded messages.
-bool FilterAnswers(int socket, bool v6) {
-  if (v6) {
+// Only the answers a probe can get pass the kernel's filters: by type, and
+// then only those that carry this helper's identifier (IcmpHelperAnswerFilter),
+// locked on the socket; its receive buffer holds what 128 probes can get back.
+// What arrived before the filter was in place is dropped.
+bool FilterAnswers(int socket, TIcmpHelperFamily family, std::uint16_t identifier) {
+  const TIcmpHelperTypes types = IcmpHelperTypes(family);
+  int set = 0;
+  if (family == TIcmpHelperFamily::Ip6) {
     icmp6_filter filter;
     ICMP6_FILTER_SETBLOCKALL(&filter);
-    ICMP6_FILTER_SETPASS(kEchoReply6, &filter);
-    ICMP6_FILTER_SETPASS(kUnreach6, &filter);
-    ICMP6_FILTER_SETPASS(kTimeExceeded6, &filter);
+    ICMP6_FILTER_SETPASS(types.EchoReply, &filter);
+    ICMP6_FILTER_SETPASS(types.Unreachable, &filter);
+    ICMP6_FILTER_SETPASS(types.TimeExceeded, &filter);
     const int on = 1;
-    return setsockopt(socket, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0 &&
-           setsockopt(socket, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) == 0;
+    set |= setsockopt(socket, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) |
+           setsockopt(socket, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on);
+  } else {
+    icmp_filter filter{
+        ~((1u << types.EchoReply) | (1u << types.Unreachable) | (1u << types.TimeExceeded))};
+    set |= setsockopt(socket, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
   }
-  icmp_filter filter{~((1u << kEchoReply4) | (1u << kUnreach4) | (1u << kTimeExceeded4))};
-  return setsockopt(socket, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
+  const std::vector<sock_filter> program = IcmpHelperAnswerFilter(family, identifier);
+  const sock_fprog answers{static_cast<unsigned short>(program.size()),
+                           const_cast<sock_filter*>(program.data())};
+  const int on = 1;
+  // The kernel doubles the size asked for, for its bookkeeping.
+  const int buffer = IcmpHelperMaxOutstanding * kLargestAnswer;
+  set |= setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &answers, sizeof answers) |
+         setsockopt(socket, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) |
+         setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  std::uint8_t discard[64];
+  while (recv(socket, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
+  }
+  return set == 0;
 }
 
 std::int64_t NowMs() {
@@ -194,7 +191,7 @@ class TService {
   std::string input_;
   bool skipping_ = false;  // the rest of an overlong line
   bool inputClosed_ = false;
-  bool outputClosed_ = false;
+  bool outputClosed_ = false;  // hung up, or a write failed
 };
 
 void TService::Answer(const TIcmpHelperAnswer& answer) {
@@ -290,7 +287,7 @@ void TService::ReadInput() {
 void TService::Send(TProbe& probe, std::int64_t now) {
   const TIcmpHelperRequest& request = probe.Request;
   std::vector<std::uint8_t> message(8 + request.Data.Length);
-  message[0] = V6() ? kEcho6 : kEcho4;
+  message[0] = IcmpHelperTypes(family_).Echo;
   Put16(&message[4], identifier_);
   Put16(&message[6], probe.Sequence);
   std::copy_n(request.Data.Bytes.begin(), request.Data.Length, message.begin() + 8);
@@ -369,30 +366,35 @@ std::vector<TProbe>::iterator TService::FindSent(std::uint16_t sequence,
   const std::size_t size = V6() ? 16 : 4;
   return std::find_if(probes_.begin(), probes_.end(), [&](const TProbe& probe) {
     return probe.Sent && probe.Sequence == sequence &&
-           (destination == nullptr ||
-            std::memcmp(probe.Request.Destination.Bytes.data(), destination, size) == 0);
+           std::memcmp(probe.Request.Destination.Bytes.data(), destination, size) == 0;
   });
 }
 
-// message: the ICMP or ICMPv6 message. An echo reply is ours when it carries
-// our identifier and the sequence number of a probe; an error when the request
-// it quotes is one of our probes, to that probe's destination. Anything else
-// this raw socket sees is someone else's and goes no further.
+// message: the ICMP or ICMPv6 message. An echo reply is ours when it comes
+// from a probe's destination with our identifier, that probe's sequence number
+// and its very data (anyone can guess the numbers: 16 bits each, and a caller
+// moves the sequence at will); an unreachable or time-exceeded message when the
+// request it quotes is one of our probes, to that probe's destination. Anything
+// else this raw socket sees is someone else's and goes no further.
 void TService::Match(const std::uint8_t* message, std::size_t length,
                      const TIcmpHelperAddress& from, std::uint8_t ttl) {
   if (length < 8) return;
+  const TIcmpHelperTypes types = IcmpHelperTypes(family_);
   const std::uint8_t type = message[0];
   TIcmpHelperAnswer answer;
   answer.From = from;
   answer.Ttl = ttl;
   std::vector<TProbe>::iterator probe = probes_.end();
-  if (type == (V6() ? kEchoReply6 : kEchoReply4)) {
+  if (type == types.EchoReply) {
     if (message[1] != 0 || Get16(message + 4) != identifier_) return;
-    probe = FindSent(Get16(message + 6), nullptr);
+    probe = FindSent(Get16(message + 6), from.Bytes.data());
+    if (probe == probes_.end()) return;
+    const TIcmpHelperData& data = probe->Request.Data;
+    if (length - 8 != data.Length || !std::equal(message + 8, message + length, data.Bytes.begin()))
+      return;
     answer.Kind = EchoReply;
-    answer.Data.Length = static_cast<std::uint16_t>(std::min(length - 8, IcmpHelperMaxData));
-    std::copy_n(message + 8, answer.Data.Length, answer.Data.Bytes.begin());
-  } else {
+    answer.Data = data;
+  } else if (types.IsError(type)) {
     const std::uint8_t* quoted = message + 8;
     const std::size_t quotedLength = length - 8;
     const std::uint8_t* request = nullptr;
@@ -409,11 +411,13 @@ void TService::Match(const std::uint8_t* message, std::size_t length,
       destination = quoted + 16;
       request = quoted + header;
     }
-    if (request[0] != (V6() ? kEcho6 : kEcho4) || Get16(request + 4) != identifier_) return;
+    if (request[0] != types.Echo || Get16(request + 4) != identifier_) return;
     probe = FindSent(Get16(request + 6), destination);
     answer.Kind = IcmpError;
     answer.Type = type;
     answer.Code = message[1];
+  } else {
+    return;
   }
   if (probe == probes_.end()) return;
   answer.Token = probe->Request.Token;
@@ -465,14 +469,17 @@ int TService::Run() {
     const std::int64_t now = NowMs();
     SendDue(now);
     ExpireDue(now);
-    if (outputClosed_ || (inputClosed_ && probes_.empty())) return 0;
-    pollfd ready[2] = {{socket_, POLLIN, 0}, {inputClosed_ ? -1 : STDIN_FILENO, POLLIN, 0}};
-    if (poll(ready, 2, WaitMs(now)) < 0) {
+    if (outputClosed_ || inputClosed_) return 0;
+    // The output is watched too: a caller that has gone may leave the input
+    // open in another process, but no one reads the answers any more.
+    pollfd ready[3] = {{socket_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+    if (poll(ready, 3, WaitMs(now)) < 0) {
       if (errno == EINTR) continue;
       return Fail(IcmpHelperExitFailed, std::string("poll: ") + std::strerror(errno));
     }
+    if ((ready[2].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) outputClosed_ = true;
     if ((ready[0].revents & (POLLIN | POLLERR)) != 0) ReadAnswers();
-    if ((ready[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadInput();
+    if ((ready[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) ReadInput();
   }
 }
 
@@ -486,6 +493,10 @@ int main(int argc, char** argv) {
                 "refused: expected one word, ip-4 or ip-6\n"
                 "usage: quillon-icmp-helper ip-4|ip-6, serving probe requests on standard input");
   }
+  if (!kSanitized && !IcmpHelperHasSystemCallList()) {
+    DropPrivileges();
+    return Fail(IcmpHelperExitFailed, "refused: no system-call list for this architecture");
+  }
   const bool v6 = family == TIcmpHelperFamily::Ip6;
   const int socket =
       ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK,
@@ -497,17 +508,20 @@ int main(int argc, char** argv) {
         error == EPERM || error == EACCES ? IcmpHelperExitNotPermitted : IcmpHelperExitFailed,
         std::string("cannot open a raw ICMP socket: ") + std::strerror(error));
   }
-  if (!FilterAnswers(socket, v6)) {
+  std::uint16_t seeds[2] = {};
+  if (getrandom(seeds, sizeof seeds, 0) != sizeof seeds) {
+    DropPrivileges();
+    return Fail(IcmpHelperExitFailed, "no random identifier");
+  }
+  if (!FilterAnswers(socket, family, seeds[0])) {
     DropPrivileges();
     return Fail(IcmpHelperExitFailed, "cannot filter the socket's messages");
   }
   if (!DropPrivileges()) return Fail(IcmpHelperExitFailed, "cannot give up its privileges");
   // A caller that has gone away ends the service through a failed write.
   std::signal(SIGPIPE, SIG_IGN);
-  std::uint16_t seeds[2] = {};
-  if (getrandom(seeds, sizeof seeds, 0) != sizeof seeds) {
-    return Fail(IcmpHelperExitFailed, "no random identifier");
+  if (!RestrictSystemCalls(family, socket)) {
+    return Fail(IcmpHelperExitFailed, "cannot restrict its system calls");
   }
-  if (!RestrictSystemCalls()) return Fail(IcmpHelperExitFailed, "cannot restrict its system calls");
   return TService(socket, family, seeds[0], seeds[1]).Run();
 }

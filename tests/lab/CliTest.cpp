@@ -8,18 +8,21 @@
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -88,6 +91,25 @@ class CliLab : public ::testing::Test {
     return lab.RunInSource({"sh", "-c", command}).ExitCode;
   }
 
+  // The helper's copy, as nobody in the lab's source namespace after the shell
+  // words before, with the requests on its input, which stays open until it has
+  // answered count of them (or 15 s went by); its answers.
+  std::string ServeAsUser(const LabNetwork& lab, const std::string& family,
+                          const std::string& requests, int count, const std::string& before = "") {
+    const std::string answers = ShellQuote((dir_ / "answers").string());
+    const CommandResult served = lab.RunInSource(
+        {"sh", "-c",
+         before + ": >" + answers + "; { printf %s " + ShellQuote(requests) +
+             "; n=0; while [ $(wc -l <" + answers + ") -lt " + std::to_string(count) +
+             " ] && [ $n -lt 300 ]; do sleep 0.05; n=$((n+1)); done; } | " + kNobody + " " +
+             ShellQuote(IcmpHelperPath(Exe()).string()) + " " + family + " >" + answers +
+             " && wait && cat " + answers});
+    EXPECT_EQ(served.ExitCode, 0) << served.Output;
+    return served.Output;
+  }
+
+  static constexpr const char* kNobody =
+      "setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
   fs::path dir_;
 };
 
@@ -234,25 +256,162 @@ TEST_F(CliLab, TheIcmpHelperTellsAUserOnlyAboutTheirOwnProbes) {
   QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithIPv6().WithDropEcho());
   ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
   const LabFacts& facts = lab.Facts();
-  const std::string helper = ShellQuote(IcmpHelperPath(Exe()).string());
   for (const bool v6 : {false, true}) {
     const std::string& target = v6 ? facts.Target6 : facts.Target;
     const std::string& router = v6 ? facts.HopAddresses6[0] : facts.HopAddresses[0];
     const std::string family = v6 ? "ip-6" : "ip-4";
     const std::string ping = v6 ? "ping -6 -q -c 30 -i 0.05 " : "ping -4 -q -c 30 -i 0.05 ";
-    const CommandResult served =
-        lab.RunInSource({"sh", "-c",
-                         ping + router + " >/dev/null & " + ping + "-t 1 " + target +
-                             " >/dev/null & sleep 0.2; " + "printf '1 send-probe " + family + " " +
-                             target + " timeout 1200\\n2 send-probe " + family + " " + target +
-                             " ttl 1 timeout 1200\\n' | setpriv --reuid=65534 "
-                             "--regid=65534 --clear-groups --inh-caps=-all " +
-                             helper + " " + family + "; wait"});
-    EXPECT_EQ(served.ExitCode, 0) << served.Output;
-    EXPECT_EQ(served.Output, "2 icmp-error from " + router + " ttl 64 type " + (v6 ? "3" : "11") +
-                                 " code 0\n1 no-reply\n")
+    EXPECT_EQ(ServeAsUser(lab, family,
+                          "1 send-probe " + family + " " + target + " timeout 1200\n2 send-probe " +
+                              family + " " + target + " ttl 1 timeout 1200\n",
+                          2,
+                          ping + router + " >/dev/null & " + ping + "-t 1 " + target +
+                              " >/dev/null & sleep 0.2; "),
+              "2 icmp-error from " + router + " ttl 64 type " + (v6 ? "3" : "11") +
+                  " code 0\n1 no-reply\n")
         << family;
   }
+}
+
+// In the target's namespace (this thread alone enters it), whose kernel then
+// answers no echo request, a forger answers the helper's by their data, as
+// someone who saw them on the wire: "aa" with a reply of the right identifier
+// and sequence but other data, "dd" with a type 40 message quoting it; "bb"
+// with a faithful reply; "cc" with a time-exceeded message whose quote carries
+// IP options (a header of 24 bytes).
+void Forge(const std::string& target, std::promise<void>& listening) {
+  const int there = ::open(("/run/netns/" + target).c_str(), O_RDONLY | O_CLOEXEC);
+  const int raw =
+      ::setns(there, CLONE_NEWNET) == 0 ? ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
+  std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 1;
+  listening.set_value();
+  for (int answered = 0; answered < 4; ++answered) {
+    pollfd ready{raw, POLLIN, 0};
+    std::uint8_t in[2048];
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    if (::poll(&ready, 1, 10000) != 1) break;
+    const ssize_t n = ::recvfrom(raw, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &size);
+    const std::size_t header = (in[0] & 0x0Fu) * 4;
+    std::vector<std::uint8_t> request(in + header, in + std::max<ssize_t>(n, 0)), error(8, 0);
+    error.insert(error.end(), in, in + header + 8);
+    const auto send = [&](std::uint8_t type, std::vector<std::uint8_t> message) {
+      message[0] = type;
+      message[2] = message[3] = 0;
+      const std::uint16_t sum = InternetChecksum(message);
+      message[2] = static_cast<std::uint8_t>(sum >> 8);
+      message[3] = static_cast<std::uint8_t>(sum & 0xFF);
+      ::sendto(raw, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+    };
+    switch (request.size() > 8 && request[0] == 8 ? request[8] : 0) {
+      case 'a':
+        request[8] = 'x';
+        send(0, request);
+        break;
+      case 'b':
+        send(0, request);
+        break;
+      case 'c':
+        error[8] = 0x46;
+        error.insert(error.begin() + 28, {1, 1, 1, 0});  // no-operations, end of options
+        send(11, error);
+        break;
+      case 'd':
+        send(40, error);
+        break;
+      default:
+        --answered;
+    }
+  }
+  ::close(raw);
+  ::close(there);
+}
+
+TEST_F(CliLab, TheIcmpHelperTakesNoForgedAnswer) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  const LabFacts& facts = lab.Facts();
+  std::promise<void> listening;
+  std::thread forger([&] { Forge(facts.TargetNamespace, listening); });
+  listening.get_future().wait();
+  const std::string probe = "send-probe ip-4 " + facts.Target;
+  const std::string answers =
+      ServeAsUser(lab, "ip-4",
+                  "1 " + probe + " timeout 1000 data 6161\n2 " + probe + " data 6262\n3 " + probe +
+                      " data 6363\n4 " + probe + " timeout 1000 data 6464\n",
+                  4);
+  forger.join();
+  auto lines = Lines(answers);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines,
+            Words({"1 no-reply", "2 echo-reply from " + facts.Target + " ttl 63 data 6262",
+                   "3 icmp-error from " + facts.Target + " ttl 63 type 11 code 0", "4 no-reply"}))
+      << answers;
+}
+
+// Forty idle helpers of one user, while root sends 3,000 pings in their
+// namespace: the kernel's filter keeps the replies from them, so that they
+// spend at most 0.1 s of CPU in all (/proc/PID/stat's user and system ticks).
+TEST_F(CliLab, IdleIcmpHelpersSpendNoTimeOnOthersIcmp) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1));
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  const CommandResult spent = lab.RunInSource(
+      {"sh", "-c",
+       "cd " + ShellQuote(dir_.string()) + " && mkfifo hold && : >pids && for i in $(seq 40); do " +
+           kNobody + " " + ShellQuote(IcmpHelperPath(Exe()).string()) +
+           " ip-4 <hold >/dev/null & echo $! >>pids; done; exec 3>hold\n"
+           "ready() { for p in $(cat pids); do grep -q '^Seccomp:.*2' /proc/$p/status || return 1;"
+           " done; }\n"
+           "n=0; until ready; do [ $n -lt 200 ] || exit 9; sleep 0.05; n=$((n+1)); done\n"
+           "cpu() { t=0; for p in $(cat pids); do set -- $(cut -d' ' -f14,15 /proc/$p/stat);"
+           " t=$((t+$1+$2)); done; echo $t; }\n"
+           "before=$(cpu); ping -f -q -c 3000 " +
+           lab.Facts().Target +
+           " >/dev/null; after=$(cpu); exec 3>&-; wait; echo $((after-before))"});
+  ASSERT_EQ(spent.ExitCode, 0) << spent.Output;
+  EXPECT_LE(std::stol(Lines(spent.Output).back()) * 1000 / ::sysconf(_SC_CLK_TCK), 100)
+      << "ms of CPU";
+}
+
+// A helper started as nobody, whether capable or setuid and setgid root, as
+// /proc shows it once it serves: no identity but the user's, no capability in
+// any set it can empty (the bounding set needs CAP_SETPCAP, and with nothing
+// permitted, no new privileges and no execve nothing can be regained from it),
+// no new privileges, its seccomp filter. When the caller dies with a 30 s probe
+// outstanding, the helper ends within 2 s: at the end of its input, or, where
+// another process still holds the input open (here for the setuid copy), at
+// the hang-up of its output.
+TEST_F(CliLab, TheIcmpHelperRunsWithNothingAndEndsWithItsCaller) {
+  QUILLON_START_LAB(lab, LabOptions().WithRouters(1).WithDropEcho());
+  ASSERT_TRUE(CopyIcmpHelper(Exe())) << "setcap on the helper's copy";
+  const std::string capable = ShellQuote(IcmpHelperPath(Exe()).string());
+  const CommandResult served = lab.RunInSource(
+      {"sh", "-c",
+       "cd " + ShellQuote(dir_.string()) + " && cp " + capable +
+           " setuid-helper && chmod 6755 setuid-helper\n"
+           "alive() { s=$(cut -d' ' -f3 /proc/$1/stat 2>/dev/null) && [ \"$s\" != Z ]; }\n"
+           "for helper in " +
+           capable +
+           " ./setuid-helper; do\n  echo \"== $helper\"; rm -f in out; mkfifo in out\n  " +
+           kNobody +
+           " $helper ip-4 <in >out & h=$!\n"
+           "  [ $helper != ./setuid-helper ] || exec 5>in\n"
+           "  sh -c 'exec 3>in 4<out; echo \"1 send-probe ip-4 " +
+           lab.Facts().Target +
+           " timeout 30000\" >&3; exec sleep 60' & c=$!\n"
+           "  n=0; until grep -q '^Seccomp:.*2' /proc/$h/status || [ $n -ge 200 ]; do sleep 0.05;"
+           " n=$((n+1)); done; sleep 0.3\n"
+           "  grep -E '^(Uid|Gid|Cap(Inh|Prm|Eff|Amb)|NoNewPrivs|Seccomp):' /proc/$h/status\n"
+           "  kill -9 $c; n=0; while alive $h && [ $n -lt 40 ]; do sleep 0.05; n=$((n+1)); done\n"
+           "  if alive $h; then echo 'outlived its caller'; kill -9 $h; fi; exec 5>&-; "
+           "wait\ndone"});
+  EXPECT_EQ(served.ExitCode, 0) << served.Output;
+  const std::string status =
+      "Uid:\t65534\t65534\t65534\t65534\nGid:\t65534\t65534\t65534\t65534\n"
+      "CapInh:\t0000000000000000\nCapPrm:\t0000000000000000\nCapEff:\t0000000000000000\n"
+      "CapAmb:\t0000000000000000\nNoNewPrivs:\t1\nSeccomp:\t2\n";
+  EXPECT_EQ(served.Output, "== " + IcmpHelperPath(Exe()).string() + "\n" + status +
+                               "== ./setuid-helper\n" + status);
 }
 
 // A display as far as the program can tell: a Wayland socket path that exists.

@@ -3,8 +3,9 @@
 # lintian --pedantic says of them (no error, no warning), and, installed one
 # after the other into an empty root (dpkg --root, the maintainer scripts run on
 # it), the ICMP helper's capability (taken from the old file before an upgrade
-# or a removal replaces it, and never granted over an administrator's
-# statoverride), a terminal tracer from quillon alone (for root, and for an
+# or a removal replaces it, never granted over an administrator's statoverride,
+# whose mode an aborted removal keeps; setuid root only where the file system
+# keeps no capabilities, unprivileged where setcap fails otherwise), a terminal tracer from quillon alone (for root, and for an
 # ordinary user through the helper at its installed path), the window once
 # quillon-window is added, and a purge that leaves none of their files.
 #
@@ -123,7 +124,35 @@ if (($(id -u) == 0)); then
   dpkg-statoverride --root "$root" --add root root 0750 "$helper_path"
   expect "with a statoverride, the upgrade grants nothing" reinstalled_with ""
   expect "and the helper keeps the administrator's mode" test "$(stat -c %a "$helper")" = 750
+  # A removal aborted after the prerm (dpkg's "prerm remove", then "postinst
+  # abort-remove") gives the override's setuid bit back.
   dpkg-statoverride --root "$root" --remove "$helper_path"
+  dpkg-statoverride --root "$root" --update --add root root 4750 "$helper_path"
+  maintainer() { DPKG_ROOT=$root "$root/var/lib/dpkg/info/quillon.$1" "$2"; }
+  aborted_removal() {
+    maintainer prerm remove && test ! -u "$helper" && maintainer postinst abort-remove
+  }
+  expect "a removal aborted after the prerm goes through" aborted_removal
+  expect "and keeps the statoverride's mode" test "$(stat -c %a "$helper")" = 4750
+  dpkg-statoverride --root "$root" --remove "$helper_path"
+  dpkg_in_root -i "$program"
+
+  # Where setcap fails for another reason than the file system, here without
+  # CAP_SETFCAP, the helper stays unprivileged and the postinst says why.
+  export root
+  export -f dpkg_in_root
+  without_setfcap() { capsh --drop=cap_setfcap -- -c 'dpkg_in_root -i "$1"' _ "$program"; }
+  expect "without CAP_SETFCAP the install goes through" without_setfcap
+  expect "and leaves the helper without setuid" test ! -u "$helper"
+  expect "and without a capability" test -z "$(getcap "$helper")"
+  expect "and says why" grep -q "stays unprivileged, as setcap failed" "$root/dpkg.log"
+  # Where the file system keeps no capabilities (ramfs, in a mount namespace
+  # of its own), setuid root instead.
+  on_ramfs() {
+    unshare --mount bash -c 'mount -t ramfs ramfs "${1%/*}" && dpkg_in_root -i "$2" &&
+      test -u "$1" && grep -q "runs setuid root instead" "$root/dpkg.log"' _ "$helper" "$program"
+  }
+  expect "on a file system without capabilities the helper is setuid root" on_ramfs
   dpkg_in_root -i "$program"
   rm "$root/kept-helper"
 fi

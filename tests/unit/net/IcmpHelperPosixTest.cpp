@@ -1,15 +1,21 @@
-// The ICMP helper's language, the built helper's answer to every kind of
-// request (run as root in a network namespace of the test's own: loopback, and
-// a dummy link where probes vanish), and its client's channels shared by many
-// threads.
+// The ICMP helper's language, its kernel filters run over packets and system
+// calls, the built helper's answer to every kind of request (run as root in a
+// network namespace of the test's own: loopback, and a dummy link where probes
+// vanish), its pace, and its client's channels shared by many threads.
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -18,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "IcmpHelperFilter.h"
 #include "net/IcmpHelperPosix.h"
 
 namespace quillon {
@@ -121,6 +128,175 @@ TEST(IcmpHelperPath, NeverRelativeToTheCurrentDirectory) {
   EXPECT_TRUE(IcmpHelperHintPath("").is_absolute());
 }
 
+using TBytes = std::vector<std::uint8_t>;
+
+// A classic BPF machine as the kernel runs the helper's programs: a socket
+// filter's loads read the packet in network order, a seccomp program's read
+// seccomp_data in the machine's; a load beyond the input's end returns 0.
+std::uint32_t RunBpf(const std::vector<sock_filter>& program, const TBytes& input, bool network) {
+  std::uint32_t a = 0, x = 0;
+  const auto load = [&](std::size_t at, std::size_t size, std::uint32_t& into) {
+    if (at + size > input.size()) return false;
+    into = 0;
+    for (std::size_t i = 0; i < size; ++i)
+      into = network ? into << 8 | input[at + i] : into | std::uint32_t{input[at + i]} << 8 * i;
+    return true;
+  };
+  for (std::size_t pc = 0; pc < program.size(); ++pc) {
+    const sock_filter& op = program[pc];
+    const std::size_t size = BPF_SIZE(op.code) == BPF_W ? 4 : BPF_SIZE(op.code) == BPF_H ? 2 : 1;
+    switch (BPF_CLASS(op.code)) {
+      case BPF_LD:
+        if (!load(op.k + (BPF_MODE(op.code) == BPF_IND ? x : 0), size, a)) return 0;
+        break;
+      case BPF_LDX:  // BPF_MSH: an IP header's length
+        if (!load(op.k, 1, x)) return 0;
+        x = (x & 0x0F) * 4;
+        break;
+      case BPF_ALU: {
+        const std::uint32_t operand = BPF_SRC(op.code) == BPF_X ? x : op.k;
+        if (BPF_OP(op.code) == BPF_AND) a &= operand;
+        if (BPF_OP(op.code) == BPF_LSH) a <<= operand;
+        if (BPF_OP(op.code) == BPF_ADD) a += operand;
+        break;
+      }
+      case BPF_MISC:  // BPF_TAX
+        x = a;
+        break;
+      case BPF_JMP:
+        pc += (BPF_OP(op.code) == BPF_JEQ ? a == op.k : (a & op.k) != 0) ? op.jt : op.jf;
+        break;
+      case BPF_RET:
+        return op.k;
+    }
+  }
+  ADD_FAILURE() << "the program ran off its end";
+  return 0;
+}
+
+constexpr std::uint16_t kId = 0x5a17;
+
+TBytes Icmp(std::uint8_t type, std::uint16_t id, TBytes rest = {}) {
+  TBytes message = {
+      type, 0, 0, 0, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF),
+      0,    7};
+  message.insert(message.end(), rest.begin(), rest.end());
+  return message;
+}
+// An IPv4 datagram: a header of 20 bytes and the option bytes (NOPs) asked for.
+TBytes Packet4(TBytes payload, std::uint8_t protocol = IPPROTO_ICMP, std::size_t options = 0) {
+  TBytes packet(20 + options, 1);
+  packet[0] = static_cast<std::uint8_t>(0x40 | (5 + options / 4));
+  packet[9] = protocol;
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  return packet;
+}
+// The IPv6 header an ICMPv6 error quotes.
+TBytes Packet6(TBytes payload, std::uint8_t next = IPPROTO_ICMPV6) {
+  TBytes packet(40, 0);
+  packet[0] = 0x60;
+  packet[6] = next;
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  return packet;
+}
+TBytes Cut(TBytes bytes, std::size_t length) {
+  bytes.resize(length);
+  return bytes;
+}
+
+TEST(IcmpHelperFilter, PassesOnlyAnswersCarryingTheHelpersIdentifier) {
+  struct TRow {
+    const char* What;
+    TIcmpHelperFamily Family;
+    TBytes Packet;  // as the raw socket's filter sees it
+    bool Passes;
+  };
+  using enum TIcmpHelperFamily;
+  const TBytes probe4 = Packet4(Icmp(8, kId, {'q'})), probe6 = Packet6(Icmp(128, kId, {'q'}));
+  const TRow rows[] = {
+      {"our echo reply", Ip4, Packet4(Icmp(0, kId, {'q'})), true},
+      {"another identifier's reply", Ip4, Packet4(Icmp(0, kId + 1)), false},
+      {"time exceeded quoting our probe", Ip4, Packet4(Icmp(11, 0, probe4)), true},
+      {"unreachable quoting our probe", Ip4, Packet4(Icmp(3, 0, probe4)), true},
+      {"an error quoting another identifier", Ip4, Packet4(Icmp(11, 0, Packet4(Icmp(8, kId + 1)))),
+       false},
+      {"type 40 quoting our probe", Ip4, Packet4(Icmp(40, 0, probe4)), false},
+      {"a quoted request with IP options", Ip4, Packet4(Icmp(11, 0, Packet4(Icmp(8, kId), 1, 4))),
+       true},
+      {"an error with IP options", Ip4, Packet4(Icmp(3, 0, probe4), IPPROTO_ICMP, 4), true},
+      {"a reply too short for its identifier", Ip4, Cut(Packet4(Icmp(0, kId)), 25), false},
+      {"an error cut in its quote", Ip4, Cut(Packet4(Icmp(11, 0, probe4)), 20 + 8 + 20 + 5), false},
+      {"our echo reply", Ip6, Icmp(129, kId), true},
+      {"another identifier's reply", Ip6, Icmp(129, kId + 1), false},
+      {"time exceeded quoting our probe", Ip6, Icmp(3, 0, probe6), true},
+      {"an error quoting another identifier", Ip6, Icmp(1, 0, Packet6(Icmp(128, 1))), false},
+      {"type 200 quoting our probe", Ip6, Icmp(200, 0, probe6), false},
+      {"a quote with an extension header", Ip6, Icmp(1, 0, Packet6(Icmp(128, kId), 0)), false},
+      {"a reply too short for its identifier", Ip6, Cut(Icmp(129, kId), 5), false},
+  };
+  for (const TRow& row : rows) {
+    const auto program = IcmpHelperAnswerFilter(row.Family, kId);
+    EXPECT_EQ(RunBpf(program, row.Packet, true) != 0, row.Passes)
+        << row.What << (row.Family == Ip6 ? " (IPv6)" : " (IPv4)");
+  }
+}
+
+// Each call of the service loop only with the arguments it passes: a
+// compromised helper can neither switch its socket to hand-made headers nor
+// map executable memory.
+// x86_64 and aarch64 have a list; elsewhere the helper refuses to serve.
+TEST(IcmpHelperFilter, AllowsOnlyTheServiceLoopsCallsWithTheirArguments) {
+#if !defined(__x86_64__) && !defined(__aarch64__)
+  ASSERT_FALSE(IcmpHelperHasSystemCallList());
+  GTEST_SKIP() << "no seccomp list for this architecture";
+#endif
+  ASSERT_TRUE(IcmpHelperHasSystemCallList());
+  constexpr int kSocket = 5;
+  const std::uint64_t highBit = std::uint64_t{1} << 32;
+  struct TRow {
+    TIcmpHelperFamily Family;
+    long Call;
+    std::vector<std::uint64_t> Arguments;
+    bool Allowed;
+  };
+  using enum TIcmpHelperFamily;
+  const TRow rows[] = {
+      {Ip4, SYS_read, {0}, true},
+      {Ip4, SYS_write, {2}, true},
+      {Ip4, SYS_write, {kSocket}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP, IP_TTL}, true},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP, IP_HDRINCL}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IP | highBit, IP_TTL}, false},
+      {Ip4, SYS_setsockopt, {kSocket, IPPROTO_IPV6, IPV6_UNICAST_HOPS}, false},
+      {Ip6, SYS_setsockopt, {kSocket, IPPROTO_IPV6, IPV6_UNICAST_HOPS}, true},
+      {Ip4, SYS_mmap, {0, 4096, PROT_READ | PROT_WRITE}, true},
+      {Ip4, SYS_mmap, {0, 4096, PROT_READ | PROT_EXEC}, false},
+      {Ip4, SYS_recvmsg, {kSocket, 0, MSG_DONTWAIT}, true},
+      {Ip4, SYS_execve, {0, 0, 0}, false},
+  };
+  const auto allowed = [](TIcmpHelperFamily family, std::uint32_t arch, long number,
+                          const std::vector<std::uint64_t>& arguments) {
+    seccomp_data call{};
+    call.nr = static_cast<int>(number);
+    call.arch = arch;
+    std::copy(arguments.begin(), arguments.end(), call.args);
+    TBytes bytes(sizeof call);
+    std::memcpy(bytes.data(), &call, sizeof call);
+    const std::uint32_t action = RunBpf(IcmpHelperSystemCallFilter(family, kSocket), bytes, false);
+    EXPECT_TRUE(action == SECCOMP_RET_ALLOW || action == SECCOMP_RET_KILL_PROCESS) << action;
+    return action == SECCOMP_RET_ALLOW;
+  };
+#if defined(__x86_64__)
+  const std::uint32_t arch = AUDIT_ARCH_X86_64, other = AUDIT_ARCH_I386;
+#else
+  const std::uint32_t arch = AUDIT_ARCH_AARCH64, other = AUDIT_ARCH_ARM;
+#endif
+  for (const TRow& row : rows) {
+    EXPECT_EQ(allowed(row.Family, arch, row.Call, row.Arguments), row.Allowed) << &row - rows;
+  }
+  EXPECT_FALSE(allowed(TIcmpHelperFamily::Ip4, other, SYS_read, {0})) << "another ABI's calls";
+}
+
 // Status and output of a shell command line.
 std::pair<int, std::string> Shell(const std::string& command) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -141,29 +317,49 @@ TEST(IcmpHelperProgram, RefusesABadCommandLineClearly) {
       << message;
 }
 
-// The helper of the family run as root in a namespace of its own, fed the
-// request lines; its answers by token (0 for a line without one).
-std::map<std::uint32_t, std::string> Serve(const std::string& family, const std::string& requests) {
-  const std::filesystem::path input =
+// The helper of the family run as root in a namespace of its own (loopback,
+// and a link where probes vanish), fed batches of request lines, each once the
+// answers counted with the batches before it came (10 s at most), and its input
+// closed after the last; its answers by token (0 for a line without one), and
+// the ms from the first batch's answers to the last's.
+struct TServed {
+  std::map<std::uint32_t, std::string> Answers;
+  long Ms = -1;
+};
+TServed Serve(const std::string& family, const std::vector<std::pair<std::string, int>>& batches) {
+  const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("quillon-helper-" + std::to_string(::getpid()));
-  std::ofstream(input) << requests;
+  std::filesystem::create_directories(dir);
+  const std::string out = (dir / "out").string();
+  std::string writer = ": >" + out;
+  int count = 0;
+  for (std::size_t i = 0; i < batches.size(); ++i) {
+    const std::string batch = (dir / std::to_string(i)).string();
+    std::ofstream(batch) << batches[i].first;
+    count += batches[i].second;
+    writer += "; cat " + batch + "; n=0; while [ $(wc -l <" + out + ") -lt " +
+              std::to_string(count) + " ] && [ $n -lt 2000 ]; do sleep 0.005; n=$((n+1)); done" +
+              (i == 0 ? "; s=$(date +%s%N)" : "");
+  }
   const auto [status, output] = Shell(
-      "unshare -n sh -c 'ip link set lo up && ip link add d0 type veth peer name d1 && ip link set "
-      "d0 arp off up && "
-      "ip route add 198.18.200.0/24 dev d0 && ip -6 route add 2001:2:ff::/64 dev d0 && exec " +
-      std::string(QUILLON_ICMP_HELPER_BUILT) + " " + family + "' <" + input.string());
-  std::filesystem::remove(input);
+      "{ " + writer + "; echo $((($(date +%s%N) - s) / 1000000)) >" + out +
+      ".ms; } | unshare -n sh -c 'ip link set lo up && ip link add d0 type veth peer name d1 && "
+      "ip link set d0 arp off up && ip route add 198.18.200.0/24 dev d0 && ip -6 route add "
+      "2001:2:ff::/64 dev d0 && exec " +
+      std::string(QUILLON_ICMP_HELPER_BUILT) + " " + family + "' >>" + out + " && cat " + out);
+  TServed served;
+  std::ifstream(out + ".ms") >> served.Ms;
+  std::filesystem::remove_all(dir);
   EXPECT_EQ(status, 0) << output;
-  std::map<std::uint32_t, std::string> answers;
   std::istringstream in(output);
   for (std::string line; std::getline(in, line);) {
     TIcmpHelperAnswer answer;
     EXPECT_TRUE(ParseIcmpHelperAnswer(line, answer)) << line;
     // Lines without a token are all answered with token 0.
-    EXPECT_TRUE(answer.Token == 0 || answers.count(answer.Token) == 0) << "one answer: " << line;
-    answers[answer.Token] = line;
+    EXPECT_TRUE(answer.Token == 0 || served.Answers.count(answer.Token) == 0) << line;
+    served.Answers[answer.Token] = line;
   }
-  return answers;
+  return served;
 }
 
 TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
@@ -194,11 +390,14 @@ TEST(IcmpHelperProgram, AnswersEveryRequestAndSendsOnlyProbes) {
   for (const auto& [family, rows] : {std::pair{"ip-4", v4}, std::pair{"ip-6", v6}}) {
     std::string requests;
     std::map<std::uint32_t, std::string> expected;
+    std::size_t count = 0;
     for (const auto& [request, answer] : rows) {
       requests += request + "\n";
-      if (!answer.empty()) expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
+      if (answer.empty()) continue;
+      expected[static_cast<std::uint32_t>(std::stoul(answer))] = answer;
+      ++count;
     }
-    EXPECT_EQ(Serve(family, requests), expected) << family;
+    EXPECT_EQ(Serve(family, {{requests, count}}).Answers, expected) << family;
   }
 }
 
@@ -209,12 +408,31 @@ TEST(IcmpHelperProgram, KeepsNoMoreProbesOutstandingThanItsBound) {
     requests += std::to_string(token) + " send-probe ip-4 198.18.200." +
                 std::to_string(token % 250 + 1) + " timeout 200\n";
   }
-  const auto answers = Serve("ip-4", requests);
+  const auto answers = Serve("ip-4", {{requests, IcmpHelperMaxOutstanding + 1}}).Answers;
   ASSERT_EQ(answers.size(), IcmpHelperMaxOutstanding + 1u);
   for (std::uint32_t token = 1; token <= IcmpHelperMaxOutstanding; ++token)
     EXPECT_EQ(answers.at(token), std::to_string(token) + " no-reply");
   const std::uint32_t last = IcmpHelperMaxOutstanding + 1;
   EXPECT_EQ(answers.at(last), std::to_string(last) + " probes-exhausted");
+}
+
+// After its burst the helper sends no faster than its rate, however fast the
+// answers come back: 300 probes to loopback in batches of as many as may be
+// outstanding take at least (300 - burst) / rate seconds (less the millisecond
+// its clock counts in).
+TEST(IcmpHelperProgram, PacesItsProbesAfterItsBurst) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the built helper has no capability here; root has";
+  std::vector<std::pair<std::string, int>> batches = {{"1 check-support feature version\n", 1}};
+  for (int sent = 0, batch; sent < 300; sent += batch) {
+    batch = std::min(IcmpHelperMaxOutstanding, 300 - sent);
+    batches.emplace_back("", batch);
+    for (int i = 0; i < batch; ++i)
+      batches.back().first += std::to_string(2 + sent + i) + " send-probe ip-4 127.0.0.1\n";
+  }
+  const TServed served = Serve("ip-4", batches);
+  EXPECT_EQ(served.Answers.size(), 301u);
+  EXPECT_EQ(served.Answers.at(301), "301 echo-reply from 127.0.0.1 ttl 64");
+  EXPECT_GE(served.Ms, (300 - IcmpHelperRateBurst) * 1000 / IcmpHelperRatePerSecond - 1);
 }
 
 // An engine's echo request: its own identifier and sequence number, and data.
