@@ -29,8 +29,8 @@ TIdTextAnswer TIdStackPosix::QueryText(const std::string& name, int timeoutMs) {
     if (error == HOST_NOT_FOUND || error == NO_DATA) return {};
     RaiseSocketFailure(error == TRY_AGAIN ? Id_WSATRY_AGAIN : Id_WSANO_RECOVERY);
   }
-  const auto answer = DecodeTxtMessage(
-      message.data(), std::min(static_cast<std::size_t>(length), message.size()));
+  const auto answer =
+      DecodeTxtMessage(message.data(), std::min(static_cast<std::size_t>(length), message.size()));
   if (!answer) RaiseSocketFailure(Id_WSANO_RECOVERY);
   return *answer;
 }

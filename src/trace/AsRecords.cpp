@@ -86,8 +86,7 @@ std::optional<std::array<std::uint8_t, 4>> DottedBytes(std::string_view text) {
   for (std::size_t start = 0;;) {
     const std::size_t dot = text.find('.', start);
     const std::string_view part = text.substr(start, dot - start);
-    if (index == 4 || part.empty() || part.size() > 3 || !AllOf(part, IsDigit))
-      return std::nullopt;
+    if (index == 4 || part.empty() || part.size() > 3 || !AllOf(part, IsDigit)) return std::nullopt;
     int value = 0;
     for (const char c : part) value = value * 10 + (c - '0');
     if (value > 255) return std::nullopt;
@@ -167,8 +166,8 @@ std::optional<TAsOrigin> ReadAsOrigin(std::string_view text) {
                                               : TrimBlanks(numbers.substr(blank + 1));
   }
   const auto& [_, prefix, country, registry, date] = *fields;
-  if (origin.Numbers.empty() || !IsPrefix(prefix) || !IsCountry(country) ||
-      !IsRegistry(registry) || !IsDate(date))
+  if (origin.Numbers.empty() || !IsPrefix(prefix) || !IsCountry(country) || !IsRegistry(registry) ||
+      !IsDate(date))
     return std::nullopt;
   origin.Prefix = prefix;
   origin.Country = country;

@@ -33,7 +33,8 @@ void TAsThread::Execute() {
 }
 
 bool TTraceRouteForm::AsSlotBusy() const {
-  return std::any_of(AsSlots.begin(), AsSlots.end(), [](const auto& slot) { return slot != nullptr; });
+  return std::any_of(AsSlots.begin(), AsSlots.end(),
+                     [](const auto& slot) { return slot != nullptr; });
 }
 
 void TTraceRouteForm::AskAs(const std::string& question, const std::string& address,

@@ -27,8 +27,8 @@ class TAsThread : public TThread {
 
   // Set before Start and read-only afterwards, except the results, which only
   // the worker writes before it posts.
-  std::string Question;   // the name asked for its TXT records
-  std::string Address;    // an address's question: the address
+  std::string Question;      // the name asked for its TXT records
+  std::string Address;       // an address's question: the address
   std::uint32_t Number = 0;  // an AS name's question: the AS number
   std::int32_t SlotIndex = 0;
   HWND Window = 0;

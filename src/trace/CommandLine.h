@@ -34,7 +34,7 @@ struct TCommandSettings {
   std::int32_t TimeOut = DefaultCommandTimeOut;
   TProbesInFlight InFlight;
   bool AsLookups = false;  // --as: ask the public IP-to-AS zone about every hop
-  std::string Refused;  // the message for a value no run may use; empty when none
+  std::string Refused;     // the message for a value no run may use; empty when none
 };
 
 // Reads the command text. The hop count and time-out are always set (30 and 5000

@@ -141,8 +141,8 @@ std::vector<std::string> WithAs(const TReportSnapshot& r, const TReportHop* hop,
 
 }  // namespace
 
-const std::array<const char*, 5> AsExportHeaders = {"AS", "AS prefix", "AS country",
-                                                    "AS registry", "AS name"};
+const std::array<const char*, 5> AsExportHeaders = {"AS", "AS prefix", "AS country", "AS registry",
+                                                    "AS name"};
 
 std::array<std::string, 5> AsExportCells(const TReportHop& hop) {
   if (!hop.As) return {};
@@ -246,28 +246,32 @@ std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
 }
 
 std::string RenderCsv(const TReportSnapshot& r) {
-  const auto line = [](const auto& cells) {
+  // With AS lookups each line ends in its hop's AS cells (the heading's: none).
+  const TReportHop* lineHop = nullptr;
+  const auto line = [&](const auto& cells) {
     std::string text;
-    for (const auto& cell : cells) {
-      if (&cell != &*std::begin(cells)) text += ',';
-      text += CsvField(cell);
+    const std::vector<std::string> all = WithAs(r, lineHop, cells);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (i > 0) text += ',';
+      text += CsvField(all[i]);
     }
     return text + "\r\n";
   };
-  std::string out = line(WithAs(r, nullptr, CsvHeaders));
+  std::string out = line(CsvHeaders);
   for (std::size_t i = 0; i < r.Hops.size(); ++i) {
     const TReportHop& hop = r.Hops[i];
+    lineHop = &hop;
     const THopStats& s = hop.Stats;
     const auto order = ByCount(s);
     const std::string main = order.empty() ? std::string() : s.Addresses[order.front()].Address;
-    out += line(WithAs(r, &hop, std::array<std::string, std::size(CsvHeaders)>{
+    out += line(std::array<std::string, std::size(CsvHeaders)>{
         std::to_string(i + 1), order.empty() ? std::string() : NameOf(hop, order.front()), main,
         Fixed(s.LossPercent(), 1), s.Sent > 0 ? std::to_string(s.Sent) : std::string(),
         s.Sent > 0 ? std::to_string(s.Received) : std::string(), Fixed(s.LastMs, ExportDecimals),
         Fixed(s.AverageMs(), ExportDecimals), Fixed(s.BestMs, ExportDecimals),
         Fixed(s.WorstMs, ExportDecimals), Fixed(s.StdDevMs(), ExportDecimals),
         Fixed(s.JitterAvgMs(), ExportDecimals), Fixed(s.JitterWorstMs(), ExportDecimals),
-        AddressList(hop), hop.LossHereOnly ? LossHereOnlyText : ""}));
+        AddressList(hop), hop.LossHereOnly ? LossHereOnlyText : ""});
   }
   return out;
 }

@@ -20,13 +20,15 @@ void CheckText(std::string_view text) {
                              " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
                              "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~") == std::string_view::npos;
   if (const auto origin = ReadAsOrigin(text)) {
-    if (!printable || origin->Numbers.empty() || origin->Numbers.size() > MaxAsNumbers) std::abort();
+    if (!printable || origin->Numbers.empty() || origin->Numbers.size() > MaxAsNumbers)
+      std::abort();
     std::string numbers;
     for (const std::uint32_t number : origin->Numbers)
       numbers += (numbers.empty() ? "" : " ") + std::to_string(number);
     const auto again = ReadAsOrigin(numbers + " | " + origin->Prefix + " | " + origin->Country +
                                     " | " + origin->Registry + " | " + origin->Date);
-    if (!again || again->Numbers != origin->Numbers || again->Prefix != origin->Prefix) std::abort();
+    if (!again || again->Numbers != origin->Numbers || again->Prefix != origin->Prefix)
+      std::abort();
   }
   if (const auto name = ReadAsName(text)) {
     if (!printable || name->Number == 0 || name->Name.empty()) std::abort();

@@ -15,8 +15,8 @@
 #include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
-#include "trace/DNSThread.h"
 #include "trace/AsRecords.h"
+#include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
 #include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
@@ -402,10 +402,9 @@ class AsNumbers : public Names {
 
 TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
   TraceWith({"--as"});
-  std::vector<std::string> expected = {AsOriginQuestion("198.18.1.1"),
-                                       AsOriginQuestion("198.18.2.1"),
-                                       AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501),
-                                       AsNameQuestion(64502)};
+  std::vector<std::string> expected = {
+      AsOriginQuestion("198.18.1.1"), AsOriginQuestion("198.18.2.1"),
+      AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501), AsNameQuestion(64502)};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(TextQuestions(), expected);
 

@@ -309,7 +309,8 @@ int DnsQuestions(const LabFacts& facts, const std::string& type) {
 
 TEST_F(CliLab, AsNumbersComeFromTheDnsServerOnceAndOnlyWithTheOption) {
   // Hop 2 is announced by two AS, the target by none.
-  QUILLON_START_LAB(lab, LabOptions().WithRouters(2).WithAs("1", "64501").WithAs("2", "64501+64502"));
+  QUILLON_START_LAB(lab,
+                    LabOptions().WithRouters(2).WithAs("1", "64501").WithAs("2", "64501+64502"));
   const LabFacts& facts = lab.Facts();
   ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "1000", facts.Target}), 0) << Err();
   EXPECT_EQ(Out().find("\"as\""), std::string::npos);

@@ -36,7 +36,7 @@ struct LabOptions {
   // Hop number or "target" -> the AS announcing it ("64501+64502" for two),
   // answered by the lab's DNS server (lab.sh --asn).
   std::map<std::string, std::string> AsNumbers;
-  int DelayMs = 0;                           // one-way delay of every link
+  int DelayMs = 0;  // one-way delay of every link
   // The target checks the ICMP checksum of what it receives (see lab.sh).
   bool VerifyChecksums = false;
   bool IPv6 = false;  // dual-stack: every link also carries an IPv6 /64

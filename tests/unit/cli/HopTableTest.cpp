@@ -100,8 +100,8 @@ TEST(PlainTable, WithAsLookupsAnAsColumnFollowsTheAddress) {
   EXPECT_EQ(PlainTableCells(lines[0], lines[1]),
             (std::vector<std::string>{"1", "10.0.0.1", "AS64501", "gw.test", "3", "1", ""}));
   EXPECT_EQ(PlainTableCells(lines[0], lines[4]),
-            (std::vector<std::string>{"4", "10.9.9.9", "AS64501/AS64502", "10.9.9.9[no DNS]",
-                                      "12", "4", "#"}));
+            (std::vector<std::string>{"4", "10.9.9.9", "AS64501/AS64502", "10.9.9.9[no DNS]", "12",
+                                      "4", "#"}));
   for (const std::string& line : RenderLiveTable(snap, TTableStyle{60, true, false}))
     EXPECT_LT(DisplayWidth(line), 60) << line;
 

@@ -27,9 +27,16 @@ Bytes Header(std::uint8_t questions, std::uint8_t answers) {
 const Bytes Question = {2, 'a', 's', 4, 't', 'e', 's', 't', 0, 0, 16, 0, 1};
 // A record named by a pointer to the question's name, with its data.
 Bytes Record(std::uint16_t type, const Bytes& data, std::uint16_t klass = 1) {
-  Bytes record = {0xC0, 12, static_cast<std::uint8_t>(type >> 8),
-                  static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(klass >> 8),
-                  static_cast<std::uint8_t>(klass), 0, 0, 0x0E, 0x10,
+  Bytes record = {0xC0,
+                  12,
+                  static_cast<std::uint8_t>(type >> 8),
+                  static_cast<std::uint8_t>(type),
+                  static_cast<std::uint8_t>(klass >> 8),
+                  static_cast<std::uint8_t>(klass),
+                  0,
+                  0,
+                  0x0E,
+                  0x10,
                   static_cast<std::uint8_t>(data.size() >> 8),
                   static_cast<std::uint8_t>(data.size())};
   return record + data;
@@ -69,23 +76,23 @@ TEST(TxtMessage, ReadsTheAnswersTxtRecordsOrRefusesTheMessage) {
       {Header(1, 2) + Question + cname + txt, "[64501 | 198.18.1.0/24 +| ZZ | lab | 2026-12-01]"},
       {Header(1, 2) + Question + txt + Record(16, Strings({"second"})),
        "[64501 | 198.18.1.0/24 +| ZZ | lab | 2026-12-01][second]"},
-      {Header(1, 1) + Question + Record(16, Strings({""})), "[]"},  // one empty string
+      {Header(1, 1) + Question + Record(16, Strings({""})), "[]"},        // one empty string
       {Header(1, 1) + Question + Record(16, Strings({"chaos"}), 3), ""},  // not class IN
-      {Header(1, 0) + Question, ""},                                     // no record
-      {many, "[0][1][2][3][4][5][6][7][8][9][10][11][12][13][14][15]"},                  // at most 16 kept
-      {Bytes{0x12, 0x34, 0x81}, "-"},                                    // a cut header
-      {Header(1, 1) + Question, "-"},                                    // an answer missing
+      {Header(1, 0) + Question, ""},                                      // no record
+      {many, "[0][1][2][3][4][5][6][7][8][9][10][11][12][13][14][15]"},   // at most 16 kept
+      {Bytes{0x12, 0x34, 0x81}, "-"},                                     // a cut header
+      {Header(1, 1) + Question, "-"},                                     // an answer missing
       {Header(1, 1) + Bytes(Question.begin(), Question.end() - 2), "-"},  // a cut question
-      {Header(1, 1) + Question + Bytes{0xC0}, "-"},                      // a cut pointer
-      {Header(1, 1) + Question + Record(16, {5, 'a', 'b'}), "-"},        // a string past its data
+      {Header(1, 1) + Question + Bytes{0xC0}, "-"},                       // a cut pointer
+      {Header(1, 1) + Question + Record(16, {5, 'a', 'b'}), "-"},         // a string past its data
       {[&] {
          Bytes message = Header(1, 1) + Question + txt;
          message.resize(message.size() - 3);
          return message;
        }(),
-       "-"},                                                            // data past the end
-      {Header(1, 0) + Bytes{0x40, 'a', 0, 0, 16, 0, 1}, "-"},            // an extended label
-      {Header(1, 0) + Bytes(200, 1), "-"},                               // labels without end
+       "-"},                                                   // data past the end
+      {Header(1, 0) + Bytes{0x40, 'a', 0, 0, 16, 0, 1}, "-"},  // an extended label
+      {Header(1, 0) + Bytes(200, 1), "-"},                     // labels without end
   };
   for (const auto& [message, expected] : cases) EXPECT_EQ(Reading(message), expected) << expected;
   EXPECT_EQ(DecodeTxtMessage(nullptr, 0), std::nullopt);

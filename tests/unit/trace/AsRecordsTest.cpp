@@ -43,17 +43,29 @@ TEST(AsReader, ReadsEachAnswerOrRefusesIt) {
   const std::vector<TReadCase> cases = {
       {"address answer", true, {origin}, "AS12301|81.0.100.0/22|HU|ripencc|2001-12-06"},
       {"name answer", false, {name}, "12301|HU|ripencc|1999-02-25|INVITECH, HU"},
-      {"two AS numbers", true, {"64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
+      {"two AS numbers",
+       true,
+       {"64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
        "AS64501/AS64502|198.18.2.0/24|ZZ|lab|2026-12-01"},
-      {"one AS twice", true, {"64501  64501 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
+      {"one AS twice",
+       true,
+       {"64501  64501 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
        "AS64501|198.18.2.0/24|ZZ|lab|2026-12-01"},
-      {"strings joined", true, {"12301 | 81.0.100.0/22 ", "| HU | ripencc | 2001-12-06"},
+      {"strings joined",
+       true,
+       {"12301 | 81.0.100.0/22 ", "| HU | ripencc | 2001-12-06"},
        "AS12301|81.0.100.0/22|HU|ripencc|2001-12-06"},
-      {"joined inside a number", false, {"123", "01 | HU | ripencc | 1999-02-25 | INVITECH, HU"},
+      {"joined inside a number",
+       false,
+       {"123", "01 | HU | ripencc | 1999-02-25 | INVITECH, HU"},
        "12301|HU|ripencc|1999-02-25|INVITECH, HU"},
-      {"IPv6 prefix", true, {"6939 | 2001:470::/32 | US | arin | 2002-08-01"},
+      {"IPv6 prefix",
+       true,
+       {"6939 | 2001:470::/32 | US | arin | 2002-08-01"},
        "AS6939|2001:470::/32|US|arin|2002-08-01"},
-      {"no country, no date", true, {"64501 | 198.18.0.0/15 |  | other | "},
+      {"no country, no date",
+       true,
+       {"64501 | 198.18.0.0/15 |  | other | "},
        "AS64501|198.18.0.0/15||other|"},
       {"largest AS number", false, {"4294967295 | ZZ | lab | | LAST"}, "4294967295|ZZ|lab||LAST"},
       {"empty", true, {}, "-"},
@@ -63,7 +75,9 @@ TEST(AsReader, ReadsEachAnswerOrRefusesIt) {
       {"AS 0", true, {"0 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},
       {"AS beyond 32 bits", false, {"4294967296 | HU | ripencc | 1999-02-25 | X"}, "-"},
       {"two numbers for a name", false, {"1 2 | HU | ripencc | 1999-02-25 | X"}, "-"},
-      {"nine AS numbers", true, {"1 2 3 4 5 6 7 8 9 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"},
+      {"nine AS numbers",
+       true,
+       {"1 2 3 4 5 6 7 8 9 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"},
        "-"},
       {"too many fields", true, {origin + " | extra"}, "-"},
       {"too many fields for a name", false, {name + " | extra"}, "-"},
@@ -92,24 +106,24 @@ TEST(AsQuestions, AsksOnlyAboutAddressesSomeoneAnnounces) {
       {"100.128.0.1", "1.0.128.100.origin.asn.cymru.com"},
       {"2001:2::1",
        "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.0.0.0.1.0.0.2.origin6.asn.cymru.com"},
-      {"10.1.2.3", ""},          // private
-      {"172.16.0.1", ""},        // private
-      {"172.31.255.255", ""},    // private
-      {"192.168.1.1", ""},       // private
-      {"100.64.0.1", ""},        // shared
-      {"127.0.0.1", ""},         // loopback
-      {"169.254.1.1", ""},       // link-local
-      {"0.0.0.0", ""},           // unspecified
-      {"224.0.0.1", ""},         // multicast
-      {"255.255.255.255", ""},   // broadcast
-      {"192.0.2.1", ""},         // documentation
-      {"203.0.113.9", ""},       // documentation
-      {"fe80::1%eth0", ""},      // link-local
-      {"fd00::1", ""},           // unique-local
-      {"::1", ""},               // loopback
-      {"::", ""},                // unspecified
-      {"ff02::1", ""},           // multicast
-      {"2001:db8::1", ""},       // documentation
+      {"10.1.2.3", ""},           // private
+      {"172.16.0.1", ""},         // private
+      {"172.31.255.255", ""},     // private
+      {"192.168.1.1", ""},        // private
+      {"100.64.0.1", ""},         // shared
+      {"127.0.0.1", ""},          // loopback
+      {"169.254.1.1", ""},        // link-local
+      {"0.0.0.0", ""},            // unspecified
+      {"224.0.0.1", ""},          // multicast
+      {"255.255.255.255", ""},    // broadcast
+      {"192.0.2.1", ""},          // documentation
+      {"203.0.113.9", ""},        // documentation
+      {"fe80::1%eth0", ""},       // link-local
+      {"fd00::1", ""},            // unique-local
+      {"::1", ""},                // loopback
+      {"::", ""},                 // unspecified
+      {"ff02::1", ""},            // multicast
+      {"2001:db8::1", ""},        // documentation
       {"::ffff:81.0.100.1", ""},  // mapped
       {"2001:2::1%2", ""},        // a zone
       {"Unknown Ip", ""},
@@ -134,7 +148,9 @@ class AsCacheFile : public ::testing::Test {
   void WriteAll(const std::string& data) const {
     std::ofstream(path_, std::ios::binary | std::ios::trunc) << data;
   }
-  TAsCache CacheAt(std::int64_t now) const { return TAsCache([now] { return now; }); }
+  TAsCache CacheAt(std::int64_t now) const {
+    return TAsCache([now] { return now; });
+  }
 
   TTempDir dir_{"quillon-dna"};
   std::string path_ = dir_.File("quillon.dna");
@@ -191,9 +207,9 @@ TEST_F(AsCacheFile, DropsCorruptAndForeignContentOnReading) {
   const std::string good = "o\t198.18.1.2\t1800000000\t64501 | 198.18.1.0/24 | ZZ | lab | 2026\n";
   const std::vector<std::pair<std::string, std::size_t>> cases = {
       {"quillon-as 1\n" + good, 1},
-      {good, 0},                                 // no heading: someone else's file
-      {"quillon-as 2\n" + good, 0},              // a later format
-      {std::string(1000, '\0'), 0},              // zeros
+      {good, 0},                                   // no heading: someone else's file
+      {"quillon-as 2\n" + good, 0},                // a later format
+      {std::string(1000, '\0'), 0},                // zeros
       {"quillon-as 1\n" + good.substr(0, 30), 0},  // the last line cut short
       {"quillon-as 1\no\t10.0.0.1\t1800000000\t64501 | 10.0.0.0/8 | ZZ | lab | 2026\n", 0},
       {"quillon-as 1\no\t198.18.1.2\t1800000000\t64501 | 198.18.1.0/24 | ZZ | lab\n", 0},
