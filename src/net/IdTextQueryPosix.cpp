@@ -15,9 +15,10 @@ namespace quillon {
 TIdTextAnswer TIdStackPosix::QueryText(const std::string& name, int timeoutMs) {
   struct __res_state state {};
   if (res_ninit(&state) != 0) RaiseSocketFailure(Id_WSANO_RECOVERY);
-  // One try per server, each waiting the caller's time (whole seconds): a
-  // resolver that never answers holds the asker no longer than that.
-  state.retrans = std::max(1, timeoutMs / 1000);
+  // One try per server, waiting no longer than the system's resolver would
+  // (and at most the caller's time): a resolver that never answers holds an
+  // AS question no longer than it holds a reverse name.
+  state.retrans = std::min(state.retrans, std::max(1, timeoutMs / 1000));
   state.retry = 1;
   std::array<std::uint8_t, 8192> message{};
   const int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_txt, message.data(),

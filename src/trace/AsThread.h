@@ -15,9 +15,9 @@
 
 namespace quillon {
 
-// How long a worker waits for each DNS server (where the system lets the
-// wait be chosen): the terminal waits no longer than this for answers still
-// due after a run.
+// The longest a worker waits for each DNS server (where the system lets the
+// wait be chosen; never longer than the system waits for a reverse name), and
+// the longest the terminal waits after a run for answers still due.
 constexpr int AsQueryTimeoutMs = 2000;
 
 class TAsThread : public TThread {
