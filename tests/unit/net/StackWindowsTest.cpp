@@ -458,7 +458,7 @@ TEST(TextRecordsWindows, OnlyTheAnswersTxtRecordsTheirStringsInOrder) {
   const auto txt = [](TTxt& node, std::initializer_list<PWSTR> strings, DNS_SECTION section) {
     node = {};
     node.Record.wType = DNS_TYPE_TEXT;
-    node.Record.Flags.S.Section = section;
+    node.Record.Flags.DW = static_cast<DWORD>(section);  // the section is its lowest two bits
     node.Record.Data.TXT.dwStringCount = static_cast<DWORD>(strings.size());
     PWSTR* slot = node.Record.Data.TXT.pStringArray;
     for (PWSTR text : strings) *slot++ = text;
