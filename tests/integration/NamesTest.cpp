@@ -448,21 +448,16 @@ TEST_F(AsNumbers, NoQuestionWithoutTheOptionAndNothingInTheExports) {
   EXPECT_EQ(form_->OutGrid.Cell(2, 1).rfind("[AS64501] ", 0), 0u);
 }
 
-TEST_F(AsNumbers, HostileAnswerShowsNothingAndASilentResolverHoldsUpNoRow) {
+TEST_F(AsNumbers, AHostileAnswerShowsNothingAndAnUnansweredQuestionHoldsUpNoRow) {
   config_.TextRecords[AsOriginQuestion("198.18.1.1")] =
       TSimText::Record({"64501 | HU | ripencc | 1999 | \x1b]0;owned\x07"});
   config_.TextRecords[AsOriginQuestion("198.18.2.1")] = TSimText::HeldRecord({Shared});
   Open({"--as", "-h", "4", "-w", "2000", config_.Target});
-  // The run ends with every row while a question is still unanswered.
   ASSERT_TRUE(PumpUntil([&] { return !form_->Running; }));
-  EXPECT_TRUE(form_->AsSlotBusy());
-  EXPECT_TRUE(form_->WorkersUnderWay());  // the program's exit will not wait for it
+  EXPECT_TRUE(form_->AsSlotBusy()) << "the run ended while a question was under way";
   EXPECT_EQ(form_->OutGrid.RowCount(), 5);
   EXPECT_EQ(form_->OutGrid.Cell(2, 1).find("[AS"), std::string::npos);
   EXPECT_NE(RenderJson(form_->Report()).find("\"as\": null"), std::string::npos);
-  net_->ReleaseHeldLookups();
-  ASSERT_TRUE(PumpUntil([&] { return !form_->AsSlotBusy(); }));
-  EXPECT_EQ(form_->OutGrid.Cell(2, 3).rfind("[AS64501/AS64502] ", 0), 0u);
 }
 
 }  // namespace

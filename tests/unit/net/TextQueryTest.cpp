@@ -25,21 +25,11 @@ Bytes Header(std::uint8_t questions, std::uint8_t answers) {
 }
 // "as.test" with its type and class.
 const Bytes Question = {2, 'a', 's', 4, 't', 'e', 's', 't', 0, 0, 16, 0, 1};
-// A record named by a pointer to the question's name, with its data.
-Bytes Record(std::uint16_t type, const Bytes& data, std::uint16_t klass = 1) {
-  Bytes record = {0xC0,
-                  12,
-                  static_cast<std::uint8_t>(type >> 8),
-                  static_cast<std::uint8_t>(type),
-                  static_cast<std::uint8_t>(klass >> 8),
-                  static_cast<std::uint8_t>(klass),
-                  0,
-                  0,
-                  0x0E,
-                  0x10,
-                  static_cast<std::uint8_t>(data.size() >> 8),
-                  static_cast<std::uint8_t>(data.size())};
-  return record + data;
+// A record named by a pointer to the question's name (type and class below
+// 256), with its data (shorter than 256 bytes).
+Bytes Record(std::uint8_t type, const Bytes& data, std::uint8_t klass = 1) {
+  const auto size = static_cast<std::uint8_t>(data.size());
+  return Bytes{0xC0, 12, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, size} + data;
 }
 Bytes Strings(const std::vector<std::string>& strings) {
   Bytes data;

@@ -2,11 +2,11 @@
 // never asked about), and the ".dna" file.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "support/TempDir.h"
 #include "trace/AsCache.h"
 #include "trace/AsRecords.h"
@@ -30,8 +30,8 @@ std::string Reading(bool origin, const std::vector<std::string>& strings) {
          read->Date + "|" + read->Name;
 }
 
+// One row per case: origin (true) or name answer, its strings, the reading.
 struct TReadCase {
-  const char* Case;
   bool Origin;
   std::vector<std::string> Strings;
   std::string Expected;
@@ -39,62 +39,44 @@ struct TReadCase {
 
 TEST(AsReader, ReadsEachAnswerOrRefusesIt) {
   const std::string origin = "12301 | 81.0.100.0/22 | HU | ripencc | 2001-12-06";
+  const std::string read = "AS12301|81.0.100.0/22|HU|ripencc|2001-12-06";
   const std::string name = "12301 | HU | ripencc | 1999-02-25 | INVITECH, HU";
+  const std::string lab = " | ZZ | lab | 2026-12-01";
   const std::vector<TReadCase> cases = {
-      {"address answer", true, {origin}, "AS12301|81.0.100.0/22|HU|ripencc|2001-12-06"},
-      {"name answer", false, {name}, "12301|HU|ripencc|1999-02-25|INVITECH, HU"},
-      {"two AS numbers",
-       true,
-       {"64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
+      {true, {origin}, read},
+      {false, {name}, "12301|HU|ripencc|1999-02-25|INVITECH, HU"},
+      {true,
+       {"64501 64502 | 198.18.2.0/24" + lab},
        "AS64501/AS64502|198.18.2.0/24|ZZ|lab|2026-12-01"},
-      {"one AS twice",
-       true,
-       {"64501  64501 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"},
-       "AS64501|198.18.2.0/24|ZZ|lab|2026-12-01"},
-      {"strings joined",
-       true,
-       {"12301 | 81.0.100.0/22 ", "| HU | ripencc | 2001-12-06"},
-       "AS12301|81.0.100.0/22|HU|ripencc|2001-12-06"},
-      {"joined inside a number",
-       false,
-       {"123", "01 | HU | ripencc | 1999-02-25 | INVITECH, HU"},
-       "12301|HU|ripencc|1999-02-25|INVITECH, HU"},
-      {"IPv6 prefix",
-       true,
+      {true, {"64501  64501 | 1.2.0.0/16" + lab}, "AS64501|1.2.0.0/16|ZZ|lab|2026-12-01"},
+      {true, {"12301 | 81.0.100.0/22 ", "| HU | ripencc | 2001-12-06"}, read},  // joined
+      {false, {"123", "01 | HU | ripencc | 1999-02-25 | INVITECH, HU"}, Reading(false, {name})},
+      {true,
        {"6939 | 2001:470::/32 | US | arin | 2002-08-01"},
        "AS6939|2001:470::/32|US|arin|2002-08-01"},
-      {"no country, no date",
-       true,
-       {"64501 | 198.18.0.0/15 |  | other | "},
-       "AS64501|198.18.0.0/15||other|"},
-      {"largest AS number", false, {"4294967295 | ZZ | lab | | LAST"}, "4294967295|ZZ|lab||LAST"},
-      {"empty", true, {}, "-"},
-      {"no number", true, {" | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},
-      {"no number for a name", false, {" | HU | ripencc | 1999-02-25 | INVITECH, HU"}, "-"},
-      {"word for a number", true, {"AS12301 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},
-      {"AS 0", true, {"0 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},
-      {"AS beyond 32 bits", false, {"4294967296 | HU | ripencc | 1999-02-25 | X"}, "-"},
-      {"two numbers for a name", false, {"1 2 | HU | ripencc | 1999-02-25 | X"}, "-"},
-      {"nine AS numbers",
-       true,
-       {"1 2 3 4 5 6 7 8 9 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"},
-       "-"},
-      {"too many fields", true, {origin + " | extra"}, "-"},
-      {"too many fields for a name", false, {name + " | extra"}, "-"},
-      {"a field too few", true, {"12301 | 81.0.100.0/22 | HU | ripencc"}, "-"},
-      {"kilobytes", false, {"12301 | HU | ripencc | 1999-02-25 | " + std::string(2000, 'A')}, "-"},
-      {"kilobytes in strings", true, std::vector<std::string>(40, origin), "-"},
-      {"escape sequence", false, {"12301 | HU | ripencc | 1999-02-25 | EVIL\x1b[2J"}, "-"},
-      {"line break", false, {"12301 | HU | ripencc | 1999-02-25 | A\nB"}, "-"},
-      {"zero byte", true, {std::string("12301 | 81.0.100.0/22 | HU | ripencc | 2001\0", 45)}, "-"},
-      {"not ASCII", false, {"12301 | HU | ripencc | 1999-02-25 | K\xc3\xb6ln"}, "-"},
-      {"prefix of another shape", true, {"12301 | 81.0.100.0/22;rm | HU | ripencc | 2001"}, "-"},
-      {"prefix without length", true, {"12301 | 81.0.100.0 | HU | ripencc | 2001-12-06"}, "-"},
-      {"country of three letters", true, {"12301 | 81.0.100.0/22 | HUN | ripencc | 2001"}, "-"},
-      {"no name", false, {"12301 | HU | ripencc | 1999-02-25 | "}, "-"},
+      {true, {"64501 | 198.18.0.0/15 |  | other | "}, "AS64501|198.18.0.0/15||other|"},
+      {false, {"4294967295 | ZZ | lab | | LAST"}, "4294967295|ZZ|lab||LAST"},
+      {true, {}, "-"},                                                 // empty
+      {true, {" | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},   // no number
+      {true, {"AS12301 | 81.0.100.0/22 | HU | ripencc | 2001"}, "-"},  // a word for a number
+      {true, {"0 | 81.0.100.0/22 | HU | ripencc | 2001-12-06"}, "-"},  // AS 0
+      {false, {"4294967296 | HU | ripencc | 1999-02-25 | X"}, "-"},    // beyond 32 bits
+      {false, {"1 2 | HU | ripencc | 1999-02-25 | X"}, "-"},           // two for a name
+      {true, {"1 2 3 4 5 6 7 8 9 | 81.0.100.0/22" + lab}, "-"},        // nine AS numbers
+      {true, {origin + " | extra"}, "-"},                              // too many fields
+      {false, {name + " | extra"}, "-"},
+      {true, {"12301 | 81.0.100.0/22 | HU | ripencc"}, "-"},           // a field too few
+      {false, {"12301" + lab + " | " + std::string(2000, 'A')}, "-"},  // kilobytes
+      {true, std::vector<std::string>(40, origin), "-"},               // kilobytes in strings
+      {false, {"12301" + lab + " | EVIL\x1b[2J"}, "-"},                // control bytes
+      {true, {std::string("12301 | 81.0.100.0/22 | HU | ripencc | 2001\0", 45)}, "-"},
+      {false, {"12301" + lab + " | K\xc3\xb6ln"}, "-"},                 // not ASCII
+      {true, {"12301 | 81.0.100.0/22;rm | HU | ripencc | 2001"}, "-"},  // a prefix of another shape
+      {true, {"12301 | 81.0.100.0/22 | HUN | ripencc | 2001"}, "-"},  // a country of three letters
+      {false, {"12301" + lab + " | "}, "-"},                          // no name
   };
   for (const TReadCase& c : cases) {
-    EXPECT_EQ(Reading(c.Origin, c.Strings), c.Expected) << c.Case;
+    EXPECT_EQ(Reading(c.Origin, c.Strings), c.Expected) << JoinTxtStrings(c.Strings);
   }
 }
 
@@ -103,31 +85,23 @@ TEST(AsQuestions, AsksOnlyAboutAddressesSomeoneAnnounces) {
       {"81.0.100.1", "1.100.0.81.origin.asn.cymru.com"},
       {"198.18.1.2", "2.1.18.198.origin.asn.cymru.com"},  // benchmarking: the lab's
       {"172.32.0.1", "1.0.32.172.origin.asn.cymru.com"},
-      {"100.128.0.1", "1.0.128.100.origin.asn.cymru.com"},
       {"2001:2::1",
        "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.0.0.0.1.0.0.2.origin6.asn.cymru.com"},
       {"10.1.2.3", ""},           // private
-      {"172.16.0.1", ""},         // private
-      {"172.31.255.255", ""},     // private
       {"192.168.1.1", ""},        // private
       {"100.64.0.1", ""},         // shared
       {"127.0.0.1", ""},          // loopback
       {"169.254.1.1", ""},        // link-local
       {"0.0.0.0", ""},            // unspecified
       {"224.0.0.1", ""},          // multicast
-      {"255.255.255.255", ""},    // broadcast
       {"192.0.2.1", ""},          // documentation
-      {"203.0.113.9", ""},        // documentation
       {"fe80::1%eth0", ""},       // link-local
       {"fd00::1", ""},            // unique-local
       {"::1", ""},                // loopback
-      {"::", ""},                 // unspecified
       {"ff02::1", ""},            // multicast
       {"2001:db8::1", ""},        // documentation
       {"::ffff:81.0.100.1", ""},  // mapped
-      {"2001:2::1%2", ""},        // a zone
       {"Unknown Ip", ""},
-      {"81.0.100", ""},
       {"81.0.100.256", ""},
   };
   for (const auto& [address, question] : cases) {
@@ -142,11 +116,9 @@ class AsCacheFile : public ::testing::Test {
  protected:
   static constexpr std::int64_t Now = 1'800'000'000;
   std::string ReadAll() const {
-    std::ifstream in(path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  void WriteAll(const std::string& data) const {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << data;
+    std::string data;
+    ReadFileContents(path_, data);
+    return data;
   }
   TAsCache CacheAt(std::int64_t now) const {
     return TAsCache([now] { return now; });
@@ -208,21 +180,18 @@ TEST_F(AsCacheFile, DropsCorruptAndForeignContentOnReading) {
   const std::vector<std::pair<std::string, std::size_t>> cases = {
       {"quillon-as 1\n" + good, 1},
       {good, 0},                                   // no heading: someone else's file
-      {"quillon-as 2\n" + good, 0},                // a later format
       {std::string(1000, '\0'), 0},                // zeros
       {"quillon-as 1\n" + good.substr(0, 30), 0},  // the last line cut short
       {"quillon-as 1\no\t10.0.0.1\t1800000000\t64501 | 10.0.0.0/8 | ZZ | lab | 2026\n", 0},
       {"quillon-as 1\no\t198.18.1.2\t1800000000\t64501 | 198.18.1.0/24 | ZZ | lab\n", 0},
       {"quillon-as 1\no\t198.18.1.2\t1800000000\tEVIL\x1b[2J | 1/1 | ZZ | lab | 2026\n", 0},
       {"quillon-as 1\no\t198.18.1.2\t9900000000\t64501 | 198.18.1.0/24 | ZZ | lab | 2026\n", 0},
-      {"quillon-as 1\no\t198.18.1.2\t-5\t64501 | 198.18.1.0/24 | ZZ | lab | 2026\n", 0},
-      {"quillon-as 1\nx\t198.18.1.2\t1800000000\t\n", 0},
       {"quillon-as 1\no 198.18.1.2 1800000000 \n", 0},
       {"quillon-as 1\nn\t0\t1800000000\t\n" + good, 1},
       {"quillon-as 1\nn\t7\t1800000000\t8 | ZZ | lab | 2026 | OTHER\n" + good, 1},
   };
   for (const auto& [content, origins] : cases) {
-    WriteAll(content);
+    ASSERT_TRUE(ReplaceFileContents(path_, content));
     TAsCache read = CacheAt(Now);
     read.LoadFromFile(path_);
     EXPECT_EQ(read.OriginCount() + read.NameCount(), origins) << content;
