@@ -66,8 +66,9 @@ class TIdStack {
   virtual std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version);
   // The TXT records of a name through the system's resolver, waiting for
   // each server no longer than the system's own wait and timeoutMs, where the
-  // system lets the wait be chosen; no records when the name has none. EIdSocketError when no answer came. This
-  // default has no resolver and always fails.
+  // system lets the wait be chosen; no records when the name has none.
+  // EIdSocketError when no answer came. This default has no resolver and
+  // always fails.
   virtual TIdTextAnswer QueryText(const std::string& name, int timeoutMs);
 
   // How the system finds an interface's index by name; none where it cannot
