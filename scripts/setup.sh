@@ -10,7 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev clang-format
   qt6-base-dev libgl-dev
   nlohmann-json3-dev
-  iproute2 nftables iputils-ping traceroute iputils-tracepath mtr-tiny
+  iproute2 nftables iputils-ping traceroute iputils-tracepath mtr-tiny dnsmasq-base
   xvfb xauth openbox x11-utils imagemagick time util-linux libcap2-bin procps
   man-db
   g++-mingw-w64-x86-64-posix wine64

@@ -109,7 +109,7 @@ bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* dis
 
 std::string HelpText(const std::string& program) {
   return "Usage: " + program +
-         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [HOST]\n"
+         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [--as] [HOST]\n"
          "Traces the route to HOST (a name, a dotted IPv4 or an IPv6 address) hop by hop\n"
          "with ICMP echo requests and shows every hop's address, host name and time.\n"
          "Without HOST the first host of the history is traced (localhost at first).\n"
@@ -123,6 +123,11 @@ std::string HelpText(const std::string& program) {
          "  --in-flight N probes under way at once, 1 to 64 (default 5); with N at\n"
          "                least HOPS every hop is probed at once. The table is the same\n"
          "                for every N\n"
+         "  --as          show the AS numbers that announce each hop and their names.\n"
+         "                The route's public addresses are sent to a public DNS zone\n"
+         "                (origin.asn.cymru.com) through the system's resolver; private,\n"
+         "                shared, loopback, link-local and unique-local ones never are.\n"
+         "                Answers are kept a week in the .dna file beside the name cache\n"
          "  --terminal    run in the terminal even when a display is available\n"
          "  --json        print the result as one JSON document (implies --terminal)\n"
          "  --rounds N    trace N rounds (0: until Ctrl-C) and show every hop's loss,\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "cli/TerminalText.h"
 #include "platform/Text.h"
@@ -35,6 +36,29 @@ bool HasTime(const TTraceSnapshot& s, int row) {
   return !Trim(CellOf(s, TimeColumn, row)).empty();
 }
 
+// The AS column goes after the address (grid column 1), only with AS lookups.
+constexpr int AsAfterColumn = 1;
+constexpr const char* AsHeader = "AS";
+
+std::string AsCellOf(const TTraceSnapshot& s, int row) {
+  if (row == 0) return AsHeader;
+  const auto index = static_cast<std::size_t>(row - 1);
+  return index < s.AsCells.size() ? s.AsCells[index] : std::string();
+}
+
+// The AS cell inserted into a line's cells, when the snapshot has the column.
+void InsertAsCell(const TTraceSnapshot& s, std::vector<std::string>& cells, std::string cell) {
+  if (s.AsCells.empty()) return;
+  cells.insert(cells.begin() + AsAfterColumn + 1, std::move(cell));
+}
+
+int AsColumnWidth(const TTraceSnapshot& s) {
+  int width = 0;
+  for (int row = 0; row <= DataRows(s); ++row)
+    width = std::max(width, DisplayWidth(SanitizeForTerminal(AsCellOf(s, row))));
+  return width;
+}
+
 std::string JoinLine(const std::vector<std::string>& cells) {
   std::string line;
   for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -56,6 +80,13 @@ TTraceSnapshot SnapshotOf(const TTraceRouteForm& form) {
   s.Address = form.TargetAddress;
   s.RouteEndFound = form.RouteEndFound;
   s.RouteLength = form.RouteLength;
+  if (form.AsLookups) {
+    for (int row = 1; row < form.OutGrid.RowCount(); ++row) {
+      const THopEntry& entry = form.Hops[static_cast<std::size_t>(row)];
+      const auto as = entry.Filled ? form.HopAs(entry.ReplyFrom) : std::nullopt;
+      s.AsCells.push_back(as ? AsNumbersText(as->Origin.Numbers) : std::string());
+    }
+  }
   return s;
 }
 
@@ -87,7 +118,9 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableSt
   for (int row = 1; row <= DataRows(s); ++row) {
     widths[1] = std::max(widths[1], DisplayWidth(SanitizeForTerminal(CellOf(s, 1, row))));
   }
-  const int fixed = widths[0] + widths[1] + widths[3] + widths[4] + separators;
+  const int asWidth = s.AsCells.empty() ? 0 : AsColumnWidth(s);
+  const int fixed = widths[0] + widths[1] + widths[3] + widths[4] + separators +
+                    (s.AsCells.empty() ? 0 : asWidth + static_cast<int>(std::strlen(Separator)));
   const int rest = std::max(0, usable - fixed);
   widths[BarColumn] = rest >= 30 ? std::min(40, rest / 3) : 0;
   widths[2] = std::max(4, rest - widths[BarColumn]);
@@ -108,6 +141,7 @@ std::vector<std::string> RenderLiveTable(const TTraceSnapshot& s, const TTableSt
             FitToWidth(CellOf(s, col, row), width, RightAligned[static_cast<std::size_t>(col)]));
       }
     }
+    InsertAsCell(s, cells, FitToWidth(AsCellOf(s, row), asWidth));
     std::string text = JoinLine(cells);
     if (cut && DisplayWidth(text) > usable) {
       text = FitToWidth(text, usable);
@@ -143,18 +177,29 @@ std::string RenderPlainTable(const TTraceSnapshot& s) {
             FitToWidth(CellOf(s, col, row), width, RightAligned[static_cast<std::size_t>(col)]));
       }
     }
+    InsertAsCell(s, cells, FitToWidth(AsCellOf(s, row), AsColumnWidth(s)));
     out += JoinLine(cells) + "\n";
   }
   return out;
 }
 
 std::vector<std::string> RenderStatisticsLines(const TReportSnapshot& report, int width) {
-  constexpr int HostColumn = 1;
-  std::vector<TStatisticsCells> rows{StatisticsHeaders};
+  // With AS lookups a column "AS" follows the hop's number.
+  const int asColumns = report.AsLookups ? 1 : 0;
+  const int hostColumn = 1 + asColumns;
+  const auto withAs = [&](const TStatisticsCells& cells, std::string as) {
+    std::vector<std::string> line(cells.begin(), cells.end());
+    if (report.AsLookups) line.insert(line.begin() + 1, std::move(as));
+    return line;
+  };
+  std::vector<std::vector<std::string>> rows{withAs(StatisticsHeaders, AsHeader)};
   for (std::size_t i = 0; i < report.Hops.size(); ++i) {
-    rows.push_back(StatisticsCells(static_cast<int>(i + 1), report.Hops[i]));
+    const TReportHop& hop = report.Hops[i];
+    rows.push_back(withAs(StatisticsCells(static_cast<int>(i + 1), hop),
+                          hop.As ? AsNumbersText(hop.As->Origin.Numbers) : std::string()));
   }
-  std::array<int, StatisticsColumns> widths{};
+  const int columns = StatisticsColumns + asColumns;
+  std::vector<int> widths(static_cast<std::size_t>(columns), 0);
   for (auto& cells : rows) {
     for (std::size_t col = 0; col < cells.size(); ++col) {
       cells[col] = SanitizeForTerminal(cells[col]);
@@ -163,18 +208,20 @@ std::vector<std::string> RenderStatisticsLines(const TReportSnapshot& report, in
   }
   if (width > 0) {
     // Every figure whole; the host name takes what is left, at least a few characters.
-    int fixed =
-        static_cast<int>(std::char_traits<char>::length(Separator)) * (StatisticsColumns - 1);
-    for (int col = 0; col < StatisticsColumns; ++col) {
-      if (col != HostColumn) fixed += widths[static_cast<std::size_t>(col)];
+    int fixed = static_cast<int>(std::char_traits<char>::length(Separator)) * (columns - 1);
+    for (int col = 0; col < columns; ++col) {
+      if (col != hostColumn) fixed += widths[static_cast<std::size_t>(col)];
     }
-    widths[HostColumn] = std::clamp(width - 1 - fixed, 4, std::max(4, widths[HostColumn]));
+    auto& host = widths[static_cast<std::size_t>(hostColumn)];
+    host = std::clamp(width - 1 - fixed, 4, std::max(4, host));
   }
   std::vector<std::string> lines;
   for (const auto& cells : rows) {
     std::vector<std::string> fitted;
     for (std::size_t col = 0; col < cells.size(); ++col) {
-      fitted.push_back(FitToWidth(cells[col], widths[col], col != HostColumn));
+      // Figures right-aligned; the host and the AS read from the left.
+      const bool text = static_cast<int>(col) == hostColumn || (asColumns > 0 && col == 1);
+      fitted.push_back(FitToWidth(cells[col], widths[col], !text));
     }
     std::string line = JoinLine(fitted);
     if (width > 0 && DisplayWidth(line) >= width) line = FitToWidth(line, width - 1);

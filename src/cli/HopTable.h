@@ -23,6 +23,9 @@ struct TTraceSnapshot {
   std::string Address;
   bool RouteEndFound = false;
   std::int32_t RouteLength = 0;
+  // With AS lookups: each data row's AS ("AS64501", "" while unknown; row 1
+  // at index 0), shown in a column "AS" after the address. Empty without.
+  std::vector<std::string> AsCells{};
 };
 
 TTraceSnapshot SnapshotOf(const TTraceRouteForm& form);

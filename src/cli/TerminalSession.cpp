@@ -5,7 +5,9 @@
 
 #include "cli/TerminalText.h"
 #include "net/IdException.h"
+#include "platform/Clock.h"
 #include "platform/Text.h"
+#include "trace/AsThread.h"
 #include "trace/SocketRights.h"
 
 namespace quillon {
@@ -104,6 +106,23 @@ int TTerminalSession::ReportMessages() {
   return status;
 }
 
+void TTerminalSession::WaitForAsAnswers() {
+  // AS answers still due are waited for no longer than one of their
+  // questions may take: the run itself never waits for them.
+  TMessageQueue& queue = TMessageQueue::Main();
+  const std::uint32_t start = GetTickCount();
+  while (form_->AsSlotBusy() && quitSignal_ == 0) {
+    const std::uint32_t waited = GetTickCount() - start;
+    if (waited >= static_cast<std::uint32_t>(AsQueryTimeoutMs)) return;
+    if (!queue.WaitMessage(static_cast<int>(AsQueryTimeoutMs - waited))) continue;
+    try {
+      queue.ProcessOneMessage();
+    } catch (const std::exception& error) {
+      io_.Err(MessageLines(error.what()));
+    }
+  }
+}
+
 void TTerminalSession::PrintResult() {
   if (options_.Json) {
     io_.Out(RenderJson(form_->Report()));
@@ -128,6 +147,8 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
     return Failure(error);
   }
   view_.Attach(form_.get());
+  // The terminal's tables show the AS in a column of their own.
+  form_->AsInHostCell = false;
 
   // The cache is written back whatever happens once it has been read.
   struct TCloser {
@@ -164,6 +185,7 @@ int TTerminalSession::Run(const std::vector<std::string>& parameters) {
       io_.Err(MessageLines(error.what()));
     }
   }
+  WaitForAsAnswers();
   // Saved before anything is written: a console being closed may end the
   // process at any write.
   SaveNames();

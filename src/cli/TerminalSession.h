@@ -66,6 +66,8 @@ class TTerminalSession {
   int Failure(const std::exception& error);
   int ReportMessages();
   void PrintResult();
+  // After the run: lets the AS answers still due arrive, within bounds.
+  void WaitForAsAnswers();
 
   TTerminalIo io_;
   TFormFiles files_;

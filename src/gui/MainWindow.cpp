@@ -271,6 +271,7 @@ void TMainWindow::CreateGridMenu() {
       action->setCheckable(true);
       views->addAction(action);
     }
+    if (item.Toggle) action->setCheckable(true);
     // Shown beside the item; the grid itself answers Ctrl+C.
     if (item.Command == TGridCommand::gcCopy) {
       action->setShortcut(QKeySequence::Copy);

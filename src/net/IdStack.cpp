@@ -160,6 +160,10 @@ std::string TIdStack::HostNameToAddrOf(const std::string& hostName, TIdIPVersion
   return HostNameToAddr(hostName);
 }
 
+TIdTextAnswer TIdStack::QueryText(const std::string& /*name*/, int /*timeoutMs*/) {
+  RaiseSocketFailure(Id_WSANO_RECOVERY);
+}
+
 namespace {
 
 // "localhost", "localhost." and every name under them (RFC 6761).

@@ -15,6 +15,7 @@
 
 #include "net/IdIPAddress.h"
 #include "net/IdStackConsts.h"
+#include "net/IdTextQuery.h"
 
 namespace quillon {
 
@@ -63,6 +64,12 @@ class TIdStack {
   // resolver's first of either) as address text; EIdSocketError as
   // HostNameToAddr. This default knows IPv4 names only.
   virtual std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version);
+  // The TXT records of a name through the system's resolver, waiting for
+  // each server no longer than the system's own wait and timeoutMs, where the
+  // system lets the wait be chosen; no records when the name has none.
+  // EIdSocketError when no answer came. This default has no resolver and
+  // always fails.
+  virtual TIdTextAnswer QueryText(const std::string& name, int timeoutMs);
 
   // How the system finds an interface's index by name; none where it cannot
   // (a zone is then taken as it is written).

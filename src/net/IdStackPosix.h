@@ -57,6 +57,9 @@ class TIdStackPosix : public TIdStack {
   // getaddrinfo with AI_ADDRCONFIG: the system's order, families this host
   // has an address of.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  // res_nquery on a resolver state of the call's own, one try per server
+  // (IdTextQueryPosix.cpp).
+  TIdTextAnswer QueryText(const std::string& name, int timeoutMs) override;
   TIdInterfaceIndexOf InterfaceIndexOf() override;
   // Adds the system's text for errno values that have no Winsock number.
   std::string SocketErrorText(std::int32_t errorCode) override;

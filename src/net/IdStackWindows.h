@@ -43,6 +43,9 @@ class TIdStackWindows : public TIdStack {
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
   // if_nametoindex of the IP helper library.
   TIdInterfaceIndexOf InterfaceIndexOf() override;
+  // DnsQuery_W with DNS_TYPE_TEXT (IdTextQueryWindows.cpp); the system's
+  // client keeps its own waits.
+  TIdTextAnswer QueryText(const std::string& name, int timeoutMs) override;
 };
 
 // The hop limit in a datagram's control data (IPV6_HOPLIMIT), or fallback

@@ -54,6 +54,7 @@ void TakeOption(TWordList& words, int i, std::int32_t& target, std::int32_t fall
 }
 
 constexpr std::string_view InFlightOption = "--in-flight";
+constexpr std::string_view AsOption = "--as";
 
 // `--in-flight N` or `--in-flight=N` at word i. The value is taken whatever it
 // is: a count that is no number or out of range is refused, never taken for
@@ -118,6 +119,10 @@ bool ParseCommandLine(const std::string& text, TCommandSettings& settings) {
       if (word == "-w") TakeOption(words, i, settings.TimeOut, DefaultCommandTimeOut);
       if (word == InFlightOption || word.starts_with(std::string(InFlightOption) + "=")) {
         TakeInFlight(words, i, settings);
+      }
+      if (word == AsOption) {
+        settings.AsLookups = true;
+        words[static_cast<std::size_t>(i)].clear();
       }
     }
 

@@ -1,5 +1,6 @@
 // The command line: `-h` hops, `-w` time-out in milliseconds, `--in-flight`
-// probes under way at once, and a host word; `-4` and `-6` pick the family.
+// probes under way at once, `--as` for AS lookups, and a host word; `-4` and
+// `-6` pick the family.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,8 @@ struct TCommandSettings {
   std::int32_t Hops = DefaultCommandHops;
   std::int32_t TimeOut = DefaultCommandTimeOut;
   TProbesInFlight InFlight;
-  std::string Refused;  // the message for a value no run may use; empty when none
+  bool AsLookups = false;  // --as: ask the public IP-to-AS zone about every hop
+  std::string Refused;     // the message for a value no run may use; empty when none
 };
 
 // Reads the command text. The hop count and time-out are always set (30 and 5000

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/Random.h"
+#include "trace/AsCache.h"
 #include "trace/CommandLine.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
@@ -27,6 +28,8 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
 
   nameCache_ = std::make_unique<TDnsBuffer>();
   nameCache_->LoadFromFile(files_.CachePath);
+  asCache_ = std::make_unique<TAsCache>();
+  asCache_->LoadFromFile(AsCachePath(files_.CachePath));
 
   ResetGrid();
 
@@ -54,6 +57,7 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
   }
   // The probes in flight have no box: they apply with or without a host.
   InFlight = CommandLine.InFlight;
+  if (CommandLine.AsLookups) AsLookups = true;
   if (hostGiven) {
     Host.Text = CommandLine.Host;
     Hoops.Text = std::to_string(CommandLine.Hops);
@@ -65,6 +69,7 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
 
 void TTraceRouteForm::FormClose() {
   if (nameCache_) nameCache_->SaveToFile(files_.CachePath);
+  if (asCache_) asCache_->SaveToFile(AsCachePath(files_.CachePath));
 }
 
 }  // namespace quillon

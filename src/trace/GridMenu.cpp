@@ -5,14 +5,15 @@
 
 namespace quillon {
 
-const std::array<TGridMenuItem, 6>& GridMenuItems() {
-  static const std::array<TGridMenuItem, 6> items{{
+const std::array<TGridMenuItem, 7>& GridMenuItems() {
+  static const std::array<TGridMenuItem, 7> items{{
       {TGridCommand::gcRepeatUntilStop, "Repeat until Stop", false},
       {TGridCommand::gcStatistics, "Statistics", true},
       {TGridCommand::gcRoute, "Route", false},
       {TGridCommand::gcCopy, "Copy", true},
       {TGridCommand::gcCopyCsv, "Copy as CSV", false},
       {TGridCommand::gcSaveAs, "Save as\u2026", false},
+      {TGridCommand::gcAsNumbers, "AS numbers", true, true},
   }};
   return items;
 }
@@ -32,7 +33,8 @@ bool GridCommandEnabled(const TTraceRouteForm& form, TGridCommand command) {
 
 bool GridCommandChecked(const TTraceRouteForm& form, TGridCommand command) {
   return (command == TGridCommand::gcStatistics && form.GridView() == TGridView::gvStatistics) ||
-         (command == TGridCommand::gcRoute && form.GridView() == TGridView::gvRoute);
+         (command == TGridCommand::gcRoute && form.GridView() == TGridView::gvRoute) ||
+         (command == TGridCommand::gcAsNumbers && form.AsLookups);
 }
 
 bool RunGridCommand(TTraceRouteForm& form, TGridCommand command) {
@@ -45,6 +47,9 @@ bool RunGridCommand(TTraceRouteForm& form, TGridCommand command) {
       return true;
     case TGridCommand::gcRoute:
       form.SetGridView(TGridView::gvRoute);
+      return true;
+    case TGridCommand::gcAsNumbers:
+      form.SetAsLookups(!form.AsLookups);
       return true;
     default:
       return false;

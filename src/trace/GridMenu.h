@@ -14,22 +14,32 @@ namespace quillon {
 
 class TTraceRouteForm;
 
-enum class TGridCommand { gcRepeatUntilStop, gcStatistics, gcRoute, gcCopy, gcCopyCsv, gcSaveAs };
+enum class TGridCommand {
+  gcRepeatUntilStop,
+  gcStatistics,
+  gcRoute,
+  gcCopy,
+  gcCopyCsv,
+  gcSaveAs,
+  gcAsNumbers
+};
 
 struct TGridMenuItem {
   TGridCommand Command;
   const char* Caption;  // UTF-8
   bool SeparatorBefore;
+  bool Toggle = false;  // a check item of its own, not one of the views' pair
 };
 
 // The items in the order the menu shows them.
-const std::array<TGridMenuItem, 6>& GridMenuItems();
+const std::array<TGridMenuItem, 7>& GridMenuItems();
 // Whether an item can be chosen now (no repeat during a run, nothing to copy
 // or save before one),
 // and whether it shows a check mark (the view in sight).
 bool GridCommandEnabled(const TTraceRouteForm& form, TGridCommand command);
 bool GridCommandChecked(const TTraceRouteForm& form, TGridCommand command);
-// Runs the items that need nothing of the window: the repeat and the views.
+// Runs the items that need nothing of the window: the repeat, the views and
+// "AS numbers" (which turns the AS lookups on or off).
 // False for the others, which the window runs with its clipboard or dialog.
 bool RunGridCommand(TTraceRouteForm& form, TGridCommand command);
 

@@ -60,12 +60,20 @@ void TTraceRouteForm::WriteRows() {
     for (int row = 1; row <= rows; ++row) WriteCells(OutGrid, row, std::array{std::to_string(row)});
   } else if (gridView_ == TGridView::gvStatistics) {
     const TReportSnapshot report = Report();
-    for (int row = 1; row <= rows; ++row)
-      WriteCells(OutGrid, row,
-                 StatisticsCells(row, report.Hops[static_cast<std::size_t>(row - 1)]));
+    for (int row = 1; row <= rows; ++row) {
+      const TReportHop& hop = report.Hops[static_cast<std::size_t>(row - 1)];
+      auto cells = StatisticsCells(row, hop);
+      if (AsInHostCell && hop.As) cells[1] = AsHostCellPrefix(*hop.As) + cells[1];
+      WriteCells(OutGrid, row, cells);
+    }
   } else {
-    for (int row = 1; row <= rows; ++row)
-      WriteCells(OutGrid, row, RouteRowTexts(row, Hops[static_cast<std::size_t>(row)]));
+    for (int row = 1; row <= rows; ++row) {
+      auto texts = RouteRowTexts(row, Hops[static_cast<std::size_t>(row)]);
+      // The AS goes in front of the name, as the grid's widths stay as they are.
+      const auto as = AsInHostCell ? HopAs(RowAddress(row)) : std::nullopt;
+      if (as) texts[2] = AsHostCellPrefix(*as) + texts[2];
+      WriteCells(OutGrid, row, texts);
+    }
   }
 }
 

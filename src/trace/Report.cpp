@@ -114,7 +114,42 @@ json StatsJson(const TReportHop& hop) {
           {"loss_here_only", hop.LossHereOnly}};
 }
 
+json AsJson(const TReportHop& hop) {
+  if (!hop.As) return nullptr;
+  const TAsOrigin& origin = hop.As->Origin;
+  return {{"numbers", origin.Numbers},
+          {"prefix", origin.Prefix},
+          {"country", origin.Country},
+          {"registry", origin.Registry},
+          {"names", hop.As->Names}};
+}
+
+// The cells of a line with the AS cells after them when the report has them.
+template <typename Cells>
+std::vector<std::string> WithAs(const TReportSnapshot& r, const TReportHop* hop,
+                                const Cells& cells) {
+  std::vector<std::string> line(std::begin(cells), std::end(cells));
+  if (!r.AsLookups) return line;
+  if (hop == nullptr) {
+    line.insert(line.end(), AsExportHeaders.begin(), AsExportHeaders.end());
+  } else {
+    const auto as = AsExportCells(*hop);
+    line.insert(line.end(), as.begin(), as.end());
+  }
+  return line;
+}
+
 }  // namespace
+
+const std::array<const char*, 5> AsExportHeaders = {"AS", "AS prefix", "AS country", "AS registry",
+                                                    "AS name"};
+
+std::array<std::string, 5> AsExportCells(const TReportHop& hop) {
+  if (!hop.As) return {};
+  const TAsOrigin& origin = hop.As->Origin;
+  return {AsNumbersText(origin.Numbers), origin.Prefix, origin.Country, origin.Registry,
+          AsNamesText(*hop.As)};
+}
 
 const TStatisticsCells StatisticsHeaders = {"No",  "Host", "Loss %", "Sent", "Last",
                                             "Avg", "Best", "Worst",  "StDev"};
@@ -192,18 +227,18 @@ std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
       std::array<std::string, 10>{"Target", r.Target, "Address", r.Address, "Started", r.Started,
                                   "Rounds", RoundsText(r), "Interval", SecondsText(r.IntervalMs)});
   if (view == TGridView::gvRoute) {
-    out += TsvLine(RouteHeaders);
-    for (const TReportHop& hop : r.Hops) out += TsvLine(hop.Route);
+    out += TsvLine(WithAs(r, nullptr, RouteHeaders));
+    for (const TReportHop& hop : r.Hops) out += TsvLine(WithAs(r, &hop, hop.Route));
     return out;
   }
   std::vector<std::string> header(StatisticsHeaders.begin(), StatisticsHeaders.end());
   header.push_back("Addresses");
-  out += TsvLine(header);
+  out += TsvLine(WithAs(r, nullptr, header));
   for (std::size_t i = 0; i < r.Hops.size(); ++i) {
     const auto cells = StatisticsCells(static_cast<int>(i + 1), r.Hops[i]);
     std::vector<std::string> line(cells.begin(), cells.end());
     line.push_back(AddressList(r.Hops[i]));
-    out += TsvLine(line);
+    out += TsvLine(WithAs(r, &r.Hops[i], line));
   }
   const std::string footnote = LossHereOnlyFootnote(r);
   if (!footnote.empty()) out += TsvCell(footnote) + "\n";
@@ -211,17 +246,21 @@ std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
 }
 
 std::string RenderCsv(const TReportSnapshot& r) {
-  const auto line = [](const auto& cells) {
+  // With AS lookups each line ends in its hop's AS cells (the heading's: none).
+  const TReportHop* lineHop = nullptr;
+  const auto line = [&](const auto& cells) {
     std::string text;
-    for (const auto& cell : cells) {
-      if (&cell != &*std::begin(cells)) text += ',';
-      text += CsvField(cell);
+    const std::vector<std::string> all = WithAs(r, lineHop, cells);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (i > 0) text += ',';
+      text += CsvField(all[i]);
     }
     return text + "\r\n";
   };
   std::string out = line(CsvHeaders);
   for (std::size_t i = 0; i < r.Hops.size(); ++i) {
     const TReportHop& hop = r.Hops[i];
+    lineHop = &hop;
     const THopStats& s = hop.Stats;
     const auto order = ByCount(s);
     const std::string main = order.empty() ? std::string() : s.Addresses[order.front()].Address;
@@ -249,6 +288,7 @@ std::string RenderJson(const TReportSnapshot& r) {
                   {"time_ms", RouteNumber(hop.Route[RouteTimeColumn])},
                   {"ttl", RouteNumber(hop.Route[RouteTtlColumn])}};
     if (repeated) entry["stats"] = StatsJson(hop);
+    if (r.AsLookups) entry["as"] = AsJson(hop);
     hops.push_back(std::move(entry));
   }
   json document = {{"target", r.Target},

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "trace/AsRecords.h"
 #include "trace/HopGrid.h"
 #include "trace/HopStats.h"
 
@@ -30,6 +31,7 @@ struct TReportHop {
   THopStats Stats;                                   // over every committed round
   std::array<std::string, MaxHopAddresses> Names{};  // of Stats.Addresses, "" when none yet
   bool LossHereOnly = false;
+  std::optional<THopAs> As{};  // of the hop's address, when known
 };
 
 struct TReportSnapshot {
@@ -41,6 +43,7 @@ struct TReportSnapshot {
   std::int32_t Rounds = 1;  // asked for; 0: until Stop
   std::int32_t RoundsDone = 0;
   std::int32_t IntervalMs = 1000;
+  bool AsLookups = false;        // the exports then carry each hop's AS
   std::vector<TReportHop> Hops;  // hop 1 first
 };
 
@@ -69,11 +72,18 @@ std::string CsvField(std::string_view text);
 // time, the rounds and the interval, then the view's header and rows,
 // tab-separated (tabs and line breaks inside a cell become blanks), "\n" line ends.
 std::string RenderTsv(const TReportSnapshot& report, TGridView view);
+// The AS columns the exports add when AS lookups are on, and a hop's cells
+// for them (all empty while its AS is not known).
+extern const std::array<const char*, 5> AsExportHeaders;
+std::array<std::string, 5> AsExportCells(const TReportHop& hop);
+
 // Every hop's statistics and addresses as a CSV table, CRLF line ends.
 std::string RenderCsv(const TReportSnapshot& report);
 // {"target", "address", "route_end_found", "route_length", "hops": [{"no",
 // "address", "host", "time_ms", "ttl"}...]}; a run of more than one round adds
-// "rounds", "rounds_done", "interval_s" and each hop's "stats". Ends with "\n".
+// "rounds", "rounds_done", "interval_s" and each hop's "stats"; with AS
+// lookups each hop has "as": null or {"numbers", "prefix", "country",
+// "registry", "names"}. Ends with "\n".
 std::string RenderJson(const TReportSnapshot& report);
 std::string RenderReport(const TReportSnapshot& report, TExportFormat format);
 

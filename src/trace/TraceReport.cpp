@@ -20,6 +20,7 @@ TReportSnapshot TTraceRouteForm::Report() const {
   r.Rounds = RunRounds;
   r.RoundsDone = RoundsDone;
   r.IntervalMs = IntervalMs;
+  r.AsLookups = AsLookups;
   const bool shown = RowsShown();
   const int rows = std::max(0, OutGrid.RowCount() - 1);
   r.Hops.resize(static_cast<std::size_t>(rows));
@@ -27,6 +28,7 @@ TReportSnapshot TTraceRouteForm::Report() const {
     TReportHop& hop = r.Hops[static_cast<std::size_t>(row - 1)];
     hop.Route = shown ? RouteRowTexts(row, Hops[static_cast<std::size_t>(row)])
                       : TRouteTexts{std::to_string(row)};
+    if (AsLookups && shown) hop.As = HopAs(RowAddress(row));
     const auto index = static_cast<std::size_t>(row - 1);
     if (index >= Stats.size()) continue;
     hop.Stats = Stats[index];
@@ -82,15 +84,40 @@ std::string TTraceRouteForm::SaveReport(const std::string& path, TExportFormat f
   return reason + ". Nothing was changed.";
 }
 
+std::string TTraceRouteForm::RowAddress(int row) const {
+  const auto index = static_cast<std::size_t>(row - 1);
+  const THopEntry& entry = Hops[static_cast<std::size_t>(row)];
+  // The route view shows the address that answered this round; the
+  // statistics name a hop by its most frequent one.
+  if (gridView_ == TGridView::gvRoute && entry.Filled) return entry.ReplyFrom;
+  if (index < Stats.size() && Stats[index].AddressCount > 0) {
+    const THopStats& stats = Stats[index];
+    std::size_t most = 0;
+    for (std::size_t i = 1; i < stats.AddressCount; ++i)
+      if (stats.Addresses[i].Count > stats.Addresses[most].Count) most = i;
+    return stats.Addresses[most].Address;
+  }
+  return entry.Filled ? entry.ReplyFrom : std::string();
+}
+
+std::string TTraceRouteForm::AsCellHint(int col, int row) const {
+  const int hostCol = gridView_ == TGridView::gvStatistics ? 1 : 2;
+  if (col != hostCol || !RowsShown()) return {};
+  const auto as = HopAs(RowAddress(row));
+  return as ? AsTipText(*as) : std::string();
+}
+
 std::string TTraceRouteForm::CellHint(int col, int row) const {
   if (row < 1 || row >= OutGrid.RowCount() || col < 0 || col >= OutGrid.ColCount()) return {};
   const auto index = static_cast<std::size_t>(row - 1);
-  if (gridView_ != TGridView::gvStatistics || index >= Stats.size()) return {};
+  const std::string asHint = AsCellHint(col, row);
+  if (gridView_ != TGridView::gvStatistics || index >= Stats.size()) return asHint;
   const TReportSnapshot report = Report();
   const TReportHop& hop = report.Hops[index];
   std::string hint;
   if (hop.Stats.AddressCount > 1) hint = std::string("Answered by ").append(AddressList(hop));
   if (hop.LossHereOnly) hint.append(hint.empty() ? "" : "\n").append(LossHereOnlyText);
+  if (!asHint.empty()) hint = hint.empty() ? asHint : asHint + "\n" + hint;
   return hint;
 }
 

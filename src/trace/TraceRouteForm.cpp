@@ -14,6 +14,8 @@
 #include "platform/Process.h"
 #include "platform/Random.h"
 #include "platform/Text.h"
+#include "trace/AsCache.h"
+#include "trace/AsThread.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
 #include "trace/HostHistory.h"
@@ -93,6 +95,9 @@ TTraceRouteForm::TTraceRouteForm(TTraceView* view, TFormFiles files)
       case WM_NEXT_ROUND:
         WMNextRound(message);
         break;
+      case WM_AS_RESOLVED:
+        WMAsResolved(message);
+        break;
       default:
         break;
     }
@@ -108,6 +113,7 @@ TTraceRouteForm::~TTraceRouteForm() {
   // stack without a component of their own, so they go before IdIcmpClient1.
   for (auto& slot : ProbeSlots) slot.reset();
   for (auto& slot : ResolverSlots) slot.reset();
+  for (auto& slot : AsSlots) slot.reset();
   droppedProbes_.clear();
   droppedResolvers_.clear();
   IdAntiFreeze1.reset();
@@ -437,6 +443,7 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
   entry.RoundTripMs = reply.RoundTripMicros > 0 ? reply.RoundTripMicros / 1000.0 : time;
 
   StartNameResolution(reply.ReplyFrom, n);
+  StartAsLookup(reply.ReplyFrom);
   RefreshGrid();
 }
 

@@ -15,6 +15,7 @@
 #include "net/IdAntiFreeze.h"
 #include "net/IdIcmpClient.h"
 #include "platform/MessageQueue.h"
+#include "trace/AsRecords.h"
 #include "trace/Canvas.h"
 #include "trace/CommandLine.h"
 #include "trace/HopGrid.h"
@@ -27,11 +28,14 @@ namespace quillon {
 class TPingThread;
 class TDNSThread;
 class TDnsBuffer;
+class TAsThread;
+class TAsCache;
 class TRoundTimer;
 
 constexpr std::uint32_t WM_PROBE_DONE = WM_USER + 18;     // 1042
 constexpr std::uint32_t WM_NAME_RESOLVED = WM_USER + 27;  // 1051
 constexpr std::uint32_t WM_NEXT_ROUND = WM_USER + 40;     // the wait between rounds is over
+constexpr std::uint32_t WM_AS_RESOLVED = WM_USER + 61;    // an AS worker's answer (AsThread.h)
 
 // A process-wide serial number for every worker (probe and name): its message
 // repeats it in TMessage::Tag, so a handler can tell the worker that posted from a
@@ -39,6 +43,7 @@ constexpr std::uint32_t WM_NEXT_ROUND = WM_USER + 40;     // the wait between ro
 std::uint64_t NextWorkerSerial();
 
 constexpr int ResolverSlotCount = 50;
+constexpr int AsSlotCount = 16;
 
 struct THopEntry {
   std::string Address;
@@ -116,6 +121,15 @@ class TTraceRouteForm {
   void StartNameResolution(const std::string& address, std::int32_t hop);
   void WMProbeDone(const TMessage& message);
   void WMNameResolved(const TMessage& message);
+  // AS lookups (AsThread.cpp): for a hop's address, from the AS cache or by
+  // an AS worker, when AsLookups is on and the address may be asked.
+  void StartAsLookup(const std::string& address);
+  void WMAsResolved(const TMessage& message);
+  // The "AS numbers" item: on asks about the hops found so far at once.
+  void SetAsLookups(bool on);
+  // What is known of the AS of an address, while AsLookups is on.
+  std::optional<THopAs> HopAs(const std::string& address) const;
+  bool AsSlotBusy() const;
   // Starts the next round of a run of several, once the interval has passed.
   void WMNextRound(const TMessage& message);
 
@@ -163,7 +177,7 @@ class TTraceRouteForm {
   // Any worker, in a slot or set aside, that has not reported yet: releasing
   // the window would wait for it (a probe may wait out three time-outs).
   bool WorkersUnderWay() const {
-    return ProbeSlotBusy() || ResolverSlotBusy() || !droppedProbes_.empty() ||
+    return ProbeSlotBusy() || ResolverSlotBusy() || AsSlotBusy() || !droppedProbes_.empty() ||
            !droppedResolvers_.empty();
   }
 
@@ -196,6 +210,11 @@ class TTraceRouteForm {
   std::int32_t MaxHops = 0;
   std::int32_t LastRequestedTtl = 0;
   TCommandSettings CommandLine;  // what FormCreate read from the command line
+  // Ask the public IP-to-AS zone who announces each hop (--as, "AS numbers").
+  bool AsLookups = false;
+  // The grid's host cells begin with the AS ("[AS64501] "); a view with an
+  // AS column of its own (the terminal) turns it off.
+  bool AsInHostCell = true;
   // Probes a run keeps under way; the run's probe slots are sized from it at Start.
   TProbesInFlight InFlight;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
@@ -209,6 +228,7 @@ class TTraceRouteForm {
   std::vector<THopStats> Stats;                          // hop 1 at index 0
   std::vector<std::unique_ptr<TPingThread>> ProbeSlots;  // 1..InFlight; entry 0 unused
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
+  std::array<std::unique_ptr<TAsThread>, AsSlotCount + 1> AsSlots;               // 1..16
 
  private:
   void Notify();        // tells the view the controls changed
@@ -241,6 +261,11 @@ class TTraceRouteForm {
   void CommitRound();  // once per round: its probes into the statistics
   void ScheduleNextRound();
   bool LookupUnderWay(const std::string& address) const;
+  void AskAs(const std::string& question, const std::string& address, std::uint32_t number);
+  // The host cell's AS tooltip of a row of the grid; "" when none.
+  std::string AsCellHint(int col, int row) const;
+  // The address a row's AS is shown for.
+  std::string RowAddress(int row) const;
   void ShowIdle();
   void ShowTracing();
   void GridChanged();   // tells the view to repaint the grid at once
@@ -261,6 +286,7 @@ class TTraceRouteForm {
   std::unique_ptr<TRoundTimer> roundTimer_;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
+  std::unique_ptr<TAsCache> asCache_;  // from FormCreate on
   // What each TTL of this run reported (index = TTL), for the end-of-route
   // rules; results above lastKept_ lie beyond the route's end and are dropped.
   std::vector<std::optional<THopOutcome>> outcomes_;

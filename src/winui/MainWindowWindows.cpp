@@ -203,8 +203,10 @@ void TWinMainWindow::ShowGridMenu(POINT screen) {
     const UINT id = GridMenuFirstId + static_cast<UINT>(i);
     AppendMenuW(menu, GridCommandEnabled(*form_, item.Command) ? MF_STRING : MF_STRING | MF_GRAYED,
                 id, caption.c_str());
-    // The view in sight has the radio mark.
-    if (GridCommandChecked(*form_, item.Command))
+    // The view in sight has the radio mark, a toggle that is on its check.
+    if (GridCommandChecked(*form_, item.Command) && item.Toggle)
+      CheckMenuItem(menu, id, MF_BYCOMMAND | MF_CHECKED);
+    else if (GridCommandChecked(*form_, item.Command))
       CheckMenuRadioItem(menu, id, id, id, MF_BYCOMMAND);
   }
   // The chosen item comes back here rather than as a message.

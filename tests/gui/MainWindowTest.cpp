@@ -438,9 +438,23 @@ TEST_F(MainWindowTest, GridMenuRepeatsSwitchesViewsCopiesAndSaves) {
   for (QAction* action : menu->actions())
     if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "" : "-");
   EXPECT_EQ(items, QStringList({"Repeat until Stop", "Statistics", "Route", "Copy-", "Copy as CSV-",
-                                QString::fromUtf8("Save as\u2026-")}));
+                                QString::fromUtf8("Save as\u2026-"), "AS numbers"}));
   SaveArtefact(*menu, "GridMenu.png");
   menu->hide();
+  // "AS numbers" is a check item of its own, beside the views' pair.
+  for (const bool on : {true, false}) {
+    Choose(menuBy(Qt::Key_unknown), "AS numbers");
+    EXPECT_EQ(form.AsLookups, on);
+    menu = menuBy(Qt::Key_unknown);
+    for (QAction* action : menu->actions()) {
+      if (action->text() == "AS numbers") {
+        EXPECT_EQ(action->isChecked(), on);
+      } else if (action->text() == "Route") {
+        EXPECT_TRUE(action->isChecked());
+      }
+    }
+    menu->hide();
+  }
 
   // Rounds a second apart until Stop: hop 1 is probed once a round.
   SetHost("target.test");

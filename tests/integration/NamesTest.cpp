@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -14,8 +15,10 @@
 #include "support/RecordingView.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
+#include "trace/AsRecords.h"
 #include "trace/DNSThread.h"
 #include "trace/DnsBuffer.h"
+#include "trace/GridMenu.h"
 #include "trace/TraceRouteForm.h"
 
 namespace quillon {
@@ -355,6 +358,108 @@ TEST_F(Names, AFailedStartDropsTheEarlierWorkersEvenWhenItDrawsTheirRunId) {
   ASSERT_TRUE(PumpUntil([&] { return form_->DroppedResolverCount() == 0; }));
   EXPECT_FALSE(Hop(1).Filled);  // reset by the Start, untouched since
   EXPECT_EQ(form_->NameCache().Count(), 0);
+}
+
+// --- AS numbers (--as) ---
+
+class AsNumbers : public Names {
+ protected:
+  static constexpr const char* Transit = "64501 | 198.18.1.0/24 | ZZ | lab | 2026-12-01";
+  static constexpr const char* Shared = "64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01";
+
+  void SetUp() override {
+    Names::SetUp();
+    files_.CachePath = dir_.File("quillon.dnb");
+    config_.Target = "198.18.3.3";
+    config_.Route = {TSimHop::Router("198.18.1.1", 1), TSimHop::Router("10.0.0.2", 1),
+                     TSimHop::Router("198.18.2.1", 1), TSimHop::Destination("198.18.3.3", 1)};
+    // The target has no record; the private hop is never asked about.
+    config_.TextRecords[AsOriginQuestion("198.18.1.1")] = TSimText::Record({Transit});
+    config_.TextRecords[AsOriginQuestion("198.18.2.1")] =
+        TSimText::Record({"64501 64502 | 198.18.2.0/24 ", "| ZZ | lab | 2026-12-01"});
+    config_.TextRecords[AsNameQuestion(64501)] =
+        TSimText::Record({"64501 | ZZ | lab | 2026-12-01 | LAB-TRANSIT-A"});
+    config_.TextRecords[AsNameQuestion(64502)] =
+        TSimText::Record({"64502 | ZZ | lab | 2026-12-01 | LAB-TRANSIT-B"});
+  }
+
+  // A run of the route from the command line, then its AS answers.
+  void TraceWith(const std::vector<std::string>& options) {
+    std::vector<std::string> parameters = options;
+    parameters.insert(parameters.end(), {"-h", "4", "-w", "2000", config_.Target});
+    Open(parameters);
+    ASSERT_TRUE(PumpUntil([&] { return !form_->Running && !form_->AsSlotBusy(); }));
+  }
+
+  std::vector<std::string> TextQuestions() const {
+    std::vector<std::string> questions;
+    for (const auto& lookup : net_->Lookups())
+      if (lookup.Kind == TSimLookupKind::Text) questions.push_back(lookup.Query);
+    std::sort(questions.begin(), questions.end());
+    return questions;
+  }
+};
+
+TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
+  TraceWith({"--as"});
+  std::vector<std::string> expected = {
+      AsOriginQuestion("198.18.1.1"), AsOriginQuestion("198.18.2.1"),
+      AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501), AsNameQuestion(64502)};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(TextQuestions(), expected);
+
+  // The grid's host cells (the windows') begin with the AS; the tooltip names it.
+  EXPECT_EQ(form_->OutGrid.Cell(2, 1).rfind("[AS64501] ", 0), 0u) << form_->OutGrid.Cell(2, 1);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 2).find("[AS"), std::string::npos);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 3).rfind("[AS64501/AS64502] ", 0), 0u);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 4).find("[AS"), std::string::npos);
+  EXPECT_EQ(form_->CellHint(2, 3), "AS64501 LAB-TRANSIT-A\nAS64502 LAB-TRANSIT-B");
+  const std::string json = RenderJson(form_->Report());
+  EXPECT_NE(json.find("\"numbers\": [\n          64501,\n          64502\n        ]"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"names\": [\n          \"LAB-TRANSIT-A\",\n          \"LAB-TRANSIT-B\""),
+            std::string::npos);
+  EXPECT_NE(form_->CopyText().find("\tTTL\tAS\tAS prefix\tAS country\tAS registry\tAS name\n"),
+            std::string::npos);
+  const std::string csv = RenderCsv(form_->Report());
+  EXPECT_NE(csv.find(",AS,AS prefix,AS country,AS registry,AS name\r\n"), std::string::npos);
+  EXPECT_NE(csv.find(",AS64501/AS64502,198.18.2.0/24,ZZ,lab,LAB-TRANSIT-A / LAB-TRANSIT-B\r\n"),
+            std::string::npos)
+      << csv;
+  form_->FormClose();
+
+  // The next start asks nothing: answers and "no record" come from the file.
+  const int before = net_->Counters().TextLookups;
+  TraceWith({"--as"});
+  EXPECT_EQ(net_->Counters().TextLookups, before);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 3).rfind("[AS64501/AS64502] ", 0), 0u);
+}
+
+TEST_F(AsNumbers, NoQuestionWithoutTheOptionAndNothingInTheExports) {
+  TraceWith({});
+  EXPECT_EQ(net_->Counters().TextLookups, 0);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 1).find("[AS"), std::string::npos);
+  EXPECT_EQ(RenderJson(form_->Report()).find("\"as\""), std::string::npos);
+  form_->FormClose();
+  EXPECT_FALSE(fs::exists(dir_.File("quillon.dna")));
+  // The menu item asks about the hops already found.
+  RunGridCommand(*form_, TGridCommand::gcAsNumbers);
+  EXPECT_TRUE(GridCommandChecked(*form_, TGridCommand::gcAsNumbers));
+  ASSERT_TRUE(PumpUntil([&] { return !form_->AsSlotBusy(); }));
+  EXPECT_EQ(form_->OutGrid.Cell(2, 1).rfind("[AS64501] ", 0), 0u);
+}
+
+TEST_F(AsNumbers, AHostileAnswerShowsNothingAndAnUnansweredQuestionHoldsUpNoRow) {
+  config_.TextRecords[AsOriginQuestion("198.18.1.1")] =
+      TSimText::Record({"64501 | HU | ripencc | 1999 | \x1b]0;owned\x07"});
+  config_.TextRecords[AsOriginQuestion("198.18.2.1")] = TSimText::HeldRecord({Shared});
+  Open({"--as", "-h", "4", "-w", "2000", config_.Target});
+  ASSERT_TRUE(PumpUntil([&] { return !form_->Running; }));
+  EXPECT_TRUE(form_->AsSlotBusy()) << "the run ended while a question was under way";
+  EXPECT_EQ(form_->OutGrid.RowCount(), 5);
+  EXPECT_EQ(form_->OutGrid.Cell(2, 1).find("[AS"), std::string::npos);
+  EXPECT_NE(RenderJson(form_->Report()).find("\"as\": null"), std::string::npos);
 }
 
 }  // namespace

@@ -457,6 +457,51 @@ TEST_F(CliLab, TerminalRunLoadsNothingOfTheWindow) {
   EXPECT_EQ(loaded.find("quillon-window"), std::string::npos) << loaded;
 }
 
+// How many questions of the type the lab's DNS server was asked.
+int DnsQuestions(const LabFacts& facts, const std::string& type) {
+  const std::string log = ReadWholeFile(facts.DnsLog);
+  int count = 0;
+  for (std::size_t at = 0; (at = log.find("query[" + type + "]", at)) != std::string::npos; ++at)
+    ++count;
+  return count;
+}
+
+TEST_F(CliLab, AsNumbersComeFromTheDnsServerOnceAndOnlyWithTheOption) {
+  // Hop 2 is announced by two AS, the target by none.
+  QUILLON_START_LAB(lab,
+                    LabOptions().WithRouters(2).WithAs("1", "64501").WithAs("2", "64501+64502"));
+  const LabFacts& facts = lab.Facts();
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "1000", facts.Target}), 0) << Err();
+  EXPECT_EQ(Out().find("\"as\""), std::string::npos);
+  EXPECT_EQ(DnsQuestions(facts, "TXT"), 0) << "no AS question without --as";
+
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--as", "-w", "1000", facts.Target}), 0) << Err();
+  const auto lines = Lines(Out());
+  ASSERT_EQ(lines.size(), 4u) << Out();
+  const std::vector<std::string> expected[] = {{"1", facts.Hop(1), "AS64501"},
+                                               {"2", facts.Hop(2), "AS64501/AS64502"},
+                                               {"3", facts.Target, ""}};
+  for (int hop = 1; hop <= 3; ++hop) {
+    const auto cells = PlainTableCells(lines[0], lines[static_cast<std::size_t>(hop)]);
+    ASSERT_GE(cells.size(), 3u) << Out();
+    EXPECT_EQ(std::vector<std::string>(cells.begin(), cells.begin() + 3), expected[hop - 1]);
+  }
+  // An address for each hop, a name for each AS.
+  EXPECT_EQ(DnsQuestions(facts, "TXT"), 5) << ReadWholeFile(facts.DnsLog);
+
+  // A second run asks nothing, and its JSON says the same.
+  ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "--as", "-w", "1000", facts.Target}), 0) << Err();
+  EXPECT_EQ(DnsQuestions(facts, "TXT"), 5) << ReadWholeFile(facts.DnsLog);
+  const auto doc = nlohmann::json::parse(Out());
+  ASSERT_EQ(doc["hops"].size(), 3u);
+  EXPECT_EQ(doc["hops"][0]["as"]["numbers"], nlohmann::json({64501}));
+  EXPECT_EQ(doc["hops"][0]["as"]["prefix"], "198.18.0.0/24");
+  EXPECT_EQ(doc["hops"][1]["as"]["numbers"], nlohmann::json({64501, 64502}));
+  EXPECT_EQ(doc["hops"][1]["as"]["names"], nlohmann::json({"LAB-AS64501", "LAB-AS64502"}));
+  EXPECT_EQ(doc["hops"][1]["as"]["registry"], "lab");
+  EXPECT_TRUE(doc["hops"][2]["as"].is_null()) << doc.dump();
+}
+
 // What traceroute -I -n reports per TTL: the address, or "*" for no answer.
 std::map<int, std::string> TracerouteHops(const std::string& output) {
   std::map<int, std::string> hops;

@@ -142,6 +142,7 @@ std::optional<LabFacts> LabFacts::Parse(const std::string& text) {
   facts.Hops = ToInt(values["LAB_HOPS"]);
   facts.DelayMs = ToInt(values["LAB_DELAY_MS"]);
   facts.VerifyChecksums = values["LAB_VERIFY_CHECKSUMS"] == "1";
+  facts.DnsLog = values["LAB_DNS_LOG"];
   if (facts.Prefix.empty() || facts.SourceNamespace.empty() || facts.Target.empty() ||
       facts.Routers < 0 || facts.Hops != facts.Routers + 1 || facts.DelayMs < 0) {
     return std::nullopt;
@@ -192,6 +193,7 @@ std::vector<std::string> LabFacts::EnvironmentWords() const {
   for (const auto& [hop, name] : Names) {
     words.push_back("LAB_NAME_" + std::to_string(hop) + "=" + name);
   }
+  if (!DnsLog.empty()) words.push_back("LAB_DNS_LOG=" + DnsLog);
   if (!Target6.empty()) words.insert(words.end(), {"LAB_IPV6=1", "LAB_TARGET6=" + Target6});
   for (std::size_t i = 0; i < HopAddresses6.size(); ++i) {
     words.push_back("LAB_HOP6_" + std::to_string(i + 1) + "=" + HopAddresses6[i]);
@@ -309,6 +311,11 @@ LabNetwork::LabNetwork(const LabOptions& options) {
   }
   if (!options.Names.empty()) {
     argv.insert(argv.end(), {"--names", joined(options.Names, [](const auto& entry) {
+                               return entry.first + "=" + entry.second;
+                             })});
+  }
+  if (!options.AsNumbers.empty()) {
+    argv.insert(argv.end(), {"--asn", joined(options.AsNumbers, [](const auto& entry) {
                                return entry.first + "=" + entry.second;
                              })});
   }

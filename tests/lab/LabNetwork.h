@@ -33,7 +33,10 @@ struct LabOptions {
   int LossyRouter = 0;      // router dropping one of every LossyEvery forwarded echoes; 0: none
   int LossyEvery = 0;
   std::map<std::string, std::string> Names;  // hop number or "target" -> name in the hosts file
-  int DelayMs = 0;                           // one-way delay of every link
+  // Hop number or "target" -> the AS announcing it ("64501+64502" for two),
+  // answered by the lab's DNS server (lab.sh --asn).
+  std::map<std::string, std::string> AsNumbers;
+  int DelayMs = 0;  // one-way delay of every link
   // The target checks the ICMP checksum of what it receives (see lab.sh).
   bool VerifyChecksums = false;
   bool IPv6 = false;  // dual-stack: every link also carries an IPv6 /64
@@ -49,6 +52,10 @@ struct LabOptions {
   }
   LabOptions& WithName(const std::string& hop, const std::string& name) {
     Names[hop] = name;
+    return *this;
+  }
+  LabOptions& WithAs(const std::string& hop, const std::string& numbers) {
+    AsNumbers[hop] = numbers;
     return *this;
   }
   LabOptions& WithDelay(int delayMs) { return Set(DelayMs, delayMs); }
@@ -76,6 +83,7 @@ struct LabFacts {
   bool VerifyChecksums = false;
   std::vector<std::string> HopAddresses;  // hop 1 first
   std::map<int, std::string> Names;       // by hop
+  std::string DnsLog;                     // the lab DNS server's query log (with AsNumbers)
   // A dual-stack lab's IPv6 addresses (canonical text); empty otherwise.
   std::string Target6;
   std::vector<std::string> HopAddresses6;  // hop 1 first

@@ -297,6 +297,10 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   EXPECT_NE(copied.find("\r\n1\tone.lab\t0.0\t"), std::string::npos) << copied;
   const std::string csv = ReadWholeFile((dir / "copied.csv").string());
   EXPECT_NE(csv.find("\r\n1,one.lab," + lab.Facts().Hop(1) + ",0.0,"), std::string::npos) << csv;
+  const std::string copiedAs = ReadWholeFile((dir / "copied-as.txt").string());
+  EXPECT_NE(copiedAs.find("\tAddresses\tAS\tAS prefix\tAS country\tAS registry\tAS name\r\n"),
+            std::string::npos)
+      << copiedAs;
   EXPECT_EQ(seen("saved"), "1");
   EXPECT_EQ(ReadWholeFile((dir / "saved.csv").string()), csv);
   EXPECT_EQ(seen("save-error").rfind("Cannot save ", 0), 0u) << seen("save-error");

@@ -44,6 +44,14 @@
 # families with --ipv6); its resolv.conf points at 127.0.0.1, where
 # nothing listens, so a name not in the hosts file fails at once and no lookup
 # leaves the machine.
+# AS numbers: --asn "1=64501,2=64501+64502" starts a DNS server (dnsmasq) in
+# the source namespace on 127.0.0.1, where its resolv.conf points, that
+# answers the IP-to-AS zone's TXT questions for the lab: for each hop listed
+# "ASN... | 198.18.(k-1).0/24 | ZZ | lab | 2026-12-01" (the two-AS answer in
+# two strings), for IPv6 under origin6 too, and for every AS listed
+# "ASN | ZZ | lab | 2026-12-01 | LAB-AS<n>". Every other name under
+# asn.cymru.com, in-addr.arpa and ip6.arpa has no record; nothing is forwarded.
+# It logs every question to the file LAB_DNS_LOG names.
 #
 # Commands:
 #   lab.sh up [options]            build a lab, print its facts (VAR=value lines)
@@ -73,7 +81,7 @@ usage() {
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
     "[--icmp-limit k] [--lossy k:D]" \
     "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--ipv6] [--prefix P]" \
-    "[--owner PID] [--delaylink PATH]"
+    "[--asn \"1=64501,2=64501+64502\"] [--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
   log "       lab.sh run [up options] -- command..."
   exit 2
@@ -86,19 +94,20 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
 icmp_limit=0 lossy="" lossy_router=0 lossy_every=0
-silent_list="" names_spec="" building=0
-declare -A silent=() names=()
+silent_list="" names_spec="" asn_spec="" building=0
+declare -A silent=() names=() asn=()
 
 parse_options() {
   while (($# > 0)); do
     case $1 in
-      --routers | --silent | --prohibit | --names | --delay | --prefix | --owner | --delaylink | \
+      --routers | --silent | --prohibit | --names | --asn | --delay | --prefix | --owner | --delaylink | \
         --icmp-limit | --lossy)
         (($# >= 2)) || usage "missing value after $1" ;;&
       --routers) routers=$2 ;;
       --silent) silent_list=$2 ;;
       --prohibit) prohibit=$2 ;;
       --names) names_spec=$2 ;;
+      --asn) asn_spec=$2 ;;
       --delay) delay=$2 ;;
       --prefix) prefix=$2 ;;
       --owner) owner=$2 ;;
@@ -160,6 +169,18 @@ parse_options() {
       in_range "$key" 1 $((routers + 1)) ||
         usage "--names: no hop '$key' (hops are 1..$((routers + 1)) or target)"
       names[$((10#$key))]=$name
+    done
+  fi
+  if [[ -n $asn_spec ]]; then
+    IFS=, read -ra items <<<"$asn_spec"
+    for item in "${items[@]}"; do
+      [[ $item =~ ^([a-z0-9]+)=([0-9]{1,9}(\+[0-9]{1,9})*)$ ]] ||
+        usage "--asn entries are HOP=AS[+AS...], not '$item'"
+      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]//+/ }
+      [[ $key == target ]] && key=$((routers + 1))
+      in_range "$key" 1 $((routers + 1)) ||
+        usage "--asn: no hop '$key' (hops are 1..$((routers + 1)) or target)"
+      asn[$((10#$key))]=$name
     done
   fi
 }
@@ -338,6 +359,56 @@ write_name_files() {
   fi
 }
 
+# The IP-to-AS zone's questions for a hop's addresses.
+origin_question() {
+  local a b c d
+  IFS=. read -r a b c d <<<"$(hop_addr "$1")"
+  echo "$d.$c.$b.$a.origin.asn.cymru.com"
+}
+origin6_question() {
+  local nibbles reversed="" i
+  # 2001:2:0:L::2 written out: the link number in the fourth group.
+  nibbles=$(printf '200100020000%04x0000000000000002' $(($1 - 1)))
+  for ((i = ${#nibbles} - 1; i >= 0; i--)); do reversed+="${nibbles:i:1}."; done
+  echo "${reversed}origin6.asn.cymru.com"
+}
+
+# The lab's DNS server for --asn, in the source namespace: answers only the
+# TXT records of the lab's hops and AS numbers, logs every question.
+start_dns() {
+  local dir hop number records=() tries
+  dir=$(state_dir "$prefix")
+  declare -A numbers=()
+  for hop in "${!asn[@]}"; do
+    local text="${asn[$hop]} | 198.18.$((hop - 1)).0/24 | ZZ | lab | 2026-12-01"
+    # An answer of two AS comes as two strings, to be joined by the reader.
+    if [[ ${asn[$hop]} == *" "* ]]; then
+      records+=("--txt-record=$(origin_question "$hop"),${text%%|*}|,${text#*|}")
+    else
+      records+=("--txt-record=$(origin_question "$hop"),$text")
+    fi
+    ((!ipv6)) || records+=("--txt-record=$(origin6_question "$hop"),${text/198.18.$((hop - 1)).0\/24/$(printf '2001:2:0:%x::/64' $((hop - 1)))}")
+    for number in ${asn[$hop]}; do numbers[$number]=1; done
+  done
+  for number in "${!numbers[@]}"; do
+    records+=("--txt-record=AS$number.asn.cymru.com,$number | ZZ | lab | 2026-12-01 | LAB-AS$number")
+  done
+  : >"$dir/dns.log"
+  ip netns exec "$(node_ns 0)" dnsmasq --conf-file=/dev/null --no-resolv --no-hosts --no-poll \
+    --listen-address=127.0.0.1 --bind-interfaces --port=53 --user=root --group=root \
+    --local=/asn.cymru.com/ --local=/in-addr.arpa/ --local=/ip6.arpa/ \
+    --pid-file="$dir/dnsmasq.pid" --log-queries --log-facility="$dir/dns.log" "${records[@]}" ||
+    die "the lab's DNS server did not start"
+  for ((tries = 0; tries < 250; tries++)); do
+    [[ -s $dir/dnsmasq.pid ]] && break
+    sleep 0.02
+  done
+  [[ -s $dir/dnsmasq.pid ]] || die "the lab's DNS server wrote no pid file"
+}
+
+# Whether pid is the lab's DNS server (a recycled id is someone else's).
+dns_running() { [[ $(cat "/proc/$1/comm" 2>/dev/null) == dnsmasq ]]; }
+
 link_is_up() { ip -n "$1" -o link show dev "$2" 2>/dev/null | grep -q 'LOWER_UP'; }
 
 # The farthest hop that must answer an echo request: the readiness probe.
@@ -366,6 +437,7 @@ facts() {
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
   done
+  ((${#asn[@]} == 0)) || echo "LAB_DNS_LOG=$(state_dir "$prefix")/dns.log"
   if ((ipv6)); then
     echo "LAB_IPV6=1"
     echo "LAB_SRC_ADDR6=$(left_addr6 0)"
@@ -440,6 +512,7 @@ lab_up() {
     done
   done
   write_name_files "$(node_ns 0)"
+  ((${#asn[@]} == 0)) || start_dns
 
   # One answered echo proves the chain forwards both ways and fills every
   # neighbour table on the way, so the first probe of a test meets no delay of ours.
@@ -492,6 +565,10 @@ lab_down() {
       done
       kill -KILL "$pid" 2>/dev/null || true
     done
+  fi
+  if [[ -s $dir/dnsmasq.pid ]]; then
+    pid=$(<"$dir/dnsmasq.pid")
+    ! dns_running "$pid" || kill "$pid" 2>/dev/null || true
   fi
   {
     [[ ! -f $dir/namespaces ]] || cat "$dir/namespaces"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The Windows program under wine against the Linux program in one lab: a route
 # of four routers, the second silent, the third without a name. Both must give
-# the same rows (address, host name, "[no DNS]", TTL; times aside) and the same
-# route length. The Windows program runs twice: by default, when its probes must
+# the same rows (address, host name, "[no DNS]", TTL, the AS of --as; times
+# aside) and the same route length. The lab's DNS server answers the AS
+# questions (hop 1 announced by one AS, hop 3 by two): the Windows program asks
+# them through its DNS client (DnsQuery_W) on its first run, and nothing on its
+# second, which reads the answers its first one kept. The Windows program runs twice: by default, when its probes must
 # go through the system's ICMP service although root could open raw sockets
 # (it says so when asked with QUILLON_SHOW_PROBE_PATH), and with --raw-sockets,
 # when they must go through a raw socket. wine runs inside the lab's source namespace with a prefix of this
@@ -32,15 +35,25 @@ if [[ ${1:-} == --inside ]]; then
   "$wine" wineboot --init >/dev/null 2>&1
 
   # One JSON document per run, without the times and with Unix line ends.
-  result() { "$@" --terminal --json -w 1000 "$LAB_TARGET" | tr -d '\r' | grep -v '"time_ms"'; }
+  result() { "$@" --terminal --json --as -w 1000 "$LAB_TARGET" | tr -d '\r' | grep -v '"time_ms"'; }
+  questions() { grep -c 'query\[TXT\]' "$LAB_DNS_LOG" || true; }
   expected=$(result "$work/quillon")
   export QUILLON_SHOW_PROBE_PATH=1
+  # The Linux program's answers are not the Windows program's to read.
+  rm -f "$work/quillon.dna"
+  before=$(questions)
   windows_service=$(result "$wine" "$work/quillon.exe" 2>"$work/service.err")
+  asked=$(($(questions) - before))
   windows_raw=$(result "$wine" "$work/quillon.exe" --raw-sockets 2>"$work/raw.err")
+  asked_again=$(($(questions) - before - asked))
 
   status=0
   grep -q '"route_length": 5' <<<"$expected" || { echo "unexpected Linux route:"; echo "$expected"; status=1; }
   grep -q '\[no DNS\]' <<<"$expected" || { echo "no unnamed router in the Linux result"; status=1; }
+  grep -q '"LAB-AS64502"' <<<"$expected" || { echo "no AS name in the Linux result"; status=1; }
+  # Four addresses (hop 2 is silent) and two AS, then nothing.
+  ((asked == 6 && asked_again == 0)) ||
+    { echo "the Windows program asked $asked and then $asked_again AS questions"; status=1; }
   grep -q "through the system's ICMP service" "$work/service.err" ||
     { echo "the default run did not use the ICMP service:"; cat "$work/service.err"; status=1; }
   grep -q "through a raw socket" "$work/raw.err" ||
@@ -52,7 +65,7 @@ if [[ ${1:-} == --inside ]]; then
       status=1
     fi
   done
-  ((status == 0)) && echo "Linux, Windows (ICMP service, the default) and Windows (raw socket): the same 5 rows"
+  ((status == 0)) && echo "Linux, Windows (ICMP service, the default) and Windows (raw socket): the same 5 rows, AS included"
   exit $status
 fi
 
@@ -64,4 +77,5 @@ for need in "$windows" "$wine" "$wineserver"; do
 done
 [[ -x $linux ]] || { echo "no Linux program at $linux"; exit 1; }
 exec "$lab" run --routers 4 --silent 2 --names "1=one.lab,4=four.lab,target=end.lab" \
+  --asn "1=64501,3=64501+64502" \
   -- bash "$0" --inside "$linux" "$windows" "$wine" "$wineserver"

@@ -1,5 +1,5 @@
 // Reading back the terminal's plain hop table in tests: a line's cells, cut
-// where the header's column titles start.
+// where the header's column titles start (an AS column too, when there is one).
 #pragma once
 
 #include <string>
@@ -13,6 +13,9 @@ inline std::vector<std::string> PlainTableCells(const std::string& header,
   for (const char* title : {"No", "Ip Address", "HostName", "Time ", "TTL", "Time Chart"}) {
     starts.push_back(header.find(title));
   }
+  // The AS column, with AS lookups, follows the address.
+  if (const std::size_t as = header.find("  AS "); as != std::string::npos)
+    starts.insert(starts.begin() + 2, as + 2);
   std::vector<std::string> cells;
   std::size_t from = 0;
   for (std::size_t i = 0; i < starts.size(); ++i) {

@@ -1019,6 +1019,38 @@ std::string TSimNetwork::ResolveAddress(const std::string& address, std::int32_t
   return result;
 }
 
+TIdTextAnswer TSimNetwork::QueryText(const std::string& name, std::int32_t& errorCode) {
+  std::unique_lock lock(mutex_);
+  ++counters_.TextLookups;
+  TIdTextAnswer answer;
+  if (BeginLookup(errorCode)) {
+    const auto entry = config_.TextRecords.find(name);
+    if (entry != config_.TextRecords.end()) {
+      const TSimText text = entry->second;
+      LookupDelay(lock, text.DelayMs, text.Held);
+      errorCode = text.FailCode;
+      if (errorCode == 0) answer.Records = text.Records;
+    }
+  }
+  std::string result;
+  for (const auto& record : answer.Records)
+    for (const auto& part : record) result += part;
+  EndLookup(TSimLookupKind::Text, name, result, errorCode);
+  return answer;
+}
+
+TSimText TSimText::Record(std::vector<std::string> strings, int delayMs) {
+  return TSimText{{std::move(strings)}, 0, delayMs, false};
+}
+
+TSimText TSimText::Failure(std::int32_t code) {
+  return TSimText{{}, code, 0, false};
+}
+
+TSimText TSimText::HeldRecord(std::vector<std::string> strings) {
+  return TSimText{{std::move(strings)}, 0, 0, true};
+}
+
 // ---------------------------------------------------------------------------
 // The stack
 
@@ -1096,6 +1128,13 @@ std::string TSimulatedStack::AddrToHostName(const std::string& address) {
     CheckSocketCall(Id_SOCKET_ERROR);
   }
   return name;
+}
+
+TIdTextAnswer TSimulatedStack::QueryText(const std::string& name, int /*timeoutMs*/) {
+  std::int32_t code = 0;
+  TIdTextAnswer answer = net_.QueryText(name, code);
+  if (code != 0) RaiseSocketFailure(code);
+  return answer;
 }
 
 std::unique_ptr<TIdStack> MakeSimulatedStack() {

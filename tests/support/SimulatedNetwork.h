@@ -124,6 +124,18 @@ struct TSimReverse {
   static TSimReverse HeldName(std::string name);
 };
 
+// A TXT question's answer: records of strings (none: "no record"), a failure
+// code, a delay, or held until the test releases it (ReleaseHeldLookups).
+struct TSimText {
+  std::vector<std::vector<std::string>> Records;
+  std::int32_t FailCode = 0;
+  int DelayMs = 0;
+  bool Held = false;
+  static TSimText Record(std::vector<std::string> strings, int delayMs = 0);
+  static TSimText Failure(std::int32_t code = Id_WSATRY_AGAIN);
+  static TSimText HeldRecord(std::vector<std::string> strings);
+};
+
 // A failing call: Code 0 is off; Count -1 fails every call, n > 0 the next n.
 struct TSimFailure {
   std::int32_t Code = 0;
@@ -171,6 +183,8 @@ struct TSimConfig {
   std::int32_t UnknownNameCode = Id_WSAHOST_NOT_FOUND;
   std::map<std::string, TSimReverse> ReverseNames{{"127.0.0.1", TSimReverse::Name("localhost")}};
   std::int32_t UnknownAddressCode = Id_WSAHOST_NOT_FOUND;
+  // TXT questions by name (exact); a name not listed has no record.
+  std::map<std::string, TSimText> TextRecords;
 
   std::vector<TSimStray> Strays;
 
@@ -194,7 +208,7 @@ struct TSimSentDatagram {
   std::uint16_t Sequence = 0;       // bytes 6..7, least significant byte first (0 if shorter)
 };
 
-enum class TSimLookupKind : std::uint8_t { Forward, Reverse };
+enum class TSimLookupKind : std::uint8_t { Forward, Reverse, Text };
 
 struct TSimLookup {
   TSimLookupKind Kind = TSimLookupKind::Forward;
@@ -223,6 +237,7 @@ struct TSimCounters {
   int BadChecksumRequests = 0;  // echo requests the destination ignored
   int ForwardLookups = 0;
   int ReverseLookups = 0;
+  int TextLookups = 0;
   int ActiveLookups = 0;
   int PeakConcurrentLookups = 0;
 };
@@ -299,6 +314,7 @@ class TSimNetwork {
   // Address text, or the error code to fail with.
   std::string ResolveName(const std::string& name, std::int32_t& errorCode);
   std::string ResolveAddress(const std::string& address, std::int32_t& errorCode);
+  TIdTextAnswer QueryText(const std::string& name, std::int32_t& errorCode);
 
   // The calling thread's last error, as GetSocketError returns it.
   static std::int32_t ThreadError();
@@ -387,6 +403,8 @@ class TSimulatedStack : public TIdStack {
   std::string AddrToHostName(const std::string& address) override;
   // A configured name of the family asked for, or the unknown-name code.
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
+  // A TXT question answered from TSimConfig::TextRecords.
+  TIdTextAnswer QueryText(const std::string& name, int timeoutMs) override;
 
  private:
   TSimNetwork& net_;

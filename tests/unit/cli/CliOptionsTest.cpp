@@ -117,8 +117,8 @@ TEST(CliOptions, VersionAndHelpTexts) {
   const std::string help = HelpText("quillon");
   EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
   for (const char* option :
-       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--in-flight N", "--terminal", "--json", "--help",
-        "--version", "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
+       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--in-flight N", "--as", "--terminal", "--json",
+        "--help", "--version", "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);
@@ -146,7 +146,7 @@ TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
   const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z-]+))"));
   // The manual names the Windows-only option too, which help on Linux leaves out.
   const bool windows = !PlatformOptionsHelp().empty();
-  ASSERT_EQ(helpOptions.size(), windows ? 14u : 13u) << help;
+  ASSERT_EQ(helpOptions.size(), windows ? 15u : 14u) << help;
   std::vector<std::string> pageOptions =
       listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z-]+))"));
   if (!windows) std::erase(pageOptions, "--raw-sockets");

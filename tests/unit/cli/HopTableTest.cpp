@@ -88,6 +88,32 @@ TEST(PlainTable, OneLinePerRowWithEveryCell) {
             (std::vector<std::string>{"4", "10.9.9.9", "10.9.9.9[no DNS]", "12", "4", "#"}));
 }
 
+TEST(PlainTable, WithAsLookupsAnAsColumnFollowsTheAddress) {
+  const THopGrid grid = MakeGrid(Route);
+  TTraceSnapshot snap = Snap(grid, 3, 300);
+  snap.AsCells = {"AS64501", "", "", "AS64501/AS64502"};
+  const auto lines = Lines(RenderPlainTable(snap));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(PlainTableCells(lines[0], lines[0]),
+            (std::vector<std::string>{"No", "Ip Address", "AS", "HostName", "Time", "TTL",
+                                      "Time Chart"}));
+  EXPECT_EQ(PlainTableCells(lines[0], lines[1]),
+            (std::vector<std::string>{"1", "10.0.0.1", "AS64501", "gw.test", "3", "1", ""}));
+  EXPECT_EQ(PlainTableCells(lines[0], lines[4]),
+            (std::vector<std::string>{"4", "10.9.9.9", "AS64501/AS64502", "10.9.9.9[no DNS]", "12",
+                                      "4", "#"}));
+  for (const std::string& line : RenderLiveTable(snap, TTableStyle{60, true, false}))
+    EXPECT_LT(DisplayWidth(line), 60) << line;
+
+  TReportSnapshot report;
+  report.AsLookups = true;
+  report.Hops.resize(2);
+  report.Hops[0].As = THopAs{{{64501, 64502}, "198.18.2.0/24", "ZZ", "lab", ""}, {"A", "B"}};
+  const auto stats = RenderStatisticsLines(report, 0);
+  EXPECT_EQ(stats[0].rfind("No  AS", 0), 0u) << stats[0];
+  EXPECT_EQ(stats[1].rfind(" 1  AS64501/AS64502", 0), 0u) << stats[1];
+}
+
 TEST(PlainTable, NamesAreNeverPrintedRaw) {
   const THopGrid grid = MakeGrid({{"10.0.0.1", "\x1b]0;owned\x07\x1b[2Jx\ny", "1", "1"}});
   const std::string text = RenderPlainTable(Snap(grid, 1, 1));

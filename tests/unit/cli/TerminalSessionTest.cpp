@@ -15,6 +15,7 @@
 #include "platform/AtomicFile.h"
 #include "support/SimulatedNetwork.h"
 #include "support/TempDir.h"
+#include "trace/AsRecords.h"
 #include "trace/DnsBuffer.h"
 #include "trace/SocketRights.h"
 
@@ -98,6 +99,25 @@ TEST_F(TerminalSession, PlainTableOfAFinishedTrace) {
   cache.LoadFromFile(Files().CachePath);
   EXPECT_EQ(cache.FindName("10.0.0.1"), "gw.test");
   EXPECT_EQ(cache.FindName("10.0.0.3"), "10.0.0.3[no DNS]");
+}
+
+TEST_F(TerminalSession, AsColumnWaitsForNoResolverThatNeverAnswers) {
+  TSimConfig config;
+  config.Target = "198.18.2.2";
+  config.Route = {TSimHop::Router("198.18.0.2", 1), TSimHop::Destination("198.18.2.2", 2)};
+  config.TextRecords[AsOriginQuestion("198.18.0.2")] =
+      TSimText::Record({"64501 | 198.18.0.0/24 | ZZ | lab | 2026-12-01"});
+  config.TextRecords[AsOriginQuestion("198.18.2.2")] = TSimText::HeldRecord({"1 | 1/1 | | | "});
+  InstallSimulatedNetwork(config);
+  EXPECT_EQ(Run({"--as", "-w", "600", "198.18.2.2"}), ExitTraceEnded);
+  const auto lines = OutLines();
+  ASSERT_EQ(lines.size(), 3u) << out_;
+  EXPECT_EQ(lines[0].rfind("No  Ip Address  AS       HostName", 0), 0u) << lines[0];
+  EXPECT_NE(lines[1].find("198.18.0.2  AS64501  "), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[1].find("[AS"), std::string::npos) << "no AS in the host column";
+  EXPECT_NE(lines[2].find("198.18.2.2           "), std::string::npos) << lines[2];
+  // The unanswered question is still under way: the program ends without it.
+  EXPECT_TRUE(session_->Form()->WorkersUnderWay());
 }
 
 TEST_F(TerminalSession, JsonDocumentMatchesTheHopTable) {

@@ -24,6 +24,7 @@
 #include "net/IdException.h"
 #include "net/IdIcmpClient.h"
 #include "net/IdStackWindows.h"
+#include "net/IdTextQueryWindows.h"
 
 namespace quillon {
 namespace {
@@ -441,6 +442,46 @@ TEST_F(StackWindowsTest, RawIcmpV6HopLimitIsReadFromTheControlData) {
   EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
   broken[0] = 0;
   EXPECT_EQ(HopLimitOfControlData(broken, 64), 64);
+}
+
+// The DNS client's record list, read as the resolver would: only the answer
+// section's TXT records, each string in order.
+TEST(TextRecordsWindows, OnlyTheAnswersTxtRecordsTheirStringsInOrder) {
+  wchar_t first[] = L"64501 | 198.18.1.0/24 ";
+  wchar_t second[] = L"| ZZ | lab | 2026-12-01";
+  wchar_t other[] = L"other";
+  // A TXT record's strings follow its header in one block, as the client lays it out.
+  struct TTxt {
+    DNS_RECORDW Record;
+    PWSTR More[3];
+  };
+  const auto txt = [](TTxt& node, std::initializer_list<PWSTR> strings, DNS_SECTION section) {
+    node = {};
+    node.Record.wType = DNS_TYPE_TEXT;
+    node.Record.Flags.DW = static_cast<DWORD>(section);  // the section is its lowest two bits
+    node.Record.Data.TXT.dwStringCount = static_cast<DWORD>(strings.size());
+    PWSTR* slot = node.Record.Data.TXT.pStringArray;
+    for (PWSTR text : strings) *slot++ = text;
+  };
+  TTxt answer, cname, authority, second2;
+  txt(answer, {first, second}, DnsSectionAnswer);
+  txt(cname, {other}, DnsSectionAnswer);
+  cname.Record.wType = DNS_TYPE_CNAME;
+  txt(authority, {other}, DnsSectionAuthority);
+  txt(second2, {other, nullptr}, DnsSectionAnswer);
+  cname.Record.pNext = &answer.Record;
+  answer.Record.pNext = &authority.Record;
+  authority.Record.pNext = &second2.Record;
+  const TIdTextAnswer read = TextAnswerOfRecords(&cname.Record);
+  ASSERT_EQ(read.Records.size(), 2u);
+  EXPECT_EQ(read.Records[0],
+            (std::vector<std::string>{"64501 | 198.18.1.0/24 ", "| ZZ | lab | 2026-12-01"}));
+  EXPECT_EQ(read.Records[1], (std::vector<std::string>{"other", ""}));
+  EXPECT_TRUE(TextAnswerOfRecords(nullptr).Records.empty());
+  EXPECT_TRUE(IsNoRecordStatus(DNS_ERROR_RCODE_NAME_ERROR));
+  EXPECT_TRUE(IsNoRecordStatus(DNS_INFO_NO_RECORDS));
+  EXPECT_FALSE(IsNoRecordStatus(ERROR_TIMEOUT));
+  EXPECT_FALSE(IsNoRecordStatus(DNS_ERROR_RCODE_SERVER_FAILURE));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ struct Parsed {
   std::int32_t hops = -1;
   std::int32_t timeOut = -1;
   int inFlight = -1;
+  bool as = false;
   std::string refused;
 };
 
@@ -27,6 +28,7 @@ Parsed Parse(const std::vector<std::string>& parameters) {
   p.hops = settings.Hops;
   p.timeOut = settings.TimeOut;
   p.inFlight = settings.InFlight.Count();
+  p.as = settings.AsLookups;
   p.refused = settings.Refused;
   return p;
 }
@@ -129,6 +131,15 @@ TEST(CommandLine, ProbesInFlightAreCheckedByTheReader) {
   }
   EXPECT_EQ(Parse({"--in-flight", "99", "a"}).refused,
             "--in-flight takes a number of probes from 1 to 64, not \"99\"");
+}
+
+TEST(CommandLine, AsLookupsOnlyWhenAsked) {
+  EXPECT_FALSE(Parse({"a.b"}).as);
+  const Parsed p = Parse({"--AS", "a"});  // lower-cased, and never the host
+  EXPECT_TRUE(p.as);
+  EXPECT_EQ(p.host, "a");
+  EXPECT_FALSE(Parse({"--asn", "a"}).as);
+  EXPECT_EQ(Parse({"--asn", "a"}).host, "--asn");
 }
 
 TEST(CommandLine, HostChoiceByLengthAndDot) {

@@ -568,6 +568,15 @@ int main(int argc, char** argv) {
   report << "saved " << (saveAsked && WaitFor([&] { return Exists(dir + "\\saved.csv"); }, 10000))
          << "\n";
   WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 5000);
+  // "AS numbers", the menu's last item: the copied text gains the AS columns.
+  Click(grid);
+  Keys({VK_APPS});
+  menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 6)) return Fail("as-numbers");
+  WriteFile(dir + "\\copied-as.txt", CopiedBy([] {
+              Keys({VK_CONTROL, 'C'});
+              return true;
+            }));
   // Onto a read-only file: replacing it is confirmed, and the save fails with
   // the reason in a box; the file keeps what it held.
   const std::string locked = dir + "\\locked.csv";
