@@ -178,26 +178,30 @@ void TTraceRouteForm::RecordRoundResult(const TRoundProbe& probe, const TPingThr
   const std::int32_t n = probe.Ttl;
   CountResult(n, reply, worker.ElapsedMs);
   // The first round's entries are its own until it is done.
-  if (!firstRoundDone_ || !Answered(reply)) return;
-  // Beyond the route as known only a probe sent because a router answered at
-  // its end adds a row: the target answering a higher TTL does not.
-  if (probe.Extends) keptRows_ = std::max(keptRows_, n);
-  if (n > KnownLength()) return;
-  THopEntry& entry = Hops[static_cast<std::size_t>(n)];
-  entry.HopNo = n;
-  entry.Time = worker.ElapsedMs;
-  entry.Filled = true;
-  if (entry.Address != reply.ReplyFrom) {
-    entry.Address = entry.HostName = reply.ReplyFrom;
-    StartNameResolution(reply.ReplyFrom, n);
-  }
-  // A router answering the round's highest TTL at the route's end: the route
-  // has grown, and the round goes one hop further.
-  if (RouteEndFound && !StopRequested && !Finishing(n, reply) && n >= KnownLength() &&
-      n == rounds_.TopTtl(probe.Round)) {
-    LaunchRoundProbe(probe.Round, n + 1, true);
+  if (firstRoundDone_ && Answered(reply)) {
+    // Beyond the route as known only a probe sent because a router answered
+    // at its end adds a row: the target answering a higher TTL does not.
+    if (probe.Extends) keptRows_ = std::max(keptRows_, n);
+    if (n <= KnownLength()) ShowRoundAnswer(n, reply, worker.ElapsedMs);
+    // A router answering the round's highest TTL at the route's end: the
+    // route has grown, and the round goes one hop further.
+    if (RouteEndFound && !StopRequested && !Finishing(n, reply) && n >= KnownLength() &&
+        n == rounds_.TopTtl(probe.Round)) {
+      LaunchRoundProbe(probe.Round, n + 1, true);
+    }
   }
   RefreshGrid();
+}
+
+void TTraceRouteForm::ShowRoundAnswer(std::int32_t n, const TReplyStatus& reply,
+                                      std::uint32_t time) {
+  THopEntry& entry = Hops[static_cast<std::size_t>(n)];
+  entry.HopNo = n;
+  entry.Time = time;
+  entry.Filled = true;
+  if (entry.Address == reply.ReplyFrom) return;
+  entry.Address = entry.HostName = reply.ReplyFrom;
+  StartNameResolution(reply.ReplyFrom, n);
 }
 
 void TTraceRouteForm::CountSent(std::int32_t ttl) {

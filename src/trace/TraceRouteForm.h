@@ -239,6 +239,8 @@ class TTraceRouteForm {
   // A later round's probe reported: false when the message is no such probe's.
   bool TakeRoundProbeReport(const TMessage& message);
   void RecordRoundResult(const TRoundProbe& probe, const TPingThread& worker);
+  // A later round's answer into the route view's entry of its hop.
+  void ShowRoundAnswer(std::int32_t n, const TReplyStatus& reply, std::uint32_t time);
   void ArmRoundTimer();
   // The run ends: later rounds' probes still waiting are set aside.
   void EndRounds();
