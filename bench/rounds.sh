@@ -119,10 +119,10 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 mkdir -p "$out"
 report="$out/$(date -u +%Y-%m-%d)-rounds.md"
 python3 - "$work" "$report" "$a_quillon" "$a_mtr" "${c_quillon[*]}" "${c_traceroute[*]}" \
-  "$load_before" "$load_after" "$(nproc)" <<'PY'
+  "$load_before" "$load_after" "$(nproc)" "$quillon" <<'PY'
 import json, statistics, sys
 
-work, report, a_q, a_m, c_q, c_t, load_before, load_after, cores = sys.argv[1:10]
+work, report, a_q, a_m, c_q, c_t, load_before, load_after, cores, quillon = sys.argv[1:11]
 a_q, a_m = float(a_q), float(a_m)
 c_q = [float(x) for x in c_q.split()]
 c_t = [float(x) for x in c_t.split()]
@@ -139,6 +139,7 @@ lines = [
     "# Rounds at their pace",
     "",
     f"Machine: {cores} cores, shared; load average {load_before} before, {load_after} after.",
+    f"Quillon: `{quillon}`; mtr, traceroute: the Debian packages.",
     "",
     "| Row | Quillon | Other tool | Goal | |",
     "|---|---|---|---|---|",
