@@ -85,7 +85,8 @@ std::int32_t TTraceRouteForm::KnownLength() const {
 void TTraceRouteForm::ArmRoundTimer() {
   roundTimer_.reset();
   const auto wait = rounds_.NextEventIn(GetTickCount());
-  if (!Running || !wait) return;
+  // After Stop no round starts, and the run's end sets every wait aside.
+  if (!Running || StopRequested || !wait) return;
   nextRoundTag_ = NextWorkerSerial();
   roundTimer_ = std::make_unique<TRoundTimer>(handle_, WM_NEXT_ROUND, *wait, nextRoundTag_);
   roundTimer_->Start();
@@ -131,7 +132,8 @@ void TTraceRouteForm::StartLaterRound(std::int32_t round) {
 }
 
 void TTraceRouteForm::LaunchRoundProbe(std::int32_t round, std::int32_t ttl, bool extends) {
-  if (!rounds_.Fits()) return;
+  // A name found in the cache may have ended the run on the way here.
+  if (!Running || !rounds_.Fits()) return;
   auto worker = std::make_unique<TPingThread>();
   worker->TargetAddress = TargetAddress;
   worker->Ttl = ttl;
