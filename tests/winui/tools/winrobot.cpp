@@ -525,7 +525,11 @@ int main(int argc, char** argv) {
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
 
   // The grid's context menu, opened by a right click: "Repeat until Stop" runs
-  // rounds for the host in the box until Stop.
+  // rounds for the host in the box until Stop. With a time-out of 2 s the
+  // silent router's first-round attempts take 6 s; the rounds go on meanwhile.
+  HWND roundsTimeOut = Child(main, "Edit", "400");
+  if (!roundsTimeOut) return Fail("rounds-time-out-box");
+  SendMessageA(roundsTimeOut, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("2000"));
   Type(edit, roundsHost);
   RightClick(grid);
   HWND menu = OpenMenu();
@@ -563,6 +567,7 @@ int main(int argc, char** argv) {
   if (stopButton) Click(stopButton);
   report << "repeat-stopped " << (WaitFor([&] { return Idle(main); }, 20000) ? "idle" : "running")
          << "\n";
+  SendMessageA(roundsTimeOut, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("400"));
   // Shift+F10 in the grid (clicked for the focus), then Statistics.
   SetForegroundWindow(main);
   Click(grid);
