@@ -1,7 +1,8 @@
 // The probe worker: one ICMP echo probe with a given TTL, up to three attempts
 // (one after the other, or all at once when asked), on a thread of its own
-// with an ICMP client of its own. It reports with one
-// WM_PROBE_DONE to its window as its last act and is released by the window.
+// with an ICMP client of its own (one per attempt when they go together). It
+// reports with one WM_PROBE_DONE to its window as its last act and is
+// released by the window.
 #pragma once
 
 #include <cstdint>
