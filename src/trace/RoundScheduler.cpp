@@ -15,7 +15,8 @@ std::int64_t Until(std::uint32_t now, std::uint32_t moment) {
 
 void TRoundScheduler::Begin(const TRoundPace& pace) {
   pace_ = pace;
-  pace_.IntervalMs = std::max(0, pace_.IntervalMs);
+  // An interval of 0 paces rounds a millisecond apart: never all at once.
+  pace_.IntervalMs = std::max(1, pace_.IntervalMs);
   started_ = 1;
   outstanding_.clear();
   top_.clear();
@@ -30,15 +31,23 @@ std::uint32_t TRoundScheduler::WaitEnd(const TRoundProbe& probe) const {
   return probe.SentTick + static_cast<std::uint32_t>(pace_.TimeOutMs + ReportGraceMs);
 }
 
-std::vector<std::int32_t> TRoundScheduler::DueRounds(std::uint32_t now) const {
+std::vector<std::int32_t> TRoundScheduler::DueRounds(std::uint32_t now, std::int32_t length) const {
   std::vector<std::int32_t> due;
-  // A window thread held up for a while starts every round it missed at once.
-  for (std::int32_t round = started_ + 1;
-       (pace_.Rounds == 0 || round <= pace_.Rounds) && Until(now, RoundStart(round)) <= 0;
+  // A window thread held up for a while starts every round it missed at once,
+  // as far as their probes fit beside those outstanding; the others wait for room.
+  const std::size_t cost = static_cast<std::size_t>(std::max(1, length));
+  std::size_t room = MaxOutstandingRoundProbes - outstanding_.size();
+  for (std::int32_t round = started_ + 1; (pace_.Rounds == 0 || round <= pace_.Rounds) &&
+                                          Until(now, RoundStart(round)) <= 0 && cost <= room;
        ++round) {
     due.push_back(round);
+    room -= cost;
   }
   return due;
+}
+
+bool TRoundScheduler::Overdue(std::uint32_t now) const {
+  return MoreRounds() && Until(now, RoundStart(started_ + 1)) <= 0;
 }
 
 void TRoundScheduler::StartRound(std::int32_t round) {
@@ -86,7 +95,8 @@ std::vector<TRoundProbe> TRoundScheduler::TakeEndedWaits(std::uint32_t now) {
 
 std::optional<std::int32_t> TRoundScheduler::NextEventIn(std::uint32_t now) const {
   std::optional<std::int64_t> next;
-  if (MoreRounds()) next = Until(now, RoundStart(started_ + 1));
+  // A round overdue waits for room, which a report or an ended wait makes.
+  if (MoreRounds() && !Overdue(now)) next = Until(now, RoundStart(started_ + 1));
   for (const TRoundProbe& probe : outstanding_) {
     const std::int64_t end = Until(now, WaitEnd(probe));
     next = next ? std::min(*next, end) : end;

@@ -19,7 +19,7 @@
 namespace quillon {
 
 // The most probes of later rounds outstanding at once; a round that would
-// exceed it sends only its lowest TTLs that fit.
+// exceed it starts once its probes fit.
 constexpr std::size_t MaxOutstandingRoundProbes = 256;
 // How long after its time-out a probe that has not reported is taken as lost:
 // the worker's own wait ends at the time-out, this only covers its report.
@@ -51,12 +51,15 @@ class TRoundScheduler {
   // Another round will start (always, until Stop, for Rounds 0).
   bool MoreRounds() const { return pace_.Rounds == 0 || started_ < pace_.Rounds; }
 
-  // Rounds whose start has come by `now` and that have not started, in order.
-  std::vector<std::int32_t> DueRounds(std::uint32_t now) const;
+  // Rounds whose start has come by `now` and that have not started, in order,
+  // as many as fit beside those outstanding with `length` probes each.
+  std::vector<std::int32_t> DueRounds(std::uint32_t now, std::int32_t length) const;
+  // The next round's start has come (it may be waiting for room).
+  bool Overdue(std::uint32_t now) const;
   // Marks the round started (every round before it too).
   void StartRound(std::int32_t round);
   // The TTLs a starting round probes for a route of `length` hops: 1..length,
-  // as many as fit beside what is outstanding.
+  // as many as fit beside what is outstanding (all, when DueRounds let it start).
   std::vector<std::int32_t> TtlsToSend(std::int32_t length) const;
   // Whether one more probe fits beside those outstanding.
   bool Fits() const { return outstanding_.size() < MaxOutstandingRoundProbes; }

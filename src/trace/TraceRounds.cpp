@@ -115,7 +115,8 @@ void TTraceRouteForm::PaceRounds() {
     CountResult(probe.Ttl, {}, 0);
   }
   if (!StopRequested) {
-    for (const std::int32_t round : rounds_.DueRounds(now)) StartLaterRound(round);
+    const std::int32_t length = std::min(KnownLength(), MaxHops);
+    for (const std::int32_t round : rounds_.DueRounds(now, length)) StartLaterRound(round);
   }
   UpdateRoundsDone();
   Notify();
@@ -172,6 +173,8 @@ bool TTraceRouteForm::TakeRoundProbeReport(const TMessage& message) {
     }
   }
   UpdateRoundsDone();
+  // A round waiting for room may start now.
+  if (Running && !StopRequested && rounds_.Overdue(GetTickCount())) PaceRounds();
   return true;
 }
 

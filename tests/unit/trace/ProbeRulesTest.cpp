@@ -82,7 +82,7 @@ TEST(RoundScheduler, DecisionsOnAVirtualClock) {
   const auto ask = [&](std::uint32_t now, const std::string& step) -> std::string {
     int round = 0, length = 0;
     unsigned serial = 0;
-    if (step == "due") return Listed(s.DueRounds(now));
+    if (step == "due") return Listed(s.DueRounds(now, 3));
     if (step == "done") return std::to_string(s.LaterRoundsDone());
     if (step == "next") {
       const auto next = s.NextEventIn(now);
@@ -138,11 +138,18 @@ TEST(RoundScheduler, DecisionsOnAVirtualClock) {
 TEST(RoundScheduler, UntilStopCatchesUpAndOutstandingProbesAreBounded) {
   TRoundScheduler s;
   s.Begin({.StartTick = 0, .IntervalMs = 250, .Rounds = 0, .TimeOutMs = 9000});
-  EXPECT_EQ(Listed(s.DueRounds(1000)), "2 3 4 5");
-  for (std::uint64_t i = 0; i < MaxOutstandingRoundProbes - 2; ++i) s.Sent({2, 1, 0, i});
+  EXPECT_EQ(Listed(s.DueRounds(1000, 30)), "2 3 4 5");
+  for (std::uint64_t i = 0; i < MaxOutstandingRoundProbes - 62; ++i) s.Sent({2, 1, 0, i});
+  EXPECT_EQ(Listed(s.DueRounds(1000, 30)), "2 3") << "as many rounds as fit below the bound";
+  EXPECT_EQ(Listed(s.DueRounds(1000, 0)), "2 3 4 5") << "a round of no probes costs one";
+  s.StartRound(3);
+  for (std::uint64_t i = 0; i < 60; ++i) s.Sent({3, 1, 0, 1000 + i});
+  EXPECT_EQ(Listed(s.DueRounds(1000, 30)), "") << "round 4 waits for room";
+  EXPECT_TRUE(s.Overdue(1000));
+  EXPECT_EQ(s.NextEventIn(1000), 9000 + ReportGraceMs - 1000) << "the first wait's end, no spin";
   EXPECT_EQ(Listed(s.TtlsToSend(30)), "1 2") << "only what fits below the bound";
-  s.Sent({2, 1, 0, 1000});
-  s.Sent({2, 2, 0, 1001});
+  s.Sent({3, 1, 0, 2000});
+  s.Sent({3, 2, 0, 2001});
   EXPECT_FALSE(s.Fits());
   EXPECT_EQ(Listed(s.TtlsToSend(30)), "");
   EXPECT_TRUE(s.MoreRounds()) << "until Stop";
