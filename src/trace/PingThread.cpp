@@ -1,10 +1,13 @@
 #include "trace/PingThread.h"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Random.h"
@@ -58,6 +61,19 @@ TSequencesInUse& SequencesInUse() {
   return sequences;
 }
 
+// One attempt of a probe whose attempts go out together.
+class TAttemptThread : public TThread {
+ public:
+  explicit TAttemptThread(std::function<void()> attempt) : attempt_(std::move(attempt)) {}
+  ~TAttemptThread() override { WaitFor(); }
+
+ protected:
+  void Execute() override { attempt_(); }
+
+ private:
+  std::function<void()> attempt_;
+};
+
 }  // namespace
 
 bool IsSilentAddress(const std::string& replyFrom) {
@@ -85,33 +101,86 @@ void TPingThread::Execute() {
 }
 
 void TPingThread::Probe() {
-  const auto client = std::make_unique<TIdIcmpClient>();
-  client->IPVersion = VersionOfAddressText(TargetAddress);
-  Succeeded = false;
-  for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
-    Attempts = attempt + 1;
-    const std::uint32_t start = GetTickCount();
-    const std::uint32_t sent = client->RequestsSent;
-    Failure.clear();
-    const std::uint16_t sequence = SequencesInUse().Take();
-    try {
-      client->SetOutgoingTtl(Ttl);
-      client->ReceiveTimeout = TimeOutMs;
-      client->Host = TargetAddress;
-      client->Echo(ProbePayload, sequence);
-    } catch (const std::exception& error) {
-      // A request that went out is judged by the record it left, like any
-      // other; one that could not go out says why, unless a retry goes out.
-      if (client->RequestsSent == sent) Failure = error.what();
-    }
-    SequencesInUse().Release(sequence);
-    const TReplyStatus& last = client->LastReply();
-    Succeeded =
-        !IsSilentAddress(last.ReplyFrom) && (last.StatusKind == TReplyStatusKind::rskEchoReply ||
-                                             last.StatusKind == TReplyStatusKind::rskTtlExpired);
-    Reply = last;
-    ElapsedMs = GetTickCount() - start;  // unsigned: right across the tick count's wrap
+  const int attempts = std::clamp(AttemptLimit, 1, ProbeAttempts);
+  if (AttemptsTogether && attempts > 1) {
+    ProbeTogether(attempts);
+    return;
   }
+  const auto client = NewClient();
+  Succeeded = false;
+  for (int attempt = 0; attempt < attempts && !Succeeded; ++attempt) {
+    Attempts = attempt + 1;
+    Take(Attempt(*client));
+  }
+}
+
+void TPingThread::ProbeTogether(int attempts) {
+  // Every attempt on a thread and a socket of its own, each with its own
+  // sequence number: a silent hop costs one time-out, not one per attempt.
+  std::vector<TAttemptResult> results(static_cast<std::size_t>(attempts));
+  const auto run = [this, &results](std::size_t i) {
+    try {
+      results[i] = Attempt(*NewClient());
+    } catch (const std::exception& error) {
+      results[i].Failure = error.what();  // no socket: nothing was sent
+    } catch (...) {
+      results[i].Failure = "The probe failed.";
+    }
+  };
+  std::vector<std::unique_ptr<TAttemptThread>> others;
+  for (std::size_t i = 1; i < results.size(); ++i) {
+    others.push_back(std::make_unique<TAttemptThread>([&run, i] { run(i); }));
+    try {
+      others.back()->Start();
+    } catch (...) {
+      others.pop_back();
+      run(i);  // no thread: this attempt waits its turn
+    }
+  }
+  run(0);
+  for (auto& other : others) other->WaitFor();
+  Attempts = attempts;
+  // The first answered attempt speaks for the probe; without one, the last.
+  const auto answered = std::find_if(results.begin(), results.end(),
+                                     [](const TAttemptResult& r) { return r.Answered; });
+  Take(answered != results.end() ? *answered : results.back());
+}
+
+std::unique_ptr<TIdIcmpClient> TPingThread::NewClient() const {
+  auto client = std::make_unique<TIdIcmpClient>();
+  client->IPVersion = VersionOfAddressText(TargetAddress);
+  return client;
+}
+
+TPingThread::TAttemptResult TPingThread::Attempt(TIdIcmpClient& client) const {
+  TAttemptResult result;
+  const std::uint32_t start = GetTickCount();
+  const std::uint32_t sent = client.RequestsSent;
+  const std::uint16_t sequence = SequencesInUse().Take();
+  try {
+    client.SetOutgoingTtl(Ttl);
+    client.ReceiveTimeout = TimeOutMs;
+    client.Host = TargetAddress;
+    client.Echo(ProbePayload, sequence);
+  } catch (const std::exception& error) {
+    // A request that went out is judged by the record it left, like any
+    // other; one that could not go out says why, unless a retry goes out.
+    if (client.RequestsSent == sent) result.Failure = error.what();
+  }
+  SequencesInUse().Release(sequence);
+  result.Reply = client.LastReply();
+  result.Answered = !IsSilentAddress(result.Reply.ReplyFrom) &&
+                    (result.Reply.StatusKind == TReplyStatusKind::rskEchoReply ||
+                     result.Reply.StatusKind == TReplyStatusKind::rskTtlExpired);
+  result.ElapsedMs = GetTickCount() - start;  // unsigned: right across the tick count's wrap
+  return result;
+}
+
+void TPingThread::Take(const TAttemptResult& result) {
+  Reply = result.Reply;
+  Failure = result.Failure;
+  ElapsedMs = result.ElapsedMs;
+  Succeeded = result.Answered;
 }
 
 }  // namespace quillon

@@ -1,9 +1,12 @@
-// The probe worker: one ICMP echo probe with a given TTL, up to three attempts,
-// on a thread of its own with an ICMP client of its own. It reports with one
-// WM_PROBE_DONE to its window as its last act and is released by the window.
+// The probe worker: one ICMP echo probe with a given TTL, up to three attempts
+// (one after the other, or all at once when asked), on a thread of its own
+// with an ICMP client of its own (one per attempt when they go together). It
+// reports with one WM_PROBE_DONE to its window as its last act and is
+// released by the window.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "net/IdIcmpClient.h"
@@ -33,6 +36,10 @@ class TPingThread : public TThread {
   std::int32_t Ttl = 0;
   std::int32_t TimeOutMs = 0;
   HWND Window = 0;
+  // At most this many attempts (a later round's probe makes one).
+  std::int32_t AttemptLimit = ProbeAttempts;
+  // The attempts go out at once rather than each after the last one's wait.
+  bool AttemptsTogether = false;
   // Results, written by the thread and read by the window only once the
   // worker's message has arrived.
   TReplyStatus Reply;
@@ -41,7 +48,9 @@ class TPingThread : public TThread {
   // Why the last attempt could not send its request (or open its socket);
   // empty when it went out. Such a hop is no silent one.
   std::string Failure;
-  std::int32_t Attempts = 0;  // made, 1 to 3; Reply is the last one's
+  // Made, 1 to 3; Reply is the last one's, or of attempts made together the
+  // first answered one's.
+  std::int32_t Attempts = 0;
   // Repeated in the message's Tag; tells this worker from any other.
   const std::uint64_t Serial;
 
@@ -49,7 +58,17 @@ class TPingThread : public TThread {
   void Execute() override;
 
  private:
+  struct TAttemptResult {
+    TReplyStatus Reply;
+    std::string Failure;
+    std::uint32_t ElapsedMs = 0;
+    bool Answered = false;
+  };
   void Probe();
+  void ProbeTogether(int attempts);
+  std::unique_ptr<TIdIcmpClient> NewClient() const;
+  TAttemptResult Attempt(TIdIcmpClient& client) const;
+  void Take(const TAttemptResult& result);
 };
 
 }  // namespace quillon

@@ -47,8 +47,8 @@ struct TLaunchState {
 //   2. the route's end is not known yet,
 //   3. its TTL is within the hop limit, and
 //   4. fewer probes than the limit are under way.
-// The run asks once for each TTL, in turn, and a probe makes its attempts one
-// after the other, so no TTL ever has two attempts outstanding.
+// The run asks once for each TTL, in turn: no TTL ever has two probes
+// outstanding (a probe's attempts may go out together, see TPingThread).
 bool MayLaunchProbe(const TLaunchState& state);
 
 // One probe's result as the end-of-route rules read it.

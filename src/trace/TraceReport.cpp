@@ -16,7 +16,8 @@ TReportSnapshot TTraceRouteForm::Report() const {
   r.Address = TargetAddress;
   r.Started = StartedAt;
   r.RouteEndFound = RouteEndFound;
-  r.RouteLength = RouteLength;
+  // Later rounds may have found the route longer.
+  r.RouteLength = RouteEndFound ? std::max(RouteLength, keptRows_) : RouteLength;
   r.Rounds = RunRounds;
   r.RoundsDone = RoundsDone;
   r.IntervalMs = IntervalMs;

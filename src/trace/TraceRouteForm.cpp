@@ -112,6 +112,7 @@ TTraceRouteForm::~TTraceRouteForm() {
   // Each release waits for the worker's thread. Name workers use the socket
   // stack without a component of their own, so they go before IdIcmpClient1.
   for (auto& slot : ProbeSlots) slot.reset();
+  roundProbes_.clear();
   for (auto& slot : ResolverSlots) slot.reset();
   for (auto& slot : AsSlots) slot.reset();
   droppedProbes_.clear();
@@ -167,6 +168,8 @@ void TTraceRouteForm::DropWorkers() {
   for (auto& slot : ProbeSlots) {
     if (slot) droppedProbes_.push_back(std::move(slot));
   }
+  for (auto& probe : roundProbes_) droppedProbes_.push_back(std::move(probe));
+  roundProbes_.clear();
 }
 
 void TTraceRouteForm::AbandonStart() {
@@ -259,6 +262,7 @@ void TTraceRouteForm::BeginProbing() {
     ProbeSlots.clear();
     ProbeSlots.resize(static_cast<std::size_t>(InFlight.Count()) + 1);
     LaunchFirstProbes();
+    StartRoundClock();
   } catch (...) {
     // The error is the caller's to show; the window must not be left in a run
     // that no message will ever end.
@@ -329,8 +333,7 @@ void TTraceRouteForm::CheckRunFinished() {
     return;
   }
   if (!Running) {
-    CommitRound();
-    roundTimer_.reset();
+    EndRounds();
     ShowIdle();
     RefreshGrid();
   }
@@ -356,7 +359,10 @@ void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
   worker->TimeOutMs = TimeOutMs;
   worker->Window = handle_;
   worker->RunId = RunId;
+  // Beyond the default number in flight a silent hop costs one wait, not three.
+  worker->AttemptsTogether = static_cast<int>(ProbeSlots.size()) - 1 > TProbesInFlight::Default;
   StartInSlot(*free, std::move(worker));
+  CountSent(n);
 }
 
 void TTraceRouteForm::WMProbeDone(const TMessage& message) {
@@ -381,6 +387,7 @@ void TTraceRouteForm::WMProbeDone(const TMessage& message) {
 
 void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
   if (ReleaseDroppedWorker(droppedProbes_, message.Tag)) return;  // of an earlier run
+  if (TakeRoundProbeReport(message)) return;
   auto* poster = PosterSlot(ProbeSlots, message);
   if (poster == nullptr) return;  // no worker of this window's slots posted it
   if (message.LParam != static_cast<LPARAM>(RunId)) {
@@ -396,7 +403,7 @@ void TTraceRouteForm::TakeProbeReport(const TMessage& message) {
   const TPingThread& worker = **poster;
   try {
     if (worker.Failure.empty()) {
-      RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply, worker.Attempts);
+      RecordResult(worker.Ttl, worker.ElapsedMs, worker.Reply);
     } else {
       StopOnProbeFailure(worker.Failure);
     }
@@ -421,8 +428,7 @@ void TTraceRouteForm::StopOnProbeFailure(const std::string& failure) {
   if (view_ != nullptr) view_->ShowMessage(Id_CANNOT_TRACE + TargetHost + ": " + failure);
 }
 
-void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
-                                   std::int32_t attempts) {
+void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply) {
   if (n < 1 || n > MaxHopEntries) return;  // no such hop entry
   if (n > lastKept_) return;               // beyond the route's end: not part of this run
   outcomes_[static_cast<std::size_t>(n)] =
@@ -436,11 +442,7 @@ void TTraceRouteForm::RecordResult(std::int32_t n, std::uint32_t time, const TRe
   entry.HopNo = n;
   entry.Time = time;
   entry.Filled = true;
-  // Kept for the round's statistics, whatever name resolution makes of the texts.
-  entry.Attempts = std::max(1, attempts);
-  entry.Answered = !IsSilentAddress(reply.ReplyFrom);
-  entry.ReplyFrom = reply.ReplyFrom;
-  entry.RoundTripMs = reply.RoundTripMicros > 0 ? reply.RoundTripMicros / 1000.0 : time;
+  CountResult(n, reply, time);  // one probe, answered when any attempt was
 
   StartNameResolution(reply.ReplyFrom, n);
   StartAsLookup(reply.ReplyFrom);
@@ -458,7 +460,9 @@ void TTraceRouteForm::ApplyRouteEnd(const TRouteEnd& route) {
     THopEntry& entry = Hops[static_cast<std::size_t>(hop)];
     entry.Filled = false;
     entry.Address.clear();
-    entry.Attempts = 0;  // nor does it count in the round's statistics
+    // Nor does it count in the statistics.
+    if (static_cast<std::size_t>(hop) <= Stats.size())
+      Stats[static_cast<std::size_t>(hop - 1)] = {};
   }
   lastKept_ = std::min(lastKept_, route.LastKept);
 }

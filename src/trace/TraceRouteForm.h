@@ -21,6 +21,7 @@
 #include "trace/HopGrid.h"
 #include "trace/ProbeRules.h"
 #include "trace/Report.h"
+#include "trace/RoundScheduler.h"
 #include "trace/TraceView.h"
 
 namespace quillon {
@@ -51,13 +52,6 @@ struct THopEntry {
   std::int32_t HopNo = 0;
   std::uint32_t Time = 0;
   bool Filled = false;
-  // The probe of this hop in the current round, until the round commits it:
-  // its attempts (0: none reported yet), whether the last one was answered, by
-  // whom and in how many milliseconds (the reply's own round-trip time).
-  std::int32_t Attempts = 0;
-  bool Answered = false;
-  std::string ReplyFrom{};
-  double RoundTripMs = 0;
 };
 
 // The route view's texts of a row from its hop entry (the bar column aside).
@@ -113,9 +107,7 @@ class TTraceRouteForm {
   void UpdateHostHistory();
   void CheckRunFinished();
   void LaunchProbe(const std::string& address, std::int32_t n);
-  // attempts: how many the probe made (its last one is the reply).
-  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply,
-                    std::int32_t attempts = 1);
+  void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
   // A probe whose request could not go out: Stop, and the reason shown once.
   void StopOnProbeFailure(const std::string& failure);
   void StartNameResolution(const std::string& address, std::int32_t hop);
@@ -130,7 +122,7 @@ class TTraceRouteForm {
   // What is known of the AS of an address, while AsLookups is on.
   std::optional<THopAs> HopAs(const std::string& address) const;
   bool AsSlotBusy() const;
-  // Starts the next round of a run of several, once the interval has passed.
+  // A round of a run of several is due, or a later round's wait has ended.
   void WMNextRound(const TMessage& message);
 
   // --- grid ---
@@ -178,7 +170,7 @@ class TTraceRouteForm {
   // the window would wait for it (a probe may wait out three time-outs).
   bool WorkersUnderWay() const {
     return ProbeSlotBusy() || ResolverSlotBusy() || AsSlotBusy() || !droppedProbes_.empty() ||
-           !droppedResolvers_.empty();
+           !droppedResolvers_.empty() || !roundProbes_.empty();
   }
 
   // --- controls ---
@@ -223,9 +215,9 @@ class TTraceRouteForm {
   std::int32_t IntervalMs = DefaultIntervalMs;           // between round starts
   std::int32_t RunRounds = 1;                            // of the current run
   std::int32_t Round = 0;                                // the current round, from 1
-  std::int32_t RoundsDone = 0;                           // committed rounds of the run
+  std::int32_t RoundsDone = 0;                           // rounds whose every wait ended
   std::string StartedAt;                                 // local time of the run's start
-  std::vector<THopStats> Stats;                          // hop 1 at index 0
+  std::vector<THopStats> Stats;                          // per TTL, hop 1 at index 0
   std::vector<std::unique_ptr<TPingThread>> ProbeSlots;  // 1..InFlight; entry 0 unused
   std::array<std::unique_ptr<TDNSThread>, ResolverSlotCount + 1> ResolverSlots;  // 1..50
   std::array<std::unique_ptr<TAsThread>, AsSlotCount + 1> AsSlots;               // 1..16
@@ -255,11 +247,30 @@ class TTraceRouteForm {
   void ApplyRouteEnd(const TRouteEnd& route);
   // Rounds (TraceRounds.cpp).
   void BeginRun();
-  bool HopReported(std::int32_t hop) const;  // in the current round
-  // The round is done: commits it; true when another round follows.
+  bool HopReported(std::int32_t hop) const;  // in the first round
+  // The first round is done: true while later rounds go on.
   bool RoundsGoOn();
-  void CommitRound();  // once per round: its probes into the statistics
-  void ScheduleNextRound();
+  // The later rounds' clock starts with the first round's probes.
+  void StartRoundClock();
+  // Applies what is due by now: ended waits, rounds to start; re-arms the timer.
+  void PaceRounds();
+  void StartLaterRound(std::int32_t round);
+  void LaunchRoundProbe(std::int32_t round, std::int32_t ttl, bool extends = false);
+  // A later round's probe reported: false when the message is no such probe's.
+  bool TakeRoundProbeReport(const TMessage& message);
+  void RecordRoundResult(const TRoundProbe& probe, const TPingThread& worker);
+  // A later round's answer into the route view's entry of its hop.
+  void ShowRoundAnswer(std::int32_t n, const TReplyStatus& reply, std::uint32_t time);
+  void ArmRoundTimer();
+  // The run ends: later rounds' probes still waiting are set aside.
+  void EndRounds();
+  void UpdateRoundsDone();
+  // The hops a later round probes: the route as known, or while its end is
+  // not, up to the highest TTL launched.
+  std::int32_t KnownLength() const;
+  // Each probe into its hop's statistics: sent, then answered or lost.
+  void CountSent(std::int32_t ttl);
+  void CountResult(std::int32_t ttl, const TReplyStatus& reply, std::uint32_t time);
   bool LookupUnderWay(const std::string& address) const;
   void AskAs(const std::string& question, const std::string& address, std::uint32_t number);
   // The host cell's AS tooltip of a row of the grid; "" when none.
@@ -277,13 +288,13 @@ class TTraceRouteForm {
   TTraceView* view_;
   TFormFiles files_;
   TGridView gridView_ = TGridView::gvRoute;
-  std::int32_t keptRows_ = 0;         // the longest route a round has committed
-  std::int32_t committedLength_ = 0;  // the hops every round commits: the first round's route
-  bool roundCommitted_ = false;
-  bool nextRoundDue_ = false;  // a WM_NEXT_ROUND is on its way
+  std::int32_t keptRows_ = 0;  // rows beyond the first round's route that later rounds found
+  bool firstRoundDone_ = false;
   std::uint64_t nextRoundTag_ = 0;
-  std::uint32_t roundStartTick_ = 0;
+  TRoundScheduler rounds_;
   std::unique_ptr<TRoundTimer> roundTimer_;
+  // Later rounds' probes under way, outside the first round's slots.
+  std::vector<std::unique_ptr<TPingThread>> roundProbes_;
   HWND handle_ = 0;
   std::unique_ptr<TDnsBuffer> nameCache_;
   std::unique_ptr<TAsCache> asCache_;  // from FormCreate on

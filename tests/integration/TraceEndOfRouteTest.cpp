@@ -464,23 +464,34 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
 // ---- the same rows for every number of probes in flight ----
 
 // The probes under way as the socket stack sees them: from a probe's first
-// request until its worker closes its socket, just before it reports. With
-// Hold set, a probe waits at that close, its result known, until its TTL is
-// released.
+// request until its worker closes its socket(s), just before it reports; one
+// socket, or one per attempt when they go together. With Hold set, a probe
+// waits at that close, its result known, until its TTL is released.
 struct TProbeLedger {
   std::mutex Lock;
   std::condition_variable Released;
   std::map<TIdStackSocketHandle, int> UnderWay;  // socket -> TTL
+  std::map<int, int> SocketsOfTtl;               // every socket that sent with it
   std::set<int> ReleasedTtls;
-  bool Hold = false, TtlTwice = false;
-  int Peak = 0;
+  bool Hold = false;
+  int Peak = 0;  // TTLs under way at once
 
+  int TtlsUnderWay() const {
+    std::set<int> ttls;
+    for (const auto& entry : UnderWay) ttls.insert(entry.second);
+    return static_cast<int>(ttls.size());
+  }
+  int MostSocketsOfOneTtl() const {
+    int most = 0;
+    for (const auto& entry : SocketsOfTtl) most = std::max(most, entry.second);
+    return most;
+  }
   void Reset(bool hold) {
     const std::lock_guard lock(Lock);
     UnderWay.clear();
+    SocketsOfTtl.clear();
     ReleasedTtls.clear();
     Hold = hold;
-    TtlTwice = false;
     Peak = 0;
     Released.notify_all();
   }
@@ -493,10 +504,10 @@ class TLedgerStack : public TSimulatedStack {
     const int ttl = TSimNetwork::Instance().SocketTtl(socket);
     {
       const std::lock_guard lock(Ledger.Lock);
-      if (!Ledger.UnderWay.contains(socket)) {  // not a later attempt of the same probe
-        for (const auto& entry : Ledger.UnderWay) Ledger.TtlTwice |= entry.second == ttl;
+      if (!Ledger.UnderWay.contains(socket)) {  // not a later attempt on the same socket
+        ++Ledger.SocketsOfTtl[ttl];
         Ledger.UnderWay[socket] = ttl;
-        Ledger.Peak = std::max(Ledger.Peak, static_cast<int>(Ledger.UnderWay.size()));
+        Ledger.Peak = std::max(Ledger.Peak, Ledger.TtlsUnderWay());
       }
     }
     return TSimulatedStack::SockSendTo(socket, buffer, length, flags, address, port);
@@ -539,7 +550,7 @@ class InFlightTable : public TraceTest {
       const int together = std::min(inFlight, HopLimitOfTable);
       ASSERT_TRUE(PumpUntil([&] {
         const std::lock_guard lock(Ledger.Lock);
-        return static_cast<int>(Ledger.UnderWay.size()) >= together;
+        return Ledger.TtlsUnderWay() >= together;
       }));
     }
     for (int ttl; reverse && (ttl = HighestUnderWay()) > 0;) {
@@ -609,7 +620,11 @@ TEST_F(InFlightTable, EveryNumberInFlightAndReverseOrderGiveTheDefaultsRows) {
       EXPECT_EQ(Rows(), defaults);
       const std::lock_guard lock(Ledger.Lock);
       EXPECT_LE(Ledger.Peak, inFlight);
-      EXPECT_FALSE(Ledger.TtlTwice);
+      // One probe per TTL; beyond the default in flight its attempts go at
+      // once, each on a socket of its own, so a silent hop costs one wait.
+      EXPECT_EQ(Ledger.SocketsOfTtl[1], inFlight > TProbesInFlight::Default ? 3 : 1)
+          << "hop 1 answers at once";
+      EXPECT_LE(Ledger.MostSocketsOfOneTtl(), ProbeAttempts) << "no TTL probed twice";
       // Held back, every probe the Start launched was under way together.
       if (reverse) {
         EXPECT_EQ(Ledger.Peak, std::min(inFlight, HopLimitOfTable));

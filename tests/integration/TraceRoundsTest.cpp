@@ -1,6 +1,7 @@
 // Runs of several rounds over the simulated network: exactly the rounds asked
-// for, never overlapping, each hop's statistics from every round, Stop between
-// rounds, and names that arrive after the route changed.
+// for, each on time whatever is outstanding, one probe per hop in each, Stop
+// between rounds, and names that arrive after the route changed.
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <tuple>
 
@@ -21,9 +22,7 @@ class TraceRounds : public TraceTest {
   }
 };
 
-TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
-  // The target at hop 3: each round also sends TTL 4, whose late answer the
-  // next round must wait for.
+TEST_F(TraceRounds, NRoundsRunExactlyNAndEveryHopIsSentN) {
   TSimConfig config = RouteTo(2, 20);
   config.Route[0].DelayMs = 2;
   TSimNetwork& net = Install(config);
@@ -35,10 +34,8 @@ TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
 
   EXPECT_EQ(form.RoundsDone, 3);
   EXPECT_EQ(form.Round, 3);
-  for (int ttl = 1; ttl <= 4; ++ttl) EXPECT_EQ(SentWithTtl(net, ttl), 3) << "TTL " << ttl;
-  // The window's own socket and one per probe in flight: four at most in every round.
-  EXPECT_LE(net.Counters().PeakOpenSockets, 1 + 4);
-  ASSERT_EQ(form.Stats.size(), 3u) << "the hops of the route, not the probes beyond it";
+  for (int ttl = 1; ttl <= 3; ++ttl) EXPECT_EQ(SentWithTtl(net, ttl), 3) << "TTL " << ttl;
+  ASSERT_EQ(form.Report().Hops.size(), 3u) << "the hops of the route, not the probes beyond it";
   for (const auto& [s, address] : {std::pair{form.Stats[0], HopAddress(1)},
                                    {form.Stats[1], HopAddress(2)},
                                    {form.Stats[2], TargetAddressText}}) {
@@ -64,7 +61,100 @@ TEST_F(TraceRounds, NRoundsRunExactlyNAndNeverOverlap) {
   EXPECT_EQ(form.CopyText().rfind("Target\ttarget.test\tAddress\t10.9.9.9\tStarted\t", 0), 0u);
 }
 
-TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
+// Each run's rows as the report gives them: the address, and Sent/Received of
+// every hop (-1: added by a later round, so at least one and at most the rounds).
+TEST_F(TraceRounds, RoundsKeepTheirPaceAndCountOneProbePerHop) {
+  const std::string h1 = HopAddress(1), h2 = HopAddress(2), target = TargetAddressText;
+  TSimConfig silent = RouteTo(2);
+  silent.Route[1] = TSimHop::Silent(h2);
+  const struct {
+    const char* name;
+    TSimConfig config;
+    int rounds, intervalMs;
+    const char* timeOut;
+    int slowHop;  // round 1 waits for it: every round has started before
+    std::function<void(TSimConfig&)> afterFirstRound;
+    std::vector<std::string> addresses;
+    std::vector<int> sent, received;
+  } rows[] = {
+      {"rounds start on time past a silent hop",
+       silent,
+       4,
+       100,
+       "300",
+       2,
+       nullptr,
+       {h1, "Unknown Ip", target},
+       {4, 4, 4},
+       {4, 0, 4}},
+      {"a late answer counts for its own round",
+       RouteTo(2, 250),
+       3,
+       100,
+       "1000",
+       0,
+       nullptr,
+       {h1, h2, target},
+       {3, 3, 3},
+       {3, 3, 3}},
+      {"the target answering higher TTLs of a later round adds no row",
+       RouteTo(2, 150),
+       3,
+       50,
+       "1000",
+       0,
+       nullptr,
+       {h1, h2, target},
+       {3, 3, 3},
+       {3, 3, 3}},
+      {"a later round that lengthens the route adds its rows",
+       RouteTo(2),
+       3,
+       200,
+       "300",
+       0,
+       [](TSimConfig& c) { c.Route.insert(c.Route.begin() + 2, TSimHop::Router(HopAddress(5))); },
+       {h1, h2, HopAddress(5), target},
+       {3, 3, 3, -1},
+       {3, 3, 3, -1}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TSimNetwork& net = Install(row.config);
+    auto& form = MakeRounds(row.rounds, row.intervalMs);
+    form.TimeOut.Text = row.timeOut;
+    form.StartTrace();
+    if (row.slowHop > 0) {
+      ASSERT_TRUE(PumpUntil([&] { return Hop(row.slowHop).Filled; }));
+      EXPECT_EQ(form.Round, row.rounds) << "no round waited for the first one's silent hop";
+    }
+    if (row.afterFirstRound) {
+      ASSERT_TRUE(PumpUntil([&] { return form.RoundsDone >= 1; }));
+      net.Update(row.afterFirstRound);
+    }
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(form.RoundsDone, row.rounds);
+    const TReportSnapshot report = form.Report();
+    std::vector<std::string> addresses;
+    for (const TReportHop& hop : report.Hops) addresses.push_back(hop.Route[1]);
+    EXPECT_EQ(addresses, row.addresses);
+    EXPECT_EQ(report.RouteLength, static_cast<int>(row.addresses.size()));
+    for (std::size_t i = 0; i < report.Hops.size() && i < row.sent.size(); ++i) {
+      const THopStats& s = report.Hops[i].Stats;
+      SCOPED_TRACE("hop " + std::to_string(i + 1));
+      EXPECT_EQ(s.InFlight, 0u);
+      if (row.sent[i] >= 0) {
+        EXPECT_EQ(std::tuple(s.Sent, s.Received), std::tuple(row.sent[i], row.received[i]));
+      } else {
+        EXPECT_GE(s.Received, 1u);
+        EXPECT_LE(s.Sent, static_cast<unsigned>(row.rounds));
+      }
+    }
+    ASSERT_TRUE(DrainWorkers());
+  }
+}
+
+TEST_F(TraceRounds, FirstRoundRetriesAreOneProbeAndAHopNeverAnsweringIsAllLoss) {
   TSimConfig config = RouteTo(3);
   config.Route[0].FirstAnsweredAttempt = 3;  // the first two requests ever go unanswered
   config.Route[1] = TSimHop::Silent(HopAddress(2));
@@ -75,15 +165,16 @@ TEST_F(TraceRounds, LostAttemptsCountAndAHopNeverAnsweringIsAllLoss) {
   ASSERT_TRUE(RunUntilIdle());
   ASSERT_EQ(form.RoundsDone, 2);
   const THopStats& first = form.Stats[0];
-  EXPECT_EQ(first.Sent, 4u) << "three attempts in the first round, one in the second";
-  EXPECT_EQ(first.Lost(), 2u);
+  // The second round starts at once: its one probe is among the two dropped.
+  EXPECT_EQ(first.Sent, 2u) << "the first round's three attempts are one probe, answered";
+  EXPECT_EQ(first.Lost(), 1u);
   EXPECT_EQ(std::tuple(form.Stats[1].Received, form.Stats[1].LossPercent()), std::tuple(0u, 100.0));
   EXPECT_FALSE(form.Stats[1].AverageMs()) << "no answer: no time, never 0";
   // The statistics view shows the same figures.
   form.SetGridView(TGridView::gvStatistics);
   EXPECT_EQ(form.OutGrid.ColCount(), 9);
   EXPECT_EQ(form.OutGrid.Cell(2, 1), "50.0");
-  EXPECT_EQ(form.OutGrid.Cell(3, 1), "4");
+  EXPECT_EQ(form.OutGrid.Cell(3, 1), "2");
   EXPECT_EQ(form.OutGrid.Cell(1, 2), "");
   EXPECT_EQ(form.OutGrid.Cell(2, 2), "100.0");
   EXPECT_EQ(form.OutGrid.Cell(5, 2), "");
@@ -99,11 +190,10 @@ TEST_F(TraceRounds, ARouteThatShortensIsShownNotCountedAsLoss) {
   net.Update([](TSimConfig& c) { c.Route.erase(c.Route.begin() + 1); });  // hop 2 goes
   ASSERT_TRUE(RunUntilIdle());
   ASSERT_EQ(form.RoundsDone, 2);
-  ASSERT_EQ(form.Stats.size(), 4u) << "the first round's route";
-  EXPECT_EQ(std::tuple(form.Stats[3].Sent, form.Stats[3].Lost()), std::tuple(1u, 0u))
-      << "hop 4 was not probed again: no loss";
+  ASSERT_EQ(form.Report().Hops.size(), 4u) << "the first round's route";
+  EXPECT_EQ(std::tuple(form.Stats[3].Sent, form.Stats[3].Lost()), std::tuple(2u, 0u))
+      << "hop 4 still answers, now from the target";
   EXPECT_EQ(AddressList(form.Report().Hops[2]), "10.0.0.3[no DNS] 1, 10.9.9.9[no DNS] 1");
-  EXPECT_EQ(form.RouteLength, 3);
   EXPECT_EQ(form.OutGrid.RowCount(), 5) << "the rows of the longest route stay";
 }
 

@@ -629,8 +629,9 @@ TEST_F(CliLab, RoundsReportAgreesWithMtrAndMarksOnlyTheRateLimitedHop) {
   for (const auto& [hop, their] : theirs) {
     const ReportRow& our = ours.at(hop);
     SCOPED_TRACE("hop " + std::to_string(hop) + "\n" + report + mtr.Output);
-    // Ours counts every attempt (a lost one is tried again), mtr one probe a
-    // round: the shares of loss agree within a few of mtr's probes.
+    // One probe per hop a round, as mtr counts: the shares of loss agree
+    // within a few of mtr's probes.
+    EXPECT_EQ(our.Sent, their.Sent) << "sent";
     const double lossGap = std::fabs(std::stod(our.Loss) - std::stod(their.Loss));
     EXPECT_LE(lossGap * their.Sent / 100, 3.0);
     const auto tolerance = [](double ms) { return std::max(0.3, 0.03 * ms) + 1e-9; };

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -118,10 +119,12 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   if (!OnPath("Xvfb") || !OnPath("openbox")) GTEST_SKIP() << "Xvfb or openbox is not installed";
 
   // Links that hold every packet 5 ms make the hops' times, and so their bars,
-  // differ in the pictures. Nine routers make a route the short window scrolls.
+  // differ in the pictures. Nine routers make a route the short window scrolls;
+  // router 5 never answers, and rounds must not wait for it.
   QUILLON_START_LAB(lab, LabOptions()
                              .WithRouters(9)
                              .WithDelay(5)
+                             .WithSilent({5})
                              .WithName("1", "one.lab")
                              .WithName("target", "target.lab"));
 
@@ -288,6 +291,13 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   // saved as CSV; a save onto a read-only file says why and keeps it.
   EXPECT_EQ(seen("menu-right-click"), "1");
   EXPECT_EQ(seen("repeating"), "1");
+  // Hop 1's Sent rose by one a second, while the silent router's first-round
+  // attempts still waited (rounds that waited for them would add one at most).
+  int sentBefore = 0, sentAfter = 0;
+  ASSERT_EQ(std::sscanf(seen("repeat-sent").c_str(), "%d %d", &sentBefore, &sentAfter), 2)
+      << seen("repeat-sent");
+  EXPECT_GE(sentAfter - sentBefore, 2) << seen("repeat-sent");
+  EXPECT_LE(sentAfter - sentBefore, 3) << seen("repeat-sent");
   EXPECT_EQ(seen("repeat-stopped"), "idle");
   EXPECT_EQ(seen("menu-shift-f10"), "1");
   EXPECT_EQ(seen("menu-key"), "1");

@@ -35,7 +35,8 @@
 #   --drop-echo    the target drops echo requests
 #   --prohibit k   router k rejects forwarded echo requests with admin-prohibited
 #   --icmp-limit k router k rate-limits its time-exceeded answers: a burst of 4,
-#                  then one a minute (an nft limit rule); packets still pass
+#                  then one a minute (an nft limit rule); packets still pass;
+#                  k:N answers at most N a second (burst N) instead
 #   --lossy k:D    router k drops one of every D echo requests it forwards towards
 #                  each hop beyond it (an nft counter per remaining TTL, so two
 #                  tools meet the same share at every hop whatever else they send)
@@ -79,7 +80,7 @@ die() {
 usage() {
   log "$*"
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
-    "[--icmp-limit k] [--lossy k:D]" \
+    "[--icmp-limit k[:N]] [--lossy k:D]" \
     "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--ipv6] [--prefix P]" \
     "[--asn \"1=64501,2=64501+64502\"] [--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
@@ -93,7 +94,7 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
-icmp_limit=0 lossy="" lossy_router=0 lossy_every=0
+icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0
 silent_list="" names_spec="" asn_spec="" building=0
 declare -A silent=() names=() asn=()
 
@@ -134,6 +135,11 @@ parse_options() {
   in_range "$prohibit" 0 "$routers" ||
     usage "--prohibit must name a router 1..$routers, not '$prohibit'"
   prohibit=$((10#$prohibit))
+  if [[ $icmp_limit == *:* ]]; then
+    icmp_rate=${icmp_limit#*:} icmp_limit=${icmp_limit%%:*}
+    in_range "$icmp_rate" 1 1000 || usage "--icmp-limit's rate must be 1..1000 a second, not '$icmp_rate'"
+    icmp_rate=$((10#$icmp_rate))
+  fi
   in_range "$icmp_limit" 0 "$routers" ||
     usage "--icmp-limit must name a router 1..$routers, not '$icmp_limit'"
   icmp_limit=$((10#$icmp_limit))
@@ -321,8 +327,13 @@ nft_rules_of() {
   fi
   if ((node == icmp_limit && node != 0)); then
     echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
-    echo "add rule $family $table output $icmp type time-exceeded" \
-      "limit rate over 1/minute burst 4 packets drop"
+    if ((icmp_rate > 0)); then
+      echo "add rule $family $table output $icmp type time-exceeded" \
+        "limit rate over $icmp_rate/second burst $icmp_rate packets drop"
+    else
+      echo "add rule $family $table output $icmp type time-exceeded" \
+        "limit rate over 1/minute burst 4 packets drop"
+    fi
   fi
   if ((node == lossy_router && node != 0)); then
     local ttl=ip\ ttl last=$((routers + 2 - node)) t

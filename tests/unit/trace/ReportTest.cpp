@@ -70,6 +70,9 @@ TEST(HopStats, Formulas) {
        {{10, A}, Lost, {4, A}},
        "3/2/0 33.33 4.00 7.00 4.00 10.00 4.24 6.00 6.00"},
       {"waiting is no loss", {{5, A}, Waiting}, "2/1/1 0.00 5.00 5.00 5.00 5.00 - - -"},
+      {"loss over ended waits only",
+       {Lost, {5, A}, Waiting},
+       "3/1/1 50.00 5.00 5.00 5.00 5.00 - - -"},
       {"a loss with none in flight is sent", {Unsent}, "1/0/0 100.00 - - - - - - -"},
   };
   for (const auto& row : rows) EXPECT_EQ(Figures(Attempts(row.attempts)), row.figures) << row.name;
@@ -95,6 +98,10 @@ TEST(HopStats, AddressesCountedUpToSixteen) {
   UpdateHopStats(s, TProbeOutcome::poAnswered, 1, "B");
   UpdateHopStats(s, TProbeOutcome::poAnswered, 1, "B");
   EXPECT_EQ(s.MainAddress(), "B") << "the most frequent, ties to the first seen";
+  const TReportHop tied = Hop({}, {{1, "B"}, {1, "A"}});
+  EXPECT_EQ(std::tuple(tied.Stats.MainAddress(), StatisticsCells(1, tied)[1], AddressList(tied)),
+            std::tuple("B", "B (+1)", "B 1, A 1"))
+      << "two tied for the most: the first seen leads everywhere";
 }
 
 // Each hop as {lost, done}: the first `lost` attempts lost, the rest answered.
@@ -112,6 +119,8 @@ TEST(HopStats, LossHereOnlyWhenTheHopsAfterLoseClearlyLess) {
       {"a hop that never answered", {{20, 20}, {0, 20}}, ".."},
       {"one lost probe proves nothing", {{1, 10}, {0, 10}}, ".."},
       {"a later silent hop is skipped", {{12, 20}, {20, 20}, {0, 20}}, "x.."},
+      {"just above the threshold (z 2.08)", {{0, 20}, {6, 20}, {1, 20}}, ".x."},
+      {"just below the threshold (z 1.89)", {{0, 20}, {7, 20}, {2, 20}}, "..."},
   };
   for (const auto& row : rows) {
     std::vector<THopStats> hops;
@@ -133,6 +142,7 @@ TEST(Csv, FieldsQuotedAsRfc4180AndFormulasStayText) {
       {"a,b", "\"a,b\""},
       {"say \"hi\"", "\"say \"\"hi\"\"\""},
       {"two\r\nlines", "\"two\r\nlines\""},
+      {"lone\rreturn", "\"lone\rreturn\""},
       {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
       {"+1", "\"'+1\""},
       {"-2+3", "\"'-2+3\""},
@@ -232,6 +242,18 @@ TEST(Exports, CsvTsvAndTheStatisticsViewShowTheSameFigures) {
           "2\t=evil\t50.0*\t4\t6.0\t5.0\t4.0\t6.0\t1.4\t=evil 2\n"
           "3\t\t\t\t\t\t\t\t\t\n4\t\t\t\t\t\t\t\t\t\n* loss here only: the router limits its ICMP "
           "answers, packets pass\n");
+  // A run still under way names its rounds so far.
+  const auto heading = [](const TReportSnapshot& r) {
+    const std::string text = RenderTsv(r, TGridView::gvRoute);
+    return text.substr(0, text.find('\n'));
+  };
+  TReportSnapshot running = ThreeRounds();
+  running.Rounds = 5;
+  running.RoundsDone = 2;
+  EXPECT_EQ(heading(running), header + "\tRounds\t2 of 5\tInterval\t0.5 s");
+  running.Rounds = 0;
+  running.RoundsDone = 3;
+  EXPECT_EQ(heading(running), header + "\tRounds\t3 (until Stop)\tInterval\t0.5 s");
   EXPECT_EQ(RenderTsv(OneRound(), TGridView::gvRoute),
             header +
                 "\tRounds\t1\tInterval\t1 s\nNo\tIp Address\tHostName\tTime\tTTL\n"

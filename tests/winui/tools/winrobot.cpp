@@ -525,7 +525,11 @@ int main(int argc, char** argv) {
   report << "end-session-saved " << savedBefore << savedAfter << "\n";
 
   // The grid's context menu, opened by a right click: "Repeat until Stop" runs
-  // rounds for the host in the box until Stop.
+  // rounds for the host in the box until Stop. With a time-out of 2 s the
+  // silent router's first-round attempts take 6 s; the rounds go on meanwhile.
+  HWND roundsTimeOut = Child(main, "Edit", "400");
+  if (!roundsTimeOut) return Fail("rounds-time-out-box");
+  SendMessageA(roundsTimeOut, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("2000"));
   Type(edit, roundsHost);
   RightClick(grid);
   HWND menu = OpenMenu();
@@ -537,11 +541,33 @@ int main(int argc, char** argv) {
   const bool repeating = WaitFor(
       [&] { return (stopButton = Child(main, "Button", "Stop")) && IsWindowVisible(stopButton); },
       10000);
-  Sleep(3500);  // rounds a second apart
+  // The statistics view while the rounds go on (a silent router on the way):
+  // hop 1's Sent, copied with Ctrl+C, two seconds apart.
+  Click(grid);
+  Keys({VK_SHIFT, VK_F10});
+  menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 1)) return Fail("statistics-while-repeating");
+  const auto hopOneSent = [&] {
+    Click(grid);
+    const std::string copied = CopiedBy([] {
+      Keys({VK_CONTROL, 'C'});
+      return true;
+    });
+    // "\r\n1\tHOST\tLOSS\tSENT\t": the fourth cell of hop 1's line.
+    std::size_t at = copied.find("\r\n1\t");
+    for (int cell = 0; cell < 3 && at != std::string::npos; ++cell) at = copied.find('\t', at + 1);
+    return at == std::string::npos ? std::string("?")
+                                   : copied.substr(at + 1, copied.find('\t', at + 1) - at - 1);
+  };
+  Sleep(1000);
+  const std::string sentBefore = hopOneSent();
+  Sleep(2000);
+  report << "repeat-sent " << sentBefore << " " << hopOneSent() << "\n";
   report << "repeating " << (repeating && !Idle(main) ? 1 : 0) << "\n";
   if (stopButton) Click(stopButton);
   report << "repeat-stopped " << (WaitFor([&] { return Idle(main); }, 20000) ? "idle" : "running")
          << "\n";
+  SendMessageA(roundsTimeOut, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("400"));
   // Shift+F10 in the grid (clicked for the focus), then Statistics.
   SetForegroundWindow(main);
   Click(grid);
