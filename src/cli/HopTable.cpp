@@ -83,7 +83,7 @@ TTraceSnapshot SnapshotOf(const TTraceRouteForm& form) {
   if (form.AsLookups) {
     for (int row = 1; row < form.OutGrid.RowCount(); ++row) {
       const THopEntry& entry = form.Hops[static_cast<std::size_t>(row)];
-      const auto as = entry.Filled ? form.HopAs(entry.ReplyFrom) : std::nullopt;
+      const auto as = entry.Filled ? form.HopAs(entry.Address) : std::nullopt;
       s.AsCells.push_back(as ? AsNumbersText(as->Origin.Numbers) : std::string());
     }
   }

@@ -5,6 +5,7 @@
 
 #include "net/IdStack.h"
 #include "trace/AsCache.h"
+#include "trace/PingThread.h"
 #include "trace/TraceRouteForm.h"
 #include "trace/WorkerSlots.h"
 
@@ -91,7 +92,7 @@ void TTraceRouteForm::SetAsLookups(bool on) {
   // The hops already found are asked about at once.
   for (std::int32_t hop = 1; on && hop <= MaxHopEntries; ++hop) {
     const THopEntry& entry = Hops[static_cast<std::size_t>(hop)];
-    if (entry.Filled && !entry.ReplyFrom.empty()) StartAsLookup(entry.ReplyFrom);
+    if (entry.Filled && !IsSilentAddress(entry.Address)) StartAsLookup(entry.Address);
   }
   RefreshGrid();
 }

@@ -88,9 +88,9 @@ std::string TTraceRouteForm::SaveReport(const std::string& path, TExportFormat f
 std::string TTraceRouteForm::RowAddress(int row) const {
   const auto index = static_cast<std::size_t>(row - 1);
   const THopEntry& entry = Hops[static_cast<std::size_t>(row)];
-  // The route view shows the address that answered this round; the
+  // The route view shows the address that answered last; the
   // statistics name a hop by its most frequent one.
-  if (gridView_ == TGridView::gvRoute && entry.Filled) return entry.ReplyFrom;
+  if (gridView_ == TGridView::gvRoute && entry.Filled) return entry.Address;
   if (index < Stats.size() && Stats[index].AddressCount > 0) {
     const THopStats& stats = Stats[index];
     std::size_t most = 0;
@@ -98,7 +98,7 @@ std::string TTraceRouteForm::RowAddress(int row) const {
       if (stats.Addresses[i].Count > stats.Addresses[most].Count) most = i;
     return stats.Addresses[most].Address;
   }
-  return entry.Filled ? entry.ReplyFrom : std::string();
+  return entry.Filled ? entry.Address : std::string();
 }
 
 std::string TTraceRouteForm::AsCellHint(int col, int row) const {
