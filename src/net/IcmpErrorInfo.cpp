@@ -1,0 +1,69 @@
+#include "net/IcmpErrorInfo.h"
+
+#include <algorithm>
+#include <string>
+
+#include "net/IdIPAddress.h"
+#include "net/IdStackConsts.h"
+
+namespace quillon {
+namespace {
+
+std::uint16_t Le16(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+std::uint32_t Le32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Where the address lies in sockaddr_in and sockaddr_in6, and sockaddr_in6's scope id.
+constexpr std::size_t kV4AddressAt = 4;
+constexpr std::size_t kV6AddressAt = 8;
+constexpr std::size_t kV6ScopeIdAt = 24;
+constexpr std::uint8_t kV4PortUnreachable = 3;
+
+}  // namespace
+
+bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> target,
+                         TReplyStatus& record) {
+  if (bytes.size() < sizeof(TIcmpErrorInfo)) return false;
+  const std::uint8_t* info = bytes.data();
+  const std::uint16_t family = Le16(info);
+  const bool ipv6 = family == Id_WIN_AF_INET6;
+  if (!ipv6 && family != Id_WIN_AF_INET) return false;
+  const auto protocol = static_cast<std::int32_t>(Le32(info + offsetof(TIcmpErrorInfo, Protocol)));
+  if (protocol != (ipv6 ? Id_IPPROTO_ICMPV6 : Id_IPPROTO_ICMP)) return false;
+  const std::size_t size = ipv6 ? 16 : 4;
+  if (target.size() != size) return false;
+
+  const std::uint8_t* address = info + (ipv6 ? kV6AddressAt : kV4AddressAt);
+  const std::uint8_t type = info[offsetof(TIcmpErrorInfo, Type)];
+  const std::uint8_t code = info[offsetof(TIcmpErrorInfo, Code)];
+  const bool fromTarget = std::equal(address, address + size, target.begin());
+  const std::uint8_t timeExceeded = ipv6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED;
+  const std::uint8_t unreachable = ipv6 ? Id_ICMPV6_UNREACH : Id_ICMP_UNREACH;
+  const std::uint8_t portUnreachable = ipv6 ? Id_ICMPV6_UNREACH_PORT : kV4PortUnreachable;
+
+  if (ipv6) {
+    TIdIPv6Bytes v6{};
+    std::copy(address, address + size, v6.begin());
+    record.ReplyFrom = IPv6AddressText(v6, Le32(info + kV6ScopeIdAt));
+  } else {
+    record.ReplyFrom = std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+                       std::to_string(address[2]) + "." + std::to_string(address[3]);
+  }
+  record.IcmpType = type;
+  record.IcmpCode = code;
+  if (type == timeExceeded)
+    record.StatusKind = TReplyStatusKind::rskTtlExpired;
+  else if (type == unreachable && code == portUnreachable && fromTarget)
+    record.StatusKind = TReplyStatusKind::rskEchoReply;
+  else if (type == unreachable)
+    record.StatusKind = TReplyStatusKind::rskUnreachable;
+  else
+    record.StatusKind = TReplyStatusKind::rskError;
+  return true;
+}
+
+}  // namespace quillon

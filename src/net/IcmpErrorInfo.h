@@ -1,0 +1,46 @@
+// Windows' record of the ICMP error that failed a TCP connect, read with the
+// socket option TCP_ICMP_ERROR_INFO once TCP_FAIL_CONNECT_ON_ICMP_ERROR made the
+// connect fail on it. MinGW's headers lack both options and the record, so the
+// layout is declared here, and decoding it is a pure function that builds and
+// runs on every platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "net/IdIcmpClient.h"
+
+namespace quillon {
+
+// Options of level IPPROTO_TCP (Windows 10 2004 and later).
+constexpr int Id_TCP_FAIL_CONNECT_ON_ICMP_ERROR = 18;
+constexpr int Id_TCP_ICMP_ERROR_INFO = 19;
+
+// ICMP_ERROR_INFO { SOCKADDR_INET srcaddress; IPPROTO protocol; UINT8 type; UINT8 code; }.
+// SOCKADDR_INET is the union of sockaddr_in and sockaddr_in6 (28 bytes, family
+// first, in Windows' numbering); IPPROTO is an enum of four bytes.
+struct TIcmpErrorInfo {
+  std::uint8_t SourceAddress[28];
+  std::int32_t Protocol;
+  std::uint8_t Type;
+  std::uint8_t Code;
+};
+static_assert(sizeof(TIcmpErrorInfo) == 36 && offsetof(TIcmpErrorInfo, Protocol) == 28 &&
+              offsetof(TIcmpErrorInfo, Type) == 32 && offsetof(TIcmpErrorInfo, Code) == 33);
+
+// Windows' address family numbers inside SOCKADDR_INET.
+constexpr std::uint16_t Id_WIN_AF_INET = 2;
+constexpr std::uint16_t Id_WIN_AF_INET6 = 23;
+
+// Fills record's ReplyFrom, IcmpType, IcmpCode and StatusKind from the bytes
+// the option gave, for a probe to target (its 4 or 16 address bytes): time
+// exceeded is the hop, a port unreachable from the target is the target
+// reached (as its echo reply would be), another unreachable is unreachable
+// with its code, any other message an error. False, record untouched, for
+// bytes too short for the record, an unknown family, a protocol other than the
+// family's ICMP, or a target of the other family.
+bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> target,
+                         TReplyStatus& record);
+
+}  // namespace quillon
