@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/IdIPAddress.h"
+#include "net/ProbeMethod.h"
 #include "trace/ProbeRules.h"
 
 namespace quillon {
@@ -32,6 +33,8 @@ struct TCommandSettings {
   std::int32_t Hops = DefaultCommandHops;
   std::int32_t TimeOut = DefaultCommandTimeOut;
   TProbesInFlight InFlight;
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;  // --udp, --tcp
+  std::int32_t ProbePort = 0;  // --port N (1 to 65535); 0: the method's default
   std::string Refused;  // the message for a value no run may use; empty when none
 };
 

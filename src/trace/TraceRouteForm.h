@@ -198,6 +198,10 @@ class TTraceRouteForm {
   TCommandSettings CommandLine;  // what FormCreate read from the command line
   // Probes a run keeps under way; the run's probe slots are sized from it at Start.
   TProbesInFlight InFlight;
+  // How the probes go (ICMP, UDP, TCP) and the port they go to (0: the
+  // method's default); a run uses the values of its Start.
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;
+  std::int32_t ProbePort = 0;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
   // --- rounds ---
   std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop
