@@ -5,6 +5,7 @@
 
 #include "net/IdIPAddress.h"
 #include "net/IdStackConsts.h"
+#include "net/TransportProbe.h"
 
 namespace quillon {
 namespace {
@@ -63,6 +64,26 @@ bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const st
     record.StatusKind = TReplyStatusKind::rskUnreachable;
   else
     record.StatusKind = TReplyStatusKind::rskError;
+  return true;
+}
+
+bool TcpConnectAnswer(std::int32_t socketError, std::span<const std::uint8_t> errorInfo,
+                      const std::string& target, std::span<const std::uint8_t> targetBytes,
+                      TReplyStatus& reply) {
+  // The target's SYN-ACK or reset: it was reached.
+  if (socketError == 0 || socketError == Id_WSAECONNREFUSED) {
+    reply = TargetReachedReply(target);
+    return true;
+  }
+  TReplyStatus decoded;
+  if (DecodeIcmpErrorInfo(errorInfo, targetBytes, decoded)) {
+    reply = decoded;
+    return true;
+  }
+  if (socketError != Id_WSAETIMEDOUT) return false;
+  reply = TReplyStatus{};
+  reply.ReplyFrom = "0.0.0.0";
+  reply.StatusKind = TReplyStatusKind::rskTimedOut;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "net/IdIcmpClient.h"
 
@@ -42,5 +43,15 @@ constexpr std::uint16_t Id_WIN_AF_INET6 = 23;
 // family's ICMP, or a target of the other family.
 bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> target,
                          TReplyStatus& record);
+
+// What a TCP probe's connect to target (address text and bytes) ended with,
+// given its socket error (SO_ERROR; 0: connected) and, for a failure, the
+// bytes TCP_ICMP_ERROR_INFO gave. True with reply filled: connected or refused
+// is the target reached, a router's or the target's ICMP error is decoded, and
+// Id_WSAETIMEDOUT (the connect gave up with nobody answering) is silence.
+// False for a failure of this host's own, whose error the caller reports.
+bool TcpConnectAnswer(std::int32_t socketError, std::span<const std::uint8_t> errorInfo,
+                      const std::string& target, std::span<const std::uint8_t> targetBytes,
+                      TReplyStatus& reply);
 
 }  // namespace quillon

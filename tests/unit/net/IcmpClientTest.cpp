@@ -743,5 +743,31 @@ TEST(IcmpErrorInfo, EveryRecordDecodesIntoTheResultTheEngineReads) {
   }
 }
 
+TEST(IcmpErrorInfo, AConnectsEndIsTheTargetTheRouterSilenceOrOurOwnFailure) {
+  const TBytes target{198, 18, 0, 9};
+  const TBytes timeExceeded = ErrorInfo(2, {198, 18, 0, 1}, 1, 11, 0);
+  const struct {
+    std::int32_t error;
+    TBytes info;
+    bool answered;
+    const char* from;
+    TReplyStatusKind kind;
+  } cases[] = {
+      {0, {}, true, "198.18.0.9", rskEchoReply},                        // SYN-ACK
+      {Id_WSAECONNREFUSED, {}, true, "198.18.0.9", rskEchoReply},       // reset
+      {10065, timeExceeded, true, "198.18.0.1", rskTtlExpired},         // WSAEHOSTUNREACH
+      {Id_WSAETIMEDOUT, {}, true, "0.0.0.0", rskTimedOut},              // SYNs unanswered
+      {10051, TBytes(sizeof(TIcmpErrorInfo), 0), false, "", rskError},  // our own: no route
+  };
+  for (const auto& c : cases) {
+    TReplyStatus reply;
+    reply.StatusKind = rskError;
+    ASSERT_EQ(TcpConnectAnswer(c.error, c.info, "198.18.0.9", target, reply), c.answered)
+        << c.error;
+    EXPECT_EQ(reply.ReplyFrom, c.from) << c.error;
+    EXPECT_EQ(reply.StatusKind, c.kind) << c.error;
+  }
+}
+
 }  // namespace
 }  // namespace quillon
