@@ -109,9 +109,11 @@ bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* dis
 
 std::string HelpText(const std::string& program) {
   return "Usage: " + program +
-         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [HOST]\n"
+         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [--udp|--tcp]\n"
+         "       [--port N] [HOST]\n"
          "Traces the route to HOST (a name, a dotted IPv4 or an IPv6 address) hop by hop\n"
-         "with ICMP echo requests and shows every hop's address, host name and time.\n"
+         "with ICMP echo requests (or UDP or TCP probes) and shows every hop's address,\n"
+         "host name and time.\n"
          "Without HOST the first host of the history is traced (localhost at first).\n"
          "\n"
          "  -4            trace a name over IPv4\n"
@@ -123,6 +125,13 @@ std::string HelpText(const std::string& program) {
          "  --in-flight N probes under way at once, 1 to 64 (default 5); with N at\n"
          "                least HOPS every hop is probed at once. The table is the same\n"
          "                for every N\n"
+         "  --udp         probe with UDP datagrams to port 33434 and up (one more per\n"
+         "                hop), or to --port; the target answers port unreachable\n"
+         "  --tcp         probe with TCP connects to port 80, or to --port; the target\n"
+         "                answers the connect or refuses it, and is reset at once.\n"
+         "                Both pass firewalls that drop ICMP echo requests and need no\n"
+         "                privilege on Linux\n"
+         "  --port N      the destination port of --udp or --tcp, 1 to 65535\n"
          "  --terminal    run in the terminal even when a display is available\n"
          "  --json        print the result as one JSON document (implies --terminal)\n"
          "  --rounds N    trace N rounds (0: until Ctrl-C) and show every hop's loss,\n"

@@ -72,11 +72,15 @@ std::int32_t ProbeDestinationPort(TProbeMethod method, std::int32_t fixedPort,
   return static_cast<std::int32_t>(port + MinProbePort);
 }
 
+std::string ProbePortText(TProbeMethod method, std::int32_t fixedPort) {
+  if (method == TProbeMethod::pmIcmp) return {};
+  const bool growing = method == TProbeMethod::pmUdp && !IsValidProbePort(fixedPort);
+  return std::to_string(ProbeDestinationPort(method, fixedPort, 0)) + (growing ? "+" : "");
+}
+
 std::string ProbeMethodText(TProbeMethod method, std::int32_t fixedPort) {
   if (method == TProbeMethod::pmIcmp) return ProbeMethodName(method);
-  const bool growing = method == TProbeMethod::pmUdp && !IsValidProbePort(fixedPort);
-  return std::string(ProbeMethodName(method)) + " port " +
-         std::to_string(ProbeDestinationPort(method, fixedPort, 0)) + (growing ? "+" : "");
+  return std::string(ProbeMethodName(method)) + " port " + ProbePortText(method, fixedPort);
 }
 
 std::unique_ptr<TIdProbe> CreateIcmpProbe(TIdIPVersion version) {

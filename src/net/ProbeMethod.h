@@ -36,6 +36,9 @@ bool IsValidProbePort(std::int64_t port);
 // method's default, for UDP 33434 plus the offset (wrapping within 1..65535).
 // ICMP has none: 0.
 std::int32_t ProbeDestinationPort(TProbeMethod method, std::int32_t fixedPort, std::int32_t offset);
+// The port as reports show it: "" for ICMP, "33434+" for UDP's default (it
+// grows with the TTL), else the number.
+std::string ProbePortText(TProbeMethod method, std::int32_t fixedPort);
 // What a report's heading says of the method: "ICMP", "UDP port 33434+" (the
 // default, which grows with the TTL), "UDP port 53", "TCP port 80".
 std::string ProbeMethodText(TProbeMethod method, std::int32_t fixedPort);

@@ -85,27 +85,31 @@ void TPingThread::Execute() {
 }
 
 void TPingThread::Probe() {
-  const auto client = std::make_unique<TIdIcmpClient>();
-  client->IPVersion = VersionOfAddressText(TargetAddress);
+  const auto probe = CreateProbe(ProbeMethod, VersionOfAddressText(TargetAddress));
+  TProbeRequest request;
+  request.Target = TargetAddress;
+  request.Ttl = Ttl;
+  request.TimeOutMs = TimeOutMs;
+  // UDP's default port grows with the TTL, so each hop's probe has its own.
+  request.Port = ProbeDestinationPort(ProbeMethod, ProbePort, Ttl - 1);
+  request.Payload = ProbePayload;
   Succeeded = false;
   for (int attempt = 0; attempt < ProbeAttempts && !Succeeded; ++attempt) {
     Attempts = attempt + 1;
     const std::uint32_t start = GetTickCount();
-    const std::uint32_t sent = client->RequestsSent;
+    const std::uint32_t sent = probe->RequestsSent();
     Failure.clear();
     const std::uint16_t sequence = SequencesInUse().Take();
     try {
-      client->SetOutgoingTtl(Ttl);
-      client->ReceiveTimeout = TimeOutMs;
-      client->Host = TargetAddress;
-      client->Echo(ProbePayload, sequence);
+      request.Sequence = sequence;
+      probe->Send(request);
     } catch (const std::exception& error) {
       // A request that went out is judged by the record it left, like any
       // other; one that could not go out says why, unless a retry goes out.
-      if (client->RequestsSent == sent) Failure = error.what();
+      if (probe->RequestsSent() == sent) Failure = error.what();
     }
     SequencesInUse().Release(sequence);
-    const TReplyStatus& last = client->LastReply();
+    const TReplyStatus& last = probe->LastReply();
     Succeeded =
         !IsSilentAddress(last.ReplyFrom) && (last.StatusKind == TReplyStatusKind::rskEchoReply ||
                                              last.StatusKind == TReplyStatusKind::rskTtlExpired);

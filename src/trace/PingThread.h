@@ -1,5 +1,5 @@
-// The probe worker: one ICMP echo probe with a given TTL, up to three attempts,
-// on a thread of its own with an ICMP client of its own. It reports with one
+// The probe worker: one probe with a given TTL (ICMP echo, UDP or TCP), up to
+// three attempts, on a thread of its own with a probe of its own. It reports with one
 // WM_PROBE_DONE to its window as its last act and is released by the window.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/MessageQueue.h"
 #include "platform/Thread.h"
 
@@ -32,6 +33,8 @@ class TPingThread : public TThread {
   std::int32_t SlotIndex = 0;
   std::int32_t Ttl = 0;
   std::int32_t TimeOutMs = 0;
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;
+  std::int32_t ProbePort = 0;  // 0: the method's default
   HWND Window = 0;
   // Results, written by the thread and read by the window only once the
   // worker's message has arrived.

@@ -20,6 +20,7 @@ constexpr const char* RouteHeaders[RouteTextColumns] = {"No", "Ip Address", "Hos
 constexpr const char* CsvHeaders[] = {"No",       "Host",   "Address",    "Loss %",    "Sent",
                                       "Received", "Last",   "Avg",        "Best",      "Worst",
                                       "StDev",    "Jitter", "Jitter max", "Addresses", "Note"};
+constexpr const char* CsvProbeHeaders[] = {"Method", "Port"};
 constexpr int RouteTimeColumn = 3;
 constexpr int RouteTtlColumn = 4;
 // Exports keep the microseconds the times were measured in.
@@ -163,6 +164,16 @@ std::string LossHereOnlyFootnote(const TReportSnapshot& report) {
   return any ? std::string("* ") + LossHereOnlyText : std::string();
 }
 
+namespace {
+
+// The port hop (from 0) was probed at; "" for ICMP.
+std::string HopPortText(const TReportSnapshot& r, int hop) {
+  if (r.Method == TProbeMethod::pmIcmp) return {};
+  return std::to_string(ProbeDestinationPort(r.Method, r.Port, hop));
+}
+
+}  // namespace
+
 std::string RunSummary(const TReportSnapshot& r) {
   const std::string target =
       r.Address.empty() || r.Address == r.Target ? r.Target : r.Target + " (" + r.Address + ")";
@@ -171,7 +182,7 @@ std::string RunSummary(const TReportSnapshot& r) {
   if (r.Rounds > 0 && r.Rounds != r.RoundsDone)
     rounds.append(" of ").append(std::to_string(r.Rounds));
   return "Route to " + target + ", started " + r.Started + ", " + rounds + ", interval " +
-         SecondsText(r.IntervalMs);
+         SecondsText(r.IntervalMs) + ", probes: " + ProbeMethodText(r.Method, r.Port);
 }
 
 std::string CsvField(std::string_view text) {
@@ -188,9 +199,16 @@ std::string CsvField(std::string_view text) {
 }
 
 std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
-  std::string out = TsvLine(
-      std::array<std::string, 10>{"Target", r.Target, "Address", r.Address, "Started", r.Started,
-                                  "Rounds", RoundsText(r), "Interval", SecondsText(r.IntervalMs)});
+  std::vector<std::string> heading{"Target",   r.Target,
+                                   "Address",  r.Address,
+                                   "Started",  r.Started,
+                                   "Rounds",   RoundsText(r),
+                                   "Interval", SecondsText(r.IntervalMs),
+                                   "Method",   ProbeMethodName(r.Method)};
+  if (r.Method != TProbeMethod::pmIcmp) {
+    heading.insert(heading.end(), {"Port", ProbePortText(r.Method, r.Port)});
+  }
+  std::string out = TsvLine(heading);
   if (view == TGridView::gvRoute) {
     out += TsvLine(RouteHeaders);
     for (const TReportHop& hop : r.Hops) out += TsvLine(hop.Route);
@@ -211,13 +229,15 @@ std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
 }
 
 std::string RenderCsv(const TReportSnapshot& r) {
-  const auto line = [](const auto& cells) {
+  // Every row ends with how its hop was probed.
+  std::string probe = "," + CsvField(CsvProbeHeaders[0]) + "," + CsvField(CsvProbeHeaders[1]);
+  const auto line = [&probe](const auto& cells) {
     std::string text;
     for (const auto& cell : cells) {
       if (&cell != &*std::begin(cells)) text += ',';
       text += CsvField(cell);
     }
-    return text + "\r\n";
+    return text + probe + "\r\n";
   };
   std::string out = line(CsvHeaders);
   for (std::size_t i = 0; i < r.Hops.size(); ++i) {
@@ -225,6 +245,8 @@ std::string RenderCsv(const TReportSnapshot& r) {
     const THopStats& s = hop.Stats;
     const auto order = ByCount(s);
     const std::string main = order.empty() ? std::string() : s.Addresses[order.front()].Address;
+    probe =
+        "," + std::string(ProbeMethodName(r.Method)) + "," + HopPortText(r, static_cast<int>(i));
     out += line(std::array<std::string, std::size(CsvHeaders)>{
         std::to_string(i + 1), order.empty() ? std::string() : NameOf(hop, order.front()), main,
         Fixed(s.LossPercent(), 1), s.Sent > 0 ? std::to_string(s.Sent) : std::string(),
@@ -255,6 +277,13 @@ std::string RenderJson(const TReportSnapshot& r) {
                    {"address", r.Address},
                    {"route_end_found", r.RouteEndFound},
                    {"route_length", r.RouteLength}};
+  // An ICMP document keeps the keys it always had.
+  if (r.Method != TProbeMethod::pmIcmp) {
+    document["method"] = ProbeMethodName(r.Method);
+    const std::int32_t first = ProbeDestinationPort(r.Method, r.Port, 0);
+    document["port"] = first;
+    if (ProbeDestinationPort(r.Method, r.Port, 1) != first) document["port_per_hop"] = true;
+  }
   if (repeated) {
     document["rounds"] = r.Rounds;
     document["rounds_done"] = r.RoundsDone;

@@ -20,6 +20,8 @@ TReportSnapshot TTraceRouteForm::Report() const {
   r.Rounds = RunRounds;
   r.RoundsDone = RoundsDone;
   r.IntervalMs = IntervalMs;
+  r.Method = RunProbeMethod;
+  r.Port = RunProbePort;
   const bool shown = RowsShown();
   const int rows = std::max(0, OutGrid.RowCount() - 1);
   r.Hops.resize(static_cast<std::size_t>(rows));

@@ -228,6 +228,16 @@ bool TTraceRouteForm::ResolveTarget() {
 
 void TTraceRouteForm::OpenWindowSocket() {
   try {
+    RunProbeMethod = ProbeMethod;
+    RunProbePort = ProbePort;
+    if (RunProbeMethod != TProbeMethod::pmIcmp) {
+      // UDP and TCP need no ICMP socket; a method this system cannot probe
+      // with is refused here, before any probe.
+      const std::string refusal =
+          ProbeMethodRefusal(RunProbeMethod, VersionOfAddressText(TargetAddress));
+      if (!refusal.empty()) throw EIdException(refusal);
+      return;
+    }
     // Opens the window's raw socket now, so that a missing right to raw
     // sockets shows as an error at Start.
     IdIcmpClient1->ReceiveTimeout = TimeOutMs;
@@ -348,6 +358,8 @@ void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
   worker->SlotIndex = static_cast<std::int32_t>(free - ProbeSlots.data());
   worker->Ttl = n;
   worker->TimeOutMs = TimeOutMs;
+  worker->ProbeMethod = RunProbeMethod;
+  worker->ProbePort = RunProbePort;
   worker->Window = handle_;
   worker->RunId = RunId;
   StartInSlot(*free, std::move(worker));

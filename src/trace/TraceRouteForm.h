@@ -14,6 +14,7 @@
 
 #include "net/IdAntiFreeze.h"
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/MessageQueue.h"
 #include "trace/Canvas.h"
 #include "trace/CommandLine.h"
@@ -202,6 +203,8 @@ class TTraceRouteForm {
   // method's default); a run uses the values of its Start.
   TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;
   std::int32_t ProbePort = 0;
+  TProbeMethod RunProbeMethod = TProbeMethod::pmIcmp;  // of the current run
+  std::int32_t RunProbePort = 0;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
   // --- rounds ---
   std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop
