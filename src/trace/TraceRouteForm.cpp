@@ -212,7 +212,11 @@ bool TTraceRouteForm::ResolveTarget() {
   std::string refusal;
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
-    return true;
+    // A method this system cannot probe with is refused as a target would be,
+    // before any probe.
+    const std::string why = ProbeMethodRefusal(ProbeMethod, VersionOfAddressText(TargetAddress));
+    if (why.empty()) return true;
+    refusal = EIdInvalidTarget(TargetHost, why).what();
   } catch (const EIdInvalidTarget& error) {
     refusal = error.what();
   } catch (...) {
@@ -230,14 +234,9 @@ void TTraceRouteForm::OpenWindowSocket() {
   try {
     RunProbeMethod = ProbeMethod;
     RunProbePort = ProbePort;
-    if (RunProbeMethod != TProbeMethod::pmIcmp) {
-      // UDP and TCP need no ICMP socket; a method this system cannot probe
-      // with is refused here, before any probe.
-      const std::string refusal =
-          ProbeMethodRefusal(RunProbeMethod, VersionOfAddressText(TargetAddress));
-      if (!refusal.empty()) throw EIdException(refusal);
-      return;
-    }
+    // UDP and TCP need no ICMP socket; ResolveTarget refused a method this
+    // system cannot probe with.
+    if (RunProbeMethod != TProbeMethod::pmIcmp) return;
     // Opens the window's raw socket now, so that a missing right to raw
     // sockets shows as an error at Start.
     IdIcmpClient1->ReceiveTimeout = TimeOutMs;
