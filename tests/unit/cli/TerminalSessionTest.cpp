@@ -133,8 +133,10 @@ TEST_F(TerminalSession, RoundsPrintTheStatisticsTableJsonOrCsv) {
             ExitTraceEnded);
   EXPECT_EQ(session_->Form()->RoundsDone, 2);
   EXPECT_TRUE(std::regex_search(
-      out_, std::regex("^Route to target.test \\(10.9.9.9\\), started [-0-9: ]+, 2 rounds, "
-                       "interval 0 s\nNo +Host +Loss % +Sent +Last +Avg +Best +Worst +StDev\n")))
+      out_,
+      std::regex(
+          "^Route to target.test \\(10.9.9.9\\), started [-0-9: ]+, 2 rounds, "
+          "interval 0 s, probes: ICMP\nNo +Host +Loss % +Sent +Last +Avg +Best +Worst +StDev\n")))
       << out_;
   EXPECT_TRUE(std::regex_search(out_, std::regex("\n 2 +100\\.0 +6\n")))
       << "the silent hop: three attempts lost in each round\n"
