@@ -152,7 +152,8 @@ std::string HelpText(const std::string& program) {
          "table is printed once.\n"
          "\n"
          "Exit status: 0 when the trace ended, 2 when the host is not found or cannot\n"
-         "be traced (an unspecified address, a link-local one without its zone),\n"
+         "be traced (an unspecified address, a link-local one without its zone, a\n"
+         "method this system cannot probe with),\n"
          "3 when the ICMP socket cannot be opened " +
          SocketRightsNote() + ", 1 on any other failure.\n";
 }
