@@ -298,9 +298,9 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
   const std::string csv = ReadWholeFile((dir / "copied.csv").string());
   EXPECT_NE(csv.find("\r\n1,one.lab," + lab.Facts().Hop(1) + ",0.0,"), std::string::npos) << csv;
   EXPECT_EQ(seen("saved"), "1");
-  // TCP probes to port 443 from the menu: wine lacks what they need, so Start
-  // refuses them in a box that names ICMP.
-  EXPECT_EQ(seen("port-checked"), "443");
+  // TCP probes to port 443 from the menu ("Other…" shows the port in use):
+  // wine lacks what they need, so Start refuses them in a box that names ICMP.
+  EXPECT_EQ(seen("port-box"), "443");
   EXPECT_EQ(seen("tcp-refusal").rfind("Cannot trace target.lab: TCP probes need", 0), 0u)
       << seen("tcp-refusal");
   EXPECT_EQ(ReadWholeFile((dir / "saved.csv").string()), csv);

@@ -219,18 +219,6 @@ HWND OpenSubmenu(HWND menu) {
   return submenu;
 }
 
-// The caption of the item with the radio mark in an open menu.
-std::string CheckedItem(HWND menuWindow) {
-  const auto menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, MN_GETHMENU, 0, 0));
-  for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
-    if ((GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED) == 0) continue;
-    char text[64] = {};
-    GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-    return text;
-  }
-  return {};
-}
-
 // The clipboard's text (the system makes it from the Unicode text put there),
 // once something has put text there.
 std::string ClipboardText() {
@@ -616,9 +604,8 @@ int main(int argc, char** argv) {
   if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(error); }, 10000))
     return Fail("save-error-box");
 
-  // TCP probes from the grid's menu, then 443 in its Port submenu, whose radio
-  // mark then names it; wine lacks what TCP probes need, so Start says so in
-  // a box. Then back to ICMP probes.
+  // TCP probes from the grid's menu, then 443 in its Port submenu; wine lacks
+  // what TCP probes need, so Start says so in a box. Then back to ICMP probes.
   const auto openPorts = [&] {
     RightClick(grid);
     menu = OpenMenu();
@@ -635,10 +622,15 @@ int main(int argc, char** argv) {
   // The first item is selected as the submenu opens.
   if (!ports || !ChooseItem(ports, 2) || !WaitFor([&] { return !IsWindowVisible(menu); }, 5000))
     return Fail("port-443");
+  // "Other…" opens its box with the port in use; Cancel keeps it.
   ports = openPorts();
-  report << "port-checked " << (ports ? CheckedItem(ports) : std::string()) << "\n";
-  if (menu) Post(menu, WM_CANCELMODE, 0, 0);
-  WaitFor([&] { return !IsWindowVisible(menu); }, 5000);
+  if (!ports || !ChooseItem(ports, 3)) return Fail("port-other");
+  HWND portBox = DialogOf(main, "Port");
+  HWND portEdit = portBox ? Child(portBox, "Edit") : nullptr;
+  report << "port-box " << (portEdit ? Text(portEdit) : std::string()) << "\n";
+  if (portBox) Post(portBox, WM_COMMAND, IDCANCEL, 0);
+  if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(portBox); }, 10000))
+    return Fail("port-box-cancel");
   TypeAndEnter(edit, roundsHost);
   HWND refusal = DialogOf(main, "Quillon");
   report << "tcp-refusal " << (refusal ? Text(Child(refusal, "Static", "Cannot*")) : std::string())
