@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TraceFixture.h"
+#include "net/IdException.h"
 #include "platform/Clock.h"
 #include "trace/DNSThread.h"
 #include "trace/PingThread.h"
@@ -467,19 +468,25 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
 // at it, while UDP and TCP show every hop and end at the target, whose answer
 // (a port unreachable, a connect) counts as its echo reply.
 TEST_F(TraceRoute, EveryMethodKeepsTheRulesPastAFilterThatDropsEchoRequests) {
+  using enum TProbeMethod;
   const struct {
     std::vector<std::string> Words;
+    TProbeMethod Method;
     bool V6;
     int RouteLength;
     std::vector<int> Ports;  // of the probes for TTL 1, 2, ... (none for ICMP)
   } rows[] = {
-      {{"-w", "150", "target.test"}, false, 2, {}},
-      {{"--udp", "-w", "150", "target.test"}, false, 4, {33434, 33435, 33436, 33437}},
-      {{"--tcp", "-w", "150", "target.test"}, false, 4, {80, 80, 80, 80}},
-      {{"--udp", "--port", "53", "-w", "150", "target.test"}, false, 4, {53, 53, 53, 53}},
-      {{"-6", "-w", "150", "six.test"}, true, 2, {}},
-      {{"--udp", "-6", "-w", "150", "six.test"}, true, 4, {33434, 33435, 33436, 33437}},
-      {{"--tcp", "--port=443", "-6", "-w", "150", "six.test"}, true, 4, {443, 443, 443, 443}},
+      {{"-w", "150", "target.test"}, pmIcmp, false, 2, {}},
+      {{"--udp", "-w", "150", "target.test"}, pmUdp, false, 4, {33434, 33435, 33436, 33437}},
+      {{"--tcp", "-w", "150", "target.test"}, pmTcp, false, 4, {80, 80, 80, 80}},
+      {{"--udp", "--port", "53", "-w", "150", "target.test"}, pmUdp, false, 4, {53, 53, 53, 53}},
+      {{"-6", "-w", "150", "six.test"}, pmIcmp, true, 2, {}},
+      {{"--udp", "-6", "-w", "150", "six.test"}, pmUdp, true, 4, {33434, 33435, 33436, 33437}},
+      {{"--tcp", "--port=443", "-6", "-w", "150", "six.test"},
+       pmTcp,
+       true,
+       4,
+       {443, 443, 443, 443}},
   };
   for (const auto& row : rows) {
     const std::string name = ::testing::PrintToString(row.Words);
@@ -495,6 +502,21 @@ TEST_F(TraceRoute, EveryMethodKeepsTheRulesPastAFilterThatDropsEchoRequests) {
     config.ForwardNames["six.test"] = TSimForward::To(kTarget6);
     TSimNetwork& net = Install(config);
     form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
+    const std::string refusal =
+        ProbeMethodRefusal(row.Method, row.V6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+    if (!refusal.empty()) {
+      // A method this platform cannot probe with is refused at Start, before any probe.
+      EXPECT_THROW(
+          try { form_->FormCreate(row.Words); } catch (const EIdException& error) {
+            EXPECT_EQ(error.what(), refusal) << name;
+            throw;
+          },
+          EIdException)
+          << name;
+      EXPECT_TRUE(net.Sent().empty()) << name;
+      EXPECT_FALSE(form_->Running) << name;
+      continue;
+    }
     form_->FormCreate(row.Words);
     ASSERT_TRUE(RunUntilIdle()) << name;
     ASSERT_TRUE(DrainWorkers()) << name;
