@@ -22,12 +22,11 @@ std::uint32_t Le32(const std::uint8_t* bytes) {
 constexpr std::size_t kV4AddressAt = 4;
 constexpr std::size_t kV6AddressAt = 8;
 constexpr std::size_t kV6ScopeIdAt = 24;
-constexpr std::uint8_t kV4PortUnreachable = 3;
 
 }  // namespace
 
-bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> target,
-                         TReplyStatus& record) {
+bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, const std::string& target,
+                         std::span<const std::uint8_t> targetBytes, TReplyStatus& record) {
   if (bytes.size() < sizeof(TIcmpErrorInfo)) return false;
   const std::uint8_t* info = bytes.data();
   const std::uint16_t family = Le16(info);
@@ -36,34 +35,28 @@ bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const st
   const auto protocol = static_cast<std::int32_t>(Le32(info + offsetof(TIcmpErrorInfo, Protocol)));
   if (protocol != (ipv6 ? Id_IPPROTO_ICMPV6 : Id_IPPROTO_ICMP)) return false;
   const std::size_t size = ipv6 ? 16 : 4;
-  if (target.size() != size) return false;
+  if (targetBytes.size() != size) return false;
 
   const std::uint8_t* address = info + (ipv6 ? kV6AddressAt : kV4AddressAt);
   const std::uint8_t type = info[offsetof(TIcmpErrorInfo, Type)];
   const std::uint8_t code = info[offsetof(TIcmpErrorInfo, Code)];
-  const bool fromTarget = std::equal(address, address + size, target.begin());
-  const std::uint8_t timeExceeded = ipv6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED;
-  const std::uint8_t unreachable = ipv6 ? Id_ICMPV6_UNREACH : Id_ICMP_UNREACH;
-  const std::uint8_t portUnreachable = ipv6 ? Id_ICMPV6_UNREACH_PORT : kV4PortUnreachable;
-
+  std::string sender;
   if (ipv6) {
     TIdIPv6Bytes v6{};
     std::copy(address, address + size, v6.begin());
-    record.ReplyFrom = IPv6AddressText(v6, Le32(info + kV6ScopeIdAt));
+    sender = IPv6AddressText(v6, Le32(info + kV6ScopeIdAt));
   } else {
-    record.ReplyFrom = std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-                       std::to_string(address[2]) + "." + std::to_string(address[3]);
+    sender = std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+             std::to_string(address[2]) + "." + std::to_string(address[3]);
   }
+  const bool fromTarget = std::equal(address, address + size, targetBytes.begin());
+  if (JudgeProbeError(ipv6, type, code, sender, fromTarget, target, record)) return true;
+  // Another message failed the connect all the same: it is this probe's answer.
+  record = TReplyStatus{};
+  record.ReplyFrom = sender;
   record.IcmpType = type;
   record.IcmpCode = code;
-  if (type == timeExceeded)
-    record.StatusKind = TReplyStatusKind::rskTtlExpired;
-  else if (type == unreachable && code == portUnreachable && fromTarget)
-    record.StatusKind = TReplyStatusKind::rskEchoReply;
-  else if (type == unreachable)
-    record.StatusKind = TReplyStatusKind::rskUnreachable;
-  else
-    record.StatusKind = TReplyStatusKind::rskError;
+  record.StatusKind = TReplyStatusKind::rskError;
   return true;
 }
 
@@ -76,7 +69,7 @@ bool TcpConnectAnswer(std::int32_t socketError, std::span<const std::uint8_t> er
     return true;
   }
   TReplyStatus decoded;
-  if (DecodeIcmpErrorInfo(errorInfo, targetBytes, decoded)) {
+  if (DecodeIcmpErrorInfo(errorInfo, target, targetBytes, decoded)) {
     reply = decoded;
     return true;
   }

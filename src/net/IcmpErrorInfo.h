@@ -34,15 +34,14 @@ static_assert(sizeof(TIcmpErrorInfo) == 36 && offsetof(TIcmpErrorInfo, Protocol)
 constexpr std::uint16_t Id_WIN_AF_INET = 2;
 constexpr std::uint16_t Id_WIN_AF_INET6 = 23;
 
-// Fills record's ReplyFrom, IcmpType, IcmpCode and StatusKind from the bytes
-// the option gave, for a probe to target (its 4 or 16 address bytes): time
-// exceeded is the hop, a port unreachable from the target is the target
-// reached (as its echo reply would be), another unreachable is unreachable
-// with its code, any other message an error. False, record untouched, for
-// bytes too short for the record, an unknown family, a protocol other than the
-// family's ICMP, or a target of the other family.
-bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> target,
-                         TReplyStatus& record);
+// Fills record from the bytes the option gave, for a probe to target (its
+// text, and its 4 or 16 address bytes), judged as every platform judges its
+// probes' ICMP errors (JudgeProbeError); another message, which failed the
+// connect all the same, is an error from its sender. False, record untouched,
+// for bytes too short for the record, an unknown family, a protocol other than
+// the family's ICMP, or a target of the other family.
+bool DecodeIcmpErrorInfo(std::span<const std::uint8_t> bytes, const std::string& target,
+                         std::span<const std::uint8_t> targetBytes, TReplyStatus& record);
 
 // What a TCP probe's connect to target (address text and bytes) ended with,
 // given its socket error (SO_ERROR; 0: connected) and, for a failure, the

@@ -109,6 +109,26 @@ TReplyStatus TargetReachedReply(const std::string& target) {
   return reply;
 }
 
+bool JudgeProbeError(bool ipv6, std::uint8_t type, std::uint8_t code, const std::string& sender,
+                     bool fromTarget, const std::string& target, TReplyStatus& reply) {
+  const std::uint8_t timeExceeded = ipv6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED;
+  const std::uint8_t unreachable = ipv6 ? Id_ICMPV6_UNREACH : Id_ICMP_UNREACH;
+  const std::uint8_t portUnreachable = ipv6 ? Id_ICMPV6_UNREACH_PORT : 3;
+  if (type == unreachable && code == portUnreachable && fromTarget) {
+    reply = TargetReachedReply(target);
+  } else if (type == timeExceeded || type == unreachable) {
+    reply = TReplyStatus{};
+    reply.ReplyFrom = fromTarget ? target : sender;
+    reply.IcmpType = type;
+    reply.IcmpCode = code;
+    reply.StatusKind =
+        type == timeExceeded ? TReplyStatusKind::rskTtlExpired : TReplyStatusKind::rskUnreachable;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 std::unique_ptr<TIdProbe> CreateTransportProbe(TProbeMethod method, TIdIPVersion version) {
   return std::make_unique<TTransportProbe>(method, version);
 }
