@@ -10,6 +10,9 @@ namespace {
 // ordinary programs.
 constexpr const char* kUdpRefusal =
     "UDP probes are not available on Windows: trace with --tcp or with ICMP.";
+// Where TCP probes are refused too.
+constexpr const char* kUdpRefusalIcmpOnly =
+    "UDP probes are not available on Windows: trace with ICMP.";
 
 }  // namespace
 
@@ -28,7 +31,7 @@ std::unique_ptr<TIdProbe> CreateProbe(TProbeMethod method, TIdIPVersion version)
 std::string ProbeMethodRefusal(TProbeMethod method, TIdIPVersion version) {
   switch (method) {
     case TProbeMethod::pmUdp:
-      return kUdpRefusal;
+      return TcpProbeRefusalWindows(version).empty() ? kUdpRefusal : kUdpRefusalIcmpOnly;
     case TProbeMethod::pmTcp:
       return TcpProbeRefusalWindows(version);
     case TProbeMethod::pmIcmp:
