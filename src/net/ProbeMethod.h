@@ -50,7 +50,7 @@ struct TProbeRequest {
   std::int32_t TimeOutMs = 0;
   std::int32_t Port = 0;          // the destination port (UDP, TCP)
   std::uint16_t Sequence = 0;     // the echo request's sequence number (ICMP)
-  std::string Payload = "asdas";  // the echo request's data (ICMP)
+  std::string Payload = "asdas";  // what an echo request (ICMP) or a UDP datagram carries
 };
 
 // One method's probe: each Send sends one probe and waits for its answer.

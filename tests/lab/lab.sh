@@ -89,7 +89,7 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
-icmp_limit=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=0
+icmp_limit=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=""
 silent_list="" names_spec="" building=0
 declare -A silent=() names=()
 
@@ -137,8 +137,10 @@ parse_options() {
   in_range "$filter_echo" 0 "$routers" ||
     usage "--filter-echo must name a router 1..$routers, not '$filter_echo'"
   filter_echo=$((10#$filter_echo))
-  in_range "$listen" 0 65535 || usage "--listen must be a port 1..65535, not '$listen'"
-  listen=$((10#$listen))
+  if [[ -n $listen ]]; then
+    in_range "$listen" 1 65535 || usage "--listen must be a port 1..65535, not '$listen'"
+    listen=$((10#$listen))
+  fi
   if [[ -n $lossy ]]; then
     lossy_router=${lossy%%:*} lossy_every=${lossy#*:}
     [[ $lossy == *:* ]] && in_range "$lossy_router" 1 "$routers" &&
@@ -404,7 +406,7 @@ facts() {
   echo "LAB_HOPS=$((routers + 1))"
   echo "LAB_DELAY_MS=$delay"
   echo "LAB_VERIFY_CHECKSUMS=$checksums"
-  ((listen == 0)) || echo "LAB_TCP_PORT=$listen"
+  [[ -z $listen ]] || echo "LAB_TCP_PORT=$listen"
   for ((hop = 1; hop <= routers + 1; hop++)); do
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
@@ -486,7 +488,7 @@ lab_up() {
 
   # One answered echo proves the chain forwards both ways and fills every
   # neighbour table on the way, so the first probe of a test meets no delay of ours.
-  ((listen == 0)) || start_listener
+  [[ -z $listen ]] || start_listener
   probe=$(probe_hop)
   if [[ -n $probe ]]; then
     for ((tries = 0; tries < 5; tries++)); do

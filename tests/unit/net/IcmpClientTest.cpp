@@ -11,6 +11,7 @@
 #include "net/IcmpErrorInfo.h"
 #include "net/IdException.h"
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/Process.h"
 #include "unit/net/SocketHandleRecordingStack.h"
 
@@ -769,6 +770,35 @@ TEST(IcmpErrorInfo, AConnectsEndIsTheTargetTheRouterSilenceOrOurOwnFailure) {
     EXPECT_EQ(reply.ReplyFrom, c.from) << c.error;
     EXPECT_EQ(reply.StatusKind, c.kind) << c.error;
   }
+}
+
+// The method's name reads back in any letter case; a port is 1 to 65535, and
+// UDP's default grows with the offset within that range.
+TEST(ProbeMethod, NamesAndPorts) {
+  using enum TProbeMethod;
+  for (const TProbeMethod method : {pmIcmp, pmUdp, pmTcp}) {
+    EXPECT_EQ(ProbeMethodFromName(ProbeMethodName(method)), method);
+  }
+  EXPECT_EQ(ProbeMethodFromName("tCp"), pmTcp);
+  EXPECT_EQ(ProbeMethodFromName("sctp"), std::nullopt);
+  EXPECT_EQ(ProbeMethodFromName("udp "), std::nullopt);
+  EXPECT_EQ(std::tuple(IsValidProbePort(0), IsValidProbePort(1), IsValidProbePort(65535),
+                       IsValidProbePort(65536)),
+            std::tuple(false, true, true, false));
+  // Method, fixed port, offset, destination port.
+  const std::tuple<TProbeMethod, int, int, int> rows[] = {
+      {pmIcmp, 0, 5, 0},        {pmIcmp, 53, 5, 0},   {pmUdp, 0, 0, 33434},  {pmUdp, 0, 29, 33463},
+      {pmUdp, 0, 32101, 65535}, {pmUdp, 0, 32102, 1}, {pmUdp, 0, -1, 33433}, {pmUdp, 53, 29, 53},
+      {pmTcp, 0, 29, 80},       {pmTcp, 443, 0, 443}, {pmTcp, 70000, 0, 80},
+  };
+  for (const auto& [method, fixed, offset, port] : rows) {
+    EXPECT_EQ(ProbeDestinationPort(method, fixed, offset), port)
+        << ProbeMethodName(method) << " " << fixed << " " << offset;
+  }
+  EXPECT_EQ(ProbeMethodText(pmUdp, 0), "UDP port 33434+");
+  EXPECT_EQ(ProbeMethodText(pmUdp, 53), "UDP port 53");
+  EXPECT_EQ(ProbeMethodText(pmTcp, 0), "TCP port 80");
+  EXPECT_EQ(ProbeMethodText(pmIcmp, 0), "ICMP");
 }
 
 }  // namespace
