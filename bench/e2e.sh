@@ -4,7 +4,7 @@
 # pipeline (bench/floor.py). Run by hand, as root:
 #
 #   bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,b6,c6,d6] [--no-build]
-#                [--quillon PATH] [--out DIR] [--in-flight-rows]
+#                [--quillon PATH] [--out DIR] [--in-flight-rows | --probe-rows]
 #
 # Topologies (every link of the chain delays each way):
 #   a  12 routers, 10 ms per link, every hop named in the hosts file
@@ -30,8 +30,13 @@
 # traceroute setting. --in-flight-rows measures only those rows and the default
 # Quillon and traceroute they are compared with.
 #
+# --probe-rows measures Quillon's UDP and TCP probes (`--udp`, `--tcp`, as root)
+# beside its ICMP trace and beside `traceroute -U` and `traceroute -T`; the goal
+# is within 1.05 x of both. Use it with --only a (or a6).
+#
 # Writes bench/results/<date>-e2e.md and bench/results/latest.md (or DIR); with
-# --in-flight-rows only bench/results/<date>-e2e-in-flight.md.
+# --in-flight-rows only bench/results/<date>-e2e-in-flight.md, with --probe-rows
+# only bench/results/<date>-e2e-probe.md.
 # --quillon measures another build of the program (for trying a change) instead
 # of the release build in build/bench-release.
 set -euo pipefail
@@ -45,7 +50,7 @@ runs=5 warmup=1 only="a,b,c,d,a6,b6,c6,d6" do_build=1 out="$here/results" quillo
 rows=all
 usage() {
   echo "usage: bench/e2e.sh [--runs N] [--warmup N] [--only a,b,c,d,a6,...] [--no-build]" \
-    "[--quillon PATH] [--out DIR] [--in-flight-rows]" >&2
+    "[--quillon PATH] [--out DIR] [--in-flight-rows | --probe-rows]" >&2
   exit 2
 }
 while (($# > 0)); do
@@ -58,10 +63,15 @@ while (($# > 0)); do
     --quillon) quillon=$(realpath "$2") ;;
     --no-build) do_build=0 ;;
     --in-flight-rows) rows=in-flight ;;
+    --probe-rows) rows=probe ;;
     -h | --help) usage ;;
     *) usage ;;
   esac
-  if [[ $1 == --no-build || $1 == --in-flight-rows ]]; then shift; else shift 2; fi
+  if [[ $1 == --no-build || $1 == --in-flight-rows || $1 == --probe-rows ]]; then
+    shift
+  else
+    shift 2
+  fi
 done
 [[ $runs =~ ^[1-9][0-9]?$ && $warmup =~ ^[0-9]$ && $only =~ ^[abcd]6?(,[abcd]6?)*$ ]] || usage
 
@@ -175,6 +185,13 @@ if topology in ("a", "b"):
 if rows == "in-flight":
     tools = {name: argv for name, argv in tools.items()
              if name in ("quillon", "traceroute") or "-N" in name or "in flight" in name}
+if rows == "probe":
+    # The same traces by UDP and by TCP (the lab's target refuses port 80).
+    tools = {name: tools[name] for name in ("quillon", "traceroute")}
+    for method, flag in (("udp", "-U"), ("tcp", "-T")):
+        argv = tools["quillon"]
+        tools[f"quillon --{method}"] = argv[:1] + [f"--{method}"] + argv[1:]
+        tools[f"traceroute {flag}"] = [flag if w == "-I" else w for w in tools["traceroute"]]
 order = list(tools)
 
 # One reverse lookup of the target's address, as Quillon makes it for the
@@ -300,9 +317,12 @@ DOTTED = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
 ADDRESS = re.compile(r"^(\d{1,3}(\.\d{1,3}){3}|[0-9a-f:]*:[0-9a-f:]+)$")
 IN_FLIGHT = ["quillon, 16 in flight", "quillon, 64 in flight"]
 TRACEROUTE_N = ["traceroute -N 16", "traceroute -N 32 -q 1"]
-TOOLS = ["quillon", "quillon, warm", "quillon, user", *IN_FLIGHT, "traceroute", *TRACEROUTE_N,
-         "tracepath", "mtr"]
-TOOLS6 = ["quillon", "quillon, warm", "quillon, IPv4", "traceroute", "tracepath", "mtr"]
+# UDP and TCP probes, each against Quillon's ICMP trace and against traceroute's own.
+PROBE_ROWS = {"quillon --udp": "traceroute -U", "quillon --tcp": "traceroute -T"}
+TOOLS = ["quillon", "quillon, warm", "quillon, user", *IN_FLIGHT, *PROBE_ROWS, "traceroute",
+         *TRACEROUTE_N, *PROBE_ROWS.values(), "tracepath", "mtr"]
+TOOLS6 = ["quillon", "quillon, warm", "quillon, IPv4", *PROBE_ROWS, "traceroute",
+          *PROBE_ROWS.values(), "tracepath", "mtr"]
 COMMANDS6 = {
     "quillon": "quillon -6 --terminal --json -w 1000 TARGET6",
     "quillon, warm": "the same, history and name cache kept",
@@ -310,6 +330,10 @@ COMMANDS6 = {
     "traceroute": "traceroute -6 -I -w 1 TARGET6",
     "tracepath": "tracepath -6 -n TARGET6",
     "mtr": "mtr -6 --report -c 1 TARGET6",
+    "quillon --udp": "quillon --udp -6 --terminal --json -w 1000 TARGET6",
+    "quillon --tcp": "quillon --tcp -6 --terminal --json -w 1000 TARGET6",
+    "traceroute -U": "traceroute -6 -U -w 1 TARGET6",
+    "traceroute -T": "traceroute -6 -T -w 1 TARGET6",
 }
 COMMANDS = {
     "quillon": "quillon --terminal --json -w 1000 TARGET",
@@ -322,6 +346,10 @@ COMMANDS = {
     "traceroute -N 32 -q 1": "traceroute -I -N 32 -q 1 TARGET",
     "tracepath": "tracepath -n TARGET",
     "mtr": "mtr --report -c 1 TARGET",
+    "quillon --udp": "quillon --udp --terminal --json -w 1000 TARGET",
+    "quillon --tcp": "quillon --tcp --terminal --json -w 1000 TARGET",
+    "traceroute -U": "traceroute -U -w 1 TARGET",
+    "traceroute -T": "traceroute -T -w 1 TARGET",
 }
 TITLES = {
     "a": "(a) 12 routers, 10 ms per link, every hop named",
@@ -432,6 +460,8 @@ PARSERS = {"quillon": parse_quillon, "quillon, warm": parse_quillon, "quillon, u
            "traceroute": parse_traceroute, "tracepath": parse_tracepath, "mtr": parse_mtr}
 PARSERS.update({tool: parse_quillon for tool in IN_FLIGHT})
 PARSERS.update({tool: parse_traceroute for tool in TRACEROUTE_N})
+PARSERS.update({tool: parse_quillon for tool in PROBE_ROWS})
+PARSERS.update({tool: parse_traceroute for tool in PROBE_ROWS.values()})
 
 
 def check_run(run, topo, facts):
@@ -439,7 +469,9 @@ def check_run(run, topo, facts):
     tool = run["tool"]
     if run["status"] != 0:
         raise Mismatch(f"{tool} exited with {run['status']}: {run['stderr'].strip()[:200]}")
-    expected, length = expected_route(topo, facts, udp=(tool == "tracepath"), key=hop_key(run, facts))
+    # Probes other than echo requests reach a target that drops those.
+    not_echo = tool == "tracepath" or tool in PROBE_ROWS or tool in PROBE_ROWS.values()
+    expected, length = expected_route(topo, facts, udp=not_echo, key=hop_key(run, facts))
     hops, reported_length = PARSERS[tool](run, facts)
     if reported_length is not None and reported_length != length:
         raise Mismatch(f"{tool}: route length {reported_length}, the lab has {length}")
@@ -596,6 +628,16 @@ for topology, topo, data, args, agreed in sections:
         within = abs(q_median / v4 - 1.0) <= 0.03
         lines += ["", f"Quillon over IPv6 against over IPv4 on this lab: {q_median:.0f} ms against "
                   f"{v4:.0f} ms, **{q_median / v4:.3f}** ({'within' if within else 'NOT within'} 3 %)."]
+    for tool, theirs in PROBE_ROWS.items():
+        mine = [r["wall_ms"] for r in measured if r["tool"] == tool]
+        other = [r["wall_ms"] for r in measured if r["tool"] == theirs]
+        if mine and other:
+            m, icmp, t = statistics.median(mine), q_median, statistics.median(other)
+            met = m <= 1.05 * icmp and m <= 1.05 * t
+            lines += ["", f"`{COMMANDS[tool].split(' --terminal')[0]}` (no privilege needed): median "
+                      f"{fmt_ms(m)} ms, **{m / icmp:.3f} ×** Quillon's ICMP trace and "
+                      f"**{m / t:.3f} ×** `{theirs}` ({fmt_ms(t)} ms, root); the goal, within "
+                      f"1.05 × of both, is {'met' if met else 'NOT met'}."]
     ratio = q_median / schedule.floor_ms
     user = [r["wall_ms"] for r in measured if r["tool"] == "quillon, user"]
     if user:

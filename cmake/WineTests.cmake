@@ -39,3 +39,10 @@ set_tests_properties(quillon_exe_plain_table PROPERTIES LABELS program
   PASS_REGULAR_EXPRESSION "\n *1 +127\\.0\\.0\\.1 "
   FAIL_REGULAR_EXPRESSION "${_escape}")
 quillon_emulated_test(quillon_exe_plain_table)
+
+# Wine has no TCP_FAIL_CONNECT_ON_ICMP_ERROR: TCP probes are refused before
+# the trace, naming the method that works, as every system without it does.
+add_test(NAME quillon_exe_tcp_refused COMMAND quillon --terminal --tcp 127.0.0.1)
+set_tests_properties(quillon_exe_tcp_refused PROPERTIES LABELS program
+  PASS_REGULAR_EXPRESSION "Cannot trace 127\\.0\\.0\\.1: TCP probes need Windows 10 version 2004 or later.*trace with ICMP")
+quillon_emulated_test(quillon_exe_tcp_refused)

@@ -109,9 +109,11 @@ bool ShouldOpenWindow(const TCliOptions& options, bool guiBuilt, const char* dis
 
 std::string HelpText(const std::string& program) {
   return "Usage: " + program +
-         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [--as] [HOST]\n"
+         " [options] [-4|-6] [-h HOPS] [-w TIMEOUT] [--in-flight N] [--udp|--tcp]\n"
+         "       [--port N] [--as] [HOST]\n"
          "Traces the route to HOST (a name, a dotted IPv4 or an IPv6 address) hop by hop\n"
-         "with ICMP echo requests and shows every hop's address, host name and time.\n"
+         "with ICMP echo requests (or UDP or TCP probes) and shows every hop's address,\n"
+         "host name and time.\n"
          "Without HOST the first host of the history is traced (localhost at first).\n"
          "\n"
          "  -4            trace a name over IPv4\n"
@@ -123,6 +125,13 @@ std::string HelpText(const std::string& program) {
          "  --in-flight N probes under way at once, 1 to 64 (default 5); with N at\n"
          "                least HOPS every hop is probed at once. The table is the same\n"
          "                for every N\n"
+         "  --udp         probe with UDP datagrams to port 33434 and up (one more per\n"
+         "                hop), or to --port; the target answers port unreachable\n"
+         "  --tcp         probe with TCP connects to port 80, or to --port; the target\n"
+         "                answers the connect or refuses it, and is reset at once.\n"
+         "                Both pass firewalls that drop ICMP echo requests and need no\n"
+         "                privilege on Linux\n"
+         "  --port N      the destination port of --udp or --tcp, 1 to 65535\n"
          "  --as          show the AS numbers that announce each hop and their names.\n"
          "                The route's public addresses are sent to a public DNS zone\n"
          "                (origin.asn.cymru.com) through the system's resolver; private,\n"
@@ -148,7 +157,8 @@ std::string HelpText(const std::string& program) {
          "table is printed once.\n"
          "\n"
          "Exit status: 0 when the trace ended, 2 when the host is not found or cannot\n"
-         "be traced (an unspecified address, a link-local one without its zone),\n"
+         "be traced (an unspecified address, a link-local one without its zone, a\n"
+         "method this system cannot probe with),\n"
          "3 when the ICMP socket cannot be opened " +
          SocketRightsNote() + ", 1 on any other failure.\n";
 }

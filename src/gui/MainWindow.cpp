@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <utility>
 
 #include "gui/AboutForm.h"
@@ -118,6 +120,17 @@ QString AskSaveFileName(QWidget* owner, int& typeIndex) {
   return dialog.selectedFiles().front();
 }
 
+QString AskPortText(QWidget* owner, int current) {
+  QInputDialog dialog(owner);
+  dialog.setObjectName(QStringLiteral("PortDialog"));
+  dialog.setWindowTitle(QStringLiteral("Port"));
+  dialog.setLabelText(
+      QStringLiteral("Destination port (%1 to %2):").arg(MinProbePort).arg(MaxProbePort));
+  dialog.setTextValue(current > 0 ? QString::number(current) : QString());
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.textValue();
+}
+
 // --- message pump ---
 
 namespace {
@@ -164,6 +177,7 @@ TMainWindow::TMainWindow(TFormFiles files, const std::vector<std::string>& param
   if (!boxes_.Message) boxes_.Message = &DefaultMessageBox;
   if (!boxes_.Error) boxes_.Error = &DefaultErrorBox;
   if (!boxes_.SaveFileName) boxes_.SaveFileName = &AskSaveFileName;
+  if (!boxes_.PortText) boxes_.PortText = &AskPortText;
   CreateControls();
   InstallMessagePump([this](const std::string& text) {
     ShowError(text);
@@ -261,15 +275,24 @@ void TMainWindow::CreateControls() {
 void TMainWindow::CreateGridMenu() {
   GridMenu_ = new QMenu(this);
   GridMenu_->setObjectName(QStringLiteral("GridMenu"));
-  // The two views show as a pair of radio items.
-  auto* views = new QActionGroup(GridMenu_);
+  // The two views, the methods and the ports each show as a group of radio items.
+  std::map<int, QActionGroup*> groups;
+  QMenu* submenu = nullptr;
   for (const TGridMenuItem& item : GridMenuItems()) {
-    if (item.SeparatorBefore) GridMenu_->addSeparator();
-    QAction* action = GridMenu_->addAction(QString::fromUtf8(item.Caption));
+    QMenu* menu = GridMenu_;
+    if (item.Submenu != nullptr) {
+      if (submenu == nullptr || submenu->title() != QString::fromUtf8(item.Submenu))
+        submenu = GridMenu_->addMenu(QString::fromUtf8(item.Submenu));
+      menu = submenu;
+    }
+    if (item.SeparatorBefore) menu->addSeparator();
+    QAction* action = menu->addAction(QString::fromUtf8(item.Caption));
     action->setData(static_cast<int>(item.Command));
-    if (item.Command == TGridCommand::gcStatistics || item.Command == TGridCommand::gcRoute) {
+    if (const int group = GridRadioGroup(item.Command); group != 0) {
       action->setCheckable(true);
-      views->addAction(action);
+      QActionGroup*& radio = groups[group];
+      if (radio == nullptr) radio = new QActionGroup(GridMenu_);
+      radio->addAction(action);
     }
     if (item.Toggle) action->setCheckable(true);
     // Shown beside the item; the grid itself answers Ctrl+C.
@@ -286,12 +309,22 @@ void TMainWindow::CreateGridMenu() {
 
 void TMainWindow::ShowGridMenu(const QPoint& globalPos) {
   if (!form_) return;
-  for (QAction* action : GridMenu_->actions()) {
-    if (action->isSeparator()) continue;
-    const auto command = static_cast<TGridCommand>(action->data().toInt());
-    action->setEnabled(GridCommandEnabled(*form_, command));
-    action->setChecked(GridCommandChecked(*form_, command));
-  }
+  const auto show = [this](QMenu* menu, const auto& self) -> void {
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      if (action->menu() != nullptr) {
+        self(action->menu(), self);
+        continue;
+      }
+      const auto command = static_cast<TGridCommand>(action->data().toInt());
+      for (const TGridMenuItem& item : GridMenuItems())
+        if (item.Command == command)
+          action->setText(QString::fromStdString(GridCommandCaption(*form_, item)));
+      action->setEnabled(GridCommandEnabled(*form_, command));
+      action->setChecked(GridCommandChecked(*form_, command));
+    }
+  };
+  show(GridMenu_, show);
   GridMenu_->popup(globalPos);
 }
 
@@ -300,10 +333,18 @@ void TMainWindow::GridCommand(TGridCommand command) {
   Guard([this, command] {
     if (RunGridCommand(*form_, command)) return;
     if (command == TGridCommand::gcSaveAs) return SaveAsClick();
+    if (command == TGridCommand::gcPortOther) return OtherPortClick();
     const bool csv = command == TGridCommand::gcCopyCsv;
     QGuiApplication::clipboard()->setText(
         QString::fromStdString(csv ? form_->CopyCsvText() : form_->CopyText()));
   });
+}
+
+void TMainWindow::OtherPortClick() {
+  const QString text = boxes_.PortText(this, form_->ProbePort);
+  if (text.isEmpty()) return;
+  const std::string refusal = ChooseProbePort(*form_, text.toStdString());
+  if (!refusal.empty()) ShowError(refusal);
 }
 
 void TMainWindow::SaveAsClick() {

@@ -33,11 +33,16 @@ struct TMessageBoxes {
   std::function<void(QWidget* owner, const QString& text)> Error;    // error box
   // "Save as…": the chosen path (empty: cancelled) and file type's index.
   std::function<QString(QWidget* owner, int& typeIndex)> SaveFileName;
+  // The port "Other…" stands for, as typed (empty: cancelled); current is the
+  // port in use (0: the method's default).
+  std::function<QString(QWidget* owner, int current)> PortText;
 };
 
 // The platform's file dialog of "Save as…": the chosen path, empty when
 // cancelled, and the index of the file type picked (ExportFileTypes).
 QString AskSaveFileName(QWidget* owner, int& typeIndex);
+// The small box of "Other…" in the port menu: the text typed, empty when cancelled.
+QString AskPortText(QWidget* owner, int current);
 
 class TMainWindow : public QWidget, public TTraceView {
  public:
@@ -86,6 +91,7 @@ class TMainWindow : public QWidget, public TTraceView {
   void PullControls();
   void CreateGridMenu();
   void SaveAsClick();
+  void OtherPortClick();
 
   TMessageBoxes boxes_;
   TAboutFrm* about_ = nullptr;

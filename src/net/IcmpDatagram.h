@@ -30,6 +30,7 @@ struct TIcmpErrorReportOf {
   std::uint8_t Code = 0;
   std::uint32_t Info = 0;    // the next-hop MTU for "fragmentation needed", "packet too big"
   TAddressBytes Offender{};  // who sent the message
+  bool OffenderKnown = false;               // the report named the sender (else Offender is zero)
   TAddressBytes OriginalDestination{};      // where the request was going
   std::uint8_t Ttl = Id_DEFAULT_REPLY_TTL;  // of the message on arrival (IPv6: its hop limit)
 };

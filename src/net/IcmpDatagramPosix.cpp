@@ -47,11 +47,13 @@ struct TFamily<sockaddr_in6> {
 
 // The address of a socket address of the family, when it is of that family.
 template <typename TSockAddr, typename TBytes>
-void CopyAddress(const void* from, TBytes& to) {
+bool CopyAddress(const void* from, TBytes& to) {
   TSockAddr address{};
   std::memcpy(&address, from, sizeof address);
-  if (reinterpret_cast<const sockaddr*>(&address)->sa_family == TFamily<TSockAddr>::Family)
-    std::memcpy(to.data(), TFamily<TSockAddr>::Address(address), to.size());
+  if (reinterpret_cast<const sockaddr*>(&address)->sa_family != TFamily<TSockAddr>::Family)
+    return false;
+  std::memcpy(to.data(), TFamily<TSockAddr>::Address(address), to.size());
+  return true;
 }
 
 // Reads an error-queue message: its extended error (and offender), its TTL or
@@ -74,7 +76,8 @@ bool ReadReport(const msghdr& message, TReport& report) {
     report.Info = error.ee_info;
     // The offender's address follows the extended error.
     if (c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err) + sizeof(TSockAddr)))
-      CopyAddress<TSockAddr>(CMSG_DATA(c) + sizeof(sock_extended_err), report.Offender);
+      report.OffenderKnown =
+          CopyAddress<TSockAddr>(CMSG_DATA(c) + sizeof(sock_extended_err), report.Offender);
   }
   if (!found) return false;
   report.Ttl = ByteOr(ControlInt(message, F::Level, F::Arrival), Id_DEFAULT_REPLY_TTL);

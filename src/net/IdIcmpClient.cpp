@@ -1,14 +1,13 @@
 #include "net/IdIcmpClient.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "net/IcmpDatagram.h"
 #include "net/IdException.h"
 #include "net/IdStack.h"
 #include "net/IdStackConsts.h"
+#include "net/ProbeMethod.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 
@@ -72,20 +71,8 @@ void TIdIcmpClient::Echo(const std::string& payload, std::uint16_t sequence) {
   AwaitReply(ReceiveTimeout, record);
   lastReply_ = record;
   const std::int64_t t1 = QueryPerformanceCounter();
-  const std::int64_t frequency = QueryPerformanceFrequency();
-
-  // Converted before multiplying, so that a very long unlimited wait cannot
-  // overflow; below 2^53 the result is the same as an exact 64-bit product.
-  std::int64_t micros = 1;
-  if (frequency > 0) {
-    const double exact =
-        std::nearbyint(static_cast<double>(t1 - t0) * 1'000'000.0 / static_cast<double>(frequency));
-    if (exact > 1.0)
-      micros = exact < 9.0e18 ? static_cast<std::int64_t>(exact)
-                              : std::numeric_limits<std::int64_t>::max();
-  }
   EnsureSocket().Close();
-  lastReply_.RoundTripMicros = static_cast<std::uint32_t>(static_cast<std::uint64_t>(micros));
+  lastReply_.RoundTripMicros = ElapsedMicros(t0, t1);
 
   if (OnReply) OnReply(*this, lastReply_);
   ++NextSequence;  // wraps from 65535 to 0

@@ -155,6 +155,18 @@ std::optional<std::uint16_t> TIdStack::SockEchoIdentifier(TIdStackSocketHandle) 
   return std::nullopt;
 }
 
+TIdStackSocketHandle TIdStack::SockOpenProbe(TIdIPVersion, int, int) {
+  RaiseSocketFailure(Id_WSAEOPNOTSUPP);
+}
+
+int TIdStack::SockConnect(TIdStackSocketHandle, const std::string&, int) {
+  RaiseSocketFailure(Id_WSAEOPNOTSUPP);
+}
+
+int TIdStack::SockProbeAnswer(TIdStackSocketHandle, const std::string&, TReplyStatus&) {
+  RaiseSocketFailure(Id_WSAEOPNOTSUPP);
+}
+
 std::string TIdStack::HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) {
   if (version == TIdIPVersion::ivIPv6) RaiseSocketFailure(Id_WSAHOST_NOT_FOUND);
   return HostNameToAddr(hostName);

@@ -19,6 +19,8 @@
 
 namespace quillon {
 
+struct TReplyStatus;
+
 enum class TAddressTextKind : std::uint8_t { atInvalid = 0, atDotted = 1, atNumeric = 2 };
 enum class TAddressClass : std::uint8_t { acNone = 0, acA, acB, acC, acD, acE };
 
@@ -80,6 +82,22 @@ class TIdStack {
   // socket in place of ours (an ICMP datagram socket's port), as the value of
   // bytes 4..5 read least significant byte first; nothing where ours goes out.
   virtual std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket);
+  // --- UDP and TCP probes: ordinary sockets that the routers' errors reach ---
+  // A non-blocking UDP (Id_SOCK_DGRAM) or TCP (Id_SOCK_STREAM) socket of the
+  // family, its TTL or hop limit at ttl, that receives the ICMP errors about
+  // what it sends with their sender and arrival TTL. Id_INVALID_SOCKET, with
+  // the socket error set, when it cannot be had. This default has none.
+  virtual TIdStackSocketHandle SockOpenProbe(TIdIPVersion version, int type, int ttl);
+  // Starts a TCP connect without waiting: 0 when it completed at once, else -1
+  // with the socket error (Id_WSAEWOULDBLOCK or 10036 while it is under way).
+  virtual int SockConnect(TIdStackSocketHandle socket, const std::string& address, int port);
+  // The answer a probe socket holds about its probe to target: 1 with reply
+  // filled (the answering address, the kind, the ICMP type and code, the
+  // arrival TTL where the system gives it; a connect completed or refused is
+  // the target reached), 0 when there is none (yet), -1 on failure. A socket
+  // select reports readable or writable may hold one.
+  virtual int SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                              TReplyStatus& reply);
   // Each byte in decimal, joined by ".".
   virtual std::string AddrToText(const TIdIPv4Bytes& bytes);
   // Parses into target (byte1 first) or raises EIdInvalidIPAddress.

@@ -18,12 +18,16 @@
 #include "net/IdException.h"
 #include "net/IdResolverResult.h"
 #include "net/IdWinSock2Posix.h"
+#include "net/ProbeAnswerPosix.h"
+#include "net/TransportProbe.h"
 
 namespace quillon {
 
 static_assert(Id_PF_INET4 == AF_INET && Id_SOCK_RAW == SOCK_RAW && Id_SOCK_DGRAM == SOCK_DGRAM &&
               Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
               Id_IP_TTL == IP_TTL && Id_SD_Send == SHUT_WR);
+static_assert(Id_SOCK_STREAM == SOCK_STREAM && Id_IPPROTO_TCP == IPPROTO_TCP &&
+              Id_IPPROTO_UDP == IPPROTO_UDP);
 static_assert(Id_PF_INET6 == AF_INET6 && Id_IPPROTO_IPV6 == IPPROTO_IPV6 &&
               Id_IPPROTO_ICMPV6 == IPPROTO_ICMPV6 && Id_IPV6_UNICAST_HOPS == IPV6_UNICAST_HOPS);
 
@@ -491,6 +495,130 @@ int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, i
   }
   return CountResult(WS2<wsSendTo>()(socket, buffer, static_cast<std::size_t>(length), flags,
                                      reinterpret_cast<const sockaddr*>(&target), sizeof target));
+}
+
+namespace {
+
+// The socket address of address text and a port, of either family; false with
+// errno set when the text names no address.
+bool SocketAddress(TIdStack& stack, const std::string& address, int port, sockaddr_storage& target,
+                   socklen_t& size) {
+  target = sockaddr_storage{};
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    if (!IPv6SocketAddress(address, port, v6)) return false;
+    std::memcpy(&target, &v6, sizeof v6);
+    size = sizeof v6;
+    return true;
+  }
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  v4.sin_port = WS2<wsHtons>()(static_cast<std::uint16_t>(port));
+  v4.sin_addr.s_addr = stack.TextToAddr(address);
+  std::memcpy(&target, &v4, sizeof v4);
+  size = sizeof v4;
+  return true;
+}
+
+// Whether a connect under way has completed: writable, with no error.
+bool Connected(TIdStackSocketHandle socket) {
+  pollfd fd{socket, POLLOUT, 0};
+  const timespec now{0, 0};
+  return WS2<wsPPoll>()(&fd, 1, &now, nullptr) == 1 && (fd.revents & (POLLERR | POLLHUP)) == 0 &&
+         (fd.revents & POLLOUT) != 0;
+}
+
+// Whether two socket addresses of our families name the same host, any port.
+bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
+  if (a.ss_family != b.ss_family) return false;
+  if (a.ss_family == AF_INET) {
+    sockaddr_in x{};
+    sockaddr_in y{};
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x.sin_addr.s_addr == y.sin_addr.s_addr;
+  }
+  sockaddr_in6 x{};
+  sockaddr_in6 y{};
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+}
+
+int SocketOption(TIdStackSocketHandle socket, int level, int name) {
+  int value = 0;
+  socklen_t size = sizeof value;
+  return WS2<wsGetSockOpt>()(socket, level, name, &value, &size) == 0 ? value : -1;
+}
+
+}  // namespace
+
+TIdStackSocketHandle TIdStackPosix::SockOpenProbe(TIdIPVersion version, int type, int ttl) {
+  if ((type != SOCK_DGRAM && type != SOCK_STREAM) || ttl < 1 || ttl > 255)
+    return FailWith(Id_WSAEINVAL);
+  const bool v6 = version == TIdIPVersion::ivIPv6;
+  const TIdStackSocketHandle socket =
+      WS2<wsSocket>()(v6 ? AF_INET6 : AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (socket < 0) return FailWithErrno();
+  const bool ready = v6 ? SetIntOption(socket, SOL_IPV6, IPV6_RECVERR, 1) == 0 &&
+                              SetIntOption(socket, SOL_IPV6, IPV6_RECVHOPLIMIT, 1) == 0 &&
+                              SetIntOption(socket, SOL_IPV6, IPV6_UNICAST_HOPS, ttl) == 0
+                        : SetIntOption(socket, SOL_IP, IP_RECVERR, 1) == 0 &&
+                              SetIntOption(socket, SOL_IP, IP_RECVTTL, 1) == 0 &&
+                              SetIntOption(socket, SOL_IP, IP_TTL, ttl) == 0;
+  if (ready) return socket;
+  const int error = errno;
+  WS2<wsClose>()(socket);
+  return FailWith(SocketErrorFromErrno(error));
+}
+
+int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, const std::string& address, int port) {
+  sockaddr_storage target{};
+  socklen_t size = 0;
+  if (!SocketAddress(*this, address, port, target, size)) return FailWithErrno();
+  if (WS2<wsConnect>()(socket, reinterpret_cast<const sockaddr*>(&target), size) == 0) return 0;
+  return FailWithErrno();
+}
+
+int TIdStackPosix::SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                                   TReplyStatus& reply) {
+  const auto parts = std::make_unique<TReceiveParts>();
+  // The routers' errors first; bounded, so that a flood cannot hold the probe.
+  for (int record = 0; record < 64; ++record) {
+    if (WS2<wsRecvMsg>()(socket, &parts->Reset(), MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+      if (errno == EAGAIN) break;
+      return FailWithErrno();
+    }
+    if (DecodeProbeError(parts->Header, target, reply)) return 1;
+  }
+  if (SocketOption(socket, SOL_SOCKET, SO_TYPE) == SOCK_STREAM) {
+    const bool connected = Connected(socket);
+    const int pending = SocketOption(socket, SOL_SOCKET, SO_ERROR);  // reading clears it
+    if (connected) {
+      // Reset on close: the target keeps nothing of the probe.
+      const linger now{1, 0};
+      WS2<wsSetSockOpt>()(socket, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    if ((connected || pending != 0) && DecodeConnectOutcome(pending, target, reply)) return 1;
+    // Failed without a word from the network (no route, the neighbour never
+    // answered): nobody answered this probe, and its socket is done.
+    if (pending > 0) {
+      reply = TReplyStatus{};
+      reply.ReplyFrom = "0.0.0.0";
+      reply.StatusKind = TReplyStatusKind::rskTimedOut;
+      return 1;
+    }
+    return 0;
+  }
+  // A UDP service of the target that answers the probe: the target reached.
+  // A pending error that this read reports (and clears) left no record
+  // behind: nothing to take.
+  if (WS2<wsRecvMsg>()(socket, &parts->Reset(), MSG_DONTWAIT) < 0) return 0;
+  sockaddr_storage expected{};
+  socklen_t size = 0;
+  const bool fromTarget = SocketAddress(*this, target, 0, expected, size) &&
+                          parts->Header.msg_namelen >= size && SameHost(parts->Peer, expected);
+  return fromTarget && DecodeConnectOutcome(0, target, reply) ? 1 : 0;
 }
 
 int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,

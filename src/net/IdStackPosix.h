@@ -68,6 +68,16 @@ class TIdStackPosix : public TIdStack {
   // of every echo request and which its answers carry (known once it has sent).
   std::optional<std::uint16_t> SockEchoIdentifier(TIdStackSocketHandle socket) override;
 
+  // UDP and TCP probes for every user: an ordinary socket with IP_RECVERR /
+  // IPV6_RECVERR and the arrival TTL / hop limit asked for; no privilege, no
+  // helper. The answer is read from the error queue (DecodeProbeError), then,
+  // for TCP, from the connect's outcome; a connected probe is set to reset on
+  // close (linger 0), so the target keeps no half-open connection.
+  TIdStackSocketHandle SockOpenProbe(TIdIPVersion version, int type, int ttl) override;
+  int SockConnect(TIdStackSocketHandle socket, const std::string& address, int port) override;
+  int SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                      TReplyStatus& reply) override;
+
   // True for an ICMP datagram socket of either family (the unprivileged
   // stand-in for a raw one).
   bool IsIcmpDatagramSocket(TIdStackSocketHandle socket);

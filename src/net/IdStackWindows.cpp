@@ -8,6 +8,7 @@
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "net/IcmpDatagram.h"
+#include "net/TcpProbeWindows.h"
 
 namespace quillon {
 
@@ -348,20 +350,39 @@ int TIdStackWindows::SockSelect(TIdSocketList* readList, TIdSocketList* writeLis
     for (TIdStackSocketHandle handle : *lists[i])
       sets[i].fd_array[sets[i].fd_count++] = Native(handle);
   }
+  // A connect that failed shows in the except set here, where POSIX shows it
+  // writable: a socket waited for as writable is watched there too.
+  const auto holds = [](const TIdSocketList* list, TIdStackSocketHandle handle) {
+    return list != nullptr && std::find(list->begin(), list->end(), handle) != list->end();
+  };
+  if (writeList != nullptr) {
+    for (TIdStackSocketHandle handle : *writeList) {
+      if (!holds(errorList, handle) && sets[2].fd_count < FD_SETSIZE)
+        sets[2].fd_array[sets[2].fd_count++] = Native(handle);
+    }
+  }
   timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   const int result = WS2<wsSelect>()(
       0, readList != nullptr ? &sets[0] : nullptr, writeList != nullptr ? &sets[1] : nullptr,
-      errorList != nullptr ? &sets[2] : nullptr, timeoutMs == Id_WAIT_NO_LIMIT ? nullptr : &limit);
+      sets[2].fd_count > 0 ? &sets[2] : nullptr, timeoutMs == Id_WAIT_NO_LIMIT ? nullptr : &limit);
   if (result == Id_SOCKET_ERROR) return FailWithLibraryError();
   // select leaves in each set the handles that are ready, in set order.
+  TIdSocketList ready[3];
+  for (int i = 0; i < 3; ++i) {
+    for (u_int k = 0; k < sets[i].fd_count; ++k)
+      ready[i].push_back(static_cast<TIdStackSocketHandle>(sets[i].fd_array[k]));
+  }
+  for (TIdStackSocketHandle handle : ready[2]) {
+    if (holds(writeList, handle) && !holds(&ready[1], handle)) ready[1].push_back(handle);
+  }
+  std::erase_if(ready[2], [&](TIdStackSocketHandle handle) { return !holds(errorList, handle); });
+  int count = 0;
   for (int i = 0; i < 3; ++i) {
     if (lists[i] == nullptr) continue;
-    lists[i]->clear();
-    for (u_int k = 0; k < sets[i].fd_count; ++k) {
-      lists[i]->push_back(static_cast<TIdStackSocketHandle>(sets[i].fd_array[k]));
-    }
+    *lists[i] = ready[i];
+    count += static_cast<int>(ready[i].size());
   }
-  return result;
+  return count;
 }
 
 std::int32_t TIdStackWindows::GetSocketError() {
@@ -470,6 +491,54 @@ std::int32_t IcmpV6Unavailable() {
 
 std::unique_ptr<TIdStack> CreateSystemStack() {
   return std::make_unique<TIdStackWindows>();
+}
+
+TIdStackSocketHandle TIdStackWindows::SockOpenProbe(TIdIPVersion version, int type, int ttl) {
+  if (type != SOCK_STREAM) return FailWith(Id_WSAEOPNOTSUPP);
+  std::int32_t error = 0;
+  const TIdStackSocketHandle socket =
+      OpenTcpProbeSocket(version == TIdIPVersion::ivIPv6 ? AF_INET6 : AF_INET, ttl, error);
+  return socket != Id_INVALID_SOCKET ? socket : FailWith(error);
+}
+
+int TIdStackWindows::SockConnect(TIdStackSocketHandle socket, const std::string& address,
+                                 int port) {
+  sockaddr_storage target{};
+  int targetLength = 0;
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    std::int32_t error = 0;
+    if (!IPv6Target(address, port, v6, error)) return FailWith(error);
+    std::memcpy(&target, &v6, sizeof v6);
+    targetLength = sizeof v6;
+  } else {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
+    v4.sin_addr.s_addr = TextToAddr(address);
+    std::memcpy(&target, &v4, sizeof v4);
+    targetLength = sizeof v4;
+  }
+  return WS2<wsConnect>()(Native(socket), reinterpret_cast<const sockaddr*>(&target),
+                          targetLength) == 0
+             ? 0
+             : FailWithLibraryError();
+}
+
+int TIdStackWindows::SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                                     TReplyStatus& reply) {
+  std::array<std::uint8_t, 16> bytes{};
+  std::size_t size = 4;
+  if (TIdIPv6Address parsed; ParseIPv6Text(target, parsed)) {
+    bytes = parsed.Bytes;
+    size = parsed.Bytes.size();
+  } else {
+    const std::uint32_t v4 = TextToAddr(target);
+    std::memcpy(bytes.data(), &v4, size);
+  }
+  std::int32_t error = 0;
+  const int found = ReadTcpProbeAnswer(socket, target, {bytes.data(), size}, reply, error);
+  return found >= 0 ? found : FailWith(error);
 }
 
 }  // namespace quillon

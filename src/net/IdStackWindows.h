@@ -36,6 +36,12 @@ class TIdStackWindows : public TIdStack {
   int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                  int timeoutMs) override;
   std::int32_t GetSocketError() override;
+  // TCP only (TcpProbeWindows.h): UDP probes are refused before a trace, as
+  // the firewall keeps their answers from ordinary programs.
+  TIdStackSocketHandle SockOpenProbe(TIdIPVersion version, int type, int ttl) override;
+  int SockConnect(TIdStackSocketHandle socket, const std::string& address, int port) override;
+  int SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                      TReplyStatus& reply) override;
   std::string HostNameToAddr(const std::string& hostName) override;
   // IPv6 text through getnameinfo, with its zone as the scope id.
   std::string AddrToHostName(const std::string& address) override;

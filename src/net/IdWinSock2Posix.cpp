@@ -59,6 +59,7 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsInetAton>("inet_aton"),
     WS2Entry<wsHtons>("htons"),
     WS2Entry<wsIfNameToIndex>("if_nametoindex"),
+    WS2Entry<wsConnect>("connect"),
 };
 
 std::size_t WS2EntryCount() {

@@ -33,6 +33,7 @@ enum class TWS2Function : std::size_t {
   wsInetAton,
   wsHtons,
   wsIfNameToIndex,
+  wsConnect,
   wsCount
 };
 constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
@@ -55,6 +56,7 @@ template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = int
 template <> struct TWS2Signature<TWS2Function::wsInetAton> { using Type = int(const char*, in_addr*); };
 template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = std::uint16_t(std::uint16_t); };
 template <> struct TWS2Signature<TWS2Function::wsIfNameToIndex> { using Type = unsigned(const char*); };
+template <> struct TWS2Signature<TWS2Function::wsConnect> { using Type = int(int, const sockaddr*, socklen_t); };
 // clang-format on
 
 extern const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT];

@@ -58,6 +58,8 @@ const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT] = {
     WS2Entry<wsInetAddr>("inet_addr"),
     WS2Entry<wsHtons>("htons"),
     WS2Entry<wsIoctl>("WSAIoctl"),
+    WS2Entry<wsConnect>("connect"),
+    WS2Entry<wsGetSockOpt>("getsockopt"),
 };
 
 std::size_t WS2EntryCount() {

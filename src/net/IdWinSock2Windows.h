@@ -30,6 +30,8 @@ enum class TWS2Function : std::size_t {
   wsInetAddr,
   wsHtons,
   wsIoctl,
+  wsConnect,
+  wsGetSockOpt,
   wsCount
 };
 constexpr std::size_t Id_WS2_ENTRY_COUNT = static_cast<std::size_t>(TWS2Function::wsCount);
@@ -52,6 +54,8 @@ template <> struct TWS2Signature<TWS2Function::wsGetNameInfo> { using Type = INT
 template <> struct TWS2Signature<TWS2Function::wsInetAddr> { using Type = unsigned long WSAAPI(const char*); };
 template <> struct TWS2Signature<TWS2Function::wsIoctl> { using Type = int WSAAPI(SOCKET, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE); };
 template <> struct TWS2Signature<TWS2Function::wsHtons> { using Type = u_short WSAAPI(u_short); };
+template <> struct TWS2Signature<TWS2Function::wsConnect> { using Type = int WSAAPI(SOCKET, const sockaddr*, int); };
+template <> struct TWS2Signature<TWS2Function::wsGetSockOpt> { using Type = int WSAAPI(SOCKET, int, int, char*, int*); };
 // clang-format on
 
 extern const TWS2Entry WS2BindingTable[Id_WS2_ENTRY_COUNT];

@@ -54,26 +54,62 @@ void TakeOption(TWordList& words, int i, std::int32_t& target, std::int32_t fall
 }
 
 constexpr std::string_view InFlightOption = "--in-flight";
+constexpr std::string_view PortOption = "--port";
 constexpr std::string_view AsOption = "--as";
 
-// `--in-flight N` or `--in-flight=N` at word i. The value is taken whatever it
-// is: a count that is no number or out of range is refused, never taken for
-// the host.
-void TakeInFlight(TWordList& words, int i, TCommandSettings& settings) {
+// Whether word i is the option, alone or as "OPTION=VALUE".
+bool IsValuedOption(const std::string& word, std::string_view option) {
+  return word == option || word.starts_with(std::string(option) + "=");
+}
+
+// The value of `OPTION N` or `OPTION=N` at word i, taken out with the option
+// whatever it is: a value that is no number or out of range is refused, never
+// taken for the host.
+std::string TakeOptionValue(TWordList& words, int i, std::string_view name) {
   auto& option = words[static_cast<std::size_t>(i)];
-  const bool joined = option.size() > InFlightOption.size();
+  const bool joined = option.size() > name.size();
   auto& next = words[static_cast<std::size_t>(i) + 1];
-  const std::string value = joined ? option.substr(InFlightOption.size() + 1) : next;
+  const std::string value = joined ? option.substr(name.size() + 1) : next;
+  option.clear();
+  if (!joined) next.clear();
+  return value;
+}
+
+std::string NotValue(const std::string& value) {
+  return value.empty() ? std::string() : ", not \"" + value + "\"";
+}
+
+void TakeInFlight(TWordList& words, int i, TCommandSettings& settings) {
+  const std::string value = TakeOptionValue(words, i, InFlightOption);
   const auto number = TryStrToInt(value);
   if (const auto count = number ? TProbesInFlight::Of(*number) : std::nullopt) {
     settings.InFlight = *count;
   } else {
     settings.Refused = "--in-flight takes a number of probes from 1 to " +
-                       std::to_string(TProbesInFlight::Max) +
-                       (value.empty() ? std::string() : ", not \"" + value + "\"");
+                       std::to_string(TProbesInFlight::Max) + NotValue(value);
   }
-  option.clear();
-  if (!joined) next.clear();
+}
+
+void TakePort(TWordList& words, int i, TCommandSettings& settings) {
+  const std::string value = TakeOptionValue(words, i, PortOption);
+  const auto number = TryStrToInt(value);
+  if (number && IsValidProbePort(*number)) {
+    settings.ProbePort = *number;
+  } else {
+    settings.Refused = "--port takes a port from " + std::to_string(MinProbePort) + " to " +
+                       std::to_string(MaxProbePort) + NotValue(value);
+  }
+}
+
+// `--udp` or `--tcp` at word i.
+void TakeMethod(TWordList& words, int i, TProbeMethod method, TCommandSettings& settings,
+                bool& methodGiven) {
+  if (methodGiven && settings.ProbeMethod != method) {
+    settings.Refused = "--udp and --tcp exclude each other: give one of them";
+  }
+  settings.ProbeMethod = method;
+  methodGiven = true;
+  words[static_cast<std::size_t>(i)].clear();
 }
 
 }  // namespace
@@ -111,19 +147,24 @@ bool ParseCommandLine(const std::string& text, TCommandSettings& settings) {
     }
     // Three passes close runs of up to seven empty words (from empty parameters).
     for (int pass = 0; pass < 3; ++pass) CloseGaps(words, last);
+    bool methodGiven = false;
 
     for (int i = 0; i <= last; ++i) {
       const auto& word = words[static_cast<std::size_t>(i)];
       if (word.empty()) continue;
       if (word == "-h") TakeOption(words, i, settings.Hops, DefaultCommandHops);
       if (word == "-w") TakeOption(words, i, settings.TimeOut, DefaultCommandTimeOut);
-      if (word == InFlightOption || word.starts_with(std::string(InFlightOption) + "=")) {
-        TakeInFlight(words, i, settings);
-      }
+      if (IsValuedOption(word, InFlightOption)) TakeInFlight(words, i, settings);
+      if (IsValuedOption(word, PortOption)) TakePort(words, i, settings);
+      if (word == "--udp") TakeMethod(words, i, TProbeMethod::pmUdp, settings, methodGiven);
+      if (word == "--tcp") TakeMethod(words, i, TProbeMethod::pmTcp, settings, methodGiven);
       if (word == AsOption) {
         settings.AsLookups = true;
         words[static_cast<std::size_t>(i)].clear();
       }
+    }
+    if (settings.ProbePort != 0 && settings.ProbeMethod == TProbeMethod::pmIcmp) {
+      settings.Refused = "--port applies to --udp and --tcp only";
     }
 
     std::string& host = settings.Host;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/IdIPAddress.h"
+#include "net/ProbeMethod.h"
 #include "trace/ProbeRules.h"
 
 namespace quillon {
@@ -33,8 +34,10 @@ struct TCommandSettings {
   std::int32_t Hops = DefaultCommandHops;
   std::int32_t TimeOut = DefaultCommandTimeOut;
   TProbesInFlight InFlight;
-  bool AsLookups = false;  // --as: ask the public IP-to-AS zone about every hop
-  std::string Refused;     // the message for a value no run may use; empty when none
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;  // --udp, --tcp
+  std::int32_t ProbePort = 0;  // --port N (1 to 65535); 0: the method's default
+  bool AsLookups = false;      // --as: ask the public IP-to-AS zone about every hop
+  std::string Refused;         // the message for a value no run may use; empty when none
 };
 
 // Reads the command text. The hop count and time-out are always set (30 and 5000

@@ -58,6 +58,8 @@ void TTraceRouteForm::FormCreate(const std::vector<std::string>& parameters) {
   // The probes in flight have no box: they apply with or without a host.
   InFlight = CommandLine.InFlight;
   if (CommandLine.AsLookups) AsLookups = true;
+  ProbeMethod = CommandLine.ProbeMethod;
+  ProbePort = CommandLine.ProbePort;
   if (hostGiven) {
     Host.Text = CommandLine.Host;
     Hoops.Text = std::to_string(CommandLine.Hops);

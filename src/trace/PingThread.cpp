@@ -106,11 +106,11 @@ void TPingThread::Probe() {
     ProbeTogether(attempts);
     return;
   }
-  const auto client = NewClient();
+  const auto probe = NewProbe();
   Succeeded = false;
   for (int attempt = 0; attempt < attempts && !Succeeded; ++attempt) {
     Attempts = attempt + 1;
-    Take(Attempt(*client));
+    Take(Attempt(*probe));
   }
 }
 
@@ -120,7 +120,7 @@ void TPingThread::ProbeTogether(int attempts) {
   std::vector<TAttemptResult> results(static_cast<std::size_t>(attempts));
   const auto run = [this, &results](std::size_t i) {
     try {
-      results[i] = Attempt(*NewClient());
+      results[i] = Attempt(*NewProbe());
     } catch (const std::exception& error) {
       results[i].Failure = error.what();  // no socket: nothing was sent
     } catch (...) {
@@ -146,29 +146,31 @@ void TPingThread::ProbeTogether(int attempts) {
   Take(answered != results.end() ? *answered : results.back());
 }
 
-std::unique_ptr<TIdIcmpClient> TPingThread::NewClient() const {
-  auto client = std::make_unique<TIdIcmpClient>();
-  client->IPVersion = VersionOfAddressText(TargetAddress);
-  return client;
+std::unique_ptr<TIdProbe> TPingThread::NewProbe() const {
+  return CreateProbe(ProbeMethod, VersionOfAddressText(TargetAddress));
 }
 
-TPingThread::TAttemptResult TPingThread::Attempt(TIdIcmpClient& client) const {
+TPingThread::TAttemptResult TPingThread::Attempt(TIdProbe& probe) const {
   TAttemptResult result;
+  TProbeRequest request;
+  request.Target = TargetAddress;
+  request.Ttl = Ttl;
+  request.TimeOutMs = TimeOutMs;
+  // UDP's default port grows with the TTL, so each hop's probe has its own.
+  request.Port = ProbeDestinationPort(ProbeMethod, ProbePort, Ttl - 1);
+  request.Payload = ProbePayload;
   const std::uint32_t start = GetTickCount();
-  const std::uint32_t sent = client.RequestsSent;
-  const std::uint16_t sequence = SequencesInUse().Take();
+  const std::uint32_t sent = probe.RequestsSent();
+  request.Sequence = SequencesInUse().Take();
   try {
-    client.SetOutgoingTtl(Ttl);
-    client.ReceiveTimeout = TimeOutMs;
-    client.Host = TargetAddress;
-    client.Echo(ProbePayload, sequence);
+    probe.Send(request);
   } catch (const std::exception& error) {
     // A request that went out is judged by the record it left, like any
     // other; one that could not go out says why, unless a retry goes out.
-    if (client.RequestsSent == sent) result.Failure = error.what();
+    if (probe.RequestsSent() == sent) result.Failure = error.what();
   }
-  SequencesInUse().Release(sequence);
-  result.Reply = client.LastReply();
+  SequencesInUse().Release(request.Sequence);
+  result.Reply = probe.LastReply();
   result.Answered = !IsSilentAddress(result.Reply.ReplyFrom) &&
                     (result.Reply.StatusKind == TReplyStatusKind::rskEchoReply ||
                      result.Reply.StatusKind == TReplyStatusKind::rskTtlExpired);

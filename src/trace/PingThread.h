@@ -1,7 +1,7 @@
-// The probe worker: one ICMP echo probe with a given TTL, up to three attempts
-// (one after the other, or all at once when asked), on a thread of its own
-// with an ICMP client of its own (one per attempt when they go together). It
-// reports with one WM_PROBE_DONE to its window as its last act and is
+// The probe worker: one probe with a given TTL (ICMP echo, UDP or TCP), up to
+// three attempts (one after the other, or all at once when asked), on a thread
+// of its own with a probe of its own (one per attempt when they go together).
+// It reports with one WM_PROBE_DONE to its window as its last act and is
 // released by the window.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/MessageQueue.h"
 #include "platform/Thread.h"
 
@@ -35,6 +36,8 @@ class TPingThread : public TThread {
   std::int32_t SlotIndex = 0;
   std::int32_t Ttl = 0;
   std::int32_t TimeOutMs = 0;
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;
+  std::int32_t ProbePort = 0;  // 0: the method's default
   HWND Window = 0;
   // At most this many attempts (a later round's probe makes one).
   std::int32_t AttemptLimit = ProbeAttempts;
@@ -66,8 +69,8 @@ class TPingThread : public TThread {
   };
   void Probe();
   void ProbeTogether(int attempts);
-  std::unique_ptr<TIdIcmpClient> NewClient() const;
-  TAttemptResult Attempt(TIdIcmpClient& client) const;
+  std::unique_ptr<TIdProbe> NewProbe() const;
+  TAttemptResult Attempt(TIdProbe& probe) const;
   void Take(const TAttemptResult& result);
 };
 

@@ -20,6 +20,7 @@ constexpr const char* RouteHeaders[RouteTextColumns] = {"No", "Ip Address", "Hos
 constexpr const char* CsvHeaders[] = {"No",       "Host",   "Address",    "Loss %",    "Sent",
                                       "Received", "Last",   "Avg",        "Best",      "Worst",
                                       "StDev",    "Jitter", "Jitter max", "Addresses", "Note"};
+constexpr const char* CsvProbeHeaders[] = {"Method", "Port"};
 constexpr int RouteTimeColumn = 3;
 constexpr int RouteTtlColumn = 4;
 // Exports keep the microseconds the times were measured in.
@@ -198,6 +199,16 @@ std::string LossHereOnlyFootnote(const TReportSnapshot& report) {
   return any ? std::string("* ") + LossHereOnlyText : std::string();
 }
 
+namespace {
+
+// The port hop (from 0) was probed at; "" for ICMP.
+std::string HopPortText(const TReportSnapshot& r, int hop) {
+  if (r.Method == TProbeMethod::pmIcmp) return {};
+  return std::to_string(ProbeDestinationPort(r.Method, r.Port, hop));
+}
+
+}  // namespace
+
 std::string RunSummary(const TReportSnapshot& r) {
   const std::string target =
       r.Address.empty() || r.Address == r.Target ? r.Target : r.Target + " (" + r.Address + ")";
@@ -206,7 +217,7 @@ std::string RunSummary(const TReportSnapshot& r) {
   if (r.Rounds > 0 && r.Rounds != r.RoundsDone)
     rounds.append(" of ").append(std::to_string(r.Rounds));
   return "Route to " + target + ", started " + r.Started + ", " + rounds + ", interval " +
-         SecondsText(r.IntervalMs);
+         SecondsText(r.IntervalMs) + ", probes: " + ProbeMethodText(r.Method, r.Port);
 }
 
 std::string CsvField(std::string_view text) {
@@ -223,9 +234,16 @@ std::string CsvField(std::string_view text) {
 }
 
 std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
-  std::string out = TsvLine(
-      std::array<std::string, 10>{"Target", r.Target, "Address", r.Address, "Started", r.Started,
-                                  "Rounds", RoundsText(r), "Interval", SecondsText(r.IntervalMs)});
+  std::vector<std::string> heading{"Target",   r.Target,
+                                   "Address",  r.Address,
+                                   "Started",  r.Started,
+                                   "Rounds",   RoundsText(r),
+                                   "Interval", SecondsText(r.IntervalMs),
+                                   "Method",   ProbeMethodName(r.Method)};
+  if (r.Method != TProbeMethod::pmIcmp) {
+    heading.insert(heading.end(), {"Port", ProbePortText(r.Method, r.Port)});
+  }
+  std::string out = TsvLine(heading);
   if (view == TGridView::gvRoute) {
     out += TsvLine(WithAs(r, nullptr, RouteHeaders));
     for (const TReportHop& hop : r.Hops) out += TsvLine(WithAs(r, &hop, hop.Route));
@@ -246,8 +264,14 @@ std::string RenderTsv(const TReportSnapshot& r, TGridView view) {
 }
 
 std::string RenderCsv(const TReportSnapshot& r) {
-  // With AS lookups each line ends in its hop's AS cells (the heading's: none).
+  // With AS lookups each line ends in its hop's AS cells (the heading's: none);
+  // then every row ends with how its hop was probed.
+  // Appended, not added to literals: GCC 12 at -O2 misreads that as an overlapping copy.
   const TReportHop* lineHop = nullptr;
+  std::string probe = ",";
+  probe += CsvField(CsvProbeHeaders[0]);
+  probe += ',';
+  probe += CsvField(CsvProbeHeaders[1]);
   const auto line = [&](const auto& cells) {
     std::string text;
     const std::vector<std::string> all = WithAs(r, lineHop, cells);
@@ -255,7 +279,7 @@ std::string RenderCsv(const TReportSnapshot& r) {
       if (i > 0) text += ',';
       text += CsvField(all[i]);
     }
-    return text + "\r\n";
+    return text + probe + "\r\n";
   };
   std::string out = line(CsvHeaders);
   for (std::size_t i = 0; i < r.Hops.size(); ++i) {
@@ -264,6 +288,10 @@ std::string RenderCsv(const TReportSnapshot& r) {
     const THopStats& s = hop.Stats;
     const auto order = ByCount(s);
     const std::string main = order.empty() ? std::string() : s.Addresses[order.front()].Address;
+    probe.assign(1, ',');
+    probe += ProbeMethodName(r.Method);
+    probe += ',';
+    probe += HopPortText(r, static_cast<int>(i));
     out += line(std::array<std::string, std::size(CsvHeaders)>{
         std::to_string(i + 1), order.empty() ? std::string() : NameOf(hop, order.front()), main,
         Fixed(s.LossPercent(), 1), s.Sent > 0 ? std::to_string(s.Sent) : std::string(),
@@ -295,6 +323,13 @@ std::string RenderJson(const TReportSnapshot& r) {
                    {"address", r.Address},
                    {"route_end_found", r.RouteEndFound},
                    {"route_length", r.RouteLength}};
+  // An ICMP document keeps the keys it always had.
+  if (r.Method != TProbeMethod::pmIcmp) {
+    document["method"] = ProbeMethodName(r.Method);
+    const std::int32_t first = ProbeDestinationPort(r.Method, r.Port, 0);
+    document["port"] = first;
+    if (ProbeDestinationPort(r.Method, r.Port, 1) != first) document["port_per_hop"] = true;
+  }
   if (repeated) {
     document["rounds"] = r.Rounds;
     document["rounds_done"] = r.RoundsDone;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/ProbeMethod.h"
 #include "trace/AsRecords.h"
 #include "trace/HopGrid.h"
 #include "trace/HopStats.h"
@@ -43,7 +44,9 @@ struct TReportSnapshot {
   std::int32_t Rounds = 1;  // asked for; 0: until Stop
   std::int32_t RoundsDone = 0;
   std::int32_t IntervalMs = 1000;
-  bool AsLookups = false;        // the exports then carry each hop's AS
+  TProbeMethod Method = TProbeMethod::pmIcmp;  // how the run probed
+  std::int32_t Port = 0;                       // fixed by the user; 0: the method's default
+  bool AsLookups = false;                      // the exports then carry each hop's AS
   std::vector<TReportHop> Hops;  // hop 1 first
 };
 
@@ -59,7 +62,8 @@ std::string AddressList(const TReportHop& hop);
 // The footnote of a report whose hops carry the hint; "" when none does.
 std::string LossHereOnlyFootnote(const TReportSnapshot& report);
 
-// One line naming the run: "Route to T (A), started S, N rounds, interval I s".
+// One line naming the run: "Route to T (A), started S, N rounds, interval I s,
+// probes: M" (M as ProbeMethodText gives it).
 std::string RunSummary(const TReportSnapshot& report);
 
 // One field of a CSV line (RFC 4180): quoted when it holds a comma, a quote or a
@@ -69,7 +73,7 @@ std::string RunSummary(const TReportSnapshot& report);
 std::string CsvField(std::string_view text);
 
 // The clipboard's text: a first line naming the target, its address, the start
-// time, the rounds and the interval, then the view's header and rows,
+// time, the rounds, the interval and the method (and its port), then the view's header and rows,
 // tab-separated (tabs and line breaks inside a cell become blanks), "\n" line ends.
 std::string RenderTsv(const TReportSnapshot& report, TGridView view);
 // The AS columns the exports add when AS lookups are on, and a hop's cells
@@ -77,13 +81,15 @@ std::string RenderTsv(const TReportSnapshot& report, TGridView view);
 extern const std::array<const char*, 5> AsExportHeaders;
 std::array<std::string, 5> AsExportCells(const TReportHop& hop);
 
-// Every hop's statistics and addresses as a CSV table, CRLF line ends.
+// Every hop's statistics and addresses as a CSV table, CRLF line ends; each
+// row ends with the method and the port its hop was probed at.
 std::string RenderCsv(const TReportSnapshot& report);
 // {"target", "address", "route_end_found", "route_length", "hops": [{"no",
 // "address", "host", "time_ms", "ttl"}...]}; a run of more than one round adds
-// "rounds", "rounds_done", "interval_s" and each hop's "stats"; with AS
-// lookups each hop has "as": null or {"numbers", "prefix", "country",
-// "registry", "names"}. Ends with "\n".
+// "rounds", "rounds_done", "interval_s" and each hop's "stats"; a UDP or TCP
+// run adds "method" and "port" (the first hop's; "port_per_hop" when it grows
+// with the hop); with AS lookups each hop has "as": null or {"numbers",
+// "prefix", "country", "registry", "names"}. Ends with "\n".
 std::string RenderJson(const TReportSnapshot& report);
 std::string RenderReport(const TReportSnapshot& report, TExportFormat format);
 

@@ -21,6 +21,8 @@ TReportSnapshot TTraceRouteForm::Report() const {
   r.Rounds = RunRounds;
   r.RoundsDone = RoundsDone;
   r.IntervalMs = IntervalMs;
+  r.Method = RunProbeMethod;
+  r.Port = RunProbePort;
   r.AsLookups = AsLookups;
   const bool shown = RowsShown();
   const int rows = std::max(0, OutGrid.RowCount() - 1);

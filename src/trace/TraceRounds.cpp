@@ -135,12 +135,7 @@ void TTraceRouteForm::StartLaterRound(std::int32_t round) {
 void TTraceRouteForm::LaunchRoundProbe(std::int32_t round, std::int32_t ttl, bool extends) {
   // A name found in the cache may have ended the run on the way here.
   if (!Running || !rounds_.Fits()) return;
-  auto worker = std::make_unique<TPingThread>();
-  worker->TargetAddress = TargetAddress;
-  worker->Ttl = ttl;
-  worker->TimeOutMs = TimeOutMs;
-  worker->Window = handle_;
-  worker->RunId = RunId;
+  auto worker = NewProbeWorker(TargetAddress, ttl);
   worker->AttemptLimit = 1;  // an unanswered probe is what loss means
   TPingThread& started = *worker;
   roundProbes_.push_back(std::move(worker));

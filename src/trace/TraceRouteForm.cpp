@@ -221,7 +221,11 @@ bool TTraceRouteForm::ResolveTarget() {
   std::string refusal;
   try {
     TargetAddress = Stack().ResolveHost(TargetHost, IPVersion);
-    return true;
+    // A method this system cannot probe with is refused as a target would be,
+    // before any probe.
+    const std::string why = ProbeMethodRefusal(ProbeMethod, VersionOfAddressText(TargetAddress));
+    if (why.empty()) return true;
+    refusal = EIdInvalidTarget(TargetHost, why).what();
   } catch (const EIdInvalidTarget& error) {
     refusal = error.what();
   } catch (...) {
@@ -237,6 +241,11 @@ bool TTraceRouteForm::ResolveTarget() {
 
 void TTraceRouteForm::OpenWindowSocket() {
   try {
+    RunProbeMethod = ProbeMethod;
+    RunProbePort = ProbePort;
+    // UDP and TCP need no ICMP socket; ResolveTarget refused a method this
+    // system cannot probe with.
+    if (RunProbeMethod != TProbeMethod::pmIcmp) return;
     // Opens the window's raw socket now, so that a missing right to raw
     // sockets shows as an error at Start.
     IdIcmpClient1->ReceiveTimeout = TimeOutMs;
@@ -352,17 +361,25 @@ void TTraceRouteForm::LaunchProbe(const std::string& address, std::int32_t n) {
   auto* free = FirstFreeSlot(ProbeSlots);
   if (free == nullptr) return;  // slots sized for another limit (set between runs)
 
-  auto worker = std::make_unique<TPingThread>();
-  worker->TargetAddress = address;
+  auto worker = NewProbeWorker(address, n);
   worker->SlotIndex = static_cast<std::int32_t>(free - ProbeSlots.data());
-  worker->Ttl = n;
-  worker->TimeOutMs = TimeOutMs;
-  worker->Window = handle_;
-  worker->RunId = RunId;
   // Beyond the default number in flight a silent hop costs one wait, not three.
   worker->AttemptsTogether = static_cast<int>(ProbeSlots.size()) - 1 > TProbesInFlight::Default;
   StartInSlot(*free, std::move(worker));
   CountSent(n);
+}
+
+std::unique_ptr<TPingThread> TTraceRouteForm::NewProbeWorker(const std::string& address,
+                                                             std::int32_t ttl) const {
+  auto worker = std::make_unique<TPingThread>();
+  worker->TargetAddress = address;
+  worker->Ttl = ttl;
+  worker->TimeOutMs = TimeOutMs;
+  worker->ProbeMethod = RunProbeMethod;
+  worker->ProbePort = RunProbePort;
+  worker->Window = handle_;
+  worker->RunId = RunId;
+  return worker;
 }
 
 void TTraceRouteForm::WMProbeDone(const TMessage& message) {

@@ -14,6 +14,7 @@
 
 #include "net/IdAntiFreeze.h"
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/MessageQueue.h"
 #include "trace/AsRecords.h"
 #include "trace/Canvas.h"
@@ -107,6 +108,8 @@ class TTraceRouteForm {
   void UpdateHostHistory();
   void CheckRunFinished();
   void LaunchProbe(const std::string& address, std::int32_t n);
+  // A probe worker for this run's target, TTL, time-out and probe method.
+  std::unique_ptr<TPingThread> NewProbeWorker(const std::string& address, std::int32_t ttl) const;
   void RecordResult(std::int32_t n, std::uint32_t time, const TReplyStatus& reply);
   // A probe whose request could not go out: Stop, and the reason shown once.
   void StopOnProbeFailure(const std::string& failure);
@@ -209,6 +212,12 @@ class TTraceRouteForm {
   bool AsInHostCell = true;
   // Probes a run keeps under way; the run's probe slots are sized from it at Start.
   TProbesInFlight InFlight;
+  // How the probes go (ICMP, UDP, TCP) and the port they go to (0: the
+  // method's default); a run uses the values of its Start.
+  TProbeMethod ProbeMethod = TProbeMethod::pmIcmp;
+  std::int32_t ProbePort = 0;
+  TProbeMethod RunProbeMethod = TProbeMethod::pmIcmp;  // of the current run
+  std::int32_t RunProbePort = 0;
   std::array<THopEntry, MaxHopEntries + 1> Hops{};  // 1..500; entry 0 unused
   // --- rounds ---
   std::int32_t Rounds = 1;  // of the next run: 1 traces once, 0 repeats until Stop

@@ -14,6 +14,7 @@
 #include "trace/SocketRights.h"
 #include "winui/AboutFormWindows.h"
 #include "winui/GridWindows.h"
+#include "winui/PortDialogWindows.h"
 #include "winui/ShellWindows.h"
 
 namespace quillon {
@@ -194,20 +195,34 @@ void TWinMainWindow::ShowGridMenu(POINT screen) {
   const HMENU menu = CreatePopupMenu();
   if (!menu) return;
   const auto& items = GridMenuItems();
+  HMENU submenu = nullptr;
+  const char* submenuCaption = nullptr;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const TGridMenuItem& item = items[i];
-    if (item.SeparatorBefore) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    HMENU into = menu;
+    // A submenu shows where its first item would; destroying the menu destroys it.
+    if (item.Submenu != nullptr) {
+      if (submenu == nullptr || std::strcmp(submenuCaption, item.Submenu) != 0) {
+        submenu = CreatePopupMenu();
+        submenuCaption = item.Submenu;
+        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(submenu),
+                    WideFromUtf8(item.Submenu).c_str());
+      }
+      into = submenu;
+    }
+    if (item.SeparatorBefore) AppendMenuW(into, MF_SEPARATOR, 0, nullptr);
     // The key beside its item, after a tab, as the system's menus show it.
-    const std::wstring caption =
-        WideFromUtf8(item.Caption) + (item.Command == TGridCommand::gcCopy ? L"\tCtrl+C" : L"");
+    const std::wstring caption = WideFromUtf8(GridCommandCaption(*form_, item)) +
+                                 (item.Command == TGridCommand::gcCopy ? L"\tCtrl+C" : L"");
     const UINT id = GridMenuFirstId + static_cast<UINT>(i);
-    AppendMenuW(menu, GridCommandEnabled(*form_, item.Command) ? MF_STRING : MF_STRING | MF_GRAYED,
+    AppendMenuW(into, GridCommandEnabled(*form_, item.Command) ? MF_STRING : MF_STRING | MF_GRAYED,
                 id, caption.c_str());
-    // The view in sight has the radio mark, a toggle that is on its check.
+    // A toggle that is on has its check; the view in sight, the method and
+    // the port have the radio mark.
     if (GridCommandChecked(*form_, item.Command) && item.Toggle)
-      CheckMenuItem(menu, id, MF_BYCOMMAND | MF_CHECKED);
+      CheckMenuItem(into, id, MF_BYCOMMAND | MF_CHECKED);
     else if (GridCommandChecked(*form_, item.Command))
-      CheckMenuRadioItem(menu, id, id, id, MF_BYCOMMAND);
+      CheckMenuRadioItem(into, id, id, id, MF_BYCOMMAND);
   }
   // The chosen item comes back here rather than as a message.
   const UINT chosen =
@@ -228,6 +243,12 @@ void TWinMainWindow::GridCommand(TGridCommand command) {
       if (path.empty()) return;
       const std::string failure = form_->SaveReport(path, ExportFormatOf(path, typeIndex));
       if (!failure.empty()) ShowError(failure);
+      return;
+    }
+    if (command == TGridCommand::gcPortOther) {
+      const std::string text = AskPortText(Handle(), form_->ProbePort);
+      const std::string refusal = text.empty() ? std::string() : ChooseProbePort(*form_, text);
+      if (!refusal.empty()) ShowError(refusal);
       return;
     }
     const bool csv = command == TGridCommand::gcCopyCsv;

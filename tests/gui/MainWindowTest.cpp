@@ -439,7 +439,8 @@ TEST_F(MainWindowTest, GridMenuRepeatsSwitchesViewsCopiesAndSaves) {
   for (QAction* action : menu->actions())
     if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "" : "-");
   EXPECT_EQ(items, QStringList({"Repeat until Stop", "Statistics", "Route", "Copy-", "Copy as CSV-",
-                                QString::fromUtf8("Save as\u2026-"), "AS numbers"}));
+                                QString::fromUtf8("Save as\u2026-"), "AS numbers",
+                                "ICMP probes", "UDP probes", "TCP probes", "Port"}));
   SaveArtefact(*menu, "GridMenu.png");
   menu->hide();
   // "AS numbers" is a check item of its own, beside the views' pair.
@@ -554,6 +555,61 @@ TEST_F(MainWindowTest, GridMenuRepeatsSwitchesViewsCopiesAndSaves) {
   EXPECT_EQ(grid.ToolTipAt(grid.CellRect(2, 3).center()), "");
   Choose(menuBy(Qt::Key_unknown), "Route");
   EXPECT_EQ(form.OutGrid.ColCount(), 6);
+}
+
+TEST_F(MainWindowTest, GridMenuChoosesTheProbeMethodAndPortOfTheNextRuns) {
+  TMainWindow& window = Open(ThreeHops());
+  const auto menu = [&] {
+    return OpenGridMenu([&] { RightClickGrid(window.Grid().CellRect(1, 1).center()); });
+  };
+  QMenu* ports = nullptr;
+  for (QAction* action : window.GridMenu().actions())
+    if (action->menu() != nullptr) ports = action->menu();
+  ASSERT_NE(ports, nullptr);
+  const auto choosePort = [&](const QString& caption) {
+    Choose(menu(), "Port");
+    ASSERT_TRUE(WaitUntil([&] { return ports->isVisible(); }, 5000));
+    Choose(ports, caption);
+  };
+  // ICMP has no port to choose.
+  menu();
+  for (QAction* action : ports->actions())
+    EXPECT_FALSE(action->isEnabled() && !action->isSeparator()) << Describe();
+
+  Choose(menu(), "TCP probes");
+  choosePort("443");
+  SetHost("target.test");
+  QTest::mouseClick(StartButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_FALSE(network_->Sent().empty());
+  for (const TSimSentDatagram& sent : network_->Sent()) {
+    EXPECT_EQ(sent.Port, 443) << sent.Ttl;
+    EXPECT_TRUE(sent.Bytes.empty()) << "a connect, no echo request";
+  }
+  EXPECT_EQ(Cell(1, 3), "10.9.9.9") << Describe();
+  EXPECT_NE(window.Form().CopyText().find("Method\tTCP\tPort\t443"), std::string::npos);
+
+  // "Other…" asks for the port; what is no port is refused and changes nothing.
+  for (const char* typed : {"0", "8080"}) {
+    WhenModal([typed](QWidget* modal) {
+      auto* edit = modal->findChild<QLineEdit*>();
+      if (edit == nullptr || modal->objectName() != "PortDialog") return modal->close(), void();
+      edit->selectAll();
+      QTest::keyClicks(edit, typed);
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    choosePort(QString::fromUtf8("Other\u2026"));
+    if (errors_.empty()) ADD_FAILURE() << "port 0 was taken";
+  }
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("1 to 65535"), std::string::npos) << errors_[0];
+  EXPECT_EQ(window.Form().ProbePort, 8080);
+  menu();
+  QStringList checked;
+  for (QAction* action : window.GridMenu().actions() + ports->actions())
+    if (action->isChecked()) checked << action->text();
+  EXPECT_EQ(checked, QStringList({"Route", "TCP probes", QString::fromUtf8("Other (8080)\u2026")}));
+  window.GridMenu().hide();
 }
 
 }  // namespace

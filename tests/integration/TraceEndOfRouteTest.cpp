@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TraceFixture.h"
+#include "net/IdException.h"
 #include "platform/Clock.h"
 #include "trace/DNSThread.h"
 #include "trace/PingThread.h"
@@ -459,6 +460,81 @@ TEST_F(TraceRoute, OverIPv6FourSilentHopsAndAnUnreachableRouterKeepTheirRules) {
   EXPECT_EQ(form_->RouteLength, 3);
   EXPECT_EQ(Hop(2).Address, HopAddress6(2));
   EXPECT_EQ(Hop(3).Address, HopAddress6(2));
+}
+
+// ---- the same rules for every probe method ----
+
+// Hop 2 drops the echo requests it forwards and passes UDP and TCP: ICMP ends
+// at it, while UDP and TCP show every hop and end at the target, whose answer
+// (a port unreachable, a connect) counts as its echo reply.
+TEST_F(TraceRoute, EveryMethodKeepsTheRulesPastAFilterThatDropsEchoRequests) {
+  using enum TProbeMethod;
+  const struct {
+    std::vector<std::string> Words;
+    TProbeMethod Method;
+    bool V6;
+    int RouteLength;
+    std::vector<int> Ports;  // of the probes for TTL 1, 2, ... (none for ICMP)
+  } rows[] = {
+      {{"-w", "150", "target.test"}, pmIcmp, false, 2, {}},
+      {{"--udp", "-w", "150", "target.test"}, pmUdp, false, 4, {33434, 33435, 33436, 33437}},
+      {{"--tcp", "-w", "150", "target.test"}, pmTcp, false, 4, {80, 80, 80, 80}},
+      {{"--udp", "--port", "53", "-w", "150", "target.test"}, pmUdp, false, 4, {53, 53, 53, 53}},
+      {{"-6", "-w", "150", "six.test"}, pmIcmp, true, 2, {}},
+      {{"--udp", "-6", "-w", "150", "six.test"}, pmUdp, true, 4, {33434, 33435, 33436, 33437}},
+      {{"--tcp", "--port=443", "-6", "-w", "150", "six.test"},
+       pmTcp,
+       true,
+       4,
+       {443, 443, 443, 443}},
+  };
+  for (const auto& row : rows) {
+    const std::string name = ::testing::PrintToString(row.Words);
+    view_.Messages.clear();
+    TSimConfig config = RouteTo(1);
+    config.Route.insert(config.Route.begin() + 1, TSimHop::Router(HopAddress(2)));
+    config.Route.insert(config.Route.begin() + 2, TSimHop::Router(HopAddress(3)));
+    config.Route[1].DropsEcho = true;
+    std::vector<TSimHop> hops6 = Routers6(1, 3);
+    hops6[1].DropsEcho = true;
+    hops6.push_back(TSimHop::Destination(kTarget6));
+    config.OtherRoutes[kTarget6] = hops6;
+    config.ForwardNames["six.test"] = TSimForward::To(kTarget6);
+    TSimNetwork& net = Install(config);
+    form_ = std::make_unique<TTraceRouteForm>(&view_, Files());
+    const std::string refusal =
+        ProbeMethodRefusal(row.Method, row.V6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+    if (!refusal.empty()) {
+      // A method this platform cannot probe with is refused at Start, as a
+      // target would be, before any probe.
+      form_->FormCreate(row.Words);
+      EXPECT_EQ(view_.Messages,
+                std::vector<std::string>{EIdInvalidTarget(row.Words.back(), refusal).what()})
+          << name;
+      view_.Messages.clear();
+      EXPECT_TRUE(net.Sent().empty()) << name;
+      EXPECT_FALSE(form_->Running) << name;
+      continue;
+    }
+    form_->FormCreate(row.Words);
+    ASSERT_TRUE(RunUntilIdle()) << name;
+    ASSERT_TRUE(DrainWorkers()) << name;
+    EXPECT_TRUE(view_.Messages.empty()) << name;
+    EXPECT_EQ(form_->RouteLength, row.RouteLength) << name;
+    for (int n = 1; n <= row.RouteLength; ++n) {
+      const std::string expected = n == 4 ? (row.V6 ? kTarget6 : TargetAddressText)
+                                          : (row.V6 ? HopAddress6(n) : HopAddress(n));
+      EXPECT_EQ(Hop(n).Address, expected) << name << " hop " << n;
+    }
+    std::vector<int> ports;
+    for (const auto& sent : net.Sent()) {
+      const auto ttl = static_cast<std::size_t>(sent.Ttl);
+      if (row.Ports.empty() || ttl > row.Ports.size()) continue;
+      EXPECT_EQ(sent.Port, row.Ports[ttl - 1]) << name << " TTL " << ttl;
+      ports.push_back(sent.Port);
+    }
+    EXPECT_EQ(ports.empty(), row.Ports.empty()) << name << ": UDP and TCP probes are no echoes";
+  }
 }
 
 // ---- the same rows for every number of probes in flight ----

@@ -247,6 +247,45 @@ TEST_F(CliLab, AnOrdinaryUserGetsRootsTraceThroughDatagramSocketsOrTheIcmpHelper
   EXPECT_NE(ReadWholeFile(watch / "helper-raw"), "") << "the helper's raw socket was seen";
 }
 
+// Router 2 drops the echo requests it forwards; the target serves one TCP
+// port. An ordinary user with neither ping sockets nor the helper traces past
+// the filter by UDP and by TCP, to the open port and to a closed one, over
+// both families: every hop's address, ending at the target. Root's ICMP trace
+// of the same route ends at the filter.
+TEST_F(CliLab, PastAFilterThatDropsEchoRequestsUdpAndTcpNeedNoPrivilege) {
+  QUILLON_START_LAB(lab,
+                    LabOptions().WithRouters(3).WithFilterEcho(2).WithListener(8443).WithIPv6());
+  const LabFacts& facts = lab.Facts();
+  ASSERT_EQ(facts.TcpPort, 8443);
+  for (const bool v6 : {false, true}) {
+    const std::string target = v6 ? facts.Target6 : facts.Target;
+    const std::pair<Words, int> methods[] = {{{"--tcp", "--port", "8443"}, 8443},
+                                             {{"--tcp", "--port", "8444"}, 8444},
+                                             {{"--udp"}, 33434}};
+    for (const auto& [method, port] : methods) {
+      Words arguments = method;
+      arguments.insert(arguments.end(), {"--json", "-w", "1000", target});
+      const std::string name = target + " " + method.front() + " " + std::to_string(port);
+      // No ping sockets and no helper beside this copy of the program.
+      ASSERT_EQ(RunQuillon(lab, kThroughHelper, arguments), 0) << name << "\n" << Err();
+      const auto doc = nlohmann::json::parse(Out());
+      EXPECT_EQ(doc["route_end_found"], true) << name;
+      ASSERT_EQ(doc["route_length"], facts.Hops) << name << "\n" << Out();
+      for (std::size_t hop = 1; hop <= static_cast<std::size_t>(facts.Hops); ++hop) {
+        EXPECT_EQ(doc["hops"][hop - 1]["address"],
+                  v6 ? facts.HopAddresses6[hop - 1] : facts.HopAddresses[hop - 1])
+            << name << " hop " << hop;
+      }
+      EXPECT_EQ(doc["method"], method.front() == "--udp" ? "UDP" : "TCP") << name;
+      EXPECT_EQ(doc["port"], port) << name;
+    }
+    ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "500", target}), 0) << Err();
+    const auto icmp = nlohmann::json::parse(Out());
+    EXPECT_EQ(icmp["route_length"], 2) << "ICMP ends at the filter:\n" << Out();
+    EXPECT_FALSE(icmp.contains("method")) << "an ICMP document keeps its keys";
+  }
+}
+
 // While the helper serves one user, another process's ping replies and the
 // ICMP errors about its requests (to the very destination the user probes)
 // reach the helper's raw socket too, and go no further: the user's probe to a

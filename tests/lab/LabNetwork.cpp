@@ -143,6 +143,7 @@ std::optional<LabFacts> LabFacts::Parse(const std::string& text) {
   facts.DelayMs = ToInt(values["LAB_DELAY_MS"]);
   facts.VerifyChecksums = values["LAB_VERIFY_CHECKSUMS"] == "1";
   facts.DnsLog = values["LAB_DNS_LOG"];
+  facts.TcpPort = values.contains("LAB_TCP_PORT") ? ToInt(values["LAB_TCP_PORT"]) : 0;
   if (facts.Prefix.empty() || facts.SourceNamespace.empty() || facts.Target.empty() ||
       facts.Routers < 0 || facts.Hops != facts.Routers + 1 || facts.DelayMs < 0) {
     return std::nullopt;
@@ -194,6 +195,7 @@ std::vector<std::string> LabFacts::EnvironmentWords() const {
     words.push_back("LAB_NAME_" + std::to_string(hop) + "=" + name);
   }
   if (!DnsLog.empty()) words.push_back("LAB_DNS_LOG=" + DnsLog);
+  if (TcpPort != 0) words.push_back("LAB_TCP_PORT=" + std::to_string(TcpPort));
   if (!Target6.empty()) words.insert(words.end(), {"LAB_IPV6=1", "LAB_TARGET6=" + Target6});
   for (std::size_t i = 0; i < HopAddresses6.size(); ++i) {
     words.push_back("LAB_HOP6_" + std::to_string(i + 1) + "=" + HopAddresses6[i]);
@@ -305,6 +307,10 @@ LabNetwork::LabNetwork(const LabOptions& options) {
     argv.insert(argv.end(), {"--prohibit", std::to_string(options.Prohibit)});
   if (options.IcmpLimit > 0)
     argv.insert(argv.end(), {"--icmp-limit", std::to_string(options.IcmpLimit)});
+  if (options.FilterEcho > 0)
+    argv.insert(argv.end(), {"--filter-echo", std::to_string(options.FilterEcho)});
+  if (options.ListenPort > 0)
+    argv.insert(argv.end(), {"--listen", std::to_string(options.ListenPort)});
   if (options.LossyRouter > 0) {
     argv.insert(argv.end(), {"--lossy", std::to_string(options.LossyRouter) + ":" +
                                             std::to_string(options.LossyEvery)});

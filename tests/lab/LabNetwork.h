@@ -30,6 +30,8 @@ struct LabOptions {
   bool DropEcho = false;    // the target ignores echo requests
   int Prohibit = 0;         // router rejecting forwarded echoes as admin-prohibited; 0: none
   int IcmpLimit = 0;        // router rate-limiting its time-exceeded answers; 0: none
+  int FilterEcho = 0;       // router dropping the echo requests it forwards; 0: none
+  int ListenPort = 0;       // the target's one open TCP port; 0: none
   int LossyRouter = 0;      // router dropping one of every LossyEvery forwarded echoes; 0: none
   int LossyEvery = 0;
   std::map<std::string, std::string> Names;  // hop number or "target" -> name in the hosts file
@@ -46,6 +48,8 @@ struct LabOptions {
   LabOptions& WithDropEcho() { return Set(DropEcho, true); }
   LabOptions& WithProhibit(int router) { return Set(Prohibit, router); }
   LabOptions& WithIcmpLimit(int router) { return Set(IcmpLimit, router); }
+  LabOptions& WithFilterEcho(int router) { return Set(FilterEcho, router); }
+  LabOptions& WithListener(int port) { return Set(ListenPort, port); }
   LabOptions& WithLossy(int router, int every) {
     LossyEvery = every;
     return Set(LossyRouter, router);
@@ -81,6 +85,7 @@ struct LabFacts {
   int Hops = 0;  // Routers + 1: the target's TTL
   int DelayMs = 0;
   bool VerifyChecksums = false;
+  int TcpPort = 0;                        // the target's open TCP port; 0: none
   std::vector<std::string> HopAddresses;  // hop 1 first
   std::map<int, std::string> Names;       // by hop
   std::string DnsLog;                     // the lab DNS server's query log (with AsNumbers)

@@ -86,6 +86,8 @@ TEST(LabScript, BadInputEndsWithUsageExitAndSaysWhy) {
       {{"up", "--routers", "2", "--silent", "0"}, "--silent must list routers 1..2, not '0'"},
       {{"up", "--routers", "2", "--prohibit", "3"}, "--prohibit must name a router 1..2"},
       {{"up", "--routers", "2", "--icmp-limit", "3"}, "--icmp-limit must name a router 1..2"},
+      {{"up", "--routers", "2", "--filter-echo", "3"}, "--filter-echo must name a router 1..2"},
+      {{"up", "--listen", "0"}, "--listen must be a port 1..65535, not '0'"},
       {{"up", "--routers", "2", "--lossy", "2"}, "--lossy must be ROUTER:EVERY"},
       {{"up", "--routers", "2", "--lossy", "3:5"}, "--lossy must be ROUTER:EVERY"},
       {{"up", "--lossy", "1:1"}, "--lossy must be ROUTER:EVERY"},

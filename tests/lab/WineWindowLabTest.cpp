@@ -312,6 +312,11 @@ TEST(WineWindowLab, WindowTracesTypesAndShowsAbout) {
             std::string::npos)
       << copiedAs;
   EXPECT_EQ(seen("saved"), "1");
+  // TCP probes to port 443 from the menu ("Other…" shows the port in use):
+  // wine lacks what they need, so Start refuses them in a box that names ICMP.
+  EXPECT_EQ(seen("port-box"), "443");
+  EXPECT_EQ(seen("tcp-refusal").rfind("Cannot trace target.lab: TCP probes need", 0), 0u)
+      << seen("tcp-refusal");
   EXPECT_EQ(ReadWholeFile((dir / "saved.csv").string()), csv);
   EXPECT_EQ(seen("save-error").rfind("Cannot save ", 0), 0u) << seen("save-error");
   EXPECT_EQ(ReadWholeFile((dir / "locked.csv").string()), "kept\r\n");

@@ -34,6 +34,10 @@
 #   --silent i,j   routers that drop their outgoing ICMP time-exceeded
 #   --drop-echo    the target drops echo requests
 #   --prohibit k   router k rejects forwarded echo requests with admin-prohibited
+#   --filter-echo k router k drops the echo requests it forwards (passing UDP and
+#                  TCP, as many firewalls do)
+#   --listen PORT  the target accepts TCP connects on PORT (both families); every
+#                  other port refuses them with a reset
 #   --icmp-limit k router k rate-limits its time-exceeded answers: a burst of 4,
 #                  then one a minute (an nft limit rule); packets still pass;
 #                  k:N answers at most N a second (burst N) instead
@@ -80,7 +84,7 @@ die() {
 usage() {
   log "$*"
   log "usage: lab.sh up [--routers N] [--silent i,j] [--drop-echo] [--prohibit k]" \
-    "[--icmp-limit k[:N]] [--lossy k:D]" \
+    "[--filter-echo k] [--listen PORT] [--icmp-limit k[:N]] [--lossy k:D]" \
     "[--names \"1=a,target=b\"] [--delay MS] [--verify-checksums] [--ipv6] [--prefix P]" \
     "[--asn \"1=64501,2=64501+64502\"] [--owner PID] [--delaylink PATH]"
   log "       lab.sh down PREFIX|--all"
@@ -94,7 +98,7 @@ in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
-icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0
+icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=""
 silent_list="" names_spec="" asn_spec="" building=0
 declare -A silent=() names=() asn=()
 
@@ -102,7 +106,7 @@ parse_options() {
   while (($# > 0)); do
     case $1 in
       --routers | --silent | --prohibit | --names | --asn | --delay | --prefix | --owner | --delaylink | \
-        --icmp-limit | --lossy)
+        --icmp-limit | --lossy | --filter-echo | --listen)
         (($# >= 2)) || usage "missing value after $1" ;;&
       --routers) routers=$2 ;;
       --silent) silent_list=$2 ;;
@@ -115,6 +119,8 @@ parse_options() {
       --delaylink) delaylink=$2 ;;
       --icmp-limit) icmp_limit=$2 ;;
       --lossy) lossy=$2 ;;
+      --filter-echo) filter_echo=$2 ;;
+      --listen) listen=$2 ;;
       --drop-echo) drop_echo=1 ;;
       --verify-checksums) checksums=1 ;;
       --ipv6) ipv6=1 ;;
@@ -143,6 +149,13 @@ parse_options() {
   in_range "$icmp_limit" 0 "$routers" ||
     usage "--icmp-limit must name a router 1..$routers, not '$icmp_limit'"
   icmp_limit=$((10#$icmp_limit))
+  in_range "$filter_echo" 0 "$routers" ||
+    usage "--filter-echo must name a router 1..$routers, not '$filter_echo'"
+  filter_echo=$((10#$filter_echo))
+  if [[ -n $listen ]]; then
+    in_range "$listen" 1 65535 || usage "--listen must be a port 1..65535, not '$listen'"
+    listen=$((10#$listen))
+  fi
   if [[ -n $lossy ]]; then
     lossy_router=${lossy%%:*} lossy_every=${lossy#*:}
     [[ $lossy == *:* ]] && in_range "$lossy_router" 1 "$routers" &&
@@ -291,6 +304,31 @@ start_delaylink() {
   die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
 }
 
+# A TCP listener in the target's namespace on $listen, for both families (an
+# IPv6 socket that takes IPv4 too); it accepts and closes every connection,
+# so its backlog never fills. perl is part of every Debian system.
+start_listener() {
+  local dir pid tries
+  dir=$(state_dir "$prefix")
+  setsid ip netns exec "$(node_ns $((routers + 1)))" perl -e '
+    use Socket qw(:DEFAULT IN6ADDR_ANY pack_sockaddr_in6);
+    socket(my $s, PF_INET6, SOCK_STREAM, 0) or die "socket: $!";
+    setsockopt($s, SOL_SOCKET, SO_REUSEADDR, 1);
+    bind($s, pack_sockaddr_in6($ARGV[0], IN6ADDR_ANY)) or die "bind: $!";
+    listen($s, 128) or die "listen: $!";
+    while (1) { accept(my $c, $s) and close($c); }' "$listen" \
+    </dev/null >>"$dir/listener.log" 2>&1 &
+  pid=$!  # ended with its namespace (lab_down)
+  for ((tries = 0; tries < 250; tries++)); do
+    if ip netns exec "$(node_ns $((routers + 1)))" ss -Hltn "sport = :$listen" | grep -q .; then
+      return
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  die "the listener on port $listen did not start: $(cat "$dir/listener.log" 2>/dev/null)"
+}
+
 # Routes: the source and the target send everything of the lab to their one
 # neighbour; router i sends the whole range east and each network west of its
 # own west link back west (connected /24s win over both).
@@ -324,6 +362,10 @@ nft_rules_of() {
     echo "add chain $family $table forward { type filter hook forward priority 0; policy accept; }"
     echo "add rule $family $table forward $icmp type echo-request" \
       "reject with $icmp type admin-prohibited"
+  fi
+  if ((node == filter_echo && node != 0)); then
+    echo "add chain $family $table forward { type filter hook forward priority 0; policy accept; }"
+    echo "add rule $family $table forward $icmp type echo-request drop"
   fi
   if ((node == icmp_limit && node != 0)); then
     echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
@@ -426,6 +468,8 @@ link_is_up() { ip -n "$1" -o link show dev "$2" 2>/dev/null | grep -q 'LOWER_UP'
 probe_hop() {
   if ((prohibit > 0)); then
     echo "$prohibit"
+  elif ((filter_echo > 0)); then
+    echo "$filter_echo"
   elif ((drop_echo)); then
     if ((routers > 0)); then echo "$routers"; fi
   else
@@ -444,6 +488,7 @@ facts() {
   echo "LAB_HOPS=$((routers + 1))"
   echo "LAB_DELAY_MS=$delay"
   echo "LAB_VERIFY_CHECKSUMS=$checksums"
+  [[ -z $listen ]] || echo "LAB_TCP_PORT=$listen"
   for ((hop = 1; hop <= routers + 1; hop++)); do
     echo "LAB_HOP_$hop=$(hop_addr "$hop")"
     [[ -z ${names[$hop]:-} ]] || echo "LAB_NAME_$hop=${names[$hop]}"
@@ -527,6 +572,7 @@ lab_up() {
 
   # One answered echo proves the chain forwards both ways and fills every
   # neighbour table on the way, so the first probe of a test meets no delay of ours.
+  [[ -z $listen ]] || start_listener
   probe=$(probe_hop)
   if [[ -n $probe ]]; then
     for ((tries = 0; tries < 5; tries++)); do
@@ -588,6 +634,8 @@ lab_down() {
     fi
   } | sort -u | while read -r ns; do
     [[ -n $ns ]] || continue
+    # What runs inside the lab's own namespaces (the target's listener) ends with it.
+    ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
     ip netns delete "$ns" 2>/dev/null || true
     rm -rf "/etc/netns/$ns"
   done

@@ -13,6 +13,7 @@
 #include "net/IdIPAddress.h"
 #include "net/IdIcmpClient.h"
 #include "net/IdStackConsts.h"
+#include "net/TransportProbe.h"
 
 namespace quillon {
 
@@ -445,8 +446,14 @@ void TSimNetwork::Deliver(Clock::time_point now) {
   std::size_t done = 0;
   for (; done < pending_.size() && pending_[done].Due <= now; ++done) {
     const Pending& item = pending_[done];
+    if (item.To != Id_INVALID_SOCKET) {
+      const auto probe = sockets_.find(item.To);
+      if (probe != sockets_.end()) probe->second.Answers.push_back(item.Answer);
+      continue;
+    }
     for (auto& [handle, socket] : sockets_) {
-      const bool listens = item.V6 ? socket.V6 : !socket.V6 && socket.Protocol == Id_IPPROTO_ICMP;
+      const bool listens = socket.Transport == 0 &&
+                           (item.V6 ? socket.V6 : !socket.V6 && socket.Protocol == Id_IPPROTO_ICMP);
       if (!listens || socket.OpenedAt > item.Due) {
         continue;
       }
@@ -464,7 +471,7 @@ void TSimNetwork::Deliver(Clock::time_point now) {
 void TSimNetwork::Schedule(simpacket::Bytes datagram, Clock::time_point due, bool v6) {
   const auto at = std::upper_bound(pending_.begin(), pending_.end(), due,
                                    [](Clock::time_point t, const Pending& p) { return t < p.Due; });
-  pending_.insert(at, Pending{due, nextOrder_++, std::move(datagram), v6});
+  pending_.insert(at, Pending{due, nextOrder_++, std::move(datagram), v6, Id_INVALID_SOCKET, {}});
   changed_.notify_all();
 }
 
@@ -523,6 +530,10 @@ void TSimNetwork::Route(const Request& request) {
     if (!config_.LoopbackAnswers) {
       return;
     }
+    if (request.Probe != Id_INVALID_SOCKET) {
+      AnswerProbe(TSimHop::Destination(request.DestinationText), 1, request);
+      return;
+    }
     // Over the loopback device the request itself arrives as an incoming datagram.
     if (config_.LoopbackSeesRequest) {
       Schedule(simpacket::Ipv4("127.0.0.1", request.DestinationText,
@@ -552,6 +563,15 @@ void TSimNetwork::Route(const Request& request) {
       quoted.insert(quoted.begin(), {type, code, 0, 0, 0, 0, 0, 0});
       return quoted;
     };
+    if (request.Probe != Id_INVALID_SOCKET) {
+      const bool ends = hop.Kind == TSimHopKind::Destination ||
+                        hop.Kind == TSimHopKind::Unreachable || ttlThere <= 1;
+      if (!ends) continue;  // forwarded
+      if (hop.Kind != TSimHopKind::Silent && Answers(request, index, hop)) {
+        AnswerProbe(hop, position, request);
+      }
+      return;
+    }
     simpacket::Bytes answer;
     switch (hop.Kind) {
       case TSimHopKind::Destination:
@@ -578,6 +598,8 @@ void TSimNetwork::Route(const Request& request) {
       case TSimHopKind::Router:
       case TSimHopKind::Silent:
         if (ttlThere > 1) {
+          const std::uint8_t echo = request.V6 ? Id_ICMPV6_ECHO : Id_ICMP_ECHO;
+          if (hop.DropsEcho && !message.empty() && message[0] == echo) return;
           continue;  // forwarded
         }
         if (hop.Kind == TSimHopKind::Silent) {
@@ -586,15 +608,45 @@ void TSimNetwork::Route(const Request& request) {
         answer = error(request.V6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED, 0);
         break;
     }
-    const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];
-    if (attempt < hop.FirstAnsweredAttempt) {
-      ++counters_.AnswersDropped;
-      return;
-    }
-    Answer(hop, position, answer, request.Sent, request.V6);
+    if (Answers(request, index, hop)) Answer(hop, position, answer, request.Sent, request.V6);
     return;
   }
   // Ran past the end of the route: lost.
+}
+
+bool TSimNetwork::Answers(const Request& request, std::size_t index, const TSimHop& hop) {
+  const int attempt = ++attempts_[{request.DestinationText, index, request.Ttl}];
+  if (attempt >= hop.FirstAnsweredAttempt) return true;
+  ++counters_.AnswersDropped;
+  return false;
+}
+
+void TSimNetwork::AnswerProbe(const TSimHop& hop, int position, const Request& request) {
+  const std::string from = request.V6 ? ConfiguredAddress6(hop.Address) : hop.Address;
+  Pending item{request.Sent + std::chrono::milliseconds(std::max(hop.DelayMs, 0)),
+               nextOrder_++,
+               {},
+               request.V6,
+               request.Probe,
+               TReplyStatus{}};
+  TReplyStatus& reply = item.Answer;
+  if (hop.Kind == TSimHopKind::Destination) {
+    reply = TargetReachedReply(from);
+  } else {
+    reply.ReplyFrom = from;
+    const bool unreachable = hop.Kind == TSimHopKind::Unreachable;
+    reply.StatusKind =
+        unreachable ? TReplyStatusKind::rskUnreachable : TReplyStatusKind::rskTtlExpired;
+    reply.IcmpType = unreachable ? (request.V6 ? Id_ICMPV6_UNREACH : Id_ICMP_UNREACH)
+                                 : (request.V6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED);
+    reply.IcmpCode = unreachable ? (request.V6 ? hop.UnreachableCode6 : hop.UnreachableCode) : 0;
+  }
+  reply.ReplyTtl =
+      hop.ReplyTtl != 0 ? hop.ReplyTtl : static_cast<std::uint8_t>(std::max(1, 65 - position));
+  const auto at = std::upper_bound(pending_.begin(), pending_.end(), item.Due,
+                                   [](Clock::time_point t, const Pending& p) { return t < p.Due; });
+  pending_.insert(at, std::move(item));
+  changed_.notify_all();
 }
 
 void TSimNetwork::Strays(const Request& request) {
@@ -800,9 +852,14 @@ int TSimNetwork::SendTo(TIdStackSocketHandle socket, const void* buffer, int len
   sent_.push_back(std::move(record));
   ++counters_.DatagramsSent;
 
-  // Only ICMP travels this network; strays due with an answer reach the
-  // sockets before it.
-  if (found->second.V6 && IsIPv6Text(address) && found->second.Protocol == Id_IPPROTO_ICMPV6) {
+  // ICMP travels this network, and the probes of UDP sockets; strays due
+  // with an answer reach the sockets before it.
+  if (found->second.Transport == Id_SOCK_DGRAM) {
+    Route(Request{request, destination,
+                  found->second.V6 ? ConfiguredAddress6(address) : Dotted(destination),
+                  found->second.Ttl, nextIpId_++, Clock::now(), found->second.V6, socket});
+  } else if (found->second.V6 && IsIPv6Text(address) &&
+             found->second.Protocol == Id_IPPROTO_ICMPV6) {
     Route(Request{
         request, {}, ConfiguredAddress6(address), found->second.Ttl, 0, Clock::now(), true});
   } else if (!found->second.V6 && found->second.Protocol == Id_IPPROTO_ICMP) {
@@ -899,8 +956,12 @@ int TSimNetwork::Select(TIdSocketList* readList, TIdSocketList* writeList, TIdSo
         }
         // A set holds each socket once, however often the list names it.
         TIdSocketList& ready = list == readList ? readyRead : readyWrite;
+        // A probe's socket is ready once its answer is there, as an error
+        // queue or a finished connect makes it.
         const bool isReady =
-            list == writeList || (list == readList && !found->second.Queue.empty());
+            found->second.Transport != 0
+                ? !found->second.Answers.empty()
+                : list == writeList || (list == readList && !found->second.Queue.empty());
         if (list != errorList && isReady &&
             std::find(ready.begin(), ready.end(), handle) == ready.end()) {
           ready.push_back(handle);
@@ -933,6 +994,65 @@ int TSimNetwork::Select(TIdSocketList* readList, TIdSocketList* writeList, TIdSo
       changed_.wait(lock);
     }
   }
+}
+
+TIdStackSocketHandle TSimNetwork::OpenProbe(TIdIPVersion version, int type, int ttl) {
+  std::lock_guard lock(mutex_);
+  if (Fails(config_.OpenFailure)) return Id_INVALID_SOCKET;
+  if ((type != Id_SOCK_DGRAM && type != Id_SOCK_STREAM) || ttl < 1 || ttl > 255) {
+    SetThreadError(Id_WSAEINVAL);
+    return Id_INVALID_SOCKET;
+  }
+  const TIdStackSocketHandle handle = nextSocket_++;
+  Socket& socket = sockets_[handle];
+  socket.V6 = version == TIdIPVersion::ivIPv6;
+  socket.Protocol = type == Id_SOCK_STREAM ? Id_IPPROTO_TCP : Id_IPPROTO_UDP;
+  socket.Transport = type;
+  socket.Ttl = ttl;
+  socket.OpenedAt = Clock::now();
+  ++counters_.SocketsOpened;
+  counters_.OpenSockets = static_cast<int>(sockets_.size());
+  counters_.PeakOpenSockets = std::max(counters_.PeakOpenSockets, counters_.OpenSockets);
+  return handle;
+}
+
+int TSimNetwork::Connect(TIdStackSocketHandle socket, const TIdIPv4Bytes& destination,
+                         const std::string& address, int port) {
+  std::lock_guard lock(mutex_);
+  const auto found = sockets_.find(socket);
+  if (found == sockets_.end() || found->second.Transport != Id_SOCK_STREAM) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  if (Fails(config_.SendFailure)) return Id_SOCKET_ERROR;
+  TSimSentDatagram record;
+  record.Socket = socket;
+  record.Ttl = found->second.Ttl;
+  record.Address = address;
+  record.Port = port;
+  sent_.push_back(std::move(record));
+  ++counters_.DatagramsSent;
+  const simpacket::Bytes none;
+  Route(Request{none, destination,
+                found->second.V6 ? ConfiguredAddress6(address) : Dotted(destination),
+                found->second.Ttl, nextIpId_++, Clock::now(), found->second.V6, socket});
+  changed_.notify_all();
+  SetThreadError(Id_WSAEWOULDBLOCK);  // a non-blocking connect under way
+  return Id_SOCKET_ERROR;
+}
+
+int TSimNetwork::ProbeAnswer(TIdStackSocketHandle socket, TReplyStatus& reply) {
+  std::lock_guard lock(mutex_);
+  Deliver(Clock::now());
+  const auto found = sockets_.find(socket);
+  if (found == sockets_.end()) {
+    SetThreadError(kNotSocket);
+    return Id_SOCKET_ERROR;
+  }
+  if (found->second.Answers.empty()) return 0;
+  reply = found->second.Answers.front();
+  found->second.Answers.pop_front();
+  return 1;
 }
 
 void TSimNetwork::LookupDelay(std::unique_lock<std::mutex>& lock, int delayMs, bool held) {
@@ -1135,6 +1255,27 @@ TIdTextAnswer TSimulatedStack::QueryText(const std::string& name, int /*timeoutM
   TIdTextAnswer answer = net_.QueryText(name, code);
   if (code != 0) RaiseSocketFailure(code);
   return answer;
+}
+
+TIdStackSocketHandle TSimulatedStack::SockOpenProbe(TIdIPVersion version, int type, int ttl) {
+  return net_.OpenProbe(version, type, ttl);
+}
+
+int TSimulatedStack::SockConnect(TIdStackSocketHandle socket, const std::string& address,
+                                 int port) {
+  TIdIPv4Bytes destination{};
+  if (IsIPv6Text(address)) {
+    TIdIPv6Address parsed;
+    if (!ParseIPv6Text(address, parsed)) throw EIdInvalidIPAddress(address);
+  } else {
+    TextToAddrInto(address, destination);
+  }
+  return net_.Connect(socket, destination, address, port);
+}
+
+int TSimulatedStack::SockProbeAnswer(TIdStackSocketHandle socket, const std::string& /*target*/,
+                                     TReplyStatus& reply) {
+  return net_.ProbeAnswer(socket, reply);
 }
 
 std::unique_ptr<TIdStack> MakeSimulatedStack() {

@@ -17,6 +17,12 @@
 //   net.Lookups();   // every forward and reverse lookup, with its result
 //   net.Counters();  // sockets opened/open, answers dropped, peak concurrent lookups...
 //
+// UDP and TCP probes (SockOpenProbe, SockConnect, SockProbeAnswer) travel the
+// same routes; each answer reaches only the probe's own socket, as the error
+// queue hands it over: time exceeded from a router, the target reached from the
+// destination, an unreachable with its code. A hop with DropsEcho drops the
+// ICMP echo requests it forwards, as a firewall that passes UDP and TCP does.
+//
 // Other knobs: TSimHop::Unreachable (type 3 code 13), FirstAnsweredAttempt (a
 // retry gets the answer), Duplicates, TruncateTo; TSimConfig::Strays (redirects,
 // echo replies and time-exceeded messages for other sequences, truncated
@@ -71,6 +77,7 @@
 #include <tuple>
 #include <vector>
 
+#include "net/IdIcmpClient.h"
 #include "net/IdStack.h"
 
 namespace quillon {
@@ -96,6 +103,7 @@ struct TSimHop {
   std::uint8_t UnreachableCode6 = 1;  // administratively prohibited
   int Duplicates = 0;                 // extra copies of every answer, delivered right after it
   int TruncateTo = 0;                 // deliver only this many bytes of every answer (0: whole)
+  bool DropsEcho = false;             // drops the ICMP echo requests it forwards (not UDP, not TCP)
 
   static TSimHop Router(std::string address, int delayMs = 0);
   static TSimHop Silent(std::string address);
@@ -309,6 +317,10 @@ class TSimNetwork {
   int SendTo(TIdStackSocketHandle socket, const void* buffer, int length,
              const TIdIPv4Bytes& destination, const std::string& address, int port);
   int Recv(TIdStackSocketHandle socket, void* buffer, int length);
+  TIdStackSocketHandle OpenProbe(TIdIPVersion version, int type, int ttl);
+  int Connect(TIdStackSocketHandle socket, const TIdIPv4Bytes& destination,
+              const std::string& address, int port);
+  int ProbeAnswer(TIdStackSocketHandle socket, TReplyStatus& reply);
   int Select(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
              int timeoutMs);
   // Address text, or the error code to fail with.
@@ -330,12 +342,16 @@ class TSimNetwork {
     bool SendShut = false;
     Clock::time_point OpenedAt;
     std::deque<simpacket::Bytes> Queue;
+    int Transport = 0;                 // Id_SOCK_DGRAM, Id_SOCK_STREAM: a UDP or TCP probe's socket
+    std::deque<TReplyStatus> Answers;  // of a probe's socket
   };
   struct Pending {
     Clock::time_point Due;
     std::uint64_t Order = 0;
     simpacket::Bytes Datagram;
-    bool V6 = false;  // for the IPv6 sockets
+    bool V6 = false;                              // for the IPv6 sockets
+    TIdStackSocketHandle To = Id_INVALID_SOCKET;  // a probe's socket: Answer is for it alone
+    TReplyStatus Answer;
   };
 
   // One request on its way: the ICMP message, where it goes, its TTL when sent
@@ -348,6 +364,7 @@ class TSimNetwork {
     std::uint16_t Id;
     Clock::time_point Sent;
     bool V6 = false;  // DestinationText is canonical IPv6 text, Destination unused
+    TIdStackSocketHandle Probe = Id_INVALID_SOCKET;  // a UDP or TCP probe's socket
   };
 
   bool Fails(TSimFailure& failure);  // consumes one failure; sets the thread's error
@@ -357,6 +374,10 @@ class TSimNetwork {
   void Answer(const TSimHop& hop, int position, const simpacket::Bytes& message,
               Clock::time_point sent, bool v6 = false);
   void Strays(const Request& request);
+  // Whether the hop answers this attempt (FirstAnsweredAttempt).
+  bool Answers(const Request& request, std::size_t index, const TSimHop& hop);
+  // The answer to a UDP or TCP probe, to its socket alone.
+  void AnswerProbe(const TSimHop& hop, int position, const Request& request);
   // The request's datagram as a hop sees it, with the TTL it has there.
   simpacket::Bytes Outgoing(const Request& request, const simpacket::Bytes& message,
                             int ttlThere) const;
@@ -405,6 +426,10 @@ class TSimulatedStack : public TIdStack {
   std::string HostNameToAddrOf(const std::string& hostName, TIdIPVersion version) override;
   // A TXT question answered from TSimConfig::TextRecords.
   TIdTextAnswer QueryText(const std::string& name, int timeoutMs) override;
+  TIdStackSocketHandle SockOpenProbe(TIdIPVersion version, int type, int ttl) override;
+  int SockConnect(TIdStackSocketHandle socket, const std::string& address, int port) override;
+  int SockProbeAnswer(TIdStackSocketHandle socket, const std::string& target,
+                      TReplyStatus& reply) override;
 
  private:
   TSimNetwork& net_;

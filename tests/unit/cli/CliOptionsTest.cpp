@@ -146,7 +146,7 @@ TEST(CliOptions, ManualPageListsTheOptionsAndExitStatusesOfTheHelp) {
   const std::vector<std::string> helpOptions = listed(help, std::regex(R"(\n  (-\w|--[a-z-]+))"));
   // The manual names the Windows-only option too, which help on Linux leaves out.
   const bool windows = !PlatformOptionsHelp().empty();
-  ASSERT_EQ(helpOptions.size(), windows ? 15u : 14u) << help;
+  ASSERT_EQ(helpOptions.size(), windows ? 18u : 17u) << help;
   std::vector<std::string> pageOptions =
       listed(section("OPTIONS"), std::regex(R"(\.TP\n\.BI? (-\w|--[a-z-]+))"));
   if (!windows) std::erase(pageOptions, "--raw-sockets");

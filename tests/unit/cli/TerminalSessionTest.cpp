@@ -153,8 +153,10 @@ TEST_F(TerminalSession, RoundsPrintTheStatisticsTableJsonOrCsv) {
             ExitTraceEnded);
   EXPECT_EQ(session_->Form()->RoundsDone, 2);
   EXPECT_TRUE(std::regex_search(
-      out_, std::regex("^Route to target.test \\(10.9.9.9\\), started [-0-9: ]+, 2 rounds, "
-                       "interval 0 s\nNo +Host +Loss % +Sent +Last +Avg +Best +Worst +StDev\n")))
+      out_,
+      std::regex(
+          "^Route to target.test \\(10.9.9.9\\), started [-0-9: ]+, 2 rounds, "
+          "interval 0 s, probes: ICMP\nNo +Host +Loss % +Sent +Last +Avg +Best +Worst +StDev\n")))
       << out_;
   EXPECT_TRUE(std::regex_search(out_, std::regex("\n 2 +100\\.0 +2\n")))
       << "the silent hop: one probe lost in each round, whatever its attempts\n"

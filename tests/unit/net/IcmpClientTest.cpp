@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "net/IcmpDatagram.h"
+#include "net/IcmpErrorInfo.h"
 #include "net/IdException.h"
 #include "net/IdIcmpClient.h"
+#include "net/ProbeMethod.h"
 #include "platform/Process.h"
 #include "unit/net/SocketHandleRecordingStack.h"
 
@@ -673,6 +675,130 @@ TEST_F(IcmpClientV6Test, ALinkLocalRouterTakesTheZoneOfTheTarget) {
   EXPECT_EQ(record.ReplyFrom, "fe80::2%eth1");
   ASSERT_TRUE(Classify6(Rebuilt(RawError6(3, 0, Request6(3489), 999, linkLocal), 64), record));
   EXPECT_EQ(record.ReplyFrom, "2001:2:0:1::1") << "a global address takes no zone";
+}
+
+// Windows' TCP_ICMP_ERROR_INFO record: family, then the address at byte 4
+// (sockaddr_in) or 8 (sockaddr_in6, scope id at 24), protocol at 28, type and code.
+TBytes ErrorInfo(std::uint16_t family, const TBytes& from, std::int32_t protocol, std::uint8_t type,
+                 std::uint8_t code, std::uint32_t scopeId = 0) {
+  TBytes info(sizeof(TIcmpErrorInfo), 0);
+  info[0] = static_cast<std::uint8_t>(family);
+  std::copy(from.begin(), from.end(), info.begin() + (from.size() == 4 ? 4 : 8));
+  if (from.size() == 16) std::memcpy(&info[24], &scopeId, 4);  // little-endian, like Windows
+  std::memcpy(&info[28], &protocol, 4);
+  info[32] = type;
+  info[33] = code;
+  return info;
+}
+
+TEST(IcmpErrorInfo, EveryRecordDecodesIntoTheResultTheEngineReads) {
+  const TBytes target4{198, 18, 0, 9};
+  const TBytes router4{198, 18, 0, 1};
+  const TBytes target6{0x20, 1, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 2};
+  const TBytes router6{0x20, 1, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1};
+  const TBytes linkLocal{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const TBytes timeExceeded4 = ErrorInfo(2, router4, 1, 11, 0);
+  const struct {
+    const char* name;
+    TBytes info;
+    TBytes target;
+    bool decoded;
+    const char* from;
+    TReplyStatusKind kind;
+  } cases[] = {
+      {"v4 time exceeded", timeExceeded4, target4, true, "198.18.0.1", rskTtlExpired},
+      {"v4 port unreachable from the target", ErrorInfo(2, target4, 1, 3, 3), target4, true,
+       "198.18.0.9", rskEchoReply},
+      {"v4 port unreachable from a router", ErrorInfo(2, router4, 1, 3, 3), target4, true,
+       "198.18.0.1", rskUnreachable},
+      {"v4 host unreachable", ErrorInfo(2, router4, 1, 3, 1), target4, true, "198.18.0.1",
+       rskUnreachable},
+      {"v4 prohibited by the target", ErrorInfo(2, target4, 1, 3, 13), target4, true, "198.18.0.9",
+       rskUnreachable},
+      {"v4 parameter problem", ErrorInfo(2, router4, 1, 12, 0), target4, true, "198.18.0.1",
+       rskError},
+      {"v6 time exceeded", ErrorInfo(23, router6, 58, 3, 0), target6, true, "2001:2:0:1::1",
+       rskTtlExpired},
+      {"v6 port unreachable from the target", ErrorInfo(23, target6, 58, 1, 4), target6, true,
+       "2001:2:0:3::2", rskEchoReply},
+      {"v6 no route", ErrorInfo(23, router6, 58, 1, 0), target6, true, "2001:2:0:1::1",
+       rskUnreachable},
+      {"v6 prohibited", ErrorInfo(23, router6, 58, 1, 1), target6, true, "2001:2:0:1::1",
+       rskUnreachable},
+      {"v6 link-local router keeps its scope", ErrorInfo(23, linkLocal, 58, 3, 0, 7), target6, true,
+       "fe80::1%7", rskTtlExpired},
+      {"v4 with ICMPv6's numbers", ErrorInfo(2, router4, 58, 11, 0), target4, false, "", rskError},
+      {"Linux's AF_INET6 number", ErrorInfo(10, router6, 58, 3, 0), target6, false, "", rskError},
+      {"target of the other family", ErrorInfo(23, router6, 58, 3, 0), target4, false, "",
+       rskError},
+      {"cut short", TBytes(timeExceeded4.begin(), timeExceeded4.end() - 3), target4, false, "",
+       rskError},
+  };
+  for (const auto& c : cases) {
+    TReplyStatus record;
+    record.StatusKind = rskError;
+    const std::string text = c.target == target4 ? "198.18.0.9" : "2001:2:0:3::2";
+    ASSERT_EQ(DecodeIcmpErrorInfo(c.info, text, c.target, record), c.decoded) << c.name;
+    EXPECT_EQ(record.ReplyFrom, c.from) << c.name;
+    EXPECT_EQ(record.StatusKind, c.kind) << c.name;
+    // The target reached reads as its echo reply; any other keeps its code.
+    EXPECT_EQ(record.IcmpCode, c.decoded && c.kind != rskEchoReply ? c.info[33] : 0) << c.name;
+  }
+}
+
+TEST(IcmpErrorInfo, AConnectsEndIsTheTargetTheRouterSilenceOrOurOwnFailure) {
+  const TBytes target{198, 18, 0, 9};
+  const TBytes timeExceeded = ErrorInfo(2, {198, 18, 0, 1}, 1, 11, 0);
+  const struct {
+    std::int32_t error;
+    TBytes info;
+    bool answered;
+    const char* from;
+    TReplyStatusKind kind;
+  } cases[] = {
+      {0, {}, true, "198.18.0.9", rskEchoReply},                        // SYN-ACK
+      {Id_WSAECONNREFUSED, {}, true, "198.18.0.9", rskEchoReply},       // reset
+      {10065, timeExceeded, true, "198.18.0.1", rskTtlExpired},         // WSAEHOSTUNREACH
+      {Id_WSAETIMEDOUT, {}, true, "0.0.0.0", rskTimedOut},              // SYNs unanswered
+      {10051, TBytes(sizeof(TIcmpErrorInfo), 0), false, "", rskError},  // our own: no route
+  };
+  for (const auto& c : cases) {
+    TReplyStatus reply;
+    reply.StatusKind = rskError;
+    ASSERT_EQ(TcpConnectAnswer(c.error, c.info, "198.18.0.9", target, reply), c.answered)
+        << c.error;
+    EXPECT_EQ(reply.ReplyFrom, c.from) << c.error;
+    EXPECT_EQ(reply.StatusKind, c.kind) << c.error;
+  }
+}
+
+// The method's name reads back in any letter case; a port is 1 to 65535, and
+// UDP's default grows with the offset within that range.
+TEST(ProbeMethod, NamesAndPorts) {
+  using enum TProbeMethod;
+  for (const TProbeMethod method : {pmIcmp, pmUdp, pmTcp}) {
+    EXPECT_EQ(ProbeMethodFromName(ProbeMethodName(method)), method);
+  }
+  EXPECT_EQ(ProbeMethodFromName("tCp"), pmTcp);
+  EXPECT_EQ(ProbeMethodFromName("sctp"), std::nullopt);
+  EXPECT_EQ(ProbeMethodFromName("udp "), std::nullopt);
+  EXPECT_EQ(std::tuple(IsValidProbePort(0), IsValidProbePort(1), IsValidProbePort(65535),
+                       IsValidProbePort(65536)),
+            std::tuple(false, true, true, false));
+  // Method, fixed port, offset, destination port.
+  const std::tuple<TProbeMethod, int, int, int> rows[] = {
+      {pmIcmp, 0, 5, 0},        {pmIcmp, 53, 5, 0},   {pmUdp, 0, 0, 33434},  {pmUdp, 0, 29, 33463},
+      {pmUdp, 0, 32101, 65535}, {pmUdp, 0, 32102, 1}, {pmUdp, 0, -1, 33433}, {pmUdp, 53, 29, 53},
+      {pmTcp, 0, 29, 80},       {pmTcp, 443, 0, 443}, {pmTcp, 70000, 0, 80},
+  };
+  for (const auto& [method, fixed, offset, port] : rows) {
+    EXPECT_EQ(ProbeDestinationPort(method, fixed, offset), port)
+        << ProbeMethodName(method) << " " << fixed << " " << offset;
+  }
+  EXPECT_EQ(ProbeMethodText(pmUdp, 0), "UDP port 33434+");
+  EXPECT_EQ(ProbeMethodText(pmUdp, 53), "UDP port 53");
+  EXPECT_EQ(ProbeMethodText(pmTcp, 0), "TCP port 80");
+  EXPECT_EQ(ProbeMethodText(pmIcmp, 0), "ICMP");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "net/IcmpDatagramPosix.h"
 #include "net/IdStackPosix.h"
 #include "net/IdWinSock2Posix.h"
+#include "net/ProbeAnswerPosix.h"
+#include "net/ProbeMethod.h"
 
 namespace quillon {
 namespace {
@@ -277,6 +279,225 @@ TEST(StackIcmpDatagramTest, TtlComesFromTheControlData) {
   EXPECT_EQ(TtlFromControl(message.Header(), 64), 1);
   const TErrorQueueMessage high(SO_EE_ORIGIN_ICMP, 0, 0, 0, true, 255);
   EXPECT_EQ(TtlFromControl(high.Header(), 64), 255);
+}
+
+// A UDP or TCP probe's error-queue record, or its connect's outcome, as the
+// result the engine reads; over IPv4 the router is 198.18.0.2, over IPv6
+// 2000::1 (TErrorQueueMessage).
+TEST(StackIcmpDatagramTest, ProbeAnswersDecodeIntoTheEnginesResult) {
+  using K = TReplyStatusKind;
+  constexpr auto kIcmp = SO_EE_ORIGIN_ICMP;
+  constexpr auto kIcmp6 = SO_EE_ORIGIN_ICMP6;
+  constexpr int kQueue = -1;  // an error-queue record, not a connect's outcome
+  const struct {
+    const char* Name;
+    int Connect;  // the connect's errno, or kQueue
+    std::uint8_t Origin, Type, Code;
+    bool Offender;
+    int Ttl;
+    bool V6;
+    const char* Target;
+    bool Answers;
+    K Kind;
+    const char* From;
+    std::uint8_t ReplyType, ReplyCode, ReplyTtl;
+  } rows[] = {
+      {"time exceeded", kQueue, kIcmp, 11, 0, true, 61, false, "198.18.3.2", true, K::rskTtlExpired,
+       "198.18.0.2", 11, 0, 61},
+      {"time exceeded v6", kQueue, kIcmp6, 3, 0, true, 62, true, "2000::2", true, K::rskTtlExpired,
+       "2000::1", 3, 0, 62},
+      {"port unreachable from the target", kQueue, kIcmp, 3, 3, true, 60, false, "198.18.0.2", true,
+       K::rskEchoReply, "198.18.0.2", 0, 0, 60},
+      {"port unreachable from the target v6", kQueue, kIcmp6, 1, 4, true, 60, true, "2000::1", true,
+       K::rskEchoReply, "2000::1", 129, 0, 60},
+      {"port unreachable from a router", kQueue, kIcmp, 3, 3, true, 61, false, "198.18.3.2", true,
+       K::rskUnreachable, "198.18.0.2", 3, 3, 61},
+      {"port unreachable from a router v6", kQueue, kIcmp6, 1, 4, true, 61, true, "2000::2", true,
+       K::rskUnreachable, "2000::1", 1, 4, 61},
+      {"host unreachable", kQueue, kIcmp, 3, 1, true, 61, false, "198.18.3.2", true,
+       K::rskUnreachable, "198.18.0.2", 3, 1, 61},
+      {"address unreachable v6", kQueue, kIcmp6, 1, 3, true, 61, true, "2000::2", true,
+       K::rskUnreachable, "2000::1", 1, 3, 61},
+      {"network unreachable", kQueue, kIcmp, 3, 0, true, 61, false, "198.18.3.2", true,
+       K::rskUnreachable, "198.18.0.2", 3, 0, 61},
+      {"no route v6", kQueue, kIcmp6, 1, 0, true, 61, true, "2000::2", true, K::rskUnreachable,
+       "2000::1", 1, 0, 61},
+      {"administratively prohibited", kQueue, kIcmp, 3, 13, true, 61, false, "198.18.3.2", true,
+       K::rskUnreachable, "198.18.0.2", 3, 13, 61},
+      {"prohibited by the target itself", kQueue, kIcmp, 3, 13, true, 60, false, "198.18.0.2", true,
+       K::rskUnreachable, "198.18.0.2", 3, 13, 60},
+      {"administratively prohibited v6", kQueue, kIcmp6, 1, 1, true, 61, true, "2000::2", true,
+       K::rskUnreachable, "2000::1", 1, 1, 61},
+      {"no arrival TTL given", kQueue, kIcmp, 11, 0, true, -1, false, "198.18.3.2", true,
+       K::rskTtlExpired, "198.18.0.2", 11, 0, 0},
+      {"a quote too short to name the sender",
+       kQueue,
+       kIcmp,
+       11,
+       0,
+       false,
+       61,
+       false,
+       "198.18.3.2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+      {"a quote too short to name the sender v6",
+       kQueue,
+       kIcmp6,
+       3,
+       0,
+       false,
+       61,
+       true,
+       "2000::2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+      {"a local error",
+       kQueue,
+       SO_EE_ORIGIN_LOCAL,
+       0,
+       0,
+       true,
+       -1,
+       false,
+       "198.18.3.2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+      {"another ICMP type",
+       kQueue,
+       kIcmp,
+       12,
+       0,
+       true,
+       61,
+       false,
+       "198.18.3.2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+      {"packet too big v6",
+       kQueue,
+       kIcmp6,
+       2,
+       0,
+       true,
+       61,
+       true,
+       "2000::2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+      {"connected: a SYN-ACK", 0, 0, 0, 0, false, -1, false, "198.18.3.2", true, K::rskEchoReply,
+       "198.18.3.2", 0, 0, 0},
+      {"refused: a reset", ECONNREFUSED, 0, 0, 0, false, -1, true, "2000::2", true, K::rskEchoReply,
+       "2000::2", 129, 0, 0},
+      {"a connect that failed otherwise",
+       EHOSTUNREACH,
+       0,
+       0,
+       0,
+       false,
+       -1,
+       false,
+       "198.18.3.2",
+       false,
+       {},
+       "",
+       0,
+       0,
+       0},
+  };
+  for (const auto& row : rows) {
+    TReplyStatus reply;
+    reply.ReplyFrom = "untouched";
+    const TErrorQueueMessage record(row.Origin, row.Type, row.Code, EHOSTUNREACH, row.Offender,
+                                    row.Ttl, row.V6);
+    const bool answers = row.Connect == kQueue
+                             ? DecodeProbeError(record.Header(), row.Target, reply)
+                             : DecodeConnectOutcome(row.Connect, row.Target, reply);
+    ASSERT_EQ(answers, row.Answers) << row.Name;
+    if (!row.Answers) {
+      EXPECT_EQ(reply.ReplyFrom, "untouched") << row.Name;
+      continue;
+    }
+    EXPECT_EQ(reply.StatusKind, row.Kind) << row.Name;
+    EXPECT_EQ(reply.ReplyFrom, row.From) << row.Name;
+    EXPECT_EQ(reply.IcmpType, row.ReplyType) << row.Name;
+    EXPECT_EQ(reply.IcmpCode, row.ReplyCode) << row.Name;
+    EXPECT_EQ(reply.ReplyTtl, row.ReplyTtl) << row.Name;
+  }
+}
+
+// The real kernel over loopback: a UDP probe to a
+// closed port is answered by port unreachable from the error queue, a TCP
+// probe by the listener's SYN-ACK or by the reset of a closed port.
+TEST(StackIcmpDatagramTest, LoopbackUdpAndTcpProbesReachTheTarget) {
+  const TIdStackClass saved = GSocketStackClass;
+  GSocketStackClass = &CreatePosixStack;
+  for (const bool v6 : {false, true}) {
+    const std::string target = v6 ? "::1" : "127.0.0.1";
+    const int listener = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_storage bound{};
+    socklen_t size = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    bound.ss_family = v6 ? AF_INET6 : AF_INET;
+    if (v6) {
+      reinterpret_cast<sockaddr_in6&>(bound).sin6_addr = in6addr_loopback;
+    } else {
+      reinterpret_cast<sockaddr_in&>(bound).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size), 0);
+    const int open = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
+    const struct {
+      TProbeMethod Method;
+      int Port;
+    } probes[] = {
+        {TProbeMethod::pmUdp, open}, {TProbeMethod::pmTcp, open}, {TProbeMethod::pmTcp, 1}};
+    for (const auto& probe : probes) {
+      const auto client =
+          CreateProbe(probe.Method, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+      TProbeRequest request;
+      request.Target = target;
+      request.Ttl = 5;
+      request.TimeOutMs = 2000;
+      request.Port = probe.Port;
+      client->Send(request);
+      EXPECT_EQ(client->RequestsSent(), 1U);
+      EXPECT_EQ(client->LastReply().StatusKind, TReplyStatusKind::rskEchoReply)
+          << target << " " << ProbeMethodText(probe.Method, probe.Port);
+      EXPECT_EQ(client->LastReply().ReplyFrom, target);
+    }
+    // The connected probe was reset, not closed in order: nothing half-open
+    // waits to be accepted with data or an orderly end.
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    char byte = 0;
+    EXPECT_EQ(::recv(accepted, &byte, 1, 0), -1);
+    EXPECT_EQ(errno, ECONNRESET);
+    ::close(accepted);
+    ::close(listener);
+  }
+  GSocketStackClass = saved;
 }
 
 // An ICMP datagram socket as the kernel keeps it: every ICMP error about a

@@ -24,6 +24,8 @@
 #include "net/IdException.h"
 #include "net/IdIcmpClient.h"
 #include "net/IdStackWindows.h"
+#include "net/IdWinSock2Windows.h"
+#include "net/ProbeMethod.h"
 #include "net/IdTextQueryWindows.h"
 
 namespace quillon {
@@ -93,6 +95,51 @@ TEST_F(StackWindowsTest, WaitSetHoldsSixtyFourHandlesAndTimesOut) {
   EXPECT_EQ(Stack().SockSelect(nullptr, &writable, nullptr, 0), 1);
   EXPECT_EQ(writable, TIdSocketList{socket});
   EXPECT_EQ(Stack().SockClose(socket), 0);
+}
+
+TEST_F(StackWindowsTest, ARefusedConnectIsWritableAndReachesTheTarget) {
+  // A plain non-blocking TCP socket: wine has no ICMP-error options, so the
+  // probe's own socket is refused there (see the next test).
+  const TIdStackSocketHandle socket = Stack().OpenSocket(Id_SOCK_STREAM, Id_IPPROTO_TCP);
+  u_long nonBlocking = 1;
+  DWORD returned = 0;
+  ASSERT_EQ(WS2<TWS2Function::wsIoctl>()(static_cast<SOCKET>(socket), static_cast<DWORD>(FIONBIO),
+                                         &nonBlocking, sizeof nonBlocking, nullptr, 0, &returned,
+                                         nullptr, nullptr),
+            0);
+  TReplyStatus reply;
+  if (Stack().SockConnect(socket, "127.0.0.1", 1) != 0) {
+    ASSERT_EQ(Stack().GetSocketError(), Id_WSAEWOULDBLOCK);
+    // Windows reports the failed connect in the except set; the stack, writable.
+    TIdSocketList writable{socket};
+    ASSERT_EQ(Stack().SockSelect(nullptr, &writable, nullptr, 5000), 1);
+    EXPECT_EQ(writable, TIdSocketList{socket});
+  }
+  ASSERT_EQ(Stack().SockProbeAnswer(socket, "127.0.0.1", reply), 1);
+  EXPECT_EQ(reply.StatusKind, TReplyStatusKind::rskEchoReply) << "a reset is the target's answer";
+  EXPECT_EQ(reply.ReplyFrom, "127.0.0.1");
+  EXPECT_EQ(Stack().SockClose(socket), 0);
+}
+
+TEST_F(StackWindowsTest, TcpProbesAreRefusedBeforeATraceWhereTheSystemLacksThem) {
+  const TIdStackSocketHandle socket =
+      Stack().SockOpenProbe(TIdIPVersion::ivIPv4, Id_SOCK_STREAM, 5);
+  const std::int32_t error = Stack().GetSocketError();
+  const std::string refusal = ProbeMethodRefusal(TProbeMethod::pmTcp, TIdIPVersion::ivIPv4);
+  if (socket != Id_INVALID_SOCKET) {
+    EXPECT_EQ(refusal, "") << "the options are there";
+    EXPECT_EQ(Stack().SockClose(socket), 0);
+  } else {
+    // Wine: no TCP_FAIL_CONNECT_ON_ICMP_ERROR.
+    EXPECT_TRUE(error == WSAENOPROTOOPT || error == WSAEINVAL) << error;
+    EXPECT_NE(refusal.find("trace with ICMP"), std::string::npos) << refusal;
+  }
+  // UDP is refused everywhere; it names TCP only where TCP works.
+  const std::string udp = ProbeMethodRefusal(TProbeMethod::pmUdp, TIdIPVersion::ivIPv4);
+  EXPECT_NE(udp.find("trace with"), std::string::npos) << udp;
+  EXPECT_EQ(udp.find("--tcp") != std::string::npos, refusal.empty()) << udp;
+  EXPECT_EQ(ProbeMethodRefusal(TProbeMethod::pmIcmp, TIdIPVersion::ivIPv4), "");
+  EXPECT_EQ(Stack().SockOpenProbe(TIdIPVersion::ivIPv4, Id_SOCK_DGRAM, 5), Id_INVALID_SOCKET);
 }
 
 TEST_F(StackWindowsTest, IcmpServiceAnswerReadsLikeTheRawSocketsDatagram) {

@@ -15,6 +15,8 @@ struct Parsed {
   std::int32_t hops = -1;
   std::int32_t timeOut = -1;
   int inFlight = -1;
+  TProbeMethod method = TProbeMethod::pmIcmp;
+  std::int32_t port = -1;
   bool as = false;
   std::string refused;
 };
@@ -28,6 +30,8 @@ Parsed Parse(const std::vector<std::string>& parameters) {
   p.hops = settings.Hops;
   p.timeOut = settings.TimeOut;
   p.inFlight = settings.InFlight.Count();
+  p.method = settings.ProbeMethod;
+  p.port = settings.ProbePort;
   p.as = settings.AsLookups;
   p.refused = settings.Refused;
   return p;
@@ -140,6 +144,50 @@ TEST(CommandLine, AsLookupsOnlyWhenAsked) {
   EXPECT_EQ(p.host, "a");
   EXPECT_FALSE(Parse({"--asn", "a"}).as);
   EXPECT_EQ(Parse({"--asn", "a"}).host, "--asn");
+}
+
+TEST(CommandLine, ProbeMethodAndPortAreCheckedByTheReader) {
+  using enum TProbeMethod;
+  // Parameters, the method and port a run gets, the refusal ("" when none), the host.
+  const std::tuple<std::vector<std::string>, TProbeMethod, int, std::string, std::string> rows[] = {
+      {{"a.b"}, pmIcmp, 0, "", "a.b"},
+      {{"--udp", "a.b"}, pmUdp, 0, "", "a.b"},
+      {{"a.b", "--TCP"}, pmTcp, 0, "", "a.b"},
+      {{"--tcp", "--port", "443", "a.b"}, pmTcp, 443, "", "a.b"},
+      {{"--udp", "--port=0x35", "a"}, pmUdp, 53, "", "a"},
+      {{"--tcp", "--port", "1", "a"}, pmTcp, 1, "", "a"},
+      {{"--tcp", "--port", "65535", "a"}, pmTcp, 65535, "", "a"},
+      {{"--udp", "--udp", "a"}, pmUdp, 0, "", "a"},
+      {{"--tcp", "--port", "0", "a"},
+       pmTcp,
+       0,
+       "--port takes a port from 1 to 65535, not \"0\"",
+       "a"},
+      {{"--tcp", "--port", "65536", "a"},
+       pmTcp,
+       0,
+       "--port takes a port from 1 to 65535, not \"65536\"",
+       "a"},
+      {{"--tcp", "--port", "http.example", "a"},
+       pmTcp,
+       0,  // never taken for the host
+       "--port takes a port from 1 to 65535, not \"http.example\"",
+       "a"},
+      {{"--udp", "a", "--port"}, pmUdp, 0, "--port takes a port from 1 to 65535", "a"},
+      {{"--port", "80", "a"}, pmIcmp, 80, "--port applies to --udp and --tcp only", "a"},
+      {{"--udp", "--tcp", "a"},
+       pmTcp,
+       0,
+       "--udp and --tcp exclude each other: give one of them",
+       "a"},
+  };
+  for (const auto& [parameters, method, port, refused, host] : rows) {
+    const Parsed p = Parse(parameters);
+    EXPECT_EQ(p.method, method) << BuildCommandText(parameters);
+    EXPECT_EQ(p.port, port) << BuildCommandText(parameters);
+    EXPECT_EQ(p.refused, refused) << BuildCommandText(parameters);
+    EXPECT_EQ(p.host, host) << BuildCommandText(parameters);
+  }
 }
 
 TEST(CommandLine, HostChoiceByLengthAndDot) {

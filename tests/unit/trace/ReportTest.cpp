@@ -179,6 +179,31 @@ TEST(JsonReport, OneRoundIsTheRouteAlone) {
   EXPECT_LT(text.find("\"route_length\""), text.find("\"hops\""));
 }
 
+// Every export names how the run probed; UDP's default port grows with the hop.
+TEST(Exports, UdpAndTcpRunsNameTheirMethodAndPort) {
+  TReportSnapshot r = OneRound();
+  r.Method = TProbeMethod::pmUdp;
+  EXPECT_TRUE(RunSummary(r).ends_with(", interval 1 s, probes: UDP port 33434+")) << RunSummary(r);
+  EXPECT_NE(RenderTsv(r, TGridView::gvRoute).find("\tMethod\tUDP\tPort\t33434+\n"),
+            std::string::npos);
+  const std::string csv = RenderCsv(r);
+  EXPECT_NE(csv.find(",UDP,33434\r\n2,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",UDP,33437\r\n"), std::string::npos) << csv;
+  auto doc = nlohmann::ordered_json::parse(RenderJson(r));
+  EXPECT_EQ(std::tuple(doc["method"], doc["port"], doc["port_per_hop"]),
+            std::tuple("UDP", 33434, true));
+
+  r.Method = TProbeMethod::pmTcp;
+  r.Port = 443;
+  EXPECT_TRUE(RunSummary(r).ends_with(", probes: TCP port 443")) << RunSummary(r);
+  EXPECT_NE(RenderCsv(r).find(",TCP,443\r\n4,"), std::string::npos);
+  doc = nlohmann::ordered_json::parse(RenderJson(r));
+  EXPECT_EQ(std::tuple(doc["method"], doc["port"], doc.contains("port_per_hop")),
+            std::tuple("TCP", 443, false));
+  EXPECT_LT(RenderJson(r).find("\"port\""), RenderJson(r).find("\"hops\""));
+  EXPECT_TRUE(RunSummary(OneRound()).ends_with(", probes: ICMP"));
+}
+
 TEST(JsonReport, NamesKeepTheirBytesEscapedAndInvalidUtf8IsReplaced) {
   const std::string evil = "\x1b]0;owned\x07\"quoted\"\\";
   TReportSnapshot r = OneRound();
@@ -226,17 +251,17 @@ TEST(Exports, CsvTsvAndTheStatisticsViewShowTheSameFigures) {
   EXPECT_EQ(
       RenderCsv(ThreeRounds()),
       "No,Host,Address,Loss %,Sent,Received,Last,Avg,Best,Worst,StDev,Jitter,Jitter max,"
-      "Addresses,Note\r\n"
+      "Addresses,Note,Method,Port\r\n"
       "1,gw.test,10.0.0.1,0.0,3,3,2.000,1.583,1.250,2.000,0.382,0.375,0.500,"
-      "\"gw.test (10.0.0.1) 2, 10.0.0.7 1\",\r\n"
+      "\"gw.test (10.0.0.1) 2, 10.0.0.7 1\",,ICMP,\r\n"
       "2,\"'=evil\",\"'=evil\",50.0,4,2,6.000,5.000,4.000,6.000,1.414,2.000,2.000,\"'=evil 2\","
-      "\"loss here only: the router limits its ICMP answers, packets pass\"\r\n"
-      "3,,,,,,,,,,,,,,\r\n4,,,,,,,,,,,,,,\r\n");
+      "\"loss here only: the router limits its ICMP answers, packets pass\",ICMP,\r\n"
+      "3,,,,,,,,,,,,,,,ICMP,\r\n4,,,,,,,,,,,,,,,ICMP,\r\n");
   const std::string header = "Target\ttarget.test\tAddress\t10.9.9.9\tStarted\t2026-12-07 18:00:00";
   EXPECT_EQ(
       RenderTsv(ThreeRounds(), TGridView::gvStatistics),
       header +
-          "\tRounds\t3\tInterval\t0.5 s\n"
+          "\tRounds\t3\tInterval\t0.5 s\tMethod\tICMP\n"
           "No\tHost\tLoss %\tSent\tLast\tAvg\tBest\tWorst\tStDev\tAddresses\n"
           "1\tgw.test (+1)\t0.0\t3\t2.0\t1.6\t1.2\t2.0\t0.4\tgw.test (10.0.0.1) 2, 10.0.0.7 1\n"
           "2\t=evil\t50.0*\t4\t6.0\t5.0\t4.0\t6.0\t1.4\t=evil 2\n"
@@ -256,7 +281,7 @@ TEST(Exports, CsvTsvAndTheStatisticsViewShowTheSameFigures) {
   EXPECT_EQ(heading(running), header + "\tRounds\t3 (until Stop)\tInterval\t0.5 s");
   EXPECT_EQ(RenderTsv(OneRound(), TGridView::gvRoute),
             header +
-                "\tRounds\t1\tInterval\t1 s\nNo\tIp Address\tHostName\tTime\tTTL\n"
+                "\tRounds\t1\tInterval\t1 s\tMethod\tICMP\nNo\tIp Address\tHostName\tTime\tTTL\n"
                 "1\t10.0.0.1\tgw.test\t3\t1\n2\tUnknown Ip\tUnknown Host\t300\t2\n3\t\t\t\t\n"
                 "4\t10.9.9.9\t10.9.9.9[no DNS]\t12ms\t 4\n");
 }

@@ -5,9 +5,9 @@
 // says so), opens the About window and leaves it with Ok, takes pictures of
 // both windows (BMP), opens the help, drives the grid's context menu (rounds
 // until Stop, the statistics view, Ctrl+C, Copy as CSV, Save as…, also onto a
-// read-only file), stops a slow trace, and closes the window during another.
-// What it saw goes to OUTDIR/report.txt, one "key value" line each; the lab
-// test checks it. CACHE_FILE may name environment variables (%LOCALAPPDATA%).
+// read-only file, TCP probes to port 443), stops a slow trace, and closes the window during
+// another. What it saw goes to OUTDIR/report.txt, one "key value" line each; the lab test checks
+// it. CACHE_FILE may name environment variables (%LOCALAPPDATA%).
 //
 //   quillon_winrobot OUTDIR HOST UNKNOWN_HOST SLOW_HOST CACHE_FILE ROUNDS_HOST
 //   quillon_winrobot --help-only OUTDIR
@@ -204,6 +204,19 @@ bool ChooseItem(HWND menu, int index) {
   for (int i = 0; i <= index; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
   Post(menu, WM_KEYDOWN, VK_RETURN, 0x1C0001);
   return WaitFor([&] { return !IsWindowVisible(menu); }, 5000);
+}
+
+// The submenu that opened beside menu, once it shows.
+HWND OpenSubmenu(HWND menu) {
+  HWND submenu = nullptr;
+  WaitFor(
+      [&] {
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr;)
+          if (w != menu && IsWindowVisible(w)) submenu = w;
+        return submenu != nullptr;
+      },
+      5000);
+  return submenu;
 }
 
 // The clipboard's text (the system makes it from the Unicode text put there),
@@ -625,6 +638,44 @@ int main(int argc, char** argv) {
   SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(error); }, 10000))
     return Fail("save-error-box");
+
+  // TCP probes from the grid's menu, then 443 in its Port submenu; wine lacks
+  // what TCP probes need, so Start says so in a box. Then back to ICMP probes.
+  const auto openPorts = [&] {
+    RightClick(grid);
+    menu = OpenMenu();
+    if (!menu) return HWND{};
+    for (int i = 0; i <= 9; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
+    Post(menu, WM_KEYDOWN, VK_RIGHT, 0x4D0001);
+    return OpenSubmenu(menu);
+  };
+  SetForegroundWindow(main);
+  RightClick(grid);
+  menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 8)) return Fail("tcp-probes");
+  HWND ports = openPorts();
+  // The first item is selected as the submenu opens.
+  if (!ports || !ChooseItem(ports, 2) || !WaitFor([&] { return !IsWindowVisible(menu); }, 5000))
+    return Fail("port-443");
+  // "Other…" opens its box with the port in use; Cancel keeps it.
+  ports = openPorts();
+  if (!ports || !ChooseItem(ports, 3)) return Fail("port-other");
+  HWND portBox = DialogOf(main, "Port");
+  HWND portEdit = portBox ? Child(portBox, "Edit") : nullptr;
+  report << "port-box " << (portEdit ? Text(portEdit) : std::string()) << "\n";
+  if (portBox) Post(portBox, WM_COMMAND, IDCANCEL, 0);
+  if (!WaitFor([&] { return IsWindowEnabled(main) && !IsWindow(portBox); }, 10000))
+    return Fail("port-box-cancel");
+  TypeAndEnter(edit, roundsHost);
+  HWND refusal = DialogOf(main, "Quillon");
+  report << "tcp-refusal " << (refusal ? Text(Child(refusal, "Static", "Cannot*")) : std::string())
+         << "\n";
+  if (refusal) Post(refusal, WM_CLOSE, 0, 0);
+  if (!WaitFor([&] { return Idle(main) && !IsWindow(refusal); }, 10000))
+    return Fail("tcp-refusal-box");
+  RightClick(grid);
+  menu = OpenMenu();
+  if (!menu || !ChooseItem(menu, 6)) return Fail("icmp-probes");
 
   // A trace to a host that answers only after seconds, with the longest time-out:
   // Stop (clicked, so it has the focus) goes grey at once and the focus moves
