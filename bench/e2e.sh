@@ -623,7 +623,7 @@ for topology, topo, data, args, agreed in sections:
         lines.append(f"| {tool} | `{(COMMANDS6 if six else COMMANDS)[tool]}` | {fmt_ms(median)} | "
                      f"{fmt_ms(min(walls))}–{fmt_ms(max(walls))} | {ratio} | {rss:.1f} | "
                      f"{cpu_ms:.0f} |")
-    if six:
+    if six and any(r["tool"] == "quillon, IPv4" for r in measured):
         v4 = statistics.median(r["wall_ms"] for r in measured if r["tool"] == "quillon, IPv4")
         within = abs(q_median / v4 - 1.0) <= 0.03
         lines += ["", f"Quillon over IPv6 against over IPv4 on this lab: {q_median:.0f} ms against "
@@ -634,7 +634,8 @@ for topology, topo, data, args, agreed in sections:
         if mine and other:
             m, icmp, t = statistics.median(mine), q_median, statistics.median(other)
             met = m <= 1.05 * icmp and m <= 1.05 * t
-            lines += ["", f"`{COMMANDS[tool].split(' --terminal')[0]}` (no privilege needed): median "
+            command = (COMMANDS6 if six else COMMANDS)[tool].split(" --terminal")[0]
+            lines += ["", f"`{command}` (no privilege needed): median "
                       f"{fmt_ms(m)} ms, **{m / icmp:.3f} ×** Quillon's ICMP trace and "
                       f"**{m / t:.3f} ×** `{theirs}` ({fmt_ms(t)} ms, root); the goal, within "
                       f"1.05 × of both, is {'met' if met else 'NOT met'}."]

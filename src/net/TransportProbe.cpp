@@ -39,10 +39,9 @@ class TTransportProbe final : public TIdProbe {
     const std::int64_t t0 = QueryPerformanceCounter();
     bool answered = false;
     if (tcp) {
-      // A connect that ends at once (a loopback target) was answered already.
-      if (stack.SockConnect(handle, request.Target, request.Port) == 0) {
-        answered = true;
-      } else {
+      // A connect refused at once has nothing left to wait for; one that
+      // completed at once is read like any other, so that it is reset.
+      if (stack.SockConnect(handle, request.Target, request.Port) != 0) {
         const std::int32_t error = stack.GetSocketError();
         answered = error == Id_WSAECONNREFUSED;
         if (!answered && error != Id_WSAEWOULDBLOCK && error != Id_WSAEINPROGRESS) {

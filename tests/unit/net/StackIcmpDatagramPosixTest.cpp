@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -289,160 +291,62 @@ TEST(StackIcmpDatagramTest, ProbeAnswersDecodeIntoTheEnginesResult) {
   constexpr auto kIcmp = SO_EE_ORIGIN_ICMP;
   constexpr auto kIcmp6 = SO_EE_ORIGIN_ICMP6;
   constexpr int kQueue = -1;  // an error-queue record, not a connect's outcome
+  constexpr std::optional<K> kNone;  // answers nothing
+  // Targets: beyond the router, or the router itself.
+  const char *kFar = "198.18.3.2", *kRouter = "198.18.0.2", *kFar6 = "2000::2",
+             *kRouter6 = "2000::1";
   const struct {
     const char* Name;
     int Connect;  // the connect's errno, or kQueue
     std::uint8_t Origin, Type, Code;
     bool Offender;
-    int Ttl;
-    bool V6;
+    int Ttl;  // -1: none given
     const char* Target;
-    bool Answers;
-    K Kind;
-    const char* From;
-    std::uint8_t ReplyType, ReplyCode, ReplyTtl;
+    std::optional<K> Kind;
   } rows[] = {
-      {"time exceeded", kQueue, kIcmp, 11, 0, true, 61, false, "198.18.3.2", true, K::rskTtlExpired,
-       "198.18.0.2", 11, 0, 61},
-      {"time exceeded v6", kQueue, kIcmp6, 3, 0, true, 62, true, "2000::2", true, K::rskTtlExpired,
-       "2000::1", 3, 0, 62},
-      {"port unreachable from the target", kQueue, kIcmp, 3, 3, true, 60, false, "198.18.0.2", true,
-       K::rskEchoReply, "198.18.0.2", 0, 0, 60},
-      {"port unreachable from the target v6", kQueue, kIcmp6, 1, 4, true, 60, true, "2000::1", true,
-       K::rskEchoReply, "2000::1", 129, 0, 60},
-      {"port unreachable from a router", kQueue, kIcmp, 3, 3, true, 61, false, "198.18.3.2", true,
-       K::rskUnreachable, "198.18.0.2", 3, 3, 61},
-      {"port unreachable from a router v6", kQueue, kIcmp6, 1, 4, true, 61, true, "2000::2", true,
-       K::rskUnreachable, "2000::1", 1, 4, 61},
-      {"host unreachable", kQueue, kIcmp, 3, 1, true, 61, false, "198.18.3.2", true,
-       K::rskUnreachable, "198.18.0.2", 3, 1, 61},
-      {"address unreachable v6", kQueue, kIcmp6, 1, 3, true, 61, true, "2000::2", true,
-       K::rskUnreachable, "2000::1", 1, 3, 61},
-      {"network unreachable", kQueue, kIcmp, 3, 0, true, 61, false, "198.18.3.2", true,
-       K::rskUnreachable, "198.18.0.2", 3, 0, 61},
-      {"no route v6", kQueue, kIcmp6, 1, 0, true, 61, true, "2000::2", true, K::rskUnreachable,
-       "2000::1", 1, 0, 61},
-      {"administratively prohibited", kQueue, kIcmp, 3, 13, true, 61, false, "198.18.3.2", true,
-       K::rskUnreachable, "198.18.0.2", 3, 13, 61},
-      {"prohibited by the target itself", kQueue, kIcmp, 3, 13, true, 60, false, "198.18.0.2", true,
-       K::rskUnreachable, "198.18.0.2", 3, 13, 60},
-      {"administratively prohibited v6", kQueue, kIcmp6, 1, 1, true, 61, true, "2000::2", true,
-       K::rskUnreachable, "2000::1", 1, 1, 61},
-      {"no arrival TTL given", kQueue, kIcmp, 11, 0, true, -1, false, "198.18.3.2", true,
-       K::rskTtlExpired, "198.18.0.2", 11, 0, 0},
-      {"a quote too short to name the sender",
-       kQueue,
-       kIcmp,
-       11,
-       0,
-       false,
-       61,
-       false,
-       "198.18.3.2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
-      {"a quote too short to name the sender v6",
-       kQueue,
-       kIcmp6,
-       3,
-       0,
-       false,
-       61,
-       true,
-       "2000::2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
-      {"a local error",
-       kQueue,
-       SO_EE_ORIGIN_LOCAL,
-       0,
-       0,
-       true,
-       -1,
-       false,
-       "198.18.3.2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
-      {"another ICMP type",
-       kQueue,
-       kIcmp,
-       12,
-       0,
-       true,
-       61,
-       false,
-       "198.18.3.2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
-      {"packet too big v6",
-       kQueue,
-       kIcmp6,
-       2,
-       0,
-       true,
-       61,
-       true,
-       "2000::2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
-      {"connected: a SYN-ACK", 0, 0, 0, 0, false, -1, false, "198.18.3.2", true, K::rskEchoReply,
-       "198.18.3.2", 0, 0, 0},
-      {"refused: a reset", ECONNREFUSED, 0, 0, 0, false, -1, true, "2000::2", true, K::rskEchoReply,
-       "2000::2", 129, 0, 0},
-      {"a connect that failed otherwise",
-       EHOSTUNREACH,
-       0,
-       0,
-       0,
-       false,
-       -1,
-       false,
-       "198.18.3.2",
-       false,
-       {},
-       "",
-       0,
-       0,
-       0},
+      {"time exceeded", kQueue, kIcmp, 11, 0, true, 61, kFar, K::rskTtlExpired},
+      {"time exceeded v6", kQueue, kIcmp6, 3, 0, true, 62, kFar6, K::rskTtlExpired},
+      {"port unreachable from the target", kQueue, kIcmp, 3, 3, true, 60, kRouter, K::rskEchoReply},
+      {"the same v6", kQueue, kIcmp6, 1, 4, true, 60, kRouter6, K::rskEchoReply},
+      {"port unreachable from a router", kQueue, kIcmp, 3, 3, true, 61, kFar, K::rskUnreachable},
+      {"the same v6", kQueue, kIcmp6, 1, 4, true, 61, kFar6, K::rskUnreachable},
+      {"host unreachable", kQueue, kIcmp, 3, 1, true, 61, kFar, K::rskUnreachable},
+      {"address unreachable v6", kQueue, kIcmp6, 1, 3, true, 61, kFar6, K::rskUnreachable},
+      {"network unreachable", kQueue, kIcmp, 3, 0, true, 61, kFar, K::rskUnreachable},
+      {"no route v6", kQueue, kIcmp6, 1, 0, true, 61, kFar6, K::rskUnreachable},
+      {"administratively prohibited", kQueue, kIcmp, 3, 13, true, 61, kFar, K::rskUnreachable},
+      {"the same by the target itself", kQueue, kIcmp, 3, 13, true, 60, kRouter, K::rskUnreachable},
+      {"administratively prohibited v6", kQueue, kIcmp6, 1, 1, true, 61, kFar6, K::rskUnreachable},
+      {"no arrival TTL given", kQueue, kIcmp, 11, 0, true, -1, kFar, K::rskTtlExpired},
+      {"a quote too short to name the sender", kQueue, kIcmp, 11, 0, false, 61, kFar, kNone},
+      {"the same v6", kQueue, kIcmp6, 3, 0, false, 61, kFar6, kNone},
+      {"a local error", kQueue, SO_EE_ORIGIN_LOCAL, 0, 0, true, -1, kFar, kNone},
+      {"another ICMP type", kQueue, kIcmp, 12, 0, true, 61, kFar, kNone},
+      {"packet too big v6", kQueue, kIcmp6, 2, 0, true, 61, kFar6, kNone},
+      {"connected: a SYN-ACK", 0, 0, 0, 0, false, -1, kFar, K::rskEchoReply},
+      {"refused: a reset", ECONNREFUSED, 0, 0, 0, false, -1, kFar6, K::rskEchoReply},
+      {"a connect that failed otherwise", EHOSTUNREACH, 0, 0, 0, false, -1, kFar, kNone},
   };
   for (const auto& row : rows) {
+    const bool v6 = std::string(row.Target).find(':') != std::string::npos;
+    const bool reached = row.Kind == K::rskEchoReply;
     TReplyStatus reply;
     reply.ReplyFrom = "untouched";
     const TErrorQueueMessage record(row.Origin, row.Type, row.Code, EHOSTUNREACH, row.Offender,
-                                    row.Ttl, row.V6);
+                                    row.Ttl, v6);
     const bool answers = row.Connect == kQueue
                              ? DecodeProbeError(record.Header(), row.Target, reply)
                              : DecodeConnectOutcome(row.Connect, row.Target, reply);
-    ASSERT_EQ(answers, row.Answers) << row.Name;
-    if (!row.Answers) {
+    ASSERT_EQ(answers, row.Kind.has_value()) << row.Name;
+    if (!answers) {
       EXPECT_EQ(reply.ReplyFrom, "untouched") << row.Name;
       continue;
     }
     EXPECT_EQ(reply.StatusKind, row.Kind) << row.Name;
-    EXPECT_EQ(reply.ReplyFrom, row.From) << row.Name;
-    EXPECT_EQ(reply.IcmpType, row.ReplyType) << row.Name;
-    EXPECT_EQ(reply.IcmpCode, row.ReplyCode) << row.Name;
-    EXPECT_EQ(reply.ReplyTtl, row.ReplyTtl) << row.Name;
+    EXPECT_EQ(reply.ReplyFrom, reached ? row.Target : v6 ? kRouter6 : kRouter) << row.Name;
+    EXPECT_EQ(reply.IcmpType, reached ? (v6 ? 129 : 0) : row.Type) << row.Name;
+    EXPECT_EQ(reply.IcmpCode, reached ? 0 : row.Code) << row.Name;
+    EXPECT_EQ(reply.ReplyTtl, row.Ttl < 0 ? 0 : row.Ttl) << row.Name;
   }
 }
 
