@@ -36,7 +36,7 @@ struct TGridMenuItem {
   TGridCommand Command;
   const char* Caption;  // UTF-8
   bool SeparatorBefore;
-  bool Toggle = false;  // a check item of its own, not one of a radio group
+  bool Toggle = false;            // a check item of its own, not one of a radio group
   const char* Submenu = nullptr;  // the submenu the item sits in (UTF-8); none: the menu itself
 };
 

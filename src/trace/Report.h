@@ -47,7 +47,7 @@ struct TReportSnapshot {
   TProbeMethod Method = TProbeMethod::pmIcmp;  // how the run probed
   std::int32_t Port = 0;                       // fixed by the user; 0: the method's default
   bool AsLookups = false;                      // the exports then carry each hop's AS
-  std::vector<TReportHop> Hops;  // hop 1 first
+  std::vector<TReportHop> Hops;                // hop 1 first
 };
 
 // A time as the views show it: milliseconds with one decimal; "" for none.

@@ -439,8 +439,8 @@ TEST_F(MainWindowTest, GridMenuRepeatsSwitchesViewsCopiesAndSaves) {
   for (QAction* action : menu->actions())
     if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "" : "-");
   EXPECT_EQ(items, QStringList({"Repeat until Stop", "Statistics", "Route", "Copy-", "Copy as CSV-",
-                                QString::fromUtf8("Save as\u2026-"), "AS numbers",
-                                "ICMP probes", "UDP probes", "TCP probes", "Port"}));
+                                QString::fromUtf8("Save as\u2026-"), "AS numbers", "ICMP probes",
+                                "UDP probes", "TCP probes", "Port"}));
   SaveArtefact(*menu, "GridMenu.png");
   menu->hide();
   // "AS numbers" is a check item of its own, beside the views' pair.

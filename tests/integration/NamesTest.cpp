@@ -423,9 +423,11 @@ TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
   EXPECT_NE(form_->CopyText().find("\tTTL\tAS\tAS prefix\tAS country\tAS registry\tAS name\n"),
             std::string::npos);
   const std::string csv = RenderCsv(form_->Report());
-  EXPECT_NE(csv.find(",AS,AS prefix,AS country,AS registry,AS name\r\n"), std::string::npos);
-  EXPECT_NE(csv.find(",AS64501/AS64502,198.18.2.0/24,ZZ,lab,LAB-TRANSIT-A / LAB-TRANSIT-B\r\n"),
-            std::string::npos)
+  EXPECT_NE(csv.find(",AS,AS prefix,AS country,AS registry,AS name,Method,Port\r\n"),
+            std::string::npos);
+  EXPECT_NE(
+      csv.find(",AS64501/AS64502,198.18.2.0/24,ZZ,lab,LAB-TRANSIT-A / LAB-TRANSIT-B,ICMP,\r\n"),
+      std::string::npos)
       << csv;
   form_->FormClose();
 

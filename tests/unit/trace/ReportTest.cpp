@@ -275,10 +275,10 @@ TEST(Exports, CsvTsvAndTheStatisticsViewShowTheSameFigures) {
   TReportSnapshot running = ThreeRounds();
   running.Rounds = 5;
   running.RoundsDone = 2;
-  EXPECT_EQ(heading(running), header + "\tRounds\t2 of 5\tInterval\t0.5 s");
+  EXPECT_EQ(heading(running), header + "\tRounds\t2 of 5\tInterval\t0.5 s\tMethod\tICMP");
   running.Rounds = 0;
   running.RoundsDone = 3;
-  EXPECT_EQ(heading(running), header + "\tRounds\t3 (until Stop)\tInterval\t0.5 s");
+  EXPECT_EQ(heading(running), header + "\tRounds\t3 (until Stop)\tInterval\t0.5 s\tMethod\tICMP");
   EXPECT_EQ(RenderTsv(OneRound(), TGridView::gvRoute),
             header +
                 "\tRounds\t1\tInterval\t1 s\tMethod\tICMP\nNo\tIp Address\tHostName\tTime\tTTL\n"
