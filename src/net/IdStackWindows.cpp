@@ -120,6 +120,26 @@ bool IPv6Target(const std::string& address, int port, sockaddr_in6& target, std:
   return true;
 }
 
+// The socket address of an address text of either family and a port; false,
+// with the error, when the text names none.
+bool TargetOf(TIdStack& stack, const std::string& address, int port, sockaddr_storage& target,
+              int& length, std::int32_t& error) {
+  if (IsIPv6Text(address)) {
+    sockaddr_in6 v6{};
+    if (!IPv6Target(address, port, v6, error)) return false;
+    std::memcpy(&target, &v6, sizeof v6);
+    length = sizeof v6;
+    return true;
+  }
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
+  v4.sin_addr.s_addr = stack.TextToAddr(address);
+  std::memcpy(&target, &v4, sizeof v4);
+  length = sizeof v4;
+  return true;
+}
+
 TIdIPv6Bytes BytesOf(const in6_addr& address) {
   TIdIPv6Bytes bytes{};
   std::memcpy(bytes.data(), &address, bytes.size());
@@ -291,27 +311,17 @@ int TIdStackWindows::SockSendTo(TIdStackSocketHandle socket, const void* buffer,
   sockaddr_storage target{};
   int targetLength = 0;
   std::int32_t error = 0;
+  if (!TargetOf(*this, address, port, target, targetLength, error)) return FailWith(error);
   int count = 0;
-  if (IsIPv6Text(address)) {
-    sockaddr_in6 v6{};
-    if (!IPv6Target(address, port, v6, error)) return FailWith(error);
-    if (IsIcmpServiceHandle(socket)) {
+  if (IsIcmpServiceHandle(socket)) {
+    if (target.ss_family == AF_INET6) {
+      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(target);
       count = SendIcmpServiceEcho(socket, request, BytesOf(v6.sin6_addr), v6.sin6_scope_id, error);
-      return count >= 0 ? count : FailWith(error);
-    }
-    std::memcpy(&target, &v6, sizeof v6);
-    targetLength = sizeof v6;
-  } else {
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
-    v4.sin_addr.s_addr = TextToAddr(address);
-    if (IsIcmpServiceHandle(socket)) {
+    } else {
+      const auto& v4 = reinterpret_cast<const sockaddr_in&>(target);
       count = SendIcmpServiceEcho(socket, request, v4.sin_addr.s_addr, error);
-      return count >= 0 ? count : FailWith(error);
     }
-    std::memcpy(&target, &v4, sizeof v4);
-    targetLength = sizeof v4;
+    return count >= 0 ? count : FailWith(error);
   }
   count = WS2<wsSendTo>()(Native(socket), static_cast<const char*>(buffer), length, flags,
                           reinterpret_cast<const sockaddr*>(&target), targetLength);
@@ -505,20 +515,8 @@ int TIdStackWindows::SockConnect(TIdStackSocketHandle socket, const std::string&
                                  int port) {
   sockaddr_storage target{};
   int targetLength = 0;
-  if (IsIPv6Text(address)) {
-    sockaddr_in6 v6{};
-    std::int32_t error = 0;
-    if (!IPv6Target(address, port, v6, error)) return FailWith(error);
-    std::memcpy(&target, &v6, sizeof v6);
-    targetLength = sizeof v6;
-  } else {
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_port = WS2<wsHtons>()(static_cast<u_short>(port));
-    v4.sin_addr.s_addr = TextToAddr(address);
-    std::memcpy(&target, &v4, sizeof v4);
-    targetLength = sizeof v4;
-  }
+  std::int32_t error = 0;
+  if (!TargetOf(*this, address, port, target, targetLength, error)) return FailWith(error);
   return WS2<wsConnect>()(Native(socket), reinterpret_cast<const sockaddr*>(&target),
                           targetLength) == 0
              ? 0
