@@ -198,6 +198,23 @@ HWND OpenMenu() {
   return menu;
 }
 
+// The grid menu's items by place, separators not counted, in the order of the
+// engine's item table (GridMenuItems); a menu of another process cannot be read
+// under wine, so the robot counts.
+enum TGridPlace {
+  kRepeat,
+  kStatistics,
+  kRoute,
+  kCopy,
+  kCopyCsv,
+  kSaveAs,
+  kAsNumbers,
+  kIcmpProbes,
+  kUdpProbes,
+  kTcpProbes,
+  kPort,
+};
+
 // Chooses the menu's item at that place (separators not counted) with the
 // arrow keys and Enter, as the menu reads them; true once the menu is gone.
 bool ChooseItem(HWND menu, int index) {
@@ -275,7 +292,7 @@ HWND DialogOf(HWND owner, const char* caption) {
 bool SaveAs(HWND main, HWND grid, const std::string& path) {
   RightClick(grid);
   HWND menu = OpenMenu();
-  if (!menu || !ChooseItem(menu, 5)) return false;
+  if (!menu || !ChooseItem(menu, kSaveAs)) return false;
   HWND dialog = DialogOf(main, "Save as");
   HWND name = dialog ? Child(dialog, "Edit") : nullptr;
   if (!name) return false;
@@ -549,7 +566,7 @@ int main(int argc, char** argv) {
   report << "menu-right-click " << (menu ? 1 : 0) << "\n";
   if (!menu) return Fail("menu");
   report << "menu-picture " << SavePicture(main, dir + "\\menu.bmp", false) << "\n";
-  if (!ChooseItem(menu, 0)) return Fail("repeat");
+  if (!ChooseItem(menu, kRepeat)) return Fail("repeat");
   HWND stopButton = nullptr;
   const bool repeating = WaitFor(
       [&] { return (stopButton = Child(main, "Button", "Stop")) && IsWindowVisible(stopButton); },
@@ -559,7 +576,7 @@ int main(int argc, char** argv) {
   Click(grid);
   Keys({VK_SHIFT, VK_F10});
   menu = OpenMenu();
-  if (!menu || !ChooseItem(menu, 1)) return Fail("statistics-while-repeating");
+  if (!menu || !ChooseItem(menu, kStatistics)) return Fail("statistics-while-repeating");
   const auto hopOneSent = [&] {
     Click(grid);
     const std::string copied = CopiedBy([] {
@@ -588,7 +605,7 @@ int main(int argc, char** argv) {
   Keys({VK_SHIFT, VK_F10});
   menu = OpenMenu();
   report << "menu-shift-f10 " << (menu ? 1 : 0) << "\n";
-  if (!menu || !ChooseItem(menu, 1)) return Fail("statistics");
+  if (!menu || !ChooseItem(menu, kStatistics)) return Fail("statistics");
   report << "statistics-picture " << SavePicture(main, dir + "\\statistics.bmp") << "\n";
   // Ctrl+C: the view as text; the menu key, then Copy as CSV.
   Click(grid);
@@ -600,18 +617,18 @@ int main(int argc, char** argv) {
               Keys({VK_APPS});
               menu = OpenMenu();
               report << "menu-key " << (menu ? 1 : 0) << "\n";
-              return menu && ChooseItem(menu, 4);
+              return menu && ChooseItem(menu, kCopyCsv);
             }));
   // Save as… a name without an extension: the CSV type's is added.
   const bool saveAsked = SaveAs(main, grid, dir + "\\saved");
   report << "saved " << (saveAsked && WaitFor([&] { return Exists(dir + "\\saved.csv"); }, 10000))
          << "\n";
   WaitFor([&] { return IsWindowEnabled(main) != FALSE; }, 5000);
-  // "AS numbers", the menu's last item: the copied text gains the AS columns.
+  // "AS numbers", the item after "Save as…": the copied text gains the AS columns.
   Click(grid);
   Keys({VK_APPS});
   menu = OpenMenu();
-  if (!menu || !ChooseItem(menu, 6)) return Fail("as-numbers");
+  if (!menu || !ChooseItem(menu, kAsNumbers)) return Fail("as-numbers");
   WriteFile(dir + "\\copied-as.txt", CopiedBy([] {
               Keys({VK_CONTROL, 'C'});
               return true;
@@ -645,14 +662,14 @@ int main(int argc, char** argv) {
     RightClick(grid);
     menu = OpenMenu();
     if (!menu) return HWND{};
-    for (int i = 0; i <= 9; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
+    for (int i = 0; i <= kPort; ++i) Post(menu, WM_KEYDOWN, VK_DOWN, 0x500001);
     Post(menu, WM_KEYDOWN, VK_RIGHT, 0x4D0001);
     return OpenSubmenu(menu);
   };
   SetForegroundWindow(main);
   RightClick(grid);
   menu = OpenMenu();
-  if (!menu || !ChooseItem(menu, 8)) return Fail("tcp-probes");
+  if (!menu || !ChooseItem(menu, kTcpProbes)) return Fail("tcp-probes");
   HWND ports = openPorts();
   // The first item is selected as the submenu opens.
   if (!ports || !ChooseItem(ports, 2) || !WaitFor([&] { return !IsWindowVisible(menu); }, 5000))
@@ -675,7 +692,7 @@ int main(int argc, char** argv) {
     return Fail("tcp-refusal-box");
   RightClick(grid);
   menu = OpenMenu();
-  if (!menu || !ChooseItem(menu, 6)) return Fail("icmp-probes");
+  if (!menu || !ChooseItem(menu, kIcmpProbes)) return Fail("icmp-probes");
 
   // A trace to a host that answers only after seconds, with the longest time-out:
   // Stop (clicked, so it has the focus) goes grey at once and the focus moves
