@@ -96,6 +96,23 @@ is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
 # Whether $1 is a whole number from $2 to $3.
 in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
+# A HOP=VALUE,... list of option $1 (HOP a hop number or "target", VALUE
+# matching $3, described as $4) into the array named $5.
+parse_hop_list() {
+  local option=$1 spec=$2 pattern=$3 form=$4 item key value items
+  local -n into=$5
+  IFS=, read -ra items <<<"$spec"
+  for item in "${items[@]}"; do
+    [[ $item =~ ^([a-z0-9]+)=($pattern)$ ]] || usage "$option entries are HOP=$form, not '$item'"
+    key=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
+    [[ $key == target ]] && key=$((routers + 1))
+    in_range "$key" 1 $((routers + 1)) ||
+      usage "$option: no hop '$key' (hops are 1..$((routers + 1)) or target)"
+    # shellcheck disable=SC2034  # into names the caller's array
+    into[$((10#$key))]=$value
+  done
+}
+
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
 icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=""
@@ -169,7 +186,7 @@ parse_options() {
   fi
   [[ $prefix =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "--prefix must be 1..32 letters, digits or _"
 
-  local item key name items
+  local item key items
   if [[ -n $silent_list ]]; then
     IFS=, read -ra items <<<"$silent_list"
     for item in "${items[@]}"; do
@@ -178,30 +195,11 @@ parse_options() {
       silent[$((10#$item))]=1
     done
   fi
-  if [[ -n $names_spec ]]; then
-    IFS=, read -ra items <<<"$names_spec"
-    for item in "${items[@]}"; do
-      [[ $item =~ ^([a-z0-9]+)=([A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?)$ ]] ||
-        usage "--names entries are HOP=name, not '$item'"
-      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]}
-      [[ $key == target ]] && key=$((routers + 1))
-      in_range "$key" 1 $((routers + 1)) ||
-        usage "--names: no hop '$key' (hops are 1..$((routers + 1)) or target)"
-      names[$((10#$key))]=$name
-    done
-  fi
-  if [[ -n $asn_spec ]]; then
-    IFS=, read -ra items <<<"$asn_spec"
-    for item in "${items[@]}"; do
-      [[ $item =~ ^([a-z0-9]+)=([0-9]{1,9}(\+[0-9]{1,9})*)$ ]] ||
-        usage "--asn entries are HOP=AS[+AS...], not '$item'"
-      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]//+/ }
-      [[ $key == target ]] && key=$((routers + 1))
-      in_range "$key" 1 $((routers + 1)) ||
-        usage "--asn: no hop '$key' (hops are 1..$((routers + 1)) or target)"
-      asn[$((10#$key))]=$name
-    done
-  fi
+  [[ -z $names_spec ]] ||
+    parse_hop_list --names "$names_spec" '[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?' name names
+  [[ -z $asn_spec ]] ||
+    parse_hop_list --asn "$asn_spec" '[0-9]{1,9}(\+[0-9]{1,9})*' 'AS[+AS...]' asn
+  for key in "${!asn[@]}"; do asn[$key]=${asn[$key]//+/ }; done
 }
 
 # --- the chain ---------------------------------------------------------------
@@ -369,13 +367,10 @@ nft_rules_of() {
   fi
   if ((node == icmp_limit && node != 0)); then
     echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
-    if ((icmp_rate > 0)); then
-      echo "add rule $family $table output $icmp type time-exceeded" \
-        "limit rate over $icmp_rate/second burst $icmp_rate packets drop"
-    else
-      echo "add rule $family $table output $icmp type time-exceeded" \
-        "limit rate over 1/minute burst 4 packets drop"
-    fi
+    local limit="1/minute burst 4"
+    ((icmp_rate == 0)) || limit="$icmp_rate/second burst $icmp_rate"
+    echo "add rule $family $table output $icmp type time-exceeded" \
+      "limit rate over $limit packets drop"
   fi
   if ((node == lossy_router && node != 0)); then
     local ttl=ip\ ttl last=$((routers + 2 - node)) t
