@@ -96,6 +96,19 @@ is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
 # Whether $1 is a whole number from $2 to $3.
 in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
+# Runs "$@" every 20 ms until it succeeds, for 5 s at most; fails at once when
+# process $1 (unless empty) has ended.
+await() {
+  local pid=$1 tries
+  shift
+  for ((tries = 0; tries < 250; tries++)); do
+    "$@" && return
+    [[ -z $pid ]] || kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.02
+  done
+  return 1
+}
+
 # A HOP=VALUE,... list of option $1 (HOP a hop number or "target", VALUE
 # matching $3, described as $4) into the array named $5.
 parse_hop_list() {
@@ -108,7 +121,7 @@ parse_hop_list() {
     [[ $key == target ]] && key=$((routers + 1))
     in_range "$key" 1 $((routers + 1)) ||
       usage "$option: no hop '$key' (hops are 1..$((routers + 1)) or target)"
-    # shellcheck disable=SC2034  # into names the caller's array
+    # shellcheck disable=SC2034,SC2321  # into names the caller's associative array
     into[$((10#$key))]=$value
   done
 }
@@ -281,7 +294,7 @@ configure_namespace() {
 }
 
 start_delaylink() {
-  local link=$1 left=$2 right=$3 dir ready pid named tries
+  local link=$1 left=$2 right=$3 dir ready pid named
   dir=$(state_dir "$prefix")
   ready="$dir/link$link.ready"
   setsid "$delaylink" --ns-a "$left" --dev-a east --ns-b "$right" --dev-b west \
@@ -289,24 +302,18 @@ start_delaylink() {
     </dev/null >>"$dir/link$link.log" 2>&1 &
   pid=$!
   echo "$pid" >>"$dir/pids"
-  for ((tries = 0; tries < 250; tries++)); do
-    if [[ -s $ready ]]; then
-      # The forwarder names itself: setsid may have run it as a child of its own.
-      read -r _ named <"$ready"
-      [[ $named == "$pid" ]] || echo "$named" >>"$dir/pids"
-      return
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
+  await "$pid" test -s "$ready" ||
+    die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
+  # The forwarder names itself: setsid may have run it as a child of its own.
+  read -r _ named <"$ready"
+  [[ $named == "$pid" ]] || echo "$named" >>"$dir/pids"
 }
 
 # A TCP listener in the target's namespace on $listen, for both families (an
 # IPv6 socket that takes IPv4 too); it accepts and closes every connection,
 # so its backlog never fills. perl is part of every Debian system.
 start_listener() {
-  local dir pid tries
+  local dir pid
   dir=$(state_dir "$prefix")
   setsid ip netns exec "$(node_ns $((routers + 1)))" perl -e '
     use Socket qw(:DEFAULT IN6ADDR_ANY pack_sockaddr_in6);
@@ -317,15 +324,10 @@ start_listener() {
     while (1) { accept(my $c, $s) and close($c); }' "$listen" \
     </dev/null >>"$dir/listener.log" 2>&1 &
   pid=$!  # ended with its namespace (lab_down)
-  for ((tries = 0; tries < 250; tries++)); do
-    if ip netns exec "$(node_ns $((routers + 1)))" ss -Hltn "sport = :$listen" | grep -q .; then
-      return
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  die "the listener on port $listen did not start: $(cat "$dir/listener.log" 2>/dev/null)"
+  await "$pid" listening ||
+    die "the listener on port $listen did not start: $(cat "$dir/listener.log" 2>/dev/null)"
 }
+listening() { ip netns exec "$(node_ns $((routers + 1)))" ss -Hltn "sport = :$listen" | grep -q .; }
 
 # Routes: the source and the target send everything of the lab to their one
 # neighbour; router i sends the whole range east and each network west of its
@@ -424,7 +426,7 @@ origin6_question() {
 # The lab's DNS server for --asn, in the source namespace: answers only the
 # TXT records of the lab's hops and AS numbers, logs every question.
 start_dns() {
-  local dir hop number records=() tries
+  local dir hop number records=()
   dir=$(state_dir "$prefix")
   declare -A numbers=()
   for hop in "${!asn[@]}"; do
@@ -447,11 +449,7 @@ start_dns() {
     --local=/asn.cymru.com/ --local=/in-addr.arpa/ --local=/ip6.arpa/ \
     --pid-file="$dir/dnsmasq.pid" --log-queries --log-facility="$dir/dns.log" "${records[@]}" ||
     die "the lab's DNS server did not start"
-  for ((tries = 0; tries < 250; tries++)); do
-    [[ -s $dir/dnsmasq.pid ]] && break
-    sleep 0.02
-  done
-  [[ -s $dir/dnsmasq.pid ]] || die "the lab's DNS server wrote no pid file"
+  await "" test -s "$dir/dnsmasq.pid" || die "the lab's DNS server wrote no pid file"
 }
 
 # Whether pid is the lab's DNS server (a recycled id is someone else's).
