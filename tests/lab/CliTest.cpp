@@ -263,19 +263,19 @@ TEST_F(CliLab, PastAFilterThatDropsEchoRequestsUdpAndTcpNeedNoPrivilege) {
                                              {{"--tcp", "--port", "8444"}, 8444},
                                              {{"--udp"}, 33434}};
     for (const auto& [method, port] : methods) {
+      SCOPED_TRACE(target + " " + method.front() + " " + std::to_string(port));
       Words arguments = method;
       arguments.insert(arguments.end(), {"--json", "-w", "1000", target});
-      const std::string name = target + " " + method.front() + " " + std::to_string(port);
       // No ping sockets and no helper beside this copy of the program.
-      ASSERT_EQ(RunQuillon(lab, kThroughHelper, arguments), 0) << name << "\n" << Err();
+      ASSERT_EQ(RunQuillon(lab, kThroughHelper, arguments), 0) << Err();
       const auto doc = nlohmann::json::parse(Out());
-      EXPECT_EQ(doc["route_end_found"], true) << name;
-      ASSERT_EQ(doc["route_length"], facts.Hops) << name << "\n" << Out();
+      EXPECT_EQ(doc["route_end_found"], true);
+      ASSERT_EQ(doc["route_length"], facts.Hops) << Out();
       Words addresses;
       for (const auto& hop : doc["hops"]) addresses.push_back(hop["address"]);
-      EXPECT_EQ(addresses, v6 ? facts.HopAddresses6 : facts.HopAddresses) << name;
-      EXPECT_EQ(doc["method"], method.front() == "--udp" ? "UDP" : "TCP") << name;
-      EXPECT_EQ(doc["port"], port) << name;
+      EXPECT_EQ(addresses, v6 ? facts.HopAddresses6 : facts.HopAddresses);
+      EXPECT_EQ(doc["method"], method.front() == "--udp" ? "UDP" : "TCP");
+      EXPECT_EQ(doc["port"], port);
     }
     ASSERT_EQ(RunQuillon(lab, "exec", {"--json", "-w", "500", target}), 0) << Err();
     const auto icmp = nlohmann::json::parse(Out());

@@ -430,13 +430,11 @@ start_dns() {
   dir=$(state_dir "$prefix")
   declare -A numbers=()
   for hop in "${!asn[@]}"; do
-    local text="${asn[$hop]} | 198.18.$((hop - 1)).0/24 | ZZ | lab | 2026-12-01"
+    local text="${asn[$hop]} | 198.18.$((hop - 1)).0/24 | ZZ | lab | 2026-12-01" strings
     # An answer of two AS comes as two strings, to be joined by the reader.
-    if [[ ${asn[$hop]} == *" "* ]]; then
-      records+=("--txt-record=$(origin_question "$hop"),${text%%|*}|,${text#*|}")
-    else
-      records+=("--txt-record=$(origin_question "$hop"),$text")
-    fi
+    strings=$text
+    [[ ${asn[$hop]} != *" "* ]] || strings="${text%%|*}|,${text#*|}"
+    records+=("--txt-record=$(origin_question "$hop"),$strings")
     ((!ipv6)) || records+=("--txt-record=$(origin6_question "$hop"),${text/198.18.$((hop - 1)).0\/24/$(printf '2001:2:0:%x::/64' $((hop - 1)))}")
     for number in ${asn[$hop]}; do numbers[$number]=1; done
   done
