@@ -96,6 +96,36 @@ is_number() { [[ $1 =~ ^[0-9]{1,7}$ ]]; }
 # Whether $1 is a whole number from $2 to $3.
 in_range() { is_number "$1" && ((10#$1 >= $2 && 10#$1 <= $3)); }
 
+# Runs "$@" every 20 ms until it succeeds, for 5 s at most; fails at once when
+# process $1 (unless empty) has ended.
+await() {
+  local pid=$1 tries
+  shift
+  for ((tries = 0; tries < 250; tries++)); do
+    "$@" && return
+    [[ -z $pid ]] || kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.02
+  done
+  return 1
+}
+
+# A HOP=VALUE,... list of option $1 (HOP a hop number or "target", VALUE
+# matching $3, described as $4) into the array named $5.
+parse_hop_list() {
+  local option=$1 spec=$2 pattern=$3 form=$4 item key value items
+  local -n into=$5
+  IFS=, read -ra items <<<"$spec"
+  for item in "${items[@]}"; do
+    [[ $item =~ ^([a-z0-9]+)=($pattern)$ ]] || usage "$option entries are HOP=$form, not '$item'"
+    key=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
+    [[ $key == target ]] && key=$((routers + 1))
+    in_range "$key" 1 $((routers + 1)) ||
+      usage "$option: no hop '$key' (hops are 1..$((routers + 1)) or target)"
+    # shellcheck disable=SC2034,SC2321  # into names the caller's associative array
+    into[$((10#$key))]=$value
+  done
+}
+
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
 icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=""
@@ -169,7 +199,7 @@ parse_options() {
   fi
   [[ $prefix =~ ^[A-Za-z0-9_]{1,32}$ ]] || usage "--prefix must be 1..32 letters, digits or _"
 
-  local item key name items
+  local item key items
   if [[ -n $silent_list ]]; then
     IFS=, read -ra items <<<"$silent_list"
     for item in "${items[@]}"; do
@@ -178,30 +208,11 @@ parse_options() {
       silent[$((10#$item))]=1
     done
   fi
-  if [[ -n $names_spec ]]; then
-    IFS=, read -ra items <<<"$names_spec"
-    for item in "${items[@]}"; do
-      [[ $item =~ ^([a-z0-9]+)=([A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?)$ ]] ||
-        usage "--names entries are HOP=name, not '$item'"
-      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]}
-      [[ $key == target ]] && key=$((routers + 1))
-      in_range "$key" 1 $((routers + 1)) ||
-        usage "--names: no hop '$key' (hops are 1..$((routers + 1)) or target)"
-      names[$((10#$key))]=$name
-    done
-  fi
-  if [[ -n $asn_spec ]]; then
-    IFS=, read -ra items <<<"$asn_spec"
-    for item in "${items[@]}"; do
-      [[ $item =~ ^([a-z0-9]+)=([0-9]{1,9}(\+[0-9]{1,9})*)$ ]] ||
-        usage "--asn entries are HOP=AS[+AS...], not '$item'"
-      key=${BASH_REMATCH[1]} name=${BASH_REMATCH[2]//+/ }
-      [[ $key == target ]] && key=$((routers + 1))
-      in_range "$key" 1 $((routers + 1)) ||
-        usage "--asn: no hop '$key' (hops are 1..$((routers + 1)) or target)"
-      asn[$((10#$key))]=$name
-    done
-  fi
+  [[ -z $names_spec ]] ||
+    parse_hop_list --names "$names_spec" '[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?' name names
+  [[ -z $asn_spec ]] ||
+    parse_hop_list --asn "$asn_spec" '[0-9]{1,9}(\+[0-9]{1,9})*' 'AS[+AS...]' asn
+  for key in "${!asn[@]}"; do asn[$key]=${asn[$key]//+/ }; done
 }
 
 # --- the chain ---------------------------------------------------------------
@@ -283,7 +294,7 @@ configure_namespace() {
 }
 
 start_delaylink() {
-  local link=$1 left=$2 right=$3 dir ready pid named tries
+  local link=$1 left=$2 right=$3 dir ready pid named
   dir=$(state_dir "$prefix")
   ready="$dir/link$link.ready"
   setsid "$delaylink" --ns-a "$left" --dev-a east --ns-b "$right" --dev-b west \
@@ -291,24 +302,18 @@ start_delaylink() {
     </dev/null >>"$dir/link$link.log" 2>&1 &
   pid=$!
   echo "$pid" >>"$dir/pids"
-  for ((tries = 0; tries < 250; tries++)); do
-    if [[ -s $ready ]]; then
-      # The forwarder names itself: setsid may have run it as a child of its own.
-      read -r _ named <"$ready"
-      [[ $named == "$pid" ]] || echo "$named" >>"$dir/pids"
-      return
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
+  await "$pid" test -s "$ready" ||
+    die "delay link $link did not start: $(cat "$dir/link$link.log" 2>/dev/null)"
+  # The forwarder names itself: setsid may have run it as a child of its own.
+  read -r _ named <"$ready"
+  [[ $named == "$pid" ]] || echo "$named" >>"$dir/pids"
 }
 
 # A TCP listener in the target's namespace on $listen, for both families (an
 # IPv6 socket that takes IPv4 too); it accepts and closes every connection,
 # so its backlog never fills. perl is part of every Debian system.
 start_listener() {
-  local dir pid tries
+  local dir pid
   dir=$(state_dir "$prefix")
   setsid ip netns exec "$(node_ns $((routers + 1)))" perl -e '
     use Socket qw(:DEFAULT IN6ADDR_ANY pack_sockaddr_in6);
@@ -319,15 +324,10 @@ start_listener() {
     while (1) { accept(my $c, $s) and close($c); }' "$listen" \
     </dev/null >>"$dir/listener.log" 2>&1 &
   pid=$!  # ended with its namespace (lab_down)
-  for ((tries = 0; tries < 250; tries++)); do
-    if ip netns exec "$(node_ns $((routers + 1)))" ss -Hltn "sport = :$listen" | grep -q .; then
-      return
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  die "the listener on port $listen did not start: $(cat "$dir/listener.log" 2>/dev/null)"
+  await "$pid" listening ||
+    die "the listener on port $listen did not start: $(cat "$dir/listener.log" 2>/dev/null)"
 }
+listening() { ip netns exec "$(node_ns $((routers + 1)))" ss -Hltn "sport = :$listen" | grep -q .; }
 
 # Routes: the source and the target send everything of the lab to their one
 # neighbour; router i sends the whole range east and each network west of its
@@ -369,13 +369,10 @@ nft_rules_of() {
   fi
   if ((node == icmp_limit && node != 0)); then
     echo "add chain $family $table output { type filter hook output priority 0; policy accept; }"
-    if ((icmp_rate > 0)); then
-      echo "add rule $family $table output $icmp type time-exceeded" \
-        "limit rate over $icmp_rate/second burst $icmp_rate packets drop"
-    else
-      echo "add rule $family $table output $icmp type time-exceeded" \
-        "limit rate over 1/minute burst 4 packets drop"
-    fi
+    local limit="1/minute burst 4"
+    ((icmp_rate == 0)) || limit="$icmp_rate/second burst $icmp_rate"
+    echo "add rule $family $table output $icmp type time-exceeded" \
+      "limit rate over $limit packets drop"
   fi
   if ((node == lossy_router && node != 0)); then
     local ttl=ip\ ttl last=$((routers + 2 - node)) t
@@ -429,17 +426,15 @@ origin6_question() {
 # The lab's DNS server for --asn, in the source namespace: answers only the
 # TXT records of the lab's hops and AS numbers, logs every question.
 start_dns() {
-  local dir hop number records=() tries
+  local dir hop number records=()
   dir=$(state_dir "$prefix")
   declare -A numbers=()
   for hop in "${!asn[@]}"; do
-    local text="${asn[$hop]} | 198.18.$((hop - 1)).0/24 | ZZ | lab | 2026-12-01"
+    local text="${asn[$hop]} | 198.18.$((hop - 1)).0/24 | ZZ | lab | 2026-12-01" strings
     # An answer of two AS comes as two strings, to be joined by the reader.
-    if [[ ${asn[$hop]} == *" "* ]]; then
-      records+=("--txt-record=$(origin_question "$hop"),${text%%|*}|,${text#*|}")
-    else
-      records+=("--txt-record=$(origin_question "$hop"),$text")
-    fi
+    strings=$text
+    [[ ${asn[$hop]} != *" "* ]] || strings="${text%%|*}|,${text#*|}"
+    records+=("--txt-record=$(origin_question "$hop"),$strings")
     ((!ipv6)) || records+=("--txt-record=$(origin6_question "$hop"),${text/198.18.$((hop - 1)).0\/24/$(printf '2001:2:0:%x::/64' $((hop - 1)))}")
     for number in ${asn[$hop]}; do numbers[$number]=1; done
   done
@@ -452,11 +447,7 @@ start_dns() {
     --local=/asn.cymru.com/ --local=/in-addr.arpa/ --local=/ip6.arpa/ \
     --pid-file="$dir/dnsmasq.pid" --log-queries --log-facility="$dir/dns.log" "${records[@]}" ||
     die "the lab's DNS server did not start"
-  for ((tries = 0; tries < 250; tries++)); do
-    [[ -s $dir/dnsmasq.pid ]] && break
-    sleep 0.02
-  done
-  [[ -s $dir/dnsmasq.pid ]] || die "the lab's DNS server wrote no pid file"
+  await "" test -s "$dir/dnsmasq.pid" || die "the lab's DNS server wrote no pid file"
 }
 
 # Whether pid is the lab's DNS server (a recycled id is someone else's).
