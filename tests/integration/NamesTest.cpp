@@ -389,13 +389,6 @@ class AsNumbers : public Names {
         PumpUntil([&] { return !form_->Running && !(untilAnswered && form_->AsSlotBusy()); }));
   }
 
-  std::multiset<std::string> TextQuestions() const {
-    std::multiset<std::string> questions;
-    for (const auto& lookup : net_->Lookups())
-      if (lookup.Kind == TSimLookupKind::Text) questions.insert(lookup.Query);
-    return questions;
-  }
-
   // The host cells (the windows'), hop by hop: with the AS before the name, or plain.
   std::vector<std::string> HostCells() const {
     std::vector<std::string> cells;
@@ -412,7 +405,10 @@ class AsNumbers : public Names {
 
 TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
   TraceWith({"--as"});
-  EXPECT_EQ(TextQuestions(),
+  std::multiset<std::string> questions;
+  for (const auto& lookup : net_->Lookups())
+    if (lookup.Kind == TSimLookupKind::Text) questions.insert(lookup.Query);
+  EXPECT_EQ(questions,
             (std::multiset<std::string>{
                 AsOriginQuestion("198.18.1.1"), AsOriginQuestion("198.18.2.1"),
                 AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501), AsNameQuestion(64502)}));
