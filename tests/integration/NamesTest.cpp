@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -364,17 +364,14 @@ TEST_F(Names, AFailedStartDropsTheEarlierWorkersEvenWhenItDrawsTheirRunId) {
 
 class AsNumbers : public Names {
  protected:
-  static constexpr const char* Transit = "64501 | 198.18.1.0/24 | ZZ | lab | 2026-12-01";
-  static constexpr const char* Shared = "64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01";
-
   void SetUp() override {
     Names::SetUp();
-    files_.CachePath = dir_.File("quillon.dnb");
     config_.Target = "198.18.3.3";
     config_.Route = {TSimHop::Router("198.18.1.1", 1), TSimHop::Router("10.0.0.2", 1),
                      TSimHop::Router("198.18.2.1", 1), TSimHop::Destination("198.18.3.3", 1)};
     // The target has no record; the private hop is never asked about.
-    config_.TextRecords[AsOriginQuestion("198.18.1.1")] = TSimText::Record({Transit});
+    config_.TextRecords[AsOriginQuestion("198.18.1.1")] =
+        TSimText::Record({"64501 | 198.18.1.0/24 | ZZ | lab | 2026-12-01"});
     config_.TextRecords[AsOriginQuestion("198.18.2.1")] =
         TSimText::Record({"64501 64502 | 198.18.2.0/24 ", "| ZZ | lab | 2026-12-01"});
     config_.TextRecords[AsNameQuestion(64501)] =
@@ -383,36 +380,39 @@ class AsNumbers : public Names {
         TSimText::Record({"64502 | ZZ | lab | 2026-12-01 | LAB-TRANSIT-B"});
   }
 
-  // A run of the route from the command line, then its AS answers.
-  void TraceWith(const std::vector<std::string>& options) {
+  // A run of the route from the command line, to its end and its last AS answer.
+  void TraceWith(const std::vector<std::string>& options, bool untilAnswered = true) {
     std::vector<std::string> parameters = options;
     parameters.insert(parameters.end(), {"-h", "4", "-w", "2000", config_.Target});
     Open(parameters);
-    ASSERT_TRUE(PumpUntil([&] { return !form_->Running && !form_->AsSlotBusy(); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return !form_->Running && !(untilAnswered && form_->AsSlotBusy()); }));
   }
 
-  std::vector<std::string> TextQuestions() const {
-    std::vector<std::string> questions;
-    for (const auto& lookup : net_->Lookups())
-      if (lookup.Kind == TSimLookupKind::Text) questions.push_back(lookup.Query);
-    std::sort(questions.begin(), questions.end());
-    return questions;
+  // The host cells (the windows'), hop by hop: with the AS before the name, or plain.
+  std::vector<std::string> HostCells() const {
+    std::vector<std::string> cells;
+    for (int row = 1; row < form_->OutGrid.RowCount(); ++row)
+      cells.push_back(form_->OutGrid.Cell(2, row));
+    return cells;
   }
+  const std::vector<std::string> WithAs = {"[AS64501] 198.18.1.1[no DNS]", "10.0.0.2[no DNS]",
+                                           "[AS64501/AS64502] 198.18.2.1[no DNS]",
+                                           "198.18.3.3[no DNS]"};
+  const std::vector<std::string> Plain = {"198.18.1.1[no DNS]", "10.0.0.2[no DNS]",
+                                          "198.18.2.1[no DNS]", "198.18.3.3[no DNS]"};
 };
 
 TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
   TraceWith({"--as"});
-  std::vector<std::string> expected = {
-      AsOriginQuestion("198.18.1.1"), AsOriginQuestion("198.18.2.1"),
-      AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501), AsNameQuestion(64502)};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(TextQuestions(), expected);
-
-  // The grid's host cells (the windows') begin with the AS; the tooltip names it.
-  EXPECT_EQ(form_->OutGrid.Cell(2, 1).rfind("[AS64501] ", 0), 0u) << form_->OutGrid.Cell(2, 1);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 2).find("[AS"), std::string::npos);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 3).rfind("[AS64501/AS64502] ", 0), 0u);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 4).find("[AS"), std::string::npos);
+  std::multiset<std::string> questions;
+  for (const auto& lookup : net_->Lookups())
+    if (lookup.Kind == TSimLookupKind::Text) questions.insert(lookup.Query);
+  EXPECT_EQ(questions,
+            (std::multiset<std::string>{
+                AsOriginQuestion("198.18.1.1"), AsOriginQuestion("198.18.2.1"),
+                AsOriginQuestion("198.18.3.3"), AsNameQuestion(64501), AsNameQuestion(64502)}));
+  EXPECT_EQ(HostCells(), WithAs);
   EXPECT_EQ(form_->CellHint(2, 3), "AS64501 LAB-TRANSIT-A\nAS64502 LAB-TRANSIT-B");
   const std::string json = RenderJson(form_->Report());
   EXPECT_NE(json.find("\"numbers\": [\n          64501,\n          64502\n        ]"),
@@ -435,13 +435,13 @@ TEST_F(AsNumbers, ShownForEachHopAndRememberedForTheNextProgramStart) {
   const int before = net_->Counters().TextLookups;
   TraceWith({"--as"});
   EXPECT_EQ(net_->Counters().TextLookups, before);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 3).rfind("[AS64501/AS64502] ", 0), 0u);
+  EXPECT_EQ(HostCells(), WithAs);
 }
 
 TEST_F(AsNumbers, NoQuestionWithoutTheOptionAndNothingInTheExports) {
   TraceWith({});
   EXPECT_EQ(net_->Counters().TextLookups, 0);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 1).find("[AS"), std::string::npos);
+  EXPECT_EQ(HostCells(), Plain);
   EXPECT_EQ(RenderJson(form_->Report()).find("\"as\""), std::string::npos);
   form_->FormClose();
   EXPECT_FALSE(fs::exists(dir_.File("quillon.dna")));
@@ -449,18 +449,17 @@ TEST_F(AsNumbers, NoQuestionWithoutTheOptionAndNothingInTheExports) {
   RunGridCommand(*form_, TGridCommand::gcAsNumbers);
   EXPECT_TRUE(GridCommandChecked(*form_, TGridCommand::gcAsNumbers));
   ASSERT_TRUE(PumpUntil([&] { return !form_->AsSlotBusy(); }));
-  EXPECT_EQ(form_->OutGrid.Cell(2, 1).rfind("[AS64501] ", 0), 0u);
+  EXPECT_EQ(HostCells(), WithAs);
 }
 
 TEST_F(AsNumbers, AHostileAnswerShowsNothingAndAnUnansweredQuestionHoldsUpNoRow) {
   config_.TextRecords[AsOriginQuestion("198.18.1.1")] =
       TSimText::Record({"64501 | HU | ripencc | 1999 | \x1b]0;owned\x07"});
-  config_.TextRecords[AsOriginQuestion("198.18.2.1")] = TSimText::HeldRecord({Shared});
-  Open({"--as", "-h", "4", "-w", "2000", config_.Target});
-  ASSERT_TRUE(PumpUntil([&] { return !form_->Running; }));
+  config_.TextRecords[AsOriginQuestion("198.18.2.1")] =
+      TSimText::HeldRecord({"64501 64502 | 198.18.2.0/24 | ZZ | lab | 2026-12-01"});
+  TraceWith({"--as"}, false);
   EXPECT_TRUE(form_->AsSlotBusy()) << "the run ended while a question was under way";
-  EXPECT_EQ(form_->OutGrid.RowCount(), 5);
-  EXPECT_EQ(form_->OutGrid.Cell(2, 1).find("[AS"), std::string::npos);
+  EXPECT_EQ(HostCells(), Plain);
   EXPECT_NE(RenderJson(form_->Report()).find("\"as\": null"), std::string::npos);
 }
 
