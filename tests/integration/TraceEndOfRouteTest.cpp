@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <ranges>
 #include <set>
 #include <string>
 #include <tuple>
@@ -551,11 +552,6 @@ struct TProbeLedger {
     for (const auto& entry : UnderWay) ttls.insert(entry.second);
     return static_cast<int>(ttls.size());
   }
-  int MostSocketsOfOneTtl() const {
-    int most = 0;
-    for (const auto& entry : SocketsOfTtl) most = std::max(most, entry.second);
-    return most;
-  }
   void Reset(bool hold) {
     const std::lock_guard lock(Lock);
     UnderWay.clear();
@@ -694,7 +690,8 @@ TEST_F(InFlightTable, EveryNumberInFlightAndReverseOrderGiveTheDefaultsRows) {
       // once, each on a socket of its own, so a silent hop costs one wait.
       EXPECT_EQ(Ledger.SocketsOfTtl[1], inFlight > TProbesInFlight::Default ? 3 : 1)
           << "hop 1 answers at once";
-      EXPECT_LE(Ledger.MostSocketsOfOneTtl(), ProbeAttempts) << "no TTL probed twice";
+      EXPECT_LE(std::ranges::max(Ledger.SocketsOfTtl | std::views::values), ProbeAttempts)
+          << "no TTL probed twice";
       // Held back, every probe the Start launched was under way together.
       if (reverse) {
         EXPECT_EQ(Ledger.Peak, std::min(inFlight, HopLimitOfTable));
