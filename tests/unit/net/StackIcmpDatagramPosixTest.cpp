@@ -290,7 +290,7 @@ TEST(StackIcmpDatagramTest, ProbeAnswersDecodeIntoTheEnginesResult) {
   using K = TReplyStatusKind;
   constexpr auto kIcmp = SO_EE_ORIGIN_ICMP;
   constexpr auto kIcmp6 = SO_EE_ORIGIN_ICMP6;
-  constexpr int kQueue = -1;  // an error-queue record, not a connect's outcome
+  constexpr int kQueue = -1;         // an error-queue record, not a connect's outcome
   constexpr std::optional<K> kNone;  // answers nothing
   // Targets: beyond the router, or the router itself.
   const char *kFar = "198.18.3.2", *kRouter = "198.18.0.2", *kFar6 = "2000::2",
@@ -372,23 +372,15 @@ TEST(StackIcmpDatagramTest, LoopbackUdpAndTcpProbesReachTheTarget) {
     ASSERT_EQ(::listen(listener, 4), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size), 0);
     const int open = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
-    const struct {
-      TProbeMethod Method;
-      int Port;
-    } probes[] = {
+    const std::pair<TProbeMethod, int> probes[] = {
         {TProbeMethod::pmUdp, open}, {TProbeMethod::pmTcp, open}, {TProbeMethod::pmTcp, 1}};
-    for (const auto& probe : probes) {
-      const auto client =
-          CreateProbe(probe.Method, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
-      TProbeRequest request;
-      request.Target = target;
-      request.Ttl = 5;
-      request.TimeOutMs = 2000;
-      request.Port = probe.Port;
+    for (const auto& [method, port] : probes) {
+      const auto client = CreateProbe(method, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+      const TProbeRequest request{.Target = target, .Ttl = 5, .TimeOutMs = 2000, .Port = port};
       client->Send(request);
       EXPECT_EQ(client->RequestsSent(), 1U);
       EXPECT_EQ(client->LastReply().StatusKind, TReplyStatusKind::rskEchoReply)
-          << target << " " << ProbeMethodText(probe.Method, probe.Port);
+          << target << " " << ProbeMethodText(method, port);
       EXPECT_EQ(client->LastReply().ReplyFrom, target);
     }
     // The connected probe was reset, not closed in order: nothing half-open

@@ -137,56 +137,38 @@ TEST(CommandLine, ProbesInFlightAreCheckedByTheReader) {
             "--in-flight takes a number of probes from 1 to 64, not \"99\"");
 }
 
-TEST(CommandLine, AsLookupsOnlyWhenAsked) {
-  EXPECT_FALSE(Parse({"a.b"}).as);
-  const Parsed p = Parse({"--AS", "a"});  // lower-cased, and never the host
-  EXPECT_TRUE(p.as);
-  EXPECT_EQ(p.host, "a");
-  EXPECT_FALSE(Parse({"--asn", "a"}).as);
-  EXPECT_EQ(Parse({"--asn", "a"}).host, "--asn");
-}
-
-TEST(CommandLine, ProbeMethodAndPortAreCheckedByTheReader) {
+TEST(CommandLine, ProbeMethodPortAndAsLookupsAreCheckedByTheReader) {
   using enum TProbeMethod;
-  // Parameters, the method and port a run gets, the refusal ("" when none), the host.
-  const std::tuple<std::vector<std::string>, TProbeMethod, int, std::string, std::string> rows[] = {
-      {{"a.b"}, pmIcmp, 0, "", "a.b"},
-      {{"--udp", "a.b"}, pmUdp, 0, "", "a.b"},
-      {{"a.b", "--TCP"}, pmTcp, 0, "", "a.b"},
-      {{"--tcp", "--port", "443", "a.b"}, pmTcp, 443, "", "a.b"},
-      {{"--udp", "--port=0x35", "a"}, pmUdp, 53, "", "a"},
-      {{"--tcp", "--port", "1", "a"}, pmTcp, 1, "", "a"},
-      {{"--tcp", "--port", "65535", "a"}, pmTcp, 65535, "", "a"},
-      {{"--udp", "--udp", "a"}, pmUdp, 0, "", "a"},
-      {{"--tcp", "--port", "0", "a"},
-       pmTcp,
-       0,
-       "--port takes a port from 1 to 65535, not \"0\"",
-       "a"},
-      {{"--tcp", "--port", "65536", "a"},
-       pmTcp,
-       0,
-       "--port takes a port from 1 to 65535, not \"65536\"",
-       "a"},
-      {{"--tcp", "--port", "http.example", "a"},
-       pmTcp,
-       0,  // never taken for the host
-       "--port takes a port from 1 to 65535, not \"http.example\"",
-       "a"},
-      {{"--udp", "a", "--port"}, pmUdp, 0, "--port takes a port from 1 to 65535", "a"},
-      {{"--port", "80", "a"}, pmIcmp, 80, "--port applies to --udp and --tcp only", "a"},
-      {{"--udp", "--tcp", "a"},
-       pmTcp,
-       0,
-       "--udp and --tcp exclude each other: give one of them",
-       "a"},
+  const std::string range = "--port takes a port from 1 to 65535";
+  const auto notAPort = [&](const std::string& text) { return range + ", not \"" + text + "\""; };
+  const std::string both = "--udp and --tcp exclude each other: give one of them";
+  // Parameters, the method, port and AS lookups a run gets, the refusal ("" when none), the host.
+  using Row =
+      std::tuple<std::vector<std::string>, TProbeMethod, int, bool, std::string, std::string>;
+  const Row rows[] = {
+      {{"a.b"}, pmIcmp, 0, false, "", "a.b"},
+      {{"--AS", "a"}, pmIcmp, 0, true, "", "a"},  // lower-cased, and never the host
+      {{"--asn", "a"}, pmIcmp, 0, false, "", "--asn"},
+      {{"--udp", "a.b"}, pmUdp, 0, false, "", "a.b"},
+      {{"a.b", "--TCP"}, pmTcp, 0, false, "", "a.b"},
+      {{"--tcp", "--port", "443", "a.b"}, pmTcp, 443, false, "", "a.b"},
+      {{"--udp", "--port=0x35", "a"}, pmUdp, 53, false, "", "a"},
+      {{"--tcp", "--port", "1", "a"}, pmTcp, 1, false, "", "a"},
+      {{"--tcp", "--port", "65535", "a"}, pmTcp, 65535, false, "", "a"},
+      {{"--udp", "--udp", "a"}, pmUdp, 0, false, "", "a"},
+      {{"--tcp", "--port", "0", "a"}, pmTcp, 0, false, notAPort("0"), "a"},
+      {{"--tcp", "--port", "65536", "a"}, pmTcp, 0, false, notAPort("65536"), "a"},
+      // A port that is no number is never taken for the host.
+      {{"--tcp", "--port", "http.example", "a"}, pmTcp, 0, false, notAPort("http.example"), "a"},
+      {{"--udp", "a", "--port"}, pmUdp, 0, false, range, "a"},
+      {{"--port", "80", "a"}, pmIcmp, 80, false, "--port applies to --udp and --tcp only", "a"},
+      {{"--udp", "--tcp", "a"}, pmTcp, 0, false, both, "a"},
   };
-  for (const auto& [parameters, method, port, refused, host] : rows) {
+  for (const auto& [parameters, method, port, as, refused, host] : rows) {
     const Parsed p = Parse(parameters);
-    EXPECT_EQ(p.method, method) << BuildCommandText(parameters);
-    EXPECT_EQ(p.port, port) << BuildCommandText(parameters);
-    EXPECT_EQ(p.refused, refused) << BuildCommandText(parameters);
-    EXPECT_EQ(p.host, host) << BuildCommandText(parameters);
+    EXPECT_EQ(std::tuple(p.method, p.port, p.as, p.refused, p.host),
+              std::tuple(method, port, as, refused, host))
+        << BuildCommandText(parameters);
   }
 }
 

@@ -201,7 +201,6 @@ TEST(Exports, UdpAndTcpRunsNameTheirMethodAndPort) {
   EXPECT_EQ(std::tuple(doc["method"], doc["port"], doc.contains("port_per_hop")),
             std::tuple("TCP", 443, false));
   EXPECT_LT(RenderJson(r).find("\"port\""), RenderJson(r).find("\"hops\""));
-  EXPECT_TRUE(RunSummary(OneRound()).ends_with(", probes: ICMP"));
 }
 
 TEST(JsonReport, NamesKeepTheirBytesEscapedAndInvalidUtf8IsReplaced) {
@@ -268,17 +267,15 @@ TEST(Exports, CsvTsvAndTheStatisticsViewShowTheSameFigures) {
           "3\t\t\t\t\t\t\t\t\t\n4\t\t\t\t\t\t\t\t\t\n* loss here only: the router limits its ICMP "
           "answers, packets pass\n");
   // A run still under way names its rounds so far.
-  const auto heading = [](const TReportSnapshot& r) {
-    const std::string text = RenderTsv(r, TGridView::gvRoute);
-    return text.substr(0, text.find('\n'));
-  };
-  TReportSnapshot running = ThreeRounds();
-  running.Rounds = 5;
-  running.RoundsDone = 2;
-  EXPECT_EQ(heading(running), header + "\tRounds\t2 of 5\tInterval\t0.5 s\tMethod\tICMP");
-  running.Rounds = 0;
-  running.RoundsDone = 3;
-  EXPECT_EQ(heading(running), header + "\tRounds\t3 (until Stop)\tInterval\t0.5 s\tMethod\tICMP");
+  for (const auto& [rounds, done, text] :
+       {std::tuple(5, 2, "2 of 5"), std::tuple(0, 3, "3 (until Stop)")}) {
+    TReportSnapshot running = ThreeRounds();
+    running.Rounds = rounds;
+    running.RoundsDone = done;
+    const std::string tsv = RenderTsv(running, TGridView::gvRoute);
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n')),
+              header + "\tRounds\t" + text + "\tInterval\t0.5 s\tMethod\tICMP");
+  }
   EXPECT_EQ(RenderTsv(OneRound(), TGridView::gvRoute),
             header +
                 "\tRounds\t1\tInterval\t1 s\tMethod\tICMP\nNo\tIp Address\tHostName\tTime\tTTL\n"
