@@ -232,7 +232,11 @@ std::string AsNumbersText(const std::vector<std::uint32_t>& numbers) {
 }
 
 std::string AsHostCellPrefix(const THopAs& as) {
-  return "[" + AsNumbersText(as.Origin.Numbers) + "] ";
+  // Appended, not added to a literal: GCC 12 at -O2 misreads that as an overlapping copy.
+  std::string prefix = "[";
+  prefix += AsNumbersText(as.Origin.Numbers);
+  prefix += "] ";
+  return prefix;
 }
 
 std::string AsNamesText(const THopAs& as) {
