@@ -112,9 +112,9 @@ await() {
 # A HOP=VALUE,... list of option $1 (HOP a hop number or "target", VALUE
 # matching $3, described as $4) into the array named $5.
 parse_hop_list() {
-  local option=$1 spec=$2 pattern=$3 form=$4 item key value items
+  local option=$1 list=$2 pattern=$3 form=$4 item key value items
   local -n into=$5
-  IFS=, read -ra items <<<"$spec"
+  IFS=, read -ra items <<<"$list"
   for item in "${items[@]}"; do
     [[ $item =~ ^([a-z0-9]+)=($pattern)$ ]] || usage "$option entries are HOP=$form, not '$item'"
     key=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]}
@@ -129,7 +129,7 @@ parse_hop_list() {
 # --- options -----------------------------------------------------------------
 routers=3 delay=0 prohibit=0 drop_echo=0 checksums=0 ipv6=0 prefix="" owner="" delaylink=""
 icmp_limit=0 icmp_rate=0 lossy="" lossy_router=0 lossy_every=0 filter_echo=0 listen=""
-silent_list="" names_spec="" asn_spec="" building=0
+silent_list="" names_list="" asn_list="" building=0
 declare -A silent=() names=() asn=()
 
 parse_options() {
@@ -141,8 +141,8 @@ parse_options() {
       --routers) routers=$2 ;;
       --silent) silent_list=$2 ;;
       --prohibit) prohibit=$2 ;;
-      --names) names_spec=$2 ;;
-      --asn) asn_spec=$2 ;;
+      --names) names_list=$2 ;;
+      --asn) asn_list=$2 ;;
       --delay) delay=$2 ;;
       --prefix) prefix=$2 ;;
       --owner) owner=$2 ;;
@@ -208,10 +208,10 @@ parse_options() {
       silent[$((10#$item))]=1
     done
   fi
-  [[ -z $names_spec ]] ||
-    parse_hop_list --names "$names_spec" '[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?' name names
-  [[ -z $asn_spec ]] ||
-    parse_hop_list --asn "$asn_spec" '[0-9]{1,9}(\+[0-9]{1,9})*' 'AS[+AS...]' asn
+  [[ -z $names_list ]] ||
+    parse_hop_list --names "$names_list" '[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?' name names
+  [[ -z $asn_list ]] ||
+    parse_hop_list --asn "$asn_list" '[0-9]{1,9}(\+[0-9]{1,9})*' 'AS[+AS...]' asn
   for key in "${!asn[@]}"; do asn[$key]=${asn[$key]//+/ }; done
 }
 
