@@ -112,14 +112,9 @@ fi
 }
 
 started=$(date -u '+%Y-%m-%d %H:%M')
-work=$(mktemp -d /tmp/quillon-e2e.XXXXXX)
-current_lab=""
-cleanup() {
-  [[ -z $current_lab ]] || "$lab" down "$current_lab" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=bench/lab-work.sh
+source "$here/lab-work.sh"
+start_lab_work quillon-e2e
 
 names_for() { # $1 routers, $2 "all" or "third": the --names list of the lab
   python3 -c "

@@ -50,14 +50,9 @@ done
   exit 1
 }
 
-work=$(mktemp -d /tmp/quillon-rounds.XXXXXX)
-current_lab=""
-cleanup() {
-  [[ -z $current_lab ]] || "$lab" down "$current_lab" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# shellcheck source=bench/lab-work.sh
+source "$here/lab-work.sh"
+start_lab_work quillon-rounds
 mkdir -p "$work/bin"
 cp "$quillon" "$work/bin/quillon"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
