@@ -155,6 +155,12 @@ std::string IPv6ToText(const TIdIPv6Bytes& bytes, std::string_view zone) {
   return text;
 }
 
+std::optional<std::array<std::uint8_t, 4>> ParseIPv4Text(std::string_view text) {
+  std::array<std::uint8_t, 4> bytes{};
+  if (!ParseDottedQuad(text, bytes.data())) return std::nullopt;
+  return bytes;
+}
+
 bool IsIPv4Mapped(const TIdIPv6Bytes& bytes) {
   return std::all_of(bytes.begin(), bytes.begin() + 10, [](std::uint8_t b) { return b == 0; }) &&
          bytes[10] == 0xFF && bytes[11] == 0xFF;

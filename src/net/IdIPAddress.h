@@ -32,6 +32,9 @@ constexpr std::size_t Id_IPV6_ZONE_MAX = 15;
 // to 15 characters other than blanks, control characters and '%'. False for
 // anything else, address untouched.
 bool ParseIPv6Text(std::string_view text, TIdIPv6Address& address);
+// Four decimal parts of 0..255 without leading zeros, as inet_pton reads a
+// dotted IPv4 address; the bytes in network order, or nothing.
+std::optional<std::array<std::uint8_t, 4>> ParseIPv4Text(std::string_view text);
 
 // The RFC 5952 text: lower case, no leading zeros, the longest run of two or
 // more zero groups shortened to "::" (the leftmost of equal runs); the zone

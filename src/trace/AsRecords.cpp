@@ -79,25 +79,6 @@ bool IsPrefix(std::string_view text) {
          });
 }
 
-// Four decimal numbers of 0..255 joined by dots, nothing else.
-std::optional<std::array<std::uint8_t, 4>> DottedBytes(std::string_view text) {
-  std::array<std::uint8_t, 4> bytes{};
-  std::size_t index = 0;
-  for (std::size_t start = 0;;) {
-    const std::size_t dot = text.find('.', start);
-    const std::string_view part = text.substr(start, dot - start);
-    if (index == 4 || part.empty() || part.size() > 3 || !AllOf(part, IsDigit)) return std::nullopt;
-    int value = 0;
-    for (const char c : part) value = value * 10 + (c - '0');
-    if (value > 255) return std::nullopt;
-    bytes[index++] = static_cast<std::uint8_t>(value);
-    if (dot == std::string_view::npos) break;
-    start = dot + 1;
-  }
-  if (index != 4) return std::nullopt;
-  return bytes;
-}
-
 // Ranges no one announces on the Internet (RFC 6890 and its kin), as
 // (first byte, second byte, prefix length) of the network.
 struct TV4Range {
@@ -192,7 +173,7 @@ bool AsQuestionAllowed(std::string_view address) {
     TIdIPv6Address parsed;
     return ParseIPv6Text(address, parsed) && parsed.Zone.empty() && AnnouncedV6(parsed.Bytes);
   }
-  const auto bytes = DottedBytes(address);
+  const auto bytes = ParseIPv4Text(address);
   return bytes && std::none_of(NotAnnouncedV4.begin(), NotAnnouncedV4.end(),
                                [&](const TV4Range& range) { return InV4Range(*bytes, range); });
 }
@@ -212,7 +193,7 @@ std::string AsOriginQuestion(std::string_view address) {
     }
     return question + "origin6.asn.cymru.com";
   }
-  const auto bytes = *DottedBytes(address);
+  const auto bytes = *ParseIPv4Text(address);
   for (auto byte = bytes.rbegin(); byte != bytes.rend(); ++byte)
     question += std::to_string(*byte) + ".";
   return question + "origin.asn.cymru.com";
