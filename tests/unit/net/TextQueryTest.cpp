@@ -19,7 +19,6 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-// A header with the counts of questions and answers.
 Bytes Header(std::uint8_t questions, std::uint8_t answers) {
   return {0x12, 0x34, 0x81, 0x80, 0, questions, 0, answers, 0, 0, 0, 0};
 }
@@ -58,15 +57,11 @@ TEST(TxtMessage, ReadsTheAnswersTxtRecordsOrRefusesTheMessage) {
   const Bytes txt = Record(16, Strings({"64501 | 198.18.1.0/24 ", "| ZZ | lab | 2026-12-01"}));
   const std::string read = "[64501 | 198.18.1.0/24 +| ZZ | lab | 2026-12-01]";
   const Bytes one = Header(1, 1) + Question + txt;
-  const Bytes many = [&] {
-    Bytes message = Header(1, 20) + Question;
-    for (int i = 0; i < 20; ++i) message = message + Record(16, Strings({std::to_string(i)}));
-    return message;
-  }();
+  Bytes many = Header(1, 20) + Question;  // several records, more than are kept
+  for (int i = 0; i < 20; ++i) many = many + Record(16, Strings({std::to_string(i)}));
   const std::vector<std::pair<Bytes, std::string>> cases = {
       {one, read},
       {Header(1, 2) + Question + cname + txt, read},
-      {Header(1, 2) + Question + txt + Record(16, Strings({"second"})), read + "[second]"},
       {Header(1, 1) + Question + Record(16, Strings({""})), "[]"},        // one empty string
       {Header(1, 1) + Question + Record(16, Strings({"chaos"}), 3), ""},  // not class IN
       {Header(1, 0) + Question, ""},                                      // no record
