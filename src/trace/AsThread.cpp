@@ -34,8 +34,7 @@ void TAsThread::Execute() {
 }
 
 bool TTraceRouteForm::AsSlotBusy() const {
-  return std::any_of(AsSlots.begin(), AsSlots.end(),
-                     [](const auto& slot) { return slot != nullptr; });
+  return BusyCount(AsSlots) > 0;
 }
 
 void TTraceRouteForm::AskAs(const std::string& question, const std::string& address,

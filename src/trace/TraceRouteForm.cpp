@@ -56,13 +56,6 @@ void ShowRunButtons(TButtonState& start, TButtonState& stop, bool tracing) {
   stop.Enabled = stop.Visible = tracing;
 }
 
-// Slots are numbered from 1; entry 0 is never used.
-template <typename Slots>
-int BusyCount(const Slots& slots) {
-  return static_cast<int>(std::count_if(slots.begin() + (slots.empty() ? 0 : 1), slots.end(),
-                                        [](const auto& slot) { return slot != nullptr; }));
-}
-
 }  // namespace
 
 std::uint64_t NextWorkerSerial() {

@@ -25,6 +25,13 @@ auto* FirstFreeSlot(TSlots& slots) {
   return free == slots.end() ? nullptr : &*free;
 }
 
+// How many slots hold a worker.
+template <class TSlots>
+int BusyCount(const TSlots& slots) {
+  return static_cast<int>(std::count_if(slots.begin() + (slots.empty() ? 0 : 1), slots.end(),
+                                        [](const auto& slot) { return slot != nullptr; }));
+}
+
 // Puts a filled-in worker into its slot and starts it at normal priority. A worker
 // whose thread cannot start gives the slot back: it would keep the run busy for ever.
 template <class TWorker>
