@@ -345,10 +345,10 @@ TEST(StackIcmpDatagramTest, ProbeAnswersDecodeIntoTheEnginesResult) {
   }
 }
 
-// The real kernel over loopback: a UDP probe to a
-// closed port is answered by port unreachable from the error queue, a TCP
-// probe by the listener's SYN-ACK or by the reset of a closed port.
-TEST(StackIcmpDatagramTest, LoopbackUdpAndTcpProbesReachTheTarget) {
+// The real kernel over loopback (the lab traces UDP and TCP, open and closed
+// ports, past routers): a TCP probe that reached the listener reports the
+// target and leaves by a reset.
+TEST(StackIcmpDatagramTest, ALoopbackTcpProbeReachesTheTargetAndResetsTheConnection) {
   const TIdStackClass saved = GSocketStackClass;
   GSocketStackClass = &CreatePosixStack;
   for (const bool v6 : {false, true}) {
@@ -361,17 +361,12 @@ TEST(StackIcmpDatagramTest, LoopbackUdpAndTcpProbesReachTheTarget) {
     socklen_t size = sizeof bound;
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size), 0);
     const int open = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
-    const std::pair<TProbeMethod, int> probes[] = {
-        {TProbeMethod::pmUdp, open}, {TProbeMethod::pmTcp, open}, {TProbeMethod::pmTcp, 1}};
-    for (const auto& [method, port] : probes) {
-      const auto client = CreateProbe(method, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
-      const TProbeRequest request{.Target = target, .Ttl = 5, .TimeOutMs = 2000, .Port = port};
-      client->Send(request);
-      EXPECT_EQ(client->RequestsSent(), 1U);
-      EXPECT_EQ(client->LastReply().StatusKind, TReplyStatusKind::rskEchoReply)
-          << target << " " << ProbeMethodText(method, port);
-      EXPECT_EQ(client->LastReply().ReplyFrom, target);
-    }
+    const auto client =
+        CreateProbe(TProbeMethod::pmTcp, v6 ? TIdIPVersion::ivIPv6 : TIdIPVersion::ivIPv4);
+    client->Send({.Target = target, .Ttl = 5, .TimeOutMs = 2000, .Port = open});
+    EXPECT_EQ(client->RequestsSent(), 1U);
+    EXPECT_EQ(client->LastReply().StatusKind, TReplyStatusKind::rskEchoReply) << target;
+    EXPECT_EQ(client->LastReply().ReplyFrom, target);
     // The connected probe was reset, not closed in order: nothing half-open
     // waits to be accepted with data or an orderly end.
     const int accepted = ::accept(listener, nullptr, nullptr);
