@@ -117,8 +117,8 @@ TEST(CliOptions, VersionAndHelpTexts) {
   const std::string help = HelpText("quillon");
   EXPECT_EQ(help.rfind("Usage: quillon ", 0), 0u);
   for (const char* option :
-       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--in-flight N", "--as", "--terminal", "--json",
-        "--help", "--version", "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
+       {"-4", "-6", "-h HOPS", "-w TIMEOUT", "--in-flight N", "--terminal", "--json", "--help",
+        "--version", "--rounds N", "--interval SECONDS", "--report", "--csv"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.find(SocketRightsNote()), std::string::npos);

@@ -146,12 +146,8 @@ TEST(CommandLine, ProbeMethodPortAndAsLookupsAreCheckedByTheReader) {
   using Row =
       std::tuple<std::vector<std::string>, TProbeMethod, int, bool, std::string, std::string>;
   const Row rows[] = {
-      {{"a.b"}, pmIcmp, 0, false, "", "a.b"},
       {{"--AS", "a"}, pmIcmp, 0, true, "", "a"},  // lower-cased, and never the host
       {{"--asn", "a"}, pmIcmp, 0, false, "", "--asn"},
-      {{"--udp", "a.b"}, pmUdp, 0, false, "", "a.b"},
-      {{"a.b", "--TCP"}, pmTcp, 0, false, "", "a.b"},
-      {{"--tcp", "--port", "443", "a.b"}, pmTcp, 443, false, "", "a.b"},
       {{"--udp", "--port=0x35", "a"}, pmUdp, 53, false, "", "a"},
       {{"--tcp", "--port", "1", "a"}, pmTcp, 1, false, "", "a"},
       {{"--tcp", "--port", "65535", "a"}, pmTcp, 65535, false, "", "a"},

@@ -183,7 +183,6 @@ TEST(JsonReport, OneRoundIsTheRouteAlone) {
 TEST(Exports, UdpAndTcpRunsNameTheirMethodAndPort) {
   TReportSnapshot r = OneRound();
   r.Method = TProbeMethod::pmUdp;
-  EXPECT_TRUE(RunSummary(r).ends_with(", interval 1 s, probes: UDP port 33434+")) << RunSummary(r);
   EXPECT_NE(RenderTsv(r, TGridView::gvRoute).find("\tMethod\tUDP\tPort\t33434+\n"),
             std::string::npos);
   const std::string csv = RenderCsv(r);
@@ -192,7 +191,6 @@ TEST(Exports, UdpAndTcpRunsNameTheirMethodAndPort) {
   auto doc = nlohmann::ordered_json::parse(RenderJson(r));
   EXPECT_EQ(std::tuple(doc["method"], doc["port"], doc["port_per_hop"]),
             std::tuple("UDP", 33434, true));
-
   r.Method = TProbeMethod::pmTcp;
   r.Port = 443;
   EXPECT_TRUE(RunSummary(r).ends_with(", probes: TCP port 443")) << RunSummary(r);
