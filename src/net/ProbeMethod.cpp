@@ -41,21 +41,6 @@ const char* ProbeMethodName(TProbeMethod method) {
   return "ICMP";
 }
 
-std::optional<TProbeMethod> ProbeMethodFromName(std::string_view name) {
-  for (const TProbeMethod method :
-       {TProbeMethod::pmIcmp, TProbeMethod::pmUdp, TProbeMethod::pmTcp}) {
-    const std::string_view known = ProbeMethodName(method);
-    if (name.size() != known.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) {
-      const char c = name[i];
-      same = (c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c) == known[i];
-    }
-    if (same) return method;
-  }
-  return std::nullopt;
-}
-
 bool IsValidProbePort(std::int64_t port) {
   return port >= MinProbePort && port <= MaxProbePort;
 }

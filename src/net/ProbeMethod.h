@@ -28,8 +28,6 @@ constexpr std::int32_t MaxProbePort = 65535;
 
 // "ICMP", "UDP", "TCP": the reports and messages name a method so.
 const char* ProbeMethodName(TProbeMethod method);
-// The method of a name in any letter case ("icmp", "udp", "tcp"); none otherwise.
-std::optional<TProbeMethod> ProbeMethodFromName(std::string_view name);
 // 1 to 65535.
 bool IsValidProbePort(std::int64_t port);
 // The destination port a probe goes to: the fixed port (non-zero), else the
