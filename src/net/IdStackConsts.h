@@ -57,6 +57,7 @@ constexpr std::int32_t Id_WSANO_DATA = 11004;
 // ICMP message types the echo exchange deals with.
 constexpr std::uint8_t Id_ICMP_ECHOREPLY = 0;
 constexpr std::uint8_t Id_ICMP_UNREACH = 3;
+constexpr std::uint8_t Id_ICMP_UNREACH_PORT = 3;  // the code of a port unreachable
 constexpr std::uint8_t Id_ICMP_REDIRECT = 5;
 constexpr std::uint8_t Id_ICMP_ECHO = 8;
 constexpr std::uint8_t Id_ICMP_TIMXCEED = 11;

@@ -112,7 +112,7 @@ bool JudgeProbeError(bool ipv6, std::uint8_t type, std::uint8_t code, const std:
                      bool fromTarget, const std::string& target, TReplyStatus& reply) {
   const std::uint8_t timeExceeded = ipv6 ? Id_ICMPV6_TIMXCEED : Id_ICMP_TIMXCEED;
   const std::uint8_t unreachable = ipv6 ? Id_ICMPV6_UNREACH : Id_ICMP_UNREACH;
-  const std::uint8_t portUnreachable = ipv6 ? Id_ICMPV6_UNREACH_PORT : 3;
+  const std::uint8_t portUnreachable = ipv6 ? Id_ICMPV6_UNREACH_PORT : Id_ICMP_UNREACH_PORT;
   if (type == unreachable && code == portUnreachable && fromTarget) {
     reply = TargetReachedReply(target);
   } else if (type == timeExceeded || type == unreachable) {
