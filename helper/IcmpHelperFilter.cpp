@@ -64,35 +64,26 @@ std::vector<sock_filter> IcmpHelperAnswerFilter(TIcmpHelperFamily family,
   TProgram p;
   const int pass = p.Label(), drop = p.Label(), error = p.Label(), quoted = p.Label();
   // A load beyond the datagram's end drops it: a short one is no one's answer.
-  if (family == TIcmpHelperFamily::Ip6) {
-    p.Do(BPF_LD | BPF_B | BPF_ABS, 0);
-    p.JumpIf(BPF_JEQ, types.EchoReply, TProgram::Next, error);
-    p.Do(BPF_LD | BPF_H | BPF_ABS, 4);
-    p.JumpIf(BPF_JEQ, identifier, pass, drop);
-    // The quoted request: its 40-byte IPv6 header, with no extension header,
-    // then the echo request.
-    p.Place(error);
-    p.JumpIf(BPF_JEQ, types.Unreachable, quoted, TProgram::Next);
-    p.JumpIf(BPF_JEQ, types.TimeExceeded, TProgram::Next, drop);
-    p.Place(quoted);
-    p.Do(BPF_LD | BPF_B | BPF_ABS, 8 + 6);
+  // X: where the ICMP message starts, after the IP header and its options on
+  // IPv4; an IPv6 raw socket hands up the message alone.
+  const bool v6 = family == TIcmpHelperFamily::Ip6;
+  p.Do(v6 ? BPF_LDX | BPF_W | BPF_IMM : BPF_LDX | BPF_B | BPF_MSH, 0);
+  p.Do(BPF_LD | BPF_B | BPF_IND, 0);
+  p.JumpIf(BPF_JEQ, types.EchoReply, TProgram::Next, error);
+  p.Do(BPF_LD | BPF_H | BPF_IND, 4);
+  p.JumpIf(BPF_JEQ, identifier, pass, drop);
+  p.Place(error);
+  p.JumpIf(BPF_JEQ, types.Unreachable, quoted, TProgram::Next);
+  p.JumpIf(BPF_JEQ, types.TimeExceeded, TProgram::Next, drop);
+  p.Place(quoted);
+  // The quoted IP header follows the 8-byte ICMP header.
+  if (v6) {
+    // 40 bytes, with no extension header.
+    p.Do(BPF_LD | BPF_B | BPF_IND, 8 + 6);
     p.JumpIf(BPF_JEQ, IPPROTO_ICMPV6, TProgram::Next, drop);
-    p.Do(BPF_LD | BPF_B | BPF_ABS, 8 + 40);
-    p.JumpIf(BPF_JEQ, types.Echo, TProgram::Next, drop);
-    p.Do(BPF_LD | BPF_H | BPF_ABS, 8 + 40 + 4);
-    p.JumpIf(BPF_JEQ, identifier, pass, drop);
+    p.Do(BPF_LDX | BPF_W | BPF_IMM, 40);
   } else {
-    // X: the length of the IP header, options included.
-    p.Do(BPF_LDX | BPF_B | BPF_MSH, 0);
-    p.Do(BPF_LD | BPF_B | BPF_IND, 0);
-    p.JumpIf(BPF_JEQ, types.EchoReply, TProgram::Next, error);
-    p.Do(BPF_LD | BPF_H | BPF_IND, 4);
-    p.JumpIf(BPF_JEQ, identifier, pass, drop);
-    p.Place(error);
-    p.JumpIf(BPF_JEQ, types.Unreachable, quoted, TProgram::Next);
-    p.JumpIf(BPF_JEQ, types.TimeExceeded, TProgram::Next, drop);
-    p.Place(quoted);
-    // The quoted IP header (its own options too) follows the 8-byte ICMP header.
+    // Its own options too.
     p.Do(BPF_LD | BPF_B | BPF_IND, 8 + 9);
     p.JumpIf(BPF_JEQ, IPPROTO_ICMP, TProgram::Next, drop);
     p.Do(BPF_LD | BPF_B | BPF_IND, 8);
@@ -100,12 +91,12 @@ std::vector<sock_filter> IcmpHelperAnswerFilter(TIcmpHelperFamily family,
     p.Do(BPF_ALU | BPF_LSH | BPF_K, 2);
     p.Do(BPF_ALU | BPF_ADD | BPF_X, 0);
     p.Do(BPF_MISC | BPF_TAX, 0);
-    // X: both headers' lengths; the quoted echo request is at X + 8.
-    p.Do(BPF_LD | BPF_B | BPF_IND, 8);
-    p.JumpIf(BPF_JEQ, types.Echo, TProgram::Next, drop);
-    p.Do(BPF_LD | BPF_H | BPF_IND, 8 + 4);
-    p.JumpIf(BPF_JEQ, identifier, pass, drop);
   }
+  // X: both headers' lengths; the quoted echo request is at X + 8.
+  p.Do(BPF_LD | BPF_B | BPF_IND, 8);
+  p.JumpIf(BPF_JEQ, types.Echo, TProgram::Next, drop);
+  p.Do(BPF_LD | BPF_H | BPF_IND, 8 + 4);
+  p.JumpIf(BPF_JEQ, identifier, pass, drop);
   p.Place(drop);
   p.Return(kDrop);
   p.Place(pass);

@@ -148,9 +148,13 @@ std::uint32_t RunBpf(const std::vector<sock_filter>& program, const TBytes& inpu
       case BPF_LD:
         if (!load(op.k + (BPF_MODE(op.code) == BPF_IND ? x : 0), size, a)) return 0;
         break;
-      case BPF_LDX:  // BPF_MSH: an IP header's length
-        if (!load(op.k, 1, x)) return 0;
-        x = (x & 0x0F) * 4;
+      case BPF_LDX:  // BPF_IMM, or BPF_MSH: an IP header's length
+        if (BPF_MODE(op.code) == BPF_IMM) {
+          x = op.k;
+        } else {
+          if (!load(op.k, 1, x)) return 0;
+          x = (x & 0x0F) * 4;
+        }
         break;
       case BPF_ALU: {
         const std::uint32_t operand = BPF_SRC(op.code) == BPF_X ? x : op.k;
